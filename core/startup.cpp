@@ -1,0 +1,167 @@
+// Start-up and the exit path (see startup.h).
+#include "core/startup.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/collector.h"
+#include "core/console.h"
+#include "core/datatype.h"
+#include "core/dyn-print.h"
+#include "core/externals.h"
+#include "core/memory.h"
+#include "core/sys-alloc.h"
+#include "core/value-pool.h"
+#include "evaluator/random.h"
+#include "evaluator/stack.h"
+#include "platform/platform.h"
+
+namespace mox {
+
+Cell root = {TYPE_UNSET, 0, 0, 0};
+bool boot_rooting = false;
+
+namespace {
+
+const char* const kErrorTexts[] = {
+    "access violation",                   // 1
+    "invalid alignment",                  // 2
+    "breakpoint",                         // 3
+    "single step",                        // 4
+    "bounds exceeded",                    // 5
+    "float denormal operan",              // 6
+    "float divide by zero",               // 7
+    "float inexact result",               // 8
+    "float invalid operation",            // 9
+    "float overflow",                     // 10
+    "float stack check",                  // 11
+    "float underflow",                    // 12
+    "integer divide by zero",             // 13
+    "integer overflow",                   // 14
+    "privileged instruction",             // 15
+    "invalid virtual address",            // 16
+    "illegal instruction",                // 17
+    "non-continuable exception",          // 18
+    "stack error or overflow",            // 19
+    "invalid disposition",                // 20
+    "guard page",                         // 21
+    "invalid handle",                     // 22
+    "illegal operand",                    // 23
+    "illegal addressing mode",            // 24
+    "illegal trap",                       // 25
+    "coprocessor error",                  // 26
+    "non-existent physical address",      // 27
+    "object specific hardware error",     // 28
+    "hardware memory error consumed AR",  // 29
+    "hardware memory error consumed AO",  // 30
+    "privileged register",                // 31
+    "segmentation fault",                 // 32
+    "FPU error",                          // 33
+    "Bus error",                          // 34
+};
+
+// The fault handler of the platform layer: every hardware fault takes the
+// exit path; a Ctrl+C (code 0) ends quietly.
+void on_fault(int code, uintptr_t address) { sys_quit(code, address); }
+
+// Makes a block whose buffer never moves, with a cell in the root block
+// holding it when the root block exists. May collect.
+node_t make_fixed_block(uint32_t cells) {
+    node_t node = memory::alloc_external_buffer(cells, sizeof(Cell), 0);
+    if (type_of(&root) == TYPE_BLOCK) {
+        Cell holder;
+        make_series(&holder, TYPE_BLOCK, node);
+        root_append(&holder);
+    }
+    return node;
+}
+
+}  // namespace
+
+const char* runtime_error_text(int code) {
+    if (code >= 1 && code <= 34) return kErrorTexts[code - 1];
+    switch (code) {
+    case 94: return "out of memory";
+    case 95: return "no CATCH for THROW";
+    case 98: return "assertion failed";
+    case 99: return "unknown error";
+    case 100: return "no value matched in CASE";
+    case 101: return "no value matched in SWITCH";
+    default: return "unknown error code!";
+    }
+}
+
+void sys_quit(int code, uintptr_t address) {
+    if (code != 0) {
+        char text[160];
+        std::snprintf(text, sizeof text, "*** Runtime Error %d: %s\n*** at: %08Xh", code,
+                      runtime_error_text(code), static_cast<unsigned>(address));
+        char16_t wide[160];
+        size_t i = 0;
+        for (; text[i] && i + 1 < sizeof wide / sizeof wide[0]; i++)
+            wide[i] = static_cast<unsigned char>(text[i]);
+        wide[i] = 0;
+        platform::show_error_box(u"Mox App Error", wide);
+    }
+    sys_free_all();
+    platform::exit_process(code);
+}
+
+void sys_quit_status(int status) {
+    sys_free_all();
+    platform::exit_process(status);
+}
+
+Cell* root_append(const Cell* value) {
+    Cell copy = *value;
+    Cell* c = memory::alloc_tail(root.data2);
+    *c = copy;
+    return c;
+}
+
+void init() {
+    boot_rooting = true;
+    dyn_print::init();
+    platform::init();
+    random::init();
+    memory::init();
+    collector::init();
+    externals::init();
+    datatype::init_tables();
+
+    // The first node frame and series frame, then the root block, whose
+    // buffer lives outside the frames and never moves.
+    memory::new_node_frame(memory::NODE_FRAME_SLOTS);
+    memory::new_series_frame();
+    make_series(&root, TYPE_BLOCK, memory::alloc_external_buffer(ROOT_CELLS, sizeof(Cell), 0));
+
+    // The evaluation stack's buffers: 20,000 cells and room for 12,000
+    // frames, both fixed.
+    node_t cells = make_fixed_block(stack::CELL_CAPACITY);
+    node_t frames = make_fixed_block(stack::FRAME_BUFFER_CELLS);
+
+    stack::init(cells, frames);
+    value_pool::init();
+    collector::init();
+}
+
+int run(int argc, char** argv) {
+    platform::reset_fpu();
+    platform::record_stack_bounds();
+    platform::install_fault_handler(&on_fault);
+    platform::init_process();
+    console::keep_attribute();
+    try {
+        init();
+        collector::active_q = true;
+        boot_rooting = false;
+    } catch (const SystemThrow& t) {
+        if (t.code == QUIT_QUIETLY) sys_quit(0, 0);
+        sys_quit(95, 0);
+    } catch (const stack::Unwind&) {
+        sys_quit(95, 0);
+    }
+    sys_quit(0, 0);
+}
+
+}  // namespace mox

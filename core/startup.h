@@ -1,0 +1,46 @@
+// Start-up and the exit path: the process entry, the order in which the
+// runtime's tables are made (mox::init), the root block, and the one way the
+// process ends on a fatal condition.
+#pragma once
+
+#include <cstdint>
+
+#include "core/cell.h"
+
+namespace mox {
+
+// A system-level throw: caught by the root catch frame when nothing inner
+// takes it. QUIT_QUIETLY ends the process with status 0; any other code ends
+// it with runtime error 95 ("no CATCH for THROW").
+struct SystemThrow {
+    uint32_t code;
+};
+constexpr uint32_t QUIT_QUIETLY = 0xBADCAFE;
+
+// The root block: made first, never collected; everything appended to it
+// lives for the whole run.
+extern Cell root;
+constexpr uint32_t ROOT_CELLS = 9764;
+// While set, global words made by word::load and its siblings are also
+// appended to the root block.
+extern bool boot_rooting;
+
+// Appends a copy of the value to the root block and returns the new cell.
+// May collect.
+Cell* root_append(const Cell* value);
+
+// The exit path: code 0 exits quietly; any other code shows
+// "*** Runtime Error %d: %s\n*** at: %08Xh" in an error box captioned
+// "Mox App Error", frees every tracked allocation and exits with the code.
+[[noreturn]] void sys_quit(int code, uintptr_t address);
+// Ends the process with a status and no box (after a message was printed).
+[[noreturn]] void sys_quit_status(int status);
+const char* runtime_error_text(int code);
+
+// Runtime initialisation: every table in order, up to the boot image.
+void init();
+
+// The process entry: start-up, then the hand-over; returns the exit status.
+int run(int argc, char** argv);
+
+}  // namespace mox

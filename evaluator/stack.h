@@ -1,0 +1,170 @@
+// The evaluation stack: a stack of value cells, on which arguments are passed
+// and results returned, and a stack of frames, one per active call or
+// protected region. Both live in fixed buffers made at start-up that never
+// move and never grow, so C++ code may hold pointers to stack cells.
+//
+// Calling discipline: a caller marks a frame (which sets arguments = top),
+// pushes the result slot and the arguments, runs the callee and pops the
+// frame keeping the result, so that after any call exactly one new cell, the
+// result, lies at the caller's top.
+//
+// Non-local exits (error, break, continue, return, exit, throw) first put the
+// stacks in the state their handler expects, then transfer control with a C++
+// exception carrying the exit code (stack::Unwind). Handlers catch it, look
+// at the code and rethrow what is not theirs. No exception may cross a
+// frame of Windows code: window procedures and callbacks catch it there.
+#pragma once
+
+#include <cstdint>
+
+#include "core/arena.h"
+#include "core/cell.h"
+
+namespace mox::stack {
+
+using arena::ref32;
+
+// Exit codes; a handler catches the exits whose code is not above its level.
+constexpr uint32_t EXIT_ERROR = 0x7FFFFFFF;
+constexpr uint32_t EXIT_BREAK = 0x7FFFFFFE;
+constexpr uint32_t EXIT_CONTINUE = 0x7FFFFFFD;
+constexpr uint32_t EXIT_RETURN = 0x7FFFFFFC;
+constexpr uint32_t EXIT_EXIT = 0x7FFFFFFB;
+constexpr uint32_t EXIT_THROW = 0x7FFFFFFA;
+
+struct Unwind {
+    uint32_t code;
+};
+
+// The code of the exit being handled (kept in the system record).
+extern uint32_t exit_code;
+
+// Frame types (bits 24-27 of the flags word).
+enum FrameType : uint32_t {
+    FRAME_FUNCTION = 1,
+    FRAME_NATIVE = 2,
+    FRAME_TRY = 4,
+    FRAME_TRY_ALL = 5,
+    FRAME_CATCH = 6,
+    FRAME_EVAL = 7,
+    FRAME_LOOP = 8,
+};
+constexpr uint32_t FRAME_BODY = 0x10000000;    // return and exit stop here
+constexpr uint32_t FRAME_INTERP = 0x80000000;  // pushed by the interpreter
+
+// The frame's name takes the low 24 bits of the flags word, so that any
+// symbol of a long run still names its frame.
+struct Frame {
+    uint32_t flags;       // type << 24 | symbol | body and interpreter bits
+    ref32 saved_arguments;
+    node_t context;       // context of the called word (a block node for self)
+    node_t function_context;  // function frames only, else 0
+    ref32 saved_values;   // values reference of that context, restored on pop
+
+    uint32_t type() const { return (flags >> 24) & 0xF; }
+    uint32_t symbol() const { return flags & 0xFFFFFF; }
+};
+static_assert(sizeof(Frame) == 20);
+
+extern Cell* arguments;  // first argument of the running call, also its result
+extern Cell* top;        // next free cell
+extern Cell* bottom;
+extern Cell* cell_limit;
+extern Frame* ctop;      // next free frame
+extern Frame* frame_bottom;
+extern Frame* frame_limit;
+extern Frame* throw_position;  // first unhandled throw's ctop, or null
+
+constexpr uint32_t CELL_CAPACITY = 20000;
+constexpr uint32_t FRAME_BUFFER_CELLS = 15000;  // room for 12,000 frames
+
+// Takes the two stack buffers (block nodes made at start-up).
+void init(node_t cells, node_t frames);
+// Caches the symbols of the internal frame names <body> and <anon> (once
+// the symbol table exists).
+void init_symbols();
+
+// ---------------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------------
+
+// Pushes a frame named by the word's symbol, carrying its context; sets
+// arguments = top and returns it. Overflow raises internal stack-overflow.
+Cell* mark(const Cell* word, uint32_t bits);
+inline Cell* mark_native(const Cell* word) { return mark(word, 0x02000000); }
+inline Cell* mark_try(const Cell* word) { return mark(word, 0x04000000); }
+inline Cell* mark_try_all(const Cell* word) { return mark(word, 0x05000000); }
+inline Cell* mark_catch(const Cell* word) { return mark(word, 0x06000000); }
+inline Cell* mark_eval(const Cell* word) { return mark(word, 0x87000000); }
+inline Cell* mark_loop(const Cell* word) { return mark(word, 0x08000000); }
+inline Cell* mark_interp_native(const Cell* word) { return mark(word, 0x82000000); }
+Cell* mark_interp_func(const Cell* word, node_t function_context);
+Cell* mark_func(const Cell* word, node_t function_context);
+// The body frame of a compiled function: the function context's values
+// are pointed at the current arguments first.
+Cell* mark_func_entry(const Cell* word, node_t function_context);
+
+void set_ctop(Frame* frame);
+inline Frame* top_frame() { return ctop - 1; }
+uint32_t top_type();
+Cell* get_top();
+// True when a frame from the given one (ctop when null) down is an
+// interpreter frame; with single, only the first frame below is tested.
+bool eval_q(Frame* from, bool single);
+
+void set_body_flag(bool on);
+void set_interp_flag();
+Frame* flag_parent_body();
+
+// Popping frames.
+void unwind();
+void unwind_ctx();
+void unwind_ctx_drop();
+void unwind_drop();
+void unwind_last();
+void unwind_ctx_last();
+void unwind_reset();
+void unwind_to(uint32_t type, bool keep);
+void unwind_to_last(uint32_t type);
+inline void unwind_to_loop(bool keep) { unwind_to(FRAME_LOOP, keep); }
+
+// ---------------------------------------------------------------------------
+// Cells
+// ---------------------------------------------------------------------------
+
+// Reserves one cell at top (set to unset!) and returns it.
+Cell* push_cell();
+Cell* push(const Cell* value);
+void pop(uint32_t n);
+Cell* reset();
+Cell* keep();
+void set_last(const Cell* value);
+void set_last_keep(const Cell* value);
+void set_last_if_error();
+
+// ---------------------------------------------------------------------------
+// Reports
+// ---------------------------------------------------------------------------
+
+// The word of the innermost call that is not internal (writes it to out).
+void get_call(Cell* out);
+void save_error_stack(Cell* error);
+// Frames named <body> or <anon> are internal and never named in reports.
+bool is_internal(const Frame* frame);
+void collect_calls(node_t block);
+void collect_frames(int level, node_t block, Frame* end);
+// Appends the names of the calls below end to the text string.
+int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit);
+void gc_mark_frames();
+
+// ---------------------------------------------------------------------------
+// Non-local exits (none returns)
+// ---------------------------------------------------------------------------
+
+[[noreturn]] void raise(uint32_t code);
+[[noreturn]] void throw_error(Cell* error);
+[[noreturn]] void throw_break(bool has_value, bool is_continue);
+[[noreturn]] void throw_return(bool has_value);
+[[noreturn]] void throw_value(uint32_t code, const Cell* value, const Cell* name);
+
+}  // namespace mox::stack

@@ -1,0 +1,7 @@
+// The unit test binary's entry: runs every GoogleTest case linked into it.
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

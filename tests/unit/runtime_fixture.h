@@ -1,0 +1,72 @@
+// Shared set-up for unit tests that need the runtime: the whole runtime
+// initialisation runs once per test binary, and helpers run code under a
+// try frame so that a raised error becomes a test failure (or the expected
+// result) instead of ending the process.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "core/cell.h"
+#include "core/collector.h"
+#include "core/startup.h"
+#include "datatypes/error.h"
+#include "evaluator/stack.h"
+
+namespace mox::test {
+
+// Initialises the runtime once; collections enabled afterwards.
+inline void boot() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    mox::init();
+    collector::active_q = true;
+    boot_rooting = false;
+}
+
+// Runs fn under a try frame. Returns the error code raised, or -1 when fn
+// returned normally. The stacks are back where they were either way.
+inline int run_catching(const std::function<void()>& fn) {
+    Cell* saved_top = stack::top;
+    Cell* saved_args = stack::arguments;
+    stack::Frame* saved_ctop = stack::ctop;
+    stack::mark_try(nullptr);
+    int code = -1;
+    try {
+        fn();
+    } catch (const stack::Unwind& u) {
+        code = u.code == stack::EXIT_ERROR ? error::code_of(stack::top - 1) : -2;
+    }
+    stack::ctop = saved_ctop;
+    stack::arguments = saved_args;
+    stack::top = saved_top;
+    return code;
+}
+
+#define EXPECT_MOX_ERROR(code, ...) EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), (code))
+#define EXPECT_MOX_OK(...) EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), -1)
+
+// Base for test suites that need the runtime.
+class RuntimeTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { boot(); }
+    void SetUp() override {
+        saved_top_ = stack::top;
+        saved_args_ = stack::arguments;
+        saved_ctop_ = stack::ctop;
+    }
+    void TearDown() override {
+        stack::ctop = saved_ctop_;
+        stack::arguments = saved_args_;
+        stack::top = saved_top_;
+    }
+
+  private:
+    Cell* saved_top_ = nullptr;
+    Cell* saved_args_ = nullptr;
+    stack::Frame* saved_ctop_ = nullptr;
+};
+
+}  // namespace mox::test
