@@ -6,11 +6,13 @@
 
 #include "core/collector.h"
 #include "core/console.h"
+#include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/dyn-print.h"
 #include "core/externals.h"
 #include "core/memory.h"
 #include "core/sys-alloc.h"
+#include "core/unicode.h"
 #include "core/value-pool.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -123,6 +125,7 @@ void init() {
     boot_rooting = true;
     dyn_print::init();
     platform::init();
+    console::init_output();
     random::init();
     memory::init();
     collector::init();
@@ -140,9 +143,12 @@ void init() {
     node_t cells = make_fixed_block(stack::CELL_CAPACITY);
     node_t frames = make_fixed_block(stack::FRAME_BUFFER_CELLS);
 
+    unicode::init_case_tables();
+
     stack::init(cells, frames);
     value_pool::init();
     collector::init();
+    cycles::init();
 }
 
 int run(int argc, char** argv) {

@@ -20,3 +20,14 @@ add_test(NAME program COMMAND ${CMAKE_SOURCE_DIR}/tests/program.sh $<TARGET_FILE
 add_executable(fault-probe ${CMAKE_SOURCE_DIR}/tests/probe/fault-probe.cpp)
 target_link_libraries(fault-probe PRIVATE moxrt)
 add_dependencies(mox fault-probe)
+
+# Oracle vectors from Python's unicodedata, made at build time so that the
+# Windows build under Wine reads the same file.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(MOX_UNICODE_ORACLE_FILE ${CMAKE_BINARY_DIR}/unicode-oracle.txt)
+add_custom_command(OUTPUT ${MOX_UNICODE_ORACLE_FILE}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unicode/oracle.py > ${MOX_UNICODE_ORACLE_FILE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/unicode/oracle.py)
+add_custom_target(unicode_oracle DEPENDS ${MOX_UNICODE_ORACLE_FILE})
+add_dependencies(mox_unit_tests unicode_oracle)
+target_compile_definitions(mox_unit_tests PRIVATE MOX_UNICODE_ORACLE="${MOX_UNICODE_ORACLE_FILE}")
