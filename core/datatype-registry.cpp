@@ -5,12 +5,14 @@
 #include "core/datatype.h"
 #include "core/startup.h"
 #include "core/sys-alloc.h"
+#include "datatypes/word.h"
 
 namespace mox::datatype {
 
 ActionFn* action_table = nullptr;
 NameEntry* name_table = nullptr;
 uint32_t top_id = 0;
+bool words_made = false;
 
 void inherit_marker() {}
 
@@ -40,7 +42,9 @@ void register_type(uint32_t id, uint32_t parent, const char* name, const ActionF
     NameEntry& entry = name_table[id];
     entry.name = name;
     entry.length = static_cast<uint32_t>(std::strlen(name)) - 1;
-    make_unset(&entry.word);
+    // Types registered once the name words exist (event!) get theirs at once.
+    if (words_made) entry.word = *word::load(name);
+    else make_unset(&entry.word);
     if (count != static_cast<int32_t>(ACTION_COUNT)) {
         console::write_cstring("*** Datatype Error: invalid actions count for type: ");
         console::print_int(static_cast<int32_t>(id));

@@ -177,6 +177,7 @@ struct NameEntry {
 extern ActionFn* action_table;  // TYPE_TOTAL x 256 slots
 extern NameEntry* name_table;   // TYPE_TOTAL entries
 extern uint32_t top_id;         // highest registered type ID
+extern bool words_made;         // the name words exist (make_words has run)
 
 // Allocates the two tables (runtime initialisation).
 void init_tables();

@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/memory.h"
 
 namespace mox::hashtable {
 
@@ -40,17 +41,17 @@ enum Kind : int32_t { KIND_HASH = 0, KIND_MAP = 1, KIND_WORDS = 2, KIND_KEYED = 
 
 // The table record, the data of the table's node (eleven 32-bit fields).
 struct Record {
-    int32_t count;         // live keys
-    int32_t keys;          // hash!: position-to-bucket series node; keyed: record size
-    node_t chains;         // hash!: node of the chain list series
-    node_t flags;          // bucket states, two bits per bucket
-    node_t buckets;        // one 32-bit entry per bucket
-    node_t data;           // the indexed data series
-    int32_t occupied;      // buckets live or deleted
-    int32_t bucket_count;  // a power of two, at least 4
-    int32_t upper;         // grow when occupied reaches it
-    int32_t type;          // Kind
-    int32_t stamp;         // 0, or cycle count + 1 when last hashed by node
+    int32_t count;        // live keys
+    int32_t keys;         // hash!: position-to-bucket series node; keyed: record size
+    node_t chains;        // hash!: node of the chain list series
+    node_t flags;         // bucket states, two bits per bucket
+    node_t buckets;       // one 32-bit entry per bucket
+    node_t data;          // the indexed data series
+    int32_t occupied;     // buckets live or deleted
+    int32_t bucket_count; // a power of two, at least 4
+    int32_t upper;        // grow when occupied reaches it
+    int32_t type;         // Kind
+    int32_t stamp;        // 0, or cycle count + 1 when last hashed by node
 };
 static_assert(sizeof(Record) == 44);
 
@@ -60,6 +61,27 @@ enum BucketState : uint32_t { BUCKET_LIVE = 0, BUCKET_DELETED = 1, BUCKET_EMPTY 
 // Valid until the next allocation.
 Record* record_of(node_t table);
 uint32_t bucket_state(node_t table, uint32_t bucket);
+
+// Direct access for the modules that probe word tables themselves (the
+// symbol table and contexts); valid until the next allocation.
+inline uint32_t* flags_of(const Record* r) {
+    return reinterpret_cast<uint32_t*>(memory::buffer_of(r->flags)->head_ptr());
+}
+inline int32_t* buckets_of(const Record* r) {
+    return reinterpret_cast<int32_t*>(memory::buffer_of(r->buckets)->head_ptr());
+}
+inline uint32_t state_at(const uint32_t* flags, uint32_t i) {
+    return (flags[i >> 4] >> ((i & 15) * 2)) & 3;
+}
+inline void set_state_at(uint32_t* flags, uint32_t i, uint32_t state) {
+    uint32_t shift = (i & 15) * 2;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (state << shift);
+}
+// The growth request of the symbol table and context word tables when they
+// are full: a bucket count 16 or 32 times larger.
+inline int32_t words_grow_request(const Record* r) {
+    return (r->bucket_count > 2 * r->count ? r->bucket_count - 1 : r->bucket_count + 1) * 16;
+}
 
 // ---------------------------------------------------------------------------
 // Hashing
@@ -76,6 +98,8 @@ uint32_t hash_string(const Cell* str, bool case_);
 // The UTF-8 name with only A-Z lowered, so spellings that differ in ASCII
 // case hash alike.
 uint32_t hash_name(const char* utf8, size_t length);
+// Byte-wise equality with only A-Z folded: the case rule of hash_name.
+bool ascii_equal_nocase(const char* a, const char* b, size_t n);
 uint32_t hash_symbol(const Cell* symbol);
 uint32_t hash_value(const Cell* value, bool case_);
 // Types whose hash depends on a node (they need the stamp in a hash!).
@@ -113,10 +137,12 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
            bool reverse);
 
 // Iterates over every cell equal to a key (comparison operator 0).
+constexpr int32_t CURSOR_DONE = -2;
 struct Cursor {
-    int32_t bucket = -1;  // the bucket being visited, -1 before the first call
-    int32_t step = 0;     // the probe step that reached it
-    int32_t chain = 0;    // hash!: the next chain entry to visit
+    int32_t bucket = -1; // the bucket visited last: -1 before the first call,
+                         // CURSOR_DONE after the last
+    int32_t step = 0;    // the probe step that reached it
+    int32_t chain = 0;   // hash!: the next chain entry to visit
 };
 Cell* find_next(node_t table, const Cell* key, Cursor* cursor);
 
@@ -150,7 +176,9 @@ Cell* put_key(node_t table, uint32_t key);
 Cell* get_key(node_t table, uint32_t key);
 void delete_key(node_t table, uint32_t key);
 void clear_flags(node_t table);
-void rebuild_keyed(node_t table);
+// Moves the used records to a new record series indexed for a bucket count
+// of at least size.
+void rebuild_keyed(node_t table, int32_t size);
 void reindex_keyed(node_t table);
 
 // ---------------------------------------------------------------------------
@@ -168,4 +196,4 @@ void sweep_weak(node_t table);
 // Prints the live and the deleted buckets.
 void dump(node_t table);
 
-}  // namespace mox::hashtable
+} // namespace mox::hashtable

@@ -304,7 +304,8 @@ namespace {
 // Replaces a buffer by a fresh one of new_size bytes; with copy, the old data
 // from the old head follows, cut to what the new buffer holds.
 SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy) {
-    if (new_size == 0) new_size = buffer->size * 2;
+    // Doubling an empty buffer gives it room for one cell.
+    if (new_size == 0) new_size = buffer->size ? buffer->size * 2 : 16;
     if (static_cast<int32_t>(new_size) < 1) fire(err::no_memory);
     node_t node = buffer->node;
     collector::Root keep(&node);

@@ -14,6 +14,21 @@
 #include "core/sys-alloc.h"
 #include "core/unicode.h"
 #include "core/value-pool.h"
+#include "core/context.h"
+#include "core/symbol.h"
+#include "core/words.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "platform/platform.h"
@@ -129,26 +144,49 @@ void init() {
     random::init();
     memory::init();
     collector::init();
+    cycles::init();
     externals::init();
     datatype::init_tables();
 
+    // Datatype registrations, parents before children.
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    series::init();
+    block::init();
+    string::init();
+    integer::init();
+    symbol::init();
+    word::init();  // context!, word!, lit-word!, set-word!, get-word!, refinement!
+    char_::init();
+    path::init();  // path!, lit-path!, set-path!, get-path!
+    paren::init();
+    issue::init();
+    float_::init();
+
     // The first node frame and series frame, then the root block, whose
     // buffer lives outside the frames and never moves.
-    memory::new_node_frame(memory::NODE_FRAME_SLOTS);
-    memory::new_series_frame();
+    if (!memory::record.node_first) memory::new_node_frame(memory::NODE_FRAME_SLOTS);
+    if (!memory::record.series_first) memory::new_series_frame();
     make_series(&root, TYPE_BLOCK, memory::alloc_external_buffer(ROOT_CELLS, sizeof(Cell), 0));
 
     // The evaluation stack's buffers: 20,000 cells and room for 12,000
-    // frames, both fixed.
+    // frames, both fixed; then the symbol block and the global context.
     node_t cells = make_fixed_block(stack::CELL_CAPACITY);
     node_t frames = make_fixed_block(stack::FRAME_BUFFER_CELLS);
-
+    symbol::make_table();
+    context::make_global();
     unicode::init_case_tables();
 
+    // The runtime's own words, and the datatypes' name words.
+    words::init();
+    datatype::make_words();
+
     stack::init(cells, frames);
+    stack::init_symbols();
     value_pool::init();
     collector::init();
-    cycles::init();
 }
 
 int run(int argc, char** argv) {

@@ -2,6 +2,7 @@
 #include "core/value.h"
 
 #include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "evaluator/stack.h"
 
 namespace mox {
@@ -21,6 +22,35 @@ void fire_bad_make_arg(uint32_t type, const Cell* spec) {
     Cell dt;
     make_datatype(&dt, type);
     fire(err::bad_make_arg, &dt, spec);
+}
+
+void fire_expect_arg(int32_t index, uint32_t type) {
+    Cell call, datatype, word;
+    stack::get_call(&call);
+    make_datatype(&datatype, type);
+    function::spec_argument_word(&call, index, &word);
+    fire(err::expect_arg, &call, &datatype, &word);
+}
+
+const Cell* type_check(const Cell* typeset, int32_t index, const Cell* value) {
+    if (!typeset_has(typeset, type_of(value))) fire_expect_arg(index, type_of(value));
+    return value;
+}
+
+int32_t type_check_at(const Cell* typeset, int32_t index) {
+    if (index == -1) return -1;
+    type_check(typeset, index, stack::arguments + index);
+    return index;
+}
+
+void type_check_refinement(const Cell* refinement, const Cell* typeset, int32_t index,
+                           const Cell* value) {
+    if (refinement->data1 != 0) type_check(typeset, index, value);
+}
+
+const Cell* check_set_arg(int32_t index, const Cell* value) {
+    if (type_of(value) == TYPE_UNSET) fire_expect_arg(index, TYPE_UNSET);
+    return value;
 }
 
 }  // namespace mox

@@ -3,6 +3,8 @@
 // unwinds to the nearest try frame. fire never returns.
 #pragma once
 
+#include <cstdint>
+
 #include "core/cell.h"
 #include "core/error-codes.h"
 
@@ -14,5 +16,23 @@ namespace mox {
 
 // Convenience for raising with scalar arguments.
 [[noreturn]] void fire_int(err::Code code, int32_t value);
+
+// Whether a typeset! cell holds a type: type t is the bit 0x80 >> (t mod 8)
+// of byte t / 8 of its twelve payload bytes.
+inline bool typeset_has(const Cell* typeset, uint32_t type) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&typeset->data1);
+    return type < 96 && (bytes[type >> 3] & (0x80 >> (type & 7)));
+}
+
+// Argument checks of the running call (index from 0 in the callable's spec).
+// A value whose type is not in the typeset raises script error expect-arg
+// naming the call, the value's datatype and the argument word.
+const Cell* type_check(const Cell* typeset, int32_t index, const Cell* value);
+int32_t type_check_at(const Cell* typeset, int32_t index);
+void type_check_refinement(const Cell* refinement, const Cell* typeset, int32_t index,
+                           const Cell* value);
+// An unset! value raises expect-arg naming unset!.
+const Cell* check_set_arg(int32_t index, const Cell* value);
+[[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);
 
 }  // namespace mox

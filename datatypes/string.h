@@ -55,7 +55,8 @@ bool ms_tail_q(const Cell* str);
 
 inline uint32_t get_char(const uint8_t* p, uint32_t unit) {
     switch (unit) {
-    case 1: return *p;
+    case 1:
+        return *p;
     case 2: {
         uint16_t u;
         std::memcpy(&u, p, 2);
@@ -70,13 +71,17 @@ inline uint32_t get_char(const uint8_t* p, uint32_t unit) {
 }
 inline void put_char(uint8_t* p, uint32_t unit, uint32_t cp) {
     switch (unit) {
-    case 1: *p = static_cast<uint8_t>(cp); break;
+    case 1:
+        *p = static_cast<uint8_t>(cp);
+        break;
     case 2: {
         uint16_t u = static_cast<uint16_t>(cp);
         std::memcpy(p, &u, 2);
         break;
     }
-    default: std::memcpy(p, &cp, 4); break;
+    default:
+        std::memcpy(p, &cp, 4);
+        break;
     }
 }
 // The code point at unit offset i; the caller keeps i below the length.
@@ -92,7 +97,7 @@ bool has_char_q(Cell* str, uint32_t cp, bool case_sensitive, int32_t step = 1);
 bool match_literal_q(Cell* str, const char* text);
 
 // ---------------------------------------------------------------------------
-// Changing (all may collect)
+// Changing (those that may grow or widen the buffer say so)
 // ---------------------------------------------------------------------------
 
 // Empties the buffer and sets its unit back to 1; index 0.
@@ -133,12 +138,17 @@ void concatenate(Cell* str, const Cell* value, int32_t part = -1);
 // Writes the characters of a string-like value over str from the offset,
 // extending the tail when they run past it. May collect.
 void overwrite(Cell* str, const Cell* value, uint32_t offset);
+// Appends n code points (append rule for the unit); the points may lie
+// anywhere but in a series buffer. May collect.
+void append_chars(Cell* str, const uint32_t* points, size_t n);
 // Appends each byte of a NUL-terminated byte string as a code point. May
 // collect.
 void concatenate_literal(Cell* str, const char* text);
 // Appends n bytes (at least 1) as code points. May collect.
 void append_bytes(Cell* str, const uint8_t* bytes, uint32_t n);
-// Appends UTF-8 text. May collect.
+// Appends UTF-8 text; malformed bytes raise access invalid-utf8 before
+// anything is appended, and a sequence cut by the end is dropped. May
+// collect.
 void append_utf8(Cell* str, const char* utf8, size_t length);
 // Moves the last n units of the buffer to just before the unit at the
 // offset (units from the offset on move up behind them).
@@ -213,8 +223,8 @@ Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool notify);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,
+                int32_t position, bool case_, bool get, bool tail, bool notify);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 // append and insert (append set: at the tail). part: units of the value to
 // add, -1 for all; dup: repetitions (at least 1).
@@ -232,7 +242,11 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
 
 // Set operation codes of union, intersect, unique, difference and exclude.
 enum SetOp : int32_t {
-    SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12
+    SET_UNIQUE = 8,
+    SET_UNION = 9,
+    SET_INTERSECT = 10,
+    SET_EXCLUDE = 11,
+    SET_DIFFERENCE = 12
 };
 // The string side of the set operations: the result replaces set1's value
 // (a new buffer at index 0). skip: the record size cell or null. May collect.
@@ -241,4 +255,4 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op);
 // Registers string! (after series!).
 void init();
 
-}  // namespace mox::string
+} // namespace mox::string

@@ -32,18 +32,12 @@ ActionFn lookup_arg(uint32_t action);
 ActionFn lookup_path(const Cell* value, uint32_t action, const Cell* path, const Cell* element,
                      int32_t position);
 
-template <Action A>
-inline typename ActionSig<A>::type lookup_as(const Cell* value) {
+template <Action A> inline typename ActionSig<A>::type lookup_as(const Cell* value) {
     return reinterpret_cast<typename ActionSig<A>::type>(lookup(value, A));
 }
 
-// Script error expect-arg for the running call: its word, the datatype
-// received and the word of argument arg_index of the call's spec.
-[[noreturn]] void fire_expect_arg(uint32_t type, int32_t arg_index);
 // Script error not-related: "incompatible argument for" word "of" type.
 [[noreturn]] void fire_not_related(const Cell* word, uint32_t type);
-// The same with the global word of the given spelling. May collect.
-[[noreturn]] void fire_not_related(const char* word, uint32_t type);
 
 // ---------------------------------------------------------------------------
 // Direct forms
@@ -58,8 +52,8 @@ Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool notify);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,
+                int32_t position, bool case_, bool get, bool tail, bool notify);
 // The direct comparison: the raw result (negative, 0, positive, or -2).
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 // The comparison entry: the boolean answer of op, raising invalid-compare
@@ -136,4 +130,4 @@ bool compare_last_int_q(int32_t op, const Cell* word, const Cell* value, int32_t
 // returns.
 Cell* compare_args(int32_t op);
 
-}  // namespace mox::actions
+} // namespace mox::actions

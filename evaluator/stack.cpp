@@ -32,7 +32,11 @@ uint32_t anon_symbol = 0;
 inline ref32 ref_of(Cell* c) { return arena::ref(c); }
 inline Cell* cell_at(ref32 r) { return arena::at<Cell>(r); }
 
-inline bool internal(uint32_t symbol) { return symbol == body_symbol || symbol == anon_symbol; }
+// Frames named <body> or <anon>, and frames pushed without a name, are
+// never named in reports.
+inline bool internal(uint32_t symbol) {
+    return symbol == 0 || symbol == body_symbol || symbol == anon_symbol;
+}
 
 // The context's values reference (data2 of its record).
 inline uint32_t* values_ref(node_t context) {

@@ -1,0 +1,155 @@
+// The symbol table (see symbol.h): interning, canonical spellings, the
+// cached string! names and the symbol! datatype.
+#include "core/symbol.h"
+
+#include <cassert>
+#include <cstring>
+
+#include "core/collector.h"
+#include "core/datatype.h"
+#include "core/hashtable.h"
+#include "core/memory.h"
+#include "core/startup.h"
+#include "core/unicode.h"
+#include "datatypes/string.h"
+
+namespace mox::symbol {
+
+node_t block = 0;
+node_t table = 0;
+
+namespace {
+
+constexpr int32_t TABLE_SIZE = 4000;
+
+void mark() {
+    collector::mark_block(&block);
+    hashtable::gc_mark(&table);
+}
+
+inline Cell* entries() { return memory::buffer_of(block)->cells(); }
+
+} // namespace
+
+void init() {
+    datatype::register_type(TYPE_SYMBOL, 0, "symbol!",
+                            datatype::ActionSlots::none().set<A_COMPARE>(&compare));
+}
+
+void make_table() {
+    if (table) return;
+    collector::Hold hold;
+    block = memory::alloc_cells(TABLE_SIZE);
+    Cell holder;
+    make_series(&holder, TYPE_BLOCK, block);
+    root_append(&holder);
+    table = hashtable::init(TABLE_SIZE, block, hashtable::KIND_WORDS);
+    collector::register_callback(mark);
+}
+
+uint32_t intern(const char* utf8, size_t length, int32_t mode) {
+    collector::Hold hold;
+    hashtable::Record* r = hashtable::record_of(table);
+    if (r->occupied >= r->upper) {
+        hashtable::resize(table, hashtable::words_grow_request(r));
+        r = hashtable::record_of(table);
+    }
+    const uint32_t* flags = hashtable::flags_of(r);
+    const int32_t* buckets = hashtable::buckets_of(r);
+    const Cell* cells = entries();
+    uint32_t mask = static_cast<uint32_t>(r->bucket_count) - 1;
+    uint32_t i = hashtable::hash_name(utf8, length) & mask;
+    uint32_t variant_of = 0; // the first case-insensitive match met
+    bool found_empty = false;
+    for (uint32_t step = 1, n = 0; n <= mask; n++, i = (i + step++) & mask) {
+        uint32_t state = hashtable::state_at(flags, i);
+        if (state == hashtable::BUCKET_EMPTY) {
+            found_empty = true;
+            break;
+        }
+        if (state != hashtable::BUCKET_LIVE) continue;
+        const Cell* e = cells + buckets[i];
+        if (memory::buffer_of(e->data3)->used_bytes() != length) continue;
+        const char* name = reinterpret_cast<const char*>(memory::buffer_of(e->data3)->head_ptr());
+        uint32_t id = static_cast<uint32_t>(buckets[i]) + 1;
+        if (std::memcmp(name, utf8, length) == 0) return id;
+        if (hashtable::ascii_equal_nocase(name, utf8, length)) {
+            if (mode == MODE_INSENSITIVE) return id;
+            if (!variant_of) variant_of = id;
+        }
+    }
+    assert(found_empty);
+    (void)found_empty;
+    // A variant's alias is the canonical spelling itself, never another
+    // variant, so resolving takes one step.
+    uint32_t alias = variant_of ? resolve(variant_of) : 0xFFFFFFFFu;
+
+    node_t name = memory::alloc_bytes(static_cast<uint32_t>(length) + 1);
+    memory::SeriesBuffer* nb = memory::buffer_of(name);
+    std::memcpy(nb->head_ptr(), utf8, length);
+    nb->head_ptr()[length] = 0;
+    nb->tail = nb->head + static_cast<uint32_t>(length);
+    uint32_t index = count();
+    *memory::alloc_tail(block) = Cell{TYPE_SYMBOL, alias, 0, name};
+
+    r = hashtable::record_of(table);
+    hashtable::set_state_at(hashtable::flags_of(r), i, hashtable::BUCKET_LIVE);
+    hashtable::buckets_of(r)[i] = static_cast<int32_t>(index);
+    r->count++;
+    r->occupied++;
+    return index + 1;
+}
+
+uint32_t make(const char* name) { return intern(name, std::strlen(name), MODE_KEEP); }
+
+uint32_t make_sized(const char* utf8, size_t length) { return intern(utf8, length, MODE_KEEP); }
+
+uint32_t make_insensitive(const char* name) {
+    return intern(name, std::strlen(name), MODE_INSENSITIVE);
+}
+
+uint32_t from_string(Cell* string) {
+    int32_t length = -1;
+    const char* utf8 = unicode::to_utf8(string, &length);
+    return make_sized(utf8, static_cast<size_t>(length));
+}
+
+Cell* entry(uint32_t id) { return entries() + (id - 1); }
+
+uint32_t resolve(uint32_t id) {
+    auto alias = static_cast<int32_t>(entry(id)->data1);
+    return alias > 0 ? static_cast<uint32_t>(alias) : id;
+}
+
+int32_t get_alias(uint32_t id) { return static_cast<int32_t>(entry(id)->data1); }
+
+void cache_name(uint32_t id) {
+    if (entry(id)->data2) return;
+    // The UTF-8 name is read from its series: nothing may move meanwhile.
+    collector::Hold hold;
+    memory::SeriesBuffer* b = memory::buffer_of(entry(id)->data3);
+    node_t name = unicode::load_utf8(b->head_ptr(), b->used_bytes(), 0, nullptr, false);
+    entry(id)->data2 = name;
+}
+
+Cell* get(uint32_t id) {
+    cache_name(id);
+    return entry(id);
+}
+
+const char* name_utf8(uint32_t id, size_t* length) {
+    memory::SeriesBuffer* b = memory::buffer_of(entry(id)->data3);
+    if (length) *length = b->used_bytes();
+    return reinterpret_cast<const char*>(b->head_ptr());
+}
+
+uint32_t count() {
+    return memory::buffer_of(block)->used_bytes() / static_cast<uint32_t>(sizeof(Cell));
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    if (type_of(value2) != TYPE_SYMBOL) return COMPARE_NOT_COMPARABLE;
+    return string::compare_strings(value1, value2, op, false);
+}
+
+} // namespace mox::symbol
