@@ -12,11 +12,7 @@
 // Names are identifier-like: 3 to 16 letters, digits and hyphens, one in
 // eight with a capital letter. Lookup timings are the best of several passes.
 //
-// Build and run (the runtime library comes from the CMake build):
-//   cmake -S . -B build/native -G Ninja && cmake --build build/native --target moxrt
-//   g++ -std=c++20 -O2 -I. bench/symbol_bench.cpp build/native/libmoxrt.a -lm \
-//       -o build/symbol_bench
-//   build/symbol_bench
+// Built with the other benchmarks (see bench/README.md).
 
 #include <algorithm>
 #include <chrono>

@@ -11,10 +11,13 @@
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
 
 namespace mox::stack {
 
 uint32_t exit_code = 0;
+uint32_t pending = 0;
 Cell* arguments = nullptr;
 Cell* top = nullptr;
 Cell* bottom = nullptr;
@@ -308,6 +311,50 @@ void save_error_stack(Cell* error) {
     if (type_of(field) != TYPE_BLOCK) make_integer(field, static_cast<int32_t>(ctop - frame_bottom));
 }
 
+void collect_calls(node_t block) {
+    collector::Root keep_block(&block);
+    for (Frame* f = ctop - 1; f > frame_bottom; f--) {
+        if (internal(f->symbol())) continue;
+        Cell word = *context::resolve_word(f->context, f->symbol());
+        *memory::alloc_tail(block) = word;
+        make_integer(memory::alloc_tail(block),
+                     static_cast<int32_t>(cell_at(f->saved_arguments) - bottom));
+    }
+}
+
+namespace {
+
+// Whether reports of the given level name a frame: level 1 names function!
+// calls only, higher levels every named call.
+bool reported(const Frame* f, int level) {
+    if (internal(f->symbol())) return false;
+    if (level > 1) return true;
+    Cell* value = context::symbol_value(f->context, f->symbol());
+    return value && type_of(value) == TYPE_FUNCTION;
+}
+
+}  // namespace
+
+void collect_frames(int level, node_t block, Frame* end) {
+    collector::Root keep_block(&block);
+    for (Frame* f = frame_bottom; f < end && f < ctop; f++) {
+        if (!reported(f, level)) continue;
+        Cell word = *context::resolve_word(0, f->symbol());
+        *memory::alloc_tail(block) = word;
+    }
+}
+
+int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit) {
+    for (Frame* f = frame_bottom; f < end && f < ctop; f++) {
+        if (!reported(f, level)) continue;
+        Cell word = *context::resolve_word(0, f->symbol());
+        limit = word::form(&word, text, nullptr, limit);
+        string::concatenate_literal(text, " ");
+        limit--;
+    }
+    return limit;
+}
+
 void gc_mark_frames() {
     for (Frame* f = frame_bottom; f < ctop; f++) {
         if (f->context) collector::mark_block(&f->context);
@@ -328,6 +375,32 @@ void raise(uint32_t code) {
     exit_code = code;
     throw Unwind{code};
 }
+
+void raise_pending() {
+    if (!pending) return;
+    uint32_t code = pending;
+    pending = 0;
+    raise(code);
+}
+
+namespace {
+
+// Whether the running call was made by the interpreter, which passes an exit
+// on by returning.
+inline bool by_return() { return ctop > frame_bottom && ((ctop - 1)->flags & FRAME_INTERP); }
+
+// Hands the exit to its handler: by return when the caller takes it that
+// way, else as the exception.
+void leave(uint32_t code, bool returning) {
+    exit_code = code;
+    if (returning) {
+        pending = code;
+        return;
+    }
+    throw Unwind{code};
+}
+
+}  // namespace
 
 void throw_error(Cell* error) {
     Cell err = *error;
@@ -355,6 +428,7 @@ void throw_error(Cell* error) {
 }
 
 void throw_break(bool has_value, bool is_continue) {
+    bool returning = by_return();
     Cell* saved_args = arguments;
     Cell* saved_top = top;
     Frame* saved_ctop = ctop;
@@ -369,7 +443,7 @@ void throw_break(bool has_value, bool is_continue) {
             top = arguments;
             *arguments = value;
             top = arguments + 1;
-            raise(is_continue ? EXIT_CONTINUE : EXIT_BREAK);
+            return leave(is_continue ? EXIT_CONTINUE : EXIT_BREAK, returning);
         }
     }
     arguments = saved_args;
@@ -379,6 +453,7 @@ void throw_break(bool has_value, bool is_continue) {
 }
 
 void throw_return(bool has_value) {
+    bool returning = by_return();
     Cell* saved_args = arguments;
     Cell* saved_top = top;
     Frame* saved_ctop = ctop;
@@ -392,7 +467,7 @@ void throw_return(bool has_value) {
             arguments = cell_at(f->saved_arguments);
             *arguments = value;
             top = arguments + 1;
-            raise(has_value ? EXIT_RETURN : EXIT_EXIT);
+            return leave(has_value ? EXIT_RETURN : EXIT_EXIT, returning);
         }
     }
     arguments = saved_args;
@@ -402,6 +477,7 @@ void throw_return(bool has_value) {
 }
 
 void throw_value(uint32_t code, const Cell* value, const Cell* name) {
+    bool returning = by_return();
     Cell v = *value;
     Cell n = name ? *name : Cell{TYPE_NONE, 0, 0, 0};
     if (!throw_position) throw_position = ctop;
@@ -415,7 +491,7 @@ void throw_value(uint32_t code, const Cell* value, const Cell* name) {
             arguments = top = cell_at(f->saved_arguments);
             *push_cell() = v;
             *push_cell() = n;
-            raise(code);
+            return leave(code, returning);
         }
     }
     arguments = saved_args;

@@ -9,10 +9,20 @@
 // result, lies at the caller's top.
 //
 // Non-local exits (error, break, continue, return, exit, throw) first put the
-// stacks in the state their handler expects, then transfer control with a C++
-// exception carrying the exit code (stack::Unwind). Handlers catch it, look
-// at the code and rethrow what is not theirs. No exception may cross a
-// frame of Windows code: window procedures and callbacks catch it there.
+// stacks in the state their handler expects, then transfer control to it.
+// An error always travels as a C++ exception carrying the exit code
+// (stack::Unwind). The other exits are taken in hot loops, where an
+// exception would cost too much: when the call that raises one was made by
+// the interpreter (its frame carries FRAME_INTERP), the exit is left in
+// `pending` and the raising call returns normally; every caller that made
+// the call through the interpreter returns at once while `pending` is set,
+// up to the handler, which takes the exit whose code is its own. Code that
+// calls the interpreter but cannot pass an exit on by returning (a sort
+// comparator, a change handler) turns it into the exception with
+// raise_pending. Handlers therefore take an exit either way: they test
+// `pending` after their calls and catch Unwind, rethrowing what is not
+// theirs. No exception may cross a frame of Windows code: window procedures
+// and callbacks catch it there.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +48,17 @@ struct Unwind {
 
 // The code of the exit being handled (kept in the system record).
 extern uint32_t exit_code;
+// The exit on its way to its handler by return, or 0.
+extern uint32_t pending;
+
+// Takes the pending exit when it has the given code.
+inline bool take_pending(uint32_t code) {
+    if (pending != code) return false;
+    pending = 0;
+    return true;
+}
+// Turns a pending exit into the exception (for callers that cannot return it).
+void raise_pending();
 
 // Frame types (bits 24-27 of the flags word).
 enum FrameType : uint32_t {
@@ -158,13 +179,16 @@ int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit);
 void gc_mark_frames();
 
 // ---------------------------------------------------------------------------
-// Non-local exits (none returns)
+// Non-local exits
 // ---------------------------------------------------------------------------
 
 [[noreturn]] void raise(uint32_t code);
 [[noreturn]] void throw_error(Cell* error);
-[[noreturn]] void throw_break(bool has_value, bool is_continue);
-[[noreturn]] void throw_return(bool has_value);
-[[noreturn]] void throw_value(uint32_t code, const Cell* value, const Cell* name);
+// These return (with the exit pending) when the raising call was made by
+// the interpreter; otherwise they throw. Errors for a missing loop, function
+// or catch are raised where the call was made.
+void throw_break(bool has_value, bool is_continue);
+void throw_return(bool has_value);
+void throw_value(uint32_t code, const Cell* value, const Cell* name);
 
 }  // namespace mox::stack
