@@ -13,6 +13,7 @@
 #include "core/externals.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
+#include "core/poison.h"
 #include "core/startup.h"
 #include "core/value-pool.h"
 #include "evaluator/stack.h"
@@ -170,6 +171,7 @@ void release_dead(SeriesBuffer* b) {
 // buffer's node, head and tail.
 void move_run(uint8_t* from, uint32_t length, uint8_t* dest) {
     if (from == dest) return;
+    poison::mark_used(dest, length);
     std::memmove(dest, from, length);
     int64_t delta = dest - from;
     uint8_t* p = dest;
@@ -237,6 +239,8 @@ void compact_frame(SeriesFrame* frame, SeriesFrame* prev) {
         }
     }
     if (dest) frame->first_free = arena::ref(dest);
+    uint8_t* free_start = arena::at<uint8_t>(frame->first_free);
+    poison::mark_free(free_start, static_cast<size_t>(arena::at<uint8_t>(frame->end) - free_start));
 }
 
 void compact_series_frames() {

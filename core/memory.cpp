@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/collector.h"
+#include "core/poison.h"
 #include "core/sys-alloc.h"
 #include "core/value.h"
 
@@ -101,6 +102,7 @@ void* alloc_virtual(size_t size) {
     if (!chunk) fire(err::no_memory);
     size_t page = 4096;
     bytes = (bytes + page - 1) & ~(page - 1);
+    poison::mark_used(chunk, bytes);
     *static_cast<uint32_t*>(chunk) = static_cast<uint32_t>(bytes);
     record.total += bytes;
     return static_cast<uint8_t*>(chunk) + 4;
@@ -168,6 +170,7 @@ SeriesFrame* new_series_frame() {
     frame->size = size + sizeof(SeriesFrame);
     frame->first_free = arena::ref(frame->data());
     frame->end = frame->first_free + size;
+    poison::mark_free(frame->data(), size);
     link_series_frame(frame);
     if (record.series_next_size < record.series_cap) {
         record.series_next_size = std::min(record.series_next_size * 2, record.series_cap);
@@ -244,6 +247,7 @@ SeriesBuffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t head_offset) {
     }
     auto* b = buffer_at(frame->first_free);
     frame->first_free += room;
+    poison::mark_used(b, room);
     init_buffer(b, size, unit, head_offset, 0);
     // The trailing word keeps buffers apart; zero it so the frame walk never
     // reads stale bytes as a header.
@@ -328,6 +332,8 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy) {
     if (buffer->flags & SERIES_EXTERNAL) {
         drop_external_buffer(node);
         free_virtual(buffer);
+    } else if (!(buffer->flags & SERIES_BIG)) {
+        poison::mark_free(buffer->data(), buffer->size);  // dead until compaction
     }
     return fresh;
 }

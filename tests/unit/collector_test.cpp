@@ -5,6 +5,7 @@
 
 #include "core/collector.h"
 #include "core/memory.h"
+#include "core/poison.h"
 #include "core/startup.h"
 #include "evaluator/stack.h"
 #include "runtime_fixture.h"
@@ -247,6 +248,25 @@ TEST_F(CollectorTest, StressModeKeepsRootedValues) {
         EXPECT_EQ(text_of(&b->cells()[i]), text);
     }
 }
+
+#ifdef MOX_ASAN
+// In the sanitizer builds the space a collection frees is marked unusable:
+// a pointer kept into a buffer the collector moved faults at once.
+TEST(CollectorDeathTest, StalePointerIntoAMovedBufferFaults) {
+    test::boot();
+    EXPECT_DEATH(
+        {
+            collector::Hold hold;
+            memory::alloc_bytes(4000);  // garbage before the buffer
+            Cell* kept = stack::push_cell();
+            make_series(kept, TYPE_BINARY, memory::alloc_bytes(64));
+            volatile uint8_t* stale = memory::buffer_of(kept)->head_ptr();
+            collector::do_cycle();  // the buffer slides down over the garbage
+            (void)*stale;
+        },
+        "AddressSanitizer");
+}
+#endif
 
 }  // namespace
 }  // namespace mox
