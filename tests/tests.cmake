@@ -31,3 +31,13 @@ add_custom_command(OUTPUT ${MOX_UNICODE_ORACLE_FILE}
 add_custom_target(unicode_oracle DEPENDS ${MOX_UNICODE_ORACLE_FILE})
 add_dependencies(mox_unit_tests unicode_oracle)
 target_compile_definitions(mox_unit_tests PRIVATE MOX_UNICODE_ORACLE="${MOX_UNICODE_ORACLE_FILE}")
+
+# Oracle vectors for the number-text conversions, from Python's repr and float.
+set(MOX_DTOA_VECTORS_DIR ${CMAKE_BINARY_DIR}/dtoa-vectors)
+add_custom_command(OUTPUT ${MOX_DTOA_VECTORS_DIR}/complete
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${MOX_DTOA_VECTORS_DIR}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/dtoa/gen_vectors.py ${MOX_DTOA_VECTORS_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/dtoa/gen_vectors.py)
+add_custom_target(dtoa_vectors DEPENDS ${MOX_DTOA_VECTORS_DIR}/complete)
+add_dependencies(mox_unit_tests dtoa_vectors)
+target_compile_definitions(mox_unit_tests PRIVATE MOX_DTOA_VECTORS_DIR="${MOX_DTOA_VECTORS_DIR}")

@@ -87,7 +87,7 @@ TEST_F(Cycles, PopNNeverGoesBelowTheBottom) {
 void walk(uint32_t level, uint32_t fail_at) {
     cycles::Scope scope(500 + level);
     if (level == fail_at) fire(err::invalid_arg);
-    walk(level + 1, fail_at);
+    if (level < cycles::CAPACITY * 10) walk(level + 1, fail_at);
 }
 
 TEST_F(Cycles, ScopesCutBackWhenAnErrorUnwinds) {

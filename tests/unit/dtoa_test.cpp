@@ -13,11 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <random>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -272,35 +270,12 @@ TEST(DtoaRead, TextRoundTrip) {
 // Against Python
 // ---------------------------------------------------------------------------
 
-// The vector files for the current generator script, made once into the
-// working directory (or taken from MOX_DTOA_VECTORS). Empty when Python is
-// not available, as under Wine.
+// The vector files, made at build time into the build folder (or taken from
+// MOX_DTOA_VECTORS). Empty when they are missing.
 std::string vector_dir() {
-    if (const char* env = std::getenv("MOX_DTOA_VECTORS"); env && *env) return env;
-    std::string script = std::string(MOX_SOURCE_DIR) + "/tests/dtoa/gen_vectors.py";
-    std::ifstream in(script, std::ios::binary);
-    if (!in) return {};
-    std::stringstream content;
-    content << in.rdbuf();
-    uint64_t hash = 14695981039346656037u;
-    for (char c : content.str()) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-    char name[64];
-    std::snprintf(name, sizeof name, "dtoa-vectors-%016llx", static_cast<unsigned long long>(hash));
-    namespace fs = std::filesystem;
-    fs::path dir = fs::absolute(name);
-    if (fs::exists(dir / "complete")) return dir.string();
-    // Generate beside it and rename, so that concurrent runs never see half a
-    // set of files.
-    fs::path temp = dir.string() + "-" + std::to_string(std::random_device{}());
-    std::string command = "python3 \"" + script + "\" \"" + temp.string() + "\"";
-    std::error_code ec;
-    if (std::system(command.c_str()) != 0 || !fs::exists(temp / "complete")) {
-        fs::remove_all(temp, ec);
-        return {};
-    }
-    fs::rename(temp, dir, ec);
-    if (ec) fs::remove_all(temp, ec);
-    return fs::exists(dir / "complete") ? dir.string() : std::string();
+    std::string dir = MOX_DTOA_VECTORS_DIR;
+    if (const char* env = std::getenv("MOX_DTOA_VECTORS"); env && *env) dir = env;
+    return std::ifstream(dir + "/complete") ? dir : std::string();
 }
 
 class DtoaOracle : public ::testing::Test {
@@ -311,7 +286,7 @@ class DtoaOracle : public ::testing::Test {
         dir_ = nullptr;
     }
     void SetUp() override {
-        if (dir_->empty()) GTEST_SKIP() << "no Python vectors (python3 not available?)";
+        if (dir_->empty()) GTEST_SKIP() << "the Python vectors were not generated";
     }
     static std::ifstream open(const char* file) { return std::ifstream(*dir_ + "/" + file); }
     static std::string* dir_;
