@@ -779,15 +779,11 @@ int shortest_digits(double value, int ndigits, bool point_zero, char* digits, in
     return n;
 }
 
-int form_float(double value, int ndigits, bool point_zero, char* out) {
-    char digits[DIGITS_SIZE];
-    int point;
-    bool negative;
-    int n = shortest_digits(value, ndigits, point_zero, digits, &point, &negative);
-    if (point >= POINT_ZERO) return copy_text(digits, out);
+int layout_digits(const char* digits, int n, int point, bool negative, bool exponent_form,
+                  bool point_zero, char* out) {
     char* p = out;
     if (negative) *p++ = '-';
-    if (point >= 18 || point < -6) {
+    if (exponent_form) {
         *p++ = digits[0];
         if (n > 1 || point_zero) *p++ = '.';
         if (n > 1) {
@@ -822,6 +818,15 @@ int form_float(double value, int ndigits, bool point_zero, char* out) {
     }
     *p = '\0';
     return static_cast<int>(p - out);
+}
+
+int form_float(double value, int ndigits, bool point_zero, char* out) {
+    char digits[DIGITS_SIZE];
+    int point;
+    bool negative;
+    int n = shortest_digits(value, ndigits, point_zero, digits, &point, &negative);
+    if (point >= POINT_ZERO) return copy_text(digits, out);
+    return layout_digits(digits, n, point, negative, point >= 18 || point < -6, point_zero, out);
 }
 
 double string_to_double(const char* start, const char* end, int exp_adjust, int* rest) {

@@ -43,6 +43,13 @@ int shortest_digits(double value, int ndigits, bool point_zero, char* digits, in
 // ("1.5e-8", "1.0e19") outside; point_zero keeps a ".0" on texts that would
 // end without fraction digits. ndigits as for shortest_digits.
 int form_float(double value, int ndigits, bool point_zero, char* out);
+// Lays digits out as text: with exponent_form one digit, the rest after a
+// ".", then "e" and the exponent point - 1; otherwise plain decimal text
+// ("0." and zeros before a point below 1, zeros up to the point). point_zero
+// keeps ".0" on a text with no fraction. Returns the length; out needs
+// FORM_SIZE bytes.
+int layout_digits(const char* digits, int n, int point, bool negative, bool exponent_form,
+                  bool point_zero, char* out);
 
 // Reads the decimal number in [start, end): optional sign, digits with an
 // optional fraction, optional exponent; "1.#INF" and "1.#NaN" (any case,

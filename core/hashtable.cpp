@@ -206,18 +206,20 @@ void take_bucket(Record* r, uint32_t bucket, bool was_empty, int32_t entry) {
     if (was_empty) r->occupied++;
 }
 
-Cell* put_hash(node_t table, int32_t pos, bool* rebuilt) {
-    Record* r = record_of(table);
-    if (r->occupied >= r->upper) {
-        rehash(table, grow_request(r));
-        if (rebuilt) *rebuilt = true;
-        return cell_at(record_of(table), pos);
-    }
-    Cell* value = cell_at(r, pos);
-    if (!r->stamp && hashed_by_node_q(type_of(value))) r->stamp = cycle_stamp();
+// The outcome of probing for a new entry: the live bucket whose entry
+// matched, or the bucket a new entry takes (the first deleted one met, else
+// the empty one that ended the probe).
+struct Slot {
+    uint32_t bucket;
+    bool found;
+    bool was_empty;
+};
+
+template <typename Match>
+Slot probe_for_insert(Record* r, uint32_t hash, Match match) {
     int64_t free_bucket = -1;
     bool was_empty = false;
-    for (Probe p(r, hash_value(value, false)); p.more(); p.next()) {
+    for (Probe p(r, hash); p.more(); p.next()) {
         uint32_t s = state_at(words_of(r->flags), p.i);
         if (s == BUCKET_EMPTY) {
             if (free_bucket < 0) {
@@ -230,16 +232,31 @@ Cell* put_hash(node_t table, int32_t pos, bool* rebuilt) {
             if (free_bucket < 0) free_bucket = p.i;
             continue;
         }
-        const Cell* first = cell_at(r, first_position(r, ints_of(r->buckets)[p.i]));
-        if (type_of(first) == type_of(value) && equal(r, first, value, COMP_EQUAL)) {
-            join_chain(table, p.i, pos);
-            set_key(table, pos, static_cast<int32_t>(p.i));
-            return cell_at(record_of(table), pos);
-        }
+        if (match(p.i)) return Slot{p.i, true, false};
     }
     assert(free_bucket >= 0);
-    take_bucket(r, static_cast<uint32_t>(free_bucket), was_empty, pos);
-    set_key(table, pos, static_cast<int32_t>(free_bucket));
+    return Slot{static_cast<uint32_t>(free_bucket), false, was_empty};
+}
+
+Cell* put_hash(node_t table, int32_t pos, bool* rebuilt) {
+    Record* r = record_of(table);
+    if (r->occupied >= r->upper) {
+        rehash(table, grow_request(r));
+        if (rebuilt) *rebuilt = true;
+        return cell_at(record_of(table), pos);
+    }
+    Cell* value = cell_at(r, pos);
+    if (!r->stamp && hashed_by_node_q(type_of(value))) r->stamp = cycle_stamp();
+    Slot slot = probe_for_insert(r, hash_value(value, false), [&](uint32_t bucket) {
+        const Cell* first = cell_at(r, first_position(r, ints_of(r->buckets)[bucket]));
+        return type_of(first) == type_of(value) && equal(r, first, value, COMP_EQUAL);
+    });
+    if (slot.found) {
+        join_chain(table, slot.bucket, pos);
+    } else {
+        take_bucket(r, slot.bucket, slot.was_empty, pos);
+    }
+    set_key(table, pos, static_cast<int32_t>(slot.bucket));
     return cell_at(record_of(table), pos);
 }
 
@@ -251,26 +268,12 @@ Cell* put_unique(node_t table, int32_t pos) {
         r = record_of(table);
     }
     const Cell* value = cell_at(r, pos);
-    int64_t free_bucket = -1;
-    bool was_empty = false;
-    for (Probe p(r, hash_value(value, false)); p.more(); p.next()) {
-        uint32_t s = state_at(words_of(r->flags), p.i);
-        if (s == BUCKET_EMPTY) {
-            if (free_bucket < 0) {
-                free_bucket = p.i;
-                was_empty = true;
-            }
-            break;
-        }
-        if (s == BUCKET_DELETED) {
-            if (free_bucket < 0) free_bucket = p.i;
-            continue;
-        }
-        Cell* key = cell_at(r, ints_of(r->buckets)[p.i]);
-        if (key == value || equal(r, key, value, COMP_STRICT_EQUAL)) return key;
-    }
-    assert(free_bucket >= 0);
-    take_bucket(r, static_cast<uint32_t>(free_bucket), was_empty, pos);
+    Slot slot = probe_for_insert(r, hash_value(value, false), [&](uint32_t bucket) {
+        const Cell* key = cell_at(r, ints_of(r->buckets)[bucket]);
+        return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
+    });
+    if (slot.found) return cell_at(r, ints_of(r->buckets)[slot.bucket]);
+    take_bucket(r, slot.bucket, slot.was_empty, pos);
     return cell_at(r, pos);
 }
 

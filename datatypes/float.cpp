@@ -131,22 +131,6 @@ bool almost_equal32_q(float a, float b) {
 
 namespace {
 
-int append_exponent(char* p, int exponent) {
-    char* start = p;
-    if (exponent < 0) {
-        *p++ = '-';
-        exponent = -exponent;
-    }
-    char digits[4];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + exponent % 10);
-        exponent /= 10;
-    } while (exponent);
-    while (n) *p++ = digits[--n];
-    return static_cast<int>(p - start);
-}
-
 // The text the C format "%.<precision>g" gives, from correctly rounded
 // digits, with the exponent already clean: no "+", no leading zeros.
 int format_g(double value, int precision, char* out) {
@@ -158,37 +142,9 @@ int format_g(double value, int precision, char* out) {
         std::strcpy(out, digits);
         return static_cast<int>(std::strlen(out));
     }
-    char* p = out;
-    if (negative) *p++ = '-';
     int exponent = point - 1;
-    if (exponent < -4 || exponent >= precision) {
-        *p++ = digits[0];
-        if (n > 1) {
-            *p++ = '.';
-            std::memcpy(p, digits + 1, n - 1);
-            p += n - 1;
-        }
-        *p++ = 'e';
-        p += append_exponent(p, exponent);
-    } else if (point <= 0) {
-        *p++ = '0';
-        *p++ = '.';
-        for (int i = 0; i < -point; i++) *p++ = '0';
-        std::memcpy(p, digits, n);
-        p += n;
-    } else if (n <= point) {
-        std::memcpy(p, digits, n);
-        p += n;
-        for (int i = n; i < point; i++) *p++ = '0';
-    } else {
-        std::memcpy(p, digits, point);
-        p += point;
-        *p++ = '.';
-        std::memcpy(p, digits + point, n - point);
-        p += n - point;
-    }
-    *p = '\0';
-    return static_cast<int>(p - out);
+    return dtoa::layout_digits(digits, n, point, negative, exponent < -4 || exponent >= precision,
+                               false, out);
 }
 
 int print_kind(double value, int kind, char* out) {
