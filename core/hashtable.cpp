@@ -755,10 +755,14 @@ void put_all(node_t table, int32_t first, int32_t step) {
 // hash!: every position whose cell equals the key under operator 0 at the
 // bucket and under op itself is a candidate; the result is the smallest
 // candidate from start on a multiple of skip, or with reverse the largest
-// below start, or with last the largest from start on. map!: the first key
+// below start on a multiple of skip counted back from start - 1, or with
+// last the largest from start on a multiple of skip. map!: the first key
 // of the same type equal under op; word kinds are looked up as set-word!.
+// The comparison action may allocate: collections are held off so that the
+// record and the cell pointers stay valid while it runs.
 Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last,
            bool reverse) {
+    collector::Hold hold;
     check_stamp(table);
     Record* r = record_of(table);
     if (r->type == KIND_MAP) {
@@ -793,7 +797,7 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
             if (reverse) {
                 if (pos < start && divisible(start - pos - 1) && pos > best) best = pos;
             } else if (last) {
-                if (pos >= start && divisible(start - pos - 1) && pos > best) best = pos;
+                if (pos >= start && divisible(pos - start) && pos > best) best = pos;
             } else if (pos >= start && divisible(pos - start) && (best < 0 || pos < best)) {
                 best = pos;
             }
@@ -804,6 +808,7 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
 
 Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {
     if (cursor->bucket == CURSOR_DONE) return nullptr;
+    collector::Hold hold;
     check_stamp(table);
     Record* r = record_of(table);
     if (cursor->chain > 0) {

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 #include "core/collector.h"
@@ -69,9 +70,9 @@ inline bool word_kind_q(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WOR
 
 enum Mode { MATCH_VALUE, MATCH_TYPE, MATCH_TYPESET, MATCH_SEQUENCE };
 
-// Whether the candidate at p matches; a sequence must fit before bound.
-bool matches_at(const Cell* series, int32_t p, int32_t bound, const Cell* value, Mode mode,
-                int32_t op, int32_t length) {
+// Whether the candidate at p matches; a sequence candidate is known to fit.
+bool matches_at(const Cell* series, int64_t p, const Cell* value, Mode mode, int32_t op,
+                int32_t length) {
     const uint32_t at = static_cast<uint32_t>(p);
     switch (mode) {
     case MATCH_TYPE:
@@ -81,7 +82,6 @@ bool matches_at(const Cell* series, int32_t p, int32_t bound, const Cell* value,
     case MATCH_VALUE:
         return compare_at(series, at, value, op) == 0;
     case MATCH_SEQUENCE: {
-        if (p + length > bound) return false;
         const uint32_t from = std::min(value->data1, abs_length(value));
         for (int32_t k = 0; k < length; k++)
             if (compare_cells(series, at + k, value, from + k, op) != 0) return false;
@@ -97,31 +97,43 @@ bool matches_at(const Cell* series, int32_t p, int32_t bound, const Cell* value,
 // find and select
 // ---------------------------------------------------------------------------
 
+// Candidates lie in [lo, hi): from the position for a forward or /last
+// search, before it for /reverse; /skip steps on the grid of records that
+// starts at lo, whichever way the scan runs. Positions are 64-bit so that a
+// huge skip steps past the end instead of wrapping.
 int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, Cell* skip,
                bool last, bool reverse, bool match, int32_t* sequence) {
     *sequence = 0;
-    const int32_t total = as_int(abs_length(series));
-    const int32_t pos = std::min(as_int(series->data1), total);
+    const int64_t total = abs_length(series);
+    const int64_t pos = std::min<int64_t>(series->data1, total);
     if (total == 0 || (!reverse && pos >= total)) return -1;
 
-    int32_t step = 1;
+    int64_t step = 1;
     if (skip) {
         if (type_of(skip) != TYPE_INTEGER) series::fire_refine_arg("skip", skip);
         step = get_integer(skip);
         if (step < 1) fire(err::out_of_range, skip);
     }
-    int32_t limit = -1; // the last cell searched, with /part
+    int64_t lo = reverse ? 0 : pos;
+    int64_t hi = reverse ? pos : total;
     if (part) {
         if (type_of(part) == TYPE_INTEGER) {
-            int32_t n = get_integer(part);
+            const int64_t n = get_integer(part);
             if (n < 1) return -1;
-            limit = static_cast<int32_t>(std::min<int64_t>(int64_t{pos} + n - 1, total));
+            if (reverse)
+                lo = std::max<int64_t>(pos - n, 0);
+            else
+                hi = std::min(pos + n, total);
         } else if (same_series_q(part, series)) {
-            limit = as_int(std::min<uint32_t>(part->data1, static_cast<uint32_t>(total)));
+            // The limit cell is itself searched.
+            const int64_t limit = std::min<int64_t>(part->data1, total - 1);
+            if (reverse)
+                lo = std::min(limit, pos);
+            else
+                hi = limit + 1;
         } else {
             series::fire_refine_arg("part", part);
         }
-        if (limit >= total) limit = total - 1;
     }
 
     Mode mode = MATCH_VALUE;
@@ -140,26 +152,36 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
         }
     }
     const int32_t op = same ? COMP_SAME : case_ ? COMP_STRICT_EQUAL : COMP_FIND;
+    if (hi - length < lo) return -1;
 
     if (type_of(series) == TYPE_HASH && series->data3 && !match && mode == MATCH_VALUE &&
         (!is_any_block(vt) || (only && same)) && !(vt == TYPE_OBJECT && !same)) {
-        Cell* hit = hashtable::find(series->data3, value, pos, step, op, last, reverse);
+        // The index answers the nearest candidate on the grid, backward ones
+        // below a start one past the last record of the range; the range
+        // check is left to us.
+        Cell* hit;
+        if (last || reverse) {
+            const int64_t start = lo + 1 + (hi - lo - 1) / step * step;
+            hit = hashtable::find(series->data3, value, static_cast<int32_t>(start),
+                                  static_cast<int32_t>(step), op, false, true);
+        } else {
+            hit = hashtable::find(series->data3, value, static_cast<int32_t>(lo),
+                                  static_cast<int32_t>(step), op, false, false);
+        }
         if (!hit) return -1;
-        int32_t p = static_cast<int32_t>(hit - buffer_of(series)->cells());
-        return limit >= 0 && p > limit ? -1 : p;
+        const int64_t p = hit - buffer_of(series)->cells();
+        return p >= lo && p < hi ? static_cast<int32_t>(p) : -1;
     }
 
     if (last || reverse) {
-        int32_t from = limit >= 0 ? limit : last ? total - length : pos - length;
-        for (int32_t p = from; p >= 0; p -= step) {
-            if (matches_at(series, p, total, value, mode, op, length)) return p;
+        for (int64_t p = lo + (hi - length - lo) / step * step; p >= lo; p -= step) {
+            if (matches_at(series, p, value, mode, op, length)) return static_cast<int32_t>(p);
             if (match) break;
         }
         return -1;
     }
-    const int32_t end = limit >= 0 ? limit + 1 : total;
-    for (int32_t p = pos; p < end; p += step) {
-        if (matches_at(series, p, end, value, mode, op, length)) return p;
+    for (int64_t p = lo; p + length <= hi; p += step) {
+        if (matches_at(series, p, value, mode, op, length)) return static_cast<int32_t>(p);
         if (match) break;
     }
     return -1;
@@ -171,12 +193,10 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     int32_t p =
         search(series, value, part, only, case_, same, skip, last, reverse, match, &sequence);
     if (p < 0) return make_none(stack::push_cell());
-    if (tail) {
-        int32_t step = skip ? get_integer(skip) : 1;
-        p += sequence ? sequence : (last || reverse) ? 1 : step;
-    }
+    int64_t at = p;
+    if (tail) at += sequence ? sequence : (last || reverse || !skip) ? 1 : get_integer(skip);
     Cell* found = stack::push(series);
-    found->data1 = std::min(static_cast<uint32_t>(p), abs_length(series));
+    found->data1 = static_cast<uint32_t>(std::min<int64_t>(at, abs_length(series)));
     return found;
 }
 
@@ -286,14 +306,43 @@ constexpr uint32_t SCRATCH_TRIM_BYTES = 0x1FFFFF;
 // The two blocks that carry records to a user comparator with /all.
 Cell scratch[2] = {unset_value, unset_value};
 bool scratch_rooted = false;
+bool scratch_busy = false;
 
 void mark_scratch() { collector::mark_values(scratch, scratch + 2); }
+
+// The pair of record blocks one sort hands to its comparator: the global
+// pair, or for a sort run by a comparator while an outer sort holds that
+// pair, two cells of its own on the stack, so that the outer call's records
+// stay what its comparator was given.
+struct ScratchClaim {
+    Cell* cells;
+    bool owner;
+
+    ScratchClaim() : cells(scratch), owner(!scratch_busy) {
+        if (!scratch_rooted) {
+            collector::register_callback(&mark_scratch);
+            scratch_rooted = true;
+        }
+        if (owner) {
+            scratch_busy = true;
+            return;
+        }
+        cells = make_unset(stack::push_cell());
+        make_unset(stack::push_cell());
+    }
+    ~ScratchClaim() {
+        if (owner) scratch_busy = false;
+    }
+    ScratchClaim(const ScratchClaim&) = delete;
+    ScratchClaim& operator=(const ScratchClaim&) = delete;
+};
 
 struct SortContext {
     Cell* cells;    // stack cell: the private copy of the sorted cells
     uint32_t size;  // cells per record
     int32_t op;     // COMP_SORT or COMP_CASE_SORT
     Cell* function; // user comparator, or nullptr
+    Cell* records;  // the two record blocks of /all, or nullptr
 };
 
 // A user comparator's answer as an ordering.
@@ -314,19 +363,15 @@ int32_t ordering_of(const Cell* answer) {
     }
 }
 
-// Fills scratch block which with the cells of a record and pushes it.
+// Fills record block which with the cells of a record and pushes it.
 // May collect.
 Cell* push_record(const SortContext& s, uint32_t which, uint32_t record) {
-    if (!scratch_rooted) {
-        collector::register_callback(&mark_scratch);
-        scratch_rooted = true;
-    }
-    if (type_of(&scratch[which]) != TYPE_BLOCK) make_at(&scratch[which], as_int(s.size));
-    scratch[which].data1 = 0;
-    ms_clear_at(&scratch[which], 0);
-    for (uint32_t k = 0; k < s.size; k++)
-        ms_append(&scratch[which], ms_abs_at(s.cells, record * s.size + k));
-    return stack::push(&scratch[which]);
+    Cell* block = &s.records[which];
+    if (type_of(block) != TYPE_BLOCK) make_at(block, as_int(s.size));
+    block->data1 = 0;
+    ms_clear_at(block, 0);
+    for (uint32_t k = 0; k < s.size; k++) ms_append(block, ms_abs_at(s.cells, record * s.size + k));
+    return stack::push(block);
 }
 
 int call_user(const SortContext& s, uint32_t a, uint32_t b, uint32_t flags) {
@@ -448,7 +493,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         SeriesBuffer* cb = buffer_of(cells);
         std::memcpy(cb->cells(), rs_head(series), static_cast<size_t>(n) * sizeof(Cell));
         cb->tail = cb->head + static_cast<uint32_t>(n) * sizeof(Cell);
-        SortContext ctx{cells, size, case_ ? COMP_CASE_SORT : COMP_SORT, function};
+        std::optional<ScratchClaim> claim;
+        if (function && (flags & SORT_ALL)) claim.emplace();
+        SortContext ctx{cells, size, case_ ? COMP_CASE_SORT : COMP_SORT, function,
+                        claim ? claim->cells : nullptr};
         std::vector<uint32_t> order(records);
         std::iota(order.begin(), order.end(), 0u);
         if (stable)
@@ -472,7 +520,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         stack::top = saved;
         if (type_of(series) == TYPE_HASH && series->data3)
             hashtable::rehash(series->data3, as_int(abs_length(series)));
-        trim_scratch();
+        if (claim && claim->owner) trim_scratch();
     }
     if (told)
         series::notify(series, Change::sorted, nullptr, as_int(index), static_cast<int32_t>(n));

@@ -336,7 +336,9 @@ Cell* clear(Cell* s) {
 }
 
 Cell* remove(Cell* s, Cell* part, Cell* key) {
-    int32_t count = part ? part_count(s, part) : 1;
+    // 64-bit: /key counts the key cell on top of a part that may be the
+    // largest integer.
+    int64_t count = part ? part_count(s, part) : 1;
     if (count < 1) return s;
     if (key) {
         Cell* found = actions::find(s, key, nullptr, false, false, false, false, nullptr, nullptr,
@@ -348,7 +350,7 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
     uint32_t len = abs_length(s);
     uint32_t index = s->data1;
     if (index >= len) return s;
-    uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(count), len - index);
+    uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, len - index));
     bool told =
         notify(s, Change::remove, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(n));
     n = units_left(s, index, n);
@@ -527,7 +529,7 @@ Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types) {
             count = get_integer(part);
         } else if (pt == TYPE_PAIR) {
             int64_t x = static_cast<int32_t>(part->data2), y = static_cast<int32_t>(part->data3);
-            start = std::max<int64_t>(int64_t{value->data1} + x - (x > 0 ? 1 : 0), 0);
+            start = std::max<int64_t>(int64_t{value->data1} + (x < 0 ? x : x - 1), 0);
             count = y < x ? 0 : y - x;
         } else {
             count = part_count(value, part);

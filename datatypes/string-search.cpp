@@ -304,9 +304,12 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     Cell* result = stack::push_cell();
     if (at < 0) return make_none(result);
     *result = *series;
-    uint32_t after = length;
-    if (tail && length == 1 && skip) after = static_cast<uint32_t>(get_integer(skip));
-    result->data1 = static_cast<uint32_t>(at) + (tail ? after : 0);
+    int64_t after = length;
+    if (tail && length == 1 && skip) after = get_integer(skip);
+    // A skip past the end leaves the result at the tail, not beyond it.
+    SeriesBuffer* b = buffer_of(series);
+    result->data1 = static_cast<uint32_t>(
+        std::min<int64_t>(at + (tail ? after : 0), b->used_bytes() / b->unit()));
     return result;
 }
 

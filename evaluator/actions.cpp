@@ -2,6 +2,7 @@
 // the comparison entry and the arithmetic and comparison fast paths.
 #include "evaluator/actions.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/collector.h"
@@ -117,13 +118,16 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     return as<A_REFLECT>(lookup_checked(type, value, A_REFLECT))(value, field_symbol);
 }
 
+// Every allowance at or below 0 means the same (exhausted): starting from 0
+// keeps the implementations' subtractions from overflowing.
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit) {
-    return lookup_as<A_FORM>(value)(value, buffer, part, limit);
+    return lookup_as<A_FORM>(value)(value, buffer, part, std::max(limit, 0));
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent) {
-    return lookup_as<A_MOLD>(value)(value, buffer, only, all, flat, part, limit, indent);
+    return lookup_as<A_MOLD>(value)(value, buffer, only, all, flat, part, std::max(limit, 0),
+                                    indent);
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,

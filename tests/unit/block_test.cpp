@@ -451,6 +451,90 @@ TEST_F(BlockTest, FindRefinementErrors) {
     EXPECT_EQ(r->data1, 1u);
 }
 
+// The same search in a string of the letters, with the letter as a char!:
+// blocks step and bound their searches as strings do.
+int32_t find_in_text(const std::string& letters, uint32_t index, char letter, const Find& f) {
+    Cell* saved = stack::top;
+    Cell* str = string::push_new(16);
+    string::append_utf8(str, letters.data(), letters.size());
+    str->data1 = index;
+    Cell* value = make_char(stack::push_cell(), static_cast<uint32_t>(letter));
+    Cell* part = f.part == -1000 ? nullptr : integer_cell(f.part);
+    Cell* skip = f.skip ? integer_cell(f.skip) : nullptr;
+    Cell* r = string::find(str, value, part, false, false, false, false, nullptr, skip, f.last,
+                           f.reverse, f.tail, f.match);
+    int32_t at = type_of(r) == TYPE_NONE ? -1 : static_cast<int32_t>(r->data1);
+    stack::top = saved;
+    return at;
+}
+
+// Every row runs on a block, on a hash! (through its index) and, as a
+// cross-check, on the string of the same letters.
+TEST_F(BlockTest, FindStepsOnTheRecordGridWithinItsRange) {
+    struct Case {
+        const char* letters;
+        uint32_t index;
+        char value;
+        Find f;
+        int32_t expected;
+    };
+    // skip 0: none; part -1000: none.
+    auto opts = [](int32_t skip, bool last, bool reverse, int32_t part = -1000, bool tail = false) {
+        Find f;
+        f.skip = skip;
+        f.last = last;
+        f.reverse = reverse;
+        f.part = part;
+        f.tail = tail;
+        return f;
+    };
+    const Case cases[] = {
+        // /last and /reverse with /skip step on records counted from the
+        // start of the range, not from its end.
+        {"axbxay", 0, 'a', opts(2, true, false), 4},
+        {"axbxay", 0, 'b', opts(2, true, false), 2},
+        {"axbxay", 0, 'x', opts(2, true, false), -1},
+        {"axbxay", 2, 'a', opts(2, true, false), 4},
+        {"axbxay", 6, 'b', opts(2, false, true), 2},
+        {"axbxay", 6, 'a', opts(2, false, true), 4},
+        {"axbxay", 4, 'a', opts(2, false, true), 0},
+        {"axbxay", 6, 'y', opts(2, false, true), -1},
+        {"axxbxxa", 0, 'b', opts(3, false, false), 3},
+        // /reverse/part looks at the cells just before the position.
+        {"aab", 1, 'b', opts(0, false, true, 5), -1},
+        {"aab", 2, 'a', opts(0, false, true, 1), 1},
+        {"baab", 3, 'b', opts(0, false, true, 2), -1},
+        {"baab", 3, 'b', opts(0, false, true, 3), 0},
+        // /last/part: the last match inside the part, even when another lies
+        // after it.
+        {"abab", 0, 'b', opts(0, true, false, 3), 1},
+        {"abab", 1, 'a', opts(0, true, false, 1), -1},
+        // A skip near the largest integer steps past the end.
+        {"abc", 1, 'z', opts(INT32_MAX, false, false), -1},
+        {"abc", 2, 'c', opts(INT32_MAX, false, false), 2},
+        {"abc", 0, 'a', opts(INT32_MAX, true, false), 0},
+        {"abc", 3, 'a', opts(INT32_MAX, false, true), 0},
+        {"abc", 1, 'b', opts(INT32_MAX, false, false, -1000, true), 3},
+    };
+    for (const Case& c : cases) {
+        std::string notation;
+        for (char ch : std::string(c.letters)) notation += std::string(1, ch) + " ";
+        const std::string name(1, c.value);
+        for (bool hashed : {false, true}) {
+            Cell* saved = stack::top;
+            Cell* series = hashed ? read_hash(notation.c_str()) : read(notation.c_str());
+            series->data1 = c.index;
+            Cell* value = stack::push(word::load(name.c_str()));
+            EXPECT_EQ(find_in(series, value, c.f), c.expected)
+                << (hashed ? "hash " : "block ") << c.letters << " at " << c.index << " for "
+                << c.value;
+            stack::top = saved;
+        }
+        EXPECT_EQ(find_in_text(c.letters, c.index, c.value, c.f), c.expected)
+            << "string " << c.letters << " at " << c.index << " for " << c.value;
+    }
+}
+
 std::string select_in(const char* series, const char* value, const Find& f) {
     Cell* saved = stack::top;
     Cell* s = read(series);
@@ -868,6 +952,37 @@ TEST_F(BlockTest, CopyPart) {
     EXPECT_MOX_ERROR(err::invalid_refine_arg, block::copy(s, dest, read("x"), false, nullptr));
 }
 
+// A pair part takes one rule for blocks and strings: x counts from 1 at the
+// position, a negative x back from it, so 0 is the cell before it.
+TEST_F(BlockTest, CopyPartPairIsOneRuleForBlocksAndStrings) {
+    const struct {
+        uint32_t index;
+        int32_t x, y;
+        const char* expected;
+    } cases[] = {
+        {0, 2, 4, "bc"},   {2, 0, 2, "bc"}, {2, 0, 0, ""},       {0, 0, 3, "abc"},
+        {3, -2, 1, "bcd"}, {3, 1, 3, "de"}, {1, -5, 0, "abcde"}, {4, 1, 9, "ef"},
+    };
+    for (const auto& c : cases) {
+        Cell* saved = stack::top;
+        Cell* pair = stack::push_cell();
+        *pair = Cell{TYPE_PAIR, 0, static_cast<uint32_t>(c.x), static_cast<uint32_t>(c.y)};
+        std::string cells;
+        for (const char* p = c.expected; *p; p++)
+            cells += std::string(cells.empty() ? "" : " ") + *p;
+        EXPECT_EQ(copy_with_part("a b c d e f", c.index, pair), "[" + cells + "]")
+            << "block at " << c.index << " part " << c.x << "x" << c.y;
+        Cell* str = string::push_new(8);
+        string::append_utf8(str, "abcdef", 6);
+        str->data1 = c.index;
+        Cell* dest = make_unset(stack::push_cell());
+        actions::copy(str, dest, pair, false, nullptr);
+        EXPECT_EQ(text_of(dest), c.expected)
+            << "string at " << c.index << " part " << c.x << "x" << c.y;
+        stack::top = saved;
+    }
+}
+
 TEST_F(BlockTest, CopyDeepAndTypes) {
     Cell* s = read("\n[a [b]] \"t\" (c)");
     Cell* dest = make_unset(stack::push_cell());
@@ -1118,6 +1233,44 @@ TEST_F(BlockTest, SortWithUserComparator) {
     all.all = true;
     sort_with(r, all);
     EXPECT_EQ(values_of(r), "a 1 c 2 b 3");
+}
+
+int sort_depth = 0;
+
+// Sorts records of its own with /all before answering, and checks that the
+// two records it was handed are still the ones it was given.
+Cell* sorting_records(Cell* fn, Cell* a, Cell* b) {
+    const std::string first = mold_of(a), second = mold_of(b);
+    if (sort_depth == 0) {
+        sort_depth++;
+        Cell* inner = read("z 9 y 8 x 7 w 6");
+        SortOptions all;
+        all.compare = fn;
+        all.skip = 2;
+        all.all = true;
+        sort_with(inner, all);
+        EXPECT_EQ(values_of(inner), "w 6 x 7 y 8 z 9");
+        sort_depth--;
+    }
+    EXPECT_EQ(mold_of(a), first);
+    EXPECT_EQ(mold_of(b), second);
+    return records_in_blocks(fn, a, b);
+}
+
+TEST_F(BlockTest, SortInsideAComparatorKeepsTheOuterRecords) {
+    Cell* fn = stack::push_cell();
+    *fn = Cell{TYPE_FUNCTION, 0, 0, 0};
+    block::call_comparator = &sorting_records;
+    SortOptions all;
+    all.compare = fn;
+    all.skip = 2;
+    all.all = true;
+    for (bool stable : {false, true}) {
+        Cell* r = read("a 1 b 3 c 2 d 0");
+        all.stable = stable;
+        EXPECT_MOX_OK(sort_with(r, all));
+        EXPECT_EQ(values_of(r), "d 0 a 1 c 2 b 3");
+    }
 }
 
 TEST_F(BlockTest, SortSurvivesComparatorThatChangesTheBlock) {

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "core/datatype.h"
 #include "core/dyn-print.h"
+#include "core/memory.h"
 #include "evaluator/random.h"
 #include "word_fixture.h"
 
@@ -236,7 +238,8 @@ TEST_F(HashTable, EqualValuesShareOneChainedBucket) {
 }
 
 TEST_F(HashTable, FindWithSkipLastAndReverse) {
-    // 1 sits at 0, 2 and 4.
+    // 1 sits at 0, 2 and 4. /last steps from the start as a forward search
+    // does.
     Cell* h = make_hash(
         {integer_cell(1), integer_cell(2), integer_cell(1), integer_cell(2), integer_cell(1)});
     struct Case {
@@ -250,6 +253,7 @@ TEST_F(HashTable, FindWithSkipLastAndReverse) {
         {2, 2, false, false, 2},  {4, 1, false, true, 2},  {1, 1, false, true, 0},
         {0, 1, false, true, -1},  {0, 1, true, false, 4},  {3, 1, true, false, 4},
         {5, 1, true, false, -1},  {4, 2, false, true, -1}, {5, 2, false, true, 4},
+        {0, 2, true, false, 4},   {1, 2, true, false, -1}, {2, 2, true, false, 4},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(find(h, integer_cell(1), c.start, c.skip, c.last, c.reverse), c.expected)
@@ -455,6 +459,47 @@ TEST_F(HashTable, HashOfBlocksSurvivesCollectionsThatMoveNodes) {
         EXPECT_EQ(get_integer(memory::buffer_of(key.data2)->cells()), i);
     }
     EXPECT_EQ(rec(h)->stamp, collector::stats.cycles + 1);
+}
+
+// Stands in for a comparison that allocates, as those of object! and map!
+// will: in stress mode every allocation collects.
+ActionFn plain_integer_compare = nullptr;
+int32_t allocating_compare(Cell* a, Cell* b, int32_t op) {
+    memory::alloc_bytes(64);
+    return reinterpret_cast<ActionSig<A_COMPARE>::type>(plain_integer_compare)(a, b, op);
+}
+
+TEST_F(HashTable, LookupsHoldTheTableWhileComparing) {
+    Cell* h;
+    {
+        // Garbage made first lies below the table's buffers, so that a
+        // collection would slide them away from a record pointer kept
+        // across the comparison.
+        collector::Hold hold;
+        for (int i = 0; i < 200; i++) memory::alloc_bytes(64);
+        h = make_hash(
+            {integer_cell(1), integer_cell(2), integer_cell(1), integer_cell(2), integer_cell(1)});
+    }
+    ActionFn& slot = datatype::action_table[TYPE_INTEGER * ACTION_STRIDE + A_COMPARE - 1];
+    plain_integer_compare = slot;
+    slot = reinterpret_cast<ActionFn>(&allocating_compare);
+    const bool saved_stress = collector::stress;
+    collector::stress = true;
+    const int32_t cycles = collector::stats.cycles;
+
+    EXPECT_EQ(find(h, integer_cell(1)), 0);
+    EXPECT_EQ(find(h, integer_cell(1), 1), 2);
+    EXPECT_EQ(find(h, integer_cell(2), 0, 2), -1);
+    EXPECT_EQ(find(h, integer_cell(1), 5, 1, false, true), 4);
+    hashtable::Cursor cursor;
+    Cell key = integer_cell(2);
+    std::vector<int32_t> seen;
+    while (Cell* c = hashtable::find_next(h->data3, &key, &cursor)) seen.push_back(position(h, c));
+    EXPECT_EQ(seen, (std::vector<int32_t>{1, 3}));
+    EXPECT_EQ(collector::stats.cycles, cycles);
+
+    collector::stress = saved_stress;
+    slot = plain_integer_compare;
 }
 
 // ---------------------------------------------------------------------------

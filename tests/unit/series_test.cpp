@@ -318,6 +318,19 @@ TEST_F(SeriesTest, RemoveAndClear) {
     EXPECT_EQ(at->data1, 2u);
     EXPECT_EQ(whole(r), "a1c3");
 
+    // /key removes the key and part values after it, up to the largest part.
+    const struct {
+        int32_t part;
+        const char* left;
+    } keyed[] = {{1, "a1c3"}, {2, "a13"}, {INT32_MAX - 1, "a1"}, {INT32_MAX, "a1"}};
+    for (const auto& k : keyed) {
+        Cell* saved = stack::top;
+        Cell* t = text("a1b2c3");
+        EXPECT_MOX_OK(series::remove(t, int_cell(k.part), char_cell('b')));
+        EXPECT_EQ(whole(t), k.left) << "part " << k.part;
+        stack::top = saved;
+    }
+
     Cell* c = at_index("abcdef", 2);
     series::clear(c);
     EXPECT_EQ(whole(c), "ab");

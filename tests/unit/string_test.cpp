@@ -21,6 +21,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
@@ -447,6 +448,26 @@ TEST_F(StringTest, EvalPath) {
 // mold
 // ---------------------------------------------------------------------------
 
+// Every allowance at or below 0 is exhausted alike; one near the smallest
+// integer must not wrap round to a large one when characters are charged.
+TEST_F(StringTest, FormAndMoldWithAnExhaustedLimit) {
+    Cell* values[] = {text("abc"), char_cell('x'), int_cell(-42),
+                      block_of({text("b"), char_cell('c'), int_cell(7)})};
+    for (int32_t limit : {INT32_MIN, INT32_MIN + 1, -1, 0}) {
+        for (Cell* v : values) {
+            Cell* saved = stack::top;
+            Cell* part = int_cell(limit);
+            Cell* out = string::push_new(8);
+            int32_t left = 1;
+            EXPECT_MOX_OK(left = actions::form(v, out, part, limit));
+            EXPECT_LE(left, 0) << "form " << type_of(v) << " limit " << limit;
+            EXPECT_MOX_OK(left = actions::mold(v, out, false, false, false, part, limit, 0));
+            EXPECT_LE(left, 0) << "mold " << type_of(v) << " limit " << limit;
+            stack::top = saved;
+        }
+    }
+}
+
 TEST_F(StringTest, MoldEscapesAndDelimiters) {
     struct Row {
         const char* in;
@@ -580,6 +601,9 @@ TEST_F(StringTest, FindTable) {
         {"ÉTÉ", 0, "été", false, false, false, false, false, false, 0, 0, 1},
         {"abc", 0, "abcd", false, false, false, false, false, false, 0, 0, 0},
         {"abc", 3, "c", true, false, false, false, false, false, 0, 0, 0},
+        // /tail after a skip that reaches past the end stops at the tail.
+        {"abcabc", 5, "c", true, false, false, false, true, false, 0, 3, 7},
+        {"abc", 1, "b", true, false, false, false, true, false, 0, INT32_MAX, 4},
     };
     for (const FindRow& r : rows) {
         Cell* s = text(r.series);
