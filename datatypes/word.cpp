@@ -13,7 +13,9 @@
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
+#include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 
 namespace mox::word {
@@ -229,10 +231,32 @@ void set_from_top_reset(Cell* word) {
 // Actions
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The symbol of the word that text loads as when it is exactly one value of
+// a word kind (any word kind with any_word, else word!, set-word!, get-word!
+// or lit-word!); 0 for anything else, "two words" and malformed text
+// included. May collect.
+uint32_t scanned_symbol(const std::string& text, bool any_word) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    auto length = static_cast<int32_t>(text.size());
+    int32_t type = lexer::scan_name(bytes, length);
+    if (type < TYPE_WORD || type > (any_word ? TYPE_ISSUE : TYPE_GET_WORD)) return 0;
+    Cell* holder = stack::push_cell();
+    make_none(holder);
+    lexer::load_utf8(bytes, length, holder);
+    uint32_t symbol = 0;
+    if (block::rs_length_q(holder) == 1 && any_word_q(type_of(block::ms_head(holder))))
+        symbol = block::ms_head(holder)->data2;
+    stack::top = holder;
+    return symbol;
+}
+
+}  // namespace
+
 // make and to: a word kind is retyped; a datatype gives its name word, a
-// logic! the word true or false. Names that must be scanned (from a
-// string, a char!, a refinement or an issue) need the lexer, which does not
-// exist yet: they raise internal not-done.
+// logic! the word true or false; text, a char!, a refinement or an issue is
+// scanned and must be exactly one word.
 Cell* make(Cell* proto, Cell* spec, int32_t type) {
     Cell result;
     switch (type_of(spec)) {
@@ -243,10 +267,30 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         result = *spec;
         break;
     case TYPE_REFINEMENT:
-    case TYPE_ISSUE:
+    case TYPE_ISSUE: {
+        size_t length = 0;
+        const char* name = symbol::name_utf8(spec->data2, &length);
+        uint32_t symbol = scanned_symbol(std::string(name, length), false);
+        if (!symbol) bad_to_arg(type, spec);
+        make_at(symbol, &result);
+        break;
+    }
     case TYPE_STRING:
-    case TYPE_CHAR:
-        fire(err::not_done);
+    case TYPE_CHAR: {
+        std::string text;
+        if (type_of(spec) == TYPE_CHAR) {
+            uint8_t bytes[4];
+            text.assign(reinterpret_cast<char*>(bytes), unicode::cp_to_utf8(spec->data2, bytes));
+        } else {
+            int32_t length = -1;
+            const char* p = unicode::to_utf8(spec, &length);
+            text.assign(p, static_cast<size_t>(length));
+        }
+        uint32_t symbol = scanned_symbol(text, true);
+        if (!symbol) fire(err::invalid_chars, spec);
+        make_at(symbol, &result);
+        break;
+    }
     case TYPE_DATATYPE:
         if (!registered(spec->data1)) bad_to_arg(type, spec);
         result = name_word(spec->data1);

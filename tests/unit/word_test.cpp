@@ -107,8 +107,10 @@ TEST_F(WordTest, MakeAndTo) {
     EXPECT_EQ(r.header & ~HEADER_TYPE_MASK, 0u);
 
     EXPECT_MOX_ERROR(err::bad_to_arg, make(TYPE_WORD, integer_cell(1)));
-    // Scanning a name needs the lexer.
-    EXPECT_MOX_ERROR(err::not_done, make(TYPE_WORD, *test::push_string("abc")));
+    // Text is scanned and must hold exactly one word.
+    r = make(TYPE_WORD, *test::push_string("abc"));
+    EXPECT_EQ(r.data2, symbol::make("abc"));
+    EXPECT_MOX_ERROR(err::invalid_chars, make(TYPE_WORD, *test::push_string("two words")));
 }
 
 TEST_F(WordTest, IssueFromTextIsNotScanned) {
