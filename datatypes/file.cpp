@@ -1,0 +1,64 @@
+// file!: a file name. Its own part here is the molded form; the rest comes
+// from url! and string!.
+#include "datatypes/file.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/datatype.h"
+#include "datatypes/string.h"
+#include "datatypes/url.h"
+#include "io/simple-io.h"
+
+namespace mox::file {
+
+// %name, or %"name" when a character below 127 would end or change a bare
+// file token. Inside the quotes a caret and the control characters are
+// written as caret escapes, which the quoted form decodes. A double quote
+// would end the quoted form, so a name holding one is written bare with
+// percent escapes (as a URL molds), which the bare form decodes. Either way
+// the text loads back as the same name.
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent) {
+    int32_t length = string::ms_length_q(value);
+    int32_t count = part ? std::max(0, std::min(length, limit)) : length;
+    std::vector<uint32_t> text(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; i++)
+        text[static_cast<size_t>(i)] =
+            string::abs_char_at(value, value->data1 + static_cast<uint32_t>(i));
+    bool quoted = length == 0;
+    bool encoded = false;
+    for (uint32_t c : text) {
+        if (c < 127 && !url::url_char_q(static_cast<uint8_t>(c))) quoted = true;
+        if (c == '"') encoded = true;
+    }
+    int32_t before = string::total_length(buffer);
+    string::append_char(buffer, '%');
+    if (encoded) return url::mold(value, buffer, only, all, flat, part, limit - 1, indent);
+    if (!quoted) {
+        if (!text.empty()) string::append_chars(buffer, text.data(), text.size());
+    } else {
+        string::append_char(buffer, '"');
+        for (uint32_t c : text) {
+            if (c < 32 || c == '^')
+                string::append_escaped_char(buffer, c, false);
+            else
+                string::append_char(buffer, c);
+        }
+        string::append_char(buffer, '"');
+    }
+    return limit - (string::total_length(buffer) - before);
+}
+
+void init() {
+    datatype::register_type(TYPE_FILE, TYPE_URL, "file!",
+                            datatype::ActionSlots::inherit_all()
+                                .set<A_MOLD>(&mold)
+                                .set<A_DELETE>(&delete_)
+                                .set<A_QUERY>(&query)
+                                .set<A_READ>(&read)
+                                .set<A_RENAME>(&rename)
+                                .set<A_WRITE>(&write));
+}
+
+} // namespace mox::file
