@@ -41,6 +41,28 @@ inline int32_t data_cells(const Record* r) {
     return static_cast<int32_t>(buffer_of(r->data)->used_bytes() / sizeof(Cell));
 }
 
+// A map! table keeps, in its keys series, two words per bucket: the hash of
+// a live bucket's key and a copy of the bucket's entry. Probes pass over
+// other keys without reading them, one cache line gives both the hash and
+// the key's position, and growth never hashes a key again.
+inline bool keeps_hashes(const Record* r) { return r->type == KIND_MAP; }
+inline uint32_t* hash_slots_of(const Record* r) {
+    return words_of(static_cast<node_t>(r->keys));
+}
+inline uint32_t stored_hash(const Record* r, uint32_t bucket) {
+    return hash_slots_of(r)[2 * bucket];
+}
+inline int32_t stored_entry(const Record* r, uint32_t bucket) {
+    return static_cast<int32_t>(hash_slots_of(r)[2 * bucket + 1]);
+}
+inline void store_hash(uint32_t* slots, uint32_t bucket, uint32_t hash, int32_t entry) {
+    slots[2 * bucket] = hash;
+    slots[2 * bucket + 1] = static_cast<uint32_t>(entry);
+}
+inline uint32_t hash_slot_bytes(int32_t bucket_count) {
+    return static_cast<uint32_t>(bucket_count) * 8;
+}
+
 // A byte series of exactly bytes bytes, all set to fill, tail at the end.
 // May collect.
 node_t alloc_filled(uint32_t bytes, uint8_t fill) {
@@ -268,32 +290,42 @@ Cell* put_unique(node_t table, int32_t pos) {
         r = record_of(table);
     }
     const Cell* value = cell_at(r, pos);
-    Slot slot = probe_for_insert(r, hash_value(value, false), [&](uint32_t bucket) {
+    uint32_t hash = hash_value(value, false);
+    bool hashes = keeps_hashes(r);
+    Slot slot = probe_for_insert(r, hash, [&](uint32_t bucket) {
+        if (hashes && stored_hash(r, bucket) != hash) return false;
         const Cell* key = cell_at(r, ints_of(r->buckets)[bucket]);
         return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
     });
     if (slot.found) return cell_at(r, ints_of(r->buckets)[slot.bucket]);
     take_bucket(r, slot.bucket, slot.was_empty, pos);
+    if (hashes) store_hash(hash_slots_of(r), slot.bucket, hash, pos);
     return cell_at(r, pos);
 }
 
 // Points each live bucket at the entries of a fresh flags and buckets
-// series sized for bucket_count; entries go in in the given order. May
-// collect.
+// series sized for bucket_count; entries go in in the given order. A map!
+// table passes the stored hash of each entry in hashes. May collect.
 void reinsert(node_t table, int32_t bucket_count, int32_t upper,
-              const std::vector<int32_t>& entries) {
+              const std::vector<int32_t>& entries, const std::vector<uint32_t>* hashes = nullptr) {
     node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
     node_t buckets = alloc_filled(static_cast<uint32_t>(bucket_count) * 4, 0);
+    node_t stored =
+        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), 0) : 0;
     Record* r = record_of(table);
     r->flags = flags;
     r->buckets = buckets;
+    if (stored) r->keys = static_cast<int32_t>(stored);
     r->bucket_count = bucket_count;
     r->upper = upper;
     r->occupied = 0;
-    for (int32_t entry : entries) {
+    for (size_t n = 0; n < entries.size(); n++) {
+        int32_t entry = entries[n];
         uint32_t hash;
         if (r->type >= KIND_KEYED) {
             hash = mix32(words_of(r->data)[entry / 4 + 1]);
+        } else if (hashes) {
+            hash = (*hashes)[n];
         } else {
             hash = hash_value(cell_at(r, first_position(r, entry)), false);
         }
@@ -301,6 +333,7 @@ void reinsert(node_t table, int32_t bucket_count, int32_t upper,
         while (state_at(words_of(r->flags), p.i) != BUCKET_EMPTY) p.next();
         set_state_at(words_of(r->flags), p.i, BUCKET_LIVE);
         ints_of(r->buckets)[p.i] = entry;
+        if (stored) store_hash(words_of(stored), p.i, hash, entry);
         r->occupied++;
         if (r->type == KIND_HASH) {
             each_position(r, entry, [&](int32_t pos) {
@@ -310,12 +343,16 @@ void reinsert(node_t table, int32_t bucket_count, int32_t upper,
     }
 }
 
-std::vector<int32_t> live_entries(const Record* r) {
+// The entries of the live buckets, and for a map! table their stored
+// hashes in the same order.
+std::vector<int32_t> live_entries(const Record* r, std::vector<uint32_t>* hashes) {
     std::vector<int32_t> entries;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* buckets = ints_of(r->buckets);
     for (int32_t i = 0; i < r->bucket_count; i++) {
-        if (state_at(flags, static_cast<uint32_t>(i)) == BUCKET_LIVE) entries.push_back(buckets[i]);
+        if (state_at(flags, static_cast<uint32_t>(i)) != BUCKET_LIVE) continue;
+        entries.push_back(buckets[i]);
+        if (hashes) hashes->push_back(stored_hash(r, static_cast<uint32_t>(i)));
     }
     return entries;
 }
@@ -487,21 +524,38 @@ uint32_t hash_symbol(const Cell* symbol) {
     return hash_name(name_bytes(symbol), name_length(symbol));
 }
 
+namespace {
+
+// One loop per unit width and case rule, so the inner loop has no branch
+// on either.
+template <typename Unit, bool Fold>
+uint32_t hash_units(const uint8_t* p, const uint8_t* end) {
+    uint32_t h = random::hash_seed;
+    uint32_t n = 0;
+    for (; p < end; p += sizeof(Unit), n++) {
+        Unit cp;
+        std::memcpy(&cp, p, sizeof(Unit));
+        h = mix_block(h, Fold ? unicode::to_upper(cp) : uint32_t{cp});
+    }
+    h ^= 4 * n;
+    return mix32(h);
+}
+
+} // namespace
+
 uint32_t hash_string(const Cell* str, bool case_) {
     SeriesBuffer* b = buffer_of(str);
     uint32_t unit = b->unit();
     const uint8_t* p = b->head_ptr() + size_t{str->data1} * unit;
     const uint8_t* end = b->tail_ptr();
-    uint32_t h = random::hash_seed;
-    uint32_t n = 0;
-    for (; p < end; p += unit, n++) {
-        uint32_t cp = unit == 1   ? *p
-                      : unit == 2 ? *reinterpret_cast<const uint16_t*>(p)
-                                  : *reinterpret_cast<const uint32_t*>(p);
-        h = mix_block(h, case_ ? cp : unicode::to_upper(cp));
+    switch (unit) {
+    case 1:
+        return case_ ? hash_units<uint8_t, false>(p, end) : hash_units<uint8_t, true>(p, end);
+    case 2:
+        return case_ ? hash_units<uint16_t, false>(p, end) : hash_units<uint16_t, true>(p, end);
+    default:
+        return case_ ? hash_units<uint32_t, false>(p, end) : hash_units<uint32_t, true>(p, end);
     }
-    h ^= 4 * n;
-    return mix32(h);
 }
 
 bool hashed_by_node_q(uint32_t type) {
@@ -623,6 +677,8 @@ node_t init(int32_t size, node_t block, int32_t type, int32_t cells) {
     if (type == KIND_HASH) {
         keys = static_cast<int32_t>(alloc_filled(static_cast<uint32_t>(size) * 4, 0xFF));
         chains = memory::alloc_bytes(16);
+    } else if (type == KIND_MAP) {
+        keys = static_cast<int32_t>(alloc_filled(hash_slot_bytes(bucket_count), 0));
     } else if (type >= KIND_KEYED) {
         keys = cells * 16 + 16;
         stamp = cycle_stamp();
@@ -663,8 +719,9 @@ node_t copy(node_t table, node_t data) {
     node_t buckets = memory::copy_series(buffer_of(r->buckets));
     node_t keys = 0;
     node_t chains = 0;
-    if (r->type == KIND_HASH) {
+    if (r->type == KIND_HASH || keeps_hashes(r))
         keys = memory::copy_series(buffer_of(static_cast<node_t>(r->keys)));
+    if (r->type == KIND_HASH) {
         chains = memory::copy_series(buffer_of(r->chains));
         // Each chain gets its own list, so that changing one table's chains
         // never changes the other's.
@@ -678,10 +735,8 @@ node_t copy(node_t table, node_t data) {
     c->flags = flags;
     c->buckets = buckets;
     c->data = data;
-    if (c->type == KIND_HASH) {
-        c->keys = static_cast<int32_t>(keys);
-        c->chains = chains;
-    }
+    if (keys) c->keys = static_cast<int32_t>(keys);
+    if (c->type == KIND_HASH) c->chains = chains;
     return fresh;
 }
 
@@ -769,11 +824,12 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
         Cell k = *key;
         uint32_t t = type_of(&k);
         if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
-        for (Probe p(r, hash_value(&k, false)); p.more(); p.next()) {
+        uint32_t hash = hash_value(&k, false);
+        for (Probe p(r, hash); p.more(); p.next()) {
             uint32_t s = state_at(words_of(r->flags), p.i);
             if (s == BUCKET_EMPTY) break;
-            if (s != BUCKET_LIVE) continue;
-            Cell* c = cell_at(r, ints_of(r->buckets)[p.i]);
+            if (s != BUCKET_LIVE || stored_hash(r, p.i) != hash) continue;
+            Cell* c = cell_at(r, stored_entry(r, p.i));
             if (type_of(c) == type_of(&k) && equal(r, c, &k, op)) return c;
         }
         return nullptr;
@@ -816,7 +872,8 @@ Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {
         if (static_cast<uint32_t>(cursor->chain) < word_count(chain))
             return cell_at(r, ints_of(chain)[cursor->chain++]);
     }
-    Probe p(r, hash_value(key, false));
+    uint32_t hash = hash_value(key, false);
+    Probe p(r, hash);
     if (cursor->bucket >= 0) {
         // Resume the probe just after the bucket visited last.
         p.i = static_cast<uint32_t>(cursor->bucket);
@@ -827,7 +884,7 @@ Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {
     for (; p.more(); p.next()) {
         uint32_t s = state_at(words_of(r->flags), p.i);
         if (s == BUCKET_EMPTY) break;
-        if (s != BUCKET_LIVE) continue;
+        if (s != BUCKET_LIVE || (keeps_hashes(r) && stored_hash(r, p.i) != hash)) continue;
         int32_t entry = ints_of(r->buckets)[p.i];
         Cell* first = cell_at(r, first_position(r, entry));
         if (r->type == KIND_MAP && type_of(first) != type_of(key)) continue;
@@ -977,7 +1034,10 @@ void rehash(node_t table, int32_t size) {
     int32_t bucket_count = pow2_at_least(static_cast<int64_t>(size * 1.5));
     node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
     node_t buckets = alloc_filled(static_cast<uint32_t>(bucket_count) * 4, 0);
+    node_t stored =
+        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), 0) : 0;
     Record* r = record_of(table);
+    if (stored) r->keys = static_cast<int32_t>(stored);
     r->flags = flags;
     r->buckets = buckets;
     r->bucket_count = bucket_count;
@@ -999,11 +1059,13 @@ void resize(node_t table, int32_t size) {
     int32_t bucket_count = pow2_at_least(size);
     int32_t upper = static_cast<int32_t>(bucket_count * 0.77 + 0.5);
     if (r->count >= upper) return;
-    std::vector<int32_t> entries = live_entries(r);
+    std::vector<uint32_t> hashes;
+    std::vector<uint32_t>* stored = keeps_hashes(r) ? &hashes : nullptr;
+    std::vector<int32_t> entries = live_entries(r, stored);
     // Word entries go back in the order they were added, so the first
     // spelling of a word stays ahead of its variants on every probe path.
     if (r->type == KIND_WORDS) std::sort(entries.begin(), entries.end());
-    reinsert(table, bucket_count, upper, entries);
+    reinsert(table, bucket_count, upper, entries, stored);
 }
 
 void check_stamp(node_t table) { restamp(table); }
@@ -1123,16 +1185,16 @@ void gc_mark(node_t* table) {
     Record* r = record_of(*table);
     collector::mark_node(&r->flags);
     collector::mark_node(&r->buckets);
-    if (r->type == KIND_HASH) {
+    if (r->type == KIND_HASH || keeps_hashes(r)) {
         auto keys = static_cast<node_t>(r->keys);
         collector::mark_node(&keys);
         r->keys = static_cast<int32_t>(keys);
-        if (r->chains && collector::mark_node(&r->chains)) {
-            uint32_t n = word_count(r->chains);
-            for (uint32_t i = 0; i < n; i++) {
-                node_t* chain = &words_of(r->chains)[i];
-                if (*chain) collector::mark_node(chain);
-            }
+    }
+    if (r->type == KIND_HASH && r->chains && collector::mark_node(&r->chains)) {
+        uint32_t n = word_count(r->chains);
+        for (uint32_t i = 0; i < n; i++) {
+            node_t* chain = &words_of(r->chains)[i];
+            if (*chain) collector::mark_node(chain);
         }
     }
     if (r->type < KIND_KEYED) {

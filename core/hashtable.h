@@ -14,8 +14,9 @@
 //            cell; for hash! a negative entry -k names chain k, a list of
 //            positions that all hold equal values. Keyed tables: the byte
 //            offset of the record in the data series.
-//   keys     hash! only: one entry per data cell, its bucket + 1 (0xFFFFFFFF
-//            when the cell is not indexed)
+//   keys     hash!: one entry per data cell, its bucket + 1 (0xFFFFFFFF
+//            when the cell is not indexed); map!: two words per bucket, the
+//            hash of a live bucket's key and a copy of the bucket's entry
 //   chains   hash! only: entry k - 1 is the node of chain k (0 once emptied)
 //   data     the indexed block, or for keyed tables the record series: each
 //            record is a header word (2 used, 0 freed), the key, two unused
@@ -42,7 +43,8 @@ enum Kind : int32_t { KIND_HASH = 0, KIND_MAP = 1, KIND_WORDS = 2, KIND_KEYED = 
 // The table record, the data of the table's node (eleven 32-bit fields).
 struct Record {
     int32_t count;        // live keys
-    int32_t keys;         // hash!: position-to-bucket series node; keyed: record size
+    int32_t keys;         // hash!: position-to-bucket series node; map!: node of the
+                          // bucket hashes and entries; keyed: record size
     node_t chains;        // hash!: node of the chain list series
     node_t flags;         // bucket states, two bits per bucket
     node_t buckets;       // one 32-bit entry per bucket

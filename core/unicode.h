@@ -153,7 +153,12 @@ void init_case_tables();
 // Upper case (upper set) or lower case of cp; characters without a mapping
 // map to themselves. The BMP is one array index.
 uint32_t change_case(uint32_t cp, bool upper);
-inline uint32_t to_upper(uint32_t cp) { return change_case(cp, true); }
+// Hashing and case-insensitive comparison fold every character through
+// here: ASCII, where a-z are the only letters, is answered without a call.
+inline uint32_t to_upper(uint32_t cp) {
+    if (cp < 0x80) return cp - 'a' < 26u ? cp - 0x20 : cp;
+    return change_case(cp, true);
+}
 // The upper case, or the lower case when upper-casing changes nothing.
 uint32_t toggle_case(uint32_t cp);
 

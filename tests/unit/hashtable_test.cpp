@@ -5,6 +5,7 @@
 // the survival of hash! indexes across collections that move nodes.
 #include "core/hashtable.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "core/datatype.h"
 #include "core/dyn-print.h"
 #include "core/memory.h"
+#include "datatypes/map.h"
 #include "evaluator/random.h"
 #include "word_fixture.h"
 
@@ -323,6 +325,54 @@ TEST_F(HashTable, GrowsAndKeepsEveryValue) {
         EXPECT_EQ(find(h, integer_cell(v), v + 1), v + 200);
         EXPECT_EQ(find(h, integer_cell(v), v + 201), v < 100 ? v + 400 : -1);
     }
+}
+
+// String keys of every unit width, each put in one spelling and looked up
+// in its other case: the map grows from 8 buckets through many resizes, its
+// copy takes an index of its own, and collections that move nodes keep
+// every key findable in both.
+TEST_F(HashTable, MapOfStringKeysThroughGrowthCopyAndCollections) {
+    constexpr int kKeys = 600;
+    const char* lower[] = {"k", "\xC3\xA9", "\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87", "\xF0\x90\x90\xA8"};
+    const char* upper[] = {"K", "\xC3\x89", "\xD0\x9A\xD0\x9B\xD0\xAE\xD0\xA7", "\xF0\x90\x90\x80"};
+    auto spelling = [&](const char* const* stems, int i) {
+        return std::string(stems[i % 4]) + std::to_string(i);
+    };
+    Cell* m = map::make_cell(stack::push_cell(), nullptr, 0);
+    for (int i = 0; i < kKeys; i++) {
+        Cell* key = test::push_string(spelling(lower, i));
+        Cell* value = stack::push_cell();
+        *value = integer_cell(i);
+        map::put(m, key, value, false);
+        stack::top = m + 1;
+    }
+    ASSERT_EQ(map::ms_length_q(m), kKeys);
+    EXPECT_GE(rec(m)->bucket_count, 1024);
+    Cell* copy = map::copy(m, nullptr, nullptr, false, nullptr);
+    Cell* extra = stack::push_cell();
+    *extra = integer_cell(-1);
+    map::put(copy, test::push_string("extra"), extra, false);
+    stack::top = copy + 1;
+    test::churn_nodes();
+    test::collect_moving_nodes();
+
+    auto select = [&](Cell* map, const std::string& text, bool case_) {
+        Cell* mark = stack::top;
+        Cell* got = map::select(map, test::push_string(text), nullptr, false, case_, false, false,
+                                nullptr, nullptr, false, false);
+        int32_t value = type_of(got) == TYPE_INTEGER ? get_integer(got) : INT32_MIN;
+        stack::top = mark;
+        return value;
+    };
+    for (int i = 0; i < kKeys; i++) {
+        ASSERT_EQ(select(m, spelling(upper, i), false), i) << spelling(upper, i);
+        ASSERT_EQ(select(m, spelling(upper, i), true), INT32_MIN) << spelling(upper, i);
+        ASSERT_EQ(select(m, spelling(lower, i), true), i) << spelling(lower, i);
+        ASSERT_EQ(select(copy, spelling(upper, i), false), i) << spelling(upper, i);
+    }
+    EXPECT_EQ(select(m, "EXTRA", false), INT32_MIN);
+    EXPECT_EQ(select(copy, "EXTRA", false), -1);
+    EXPECT_EQ(map::ms_length_q(copy), kKeys + 1);
 }
 
 TEST_F(HashTable, ClearWholeResets) {

@@ -816,6 +816,17 @@ TEST_F(UnicodeTest, CaseMatchesUnicodeData) {
     }
 }
 
+// to_upper answers ASCII inline: every code point must fold exactly as the
+// table routine folds it, and in ASCII only a-z change.
+TEST_F(UnicodeTest, InlineUpperAgreesWithTables) {
+    for (uint32_t cp = 0; cp <= 0x10FFFF; cp++)
+        ASSERT_EQ(unicode::to_upper(cp), unicode::change_case(cp, true)) << "U+" << std::hex << cp;
+    for (uint32_t cp = 0; cp < 0x80; cp++) {
+        uint32_t expected = cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
+        ASSERT_EQ(unicode::to_upper(cp), expected) << "U+" << std::hex << cp;
+    }
+}
+
 TEST_F(UnicodeTest, WidthMatchesUnicodeData) {
     REQUIRE_ORACLE();
     uint32_t next = 0;
