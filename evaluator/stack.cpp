@@ -8,11 +8,14 @@
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/memory.h"
+#include "core/startup.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 
 namespace mox::stack {
 
@@ -52,14 +55,29 @@ inline void restore_context(Frame* f) {
         *values_ref(f->function_context) = f->saved_values;
 }
 
+// The last cells and frames of each stack are kept back for building and
+// raising the stack-overflow error itself, so that the calls that filled the
+// stack (a try among them) keep their cells intact.
+constexpr ptrdiff_t kCellRoom = 256;
+constexpr ptrdiff_t kFrameRoom = 32;
+bool overflowing = false;
+
+inline bool cells_full() { return top + 1 >= cell_limit - (overflowing ? 0 : kCellRoom); }
+inline bool frames_full() { return ctop >= frame_limit - (overflowing ? 0 : kFrameRoom); }
+
 [[noreturn]] void overflow() {
-    top = top - 5 < bottom ? bottom : top - 5;
+    // Building the error overflowed the room kept for it.
+    if (overflowing) sys_quit(19, 0);
+    overflowing = true;
+    struct Reset {
+        ~Reset() { overflowing = false; }
+    } reset;
     cycles::reset();
     fire(err::stack_overflow);
 }
 
 inline Frame* push_frame(uint32_t flags, node_t context) {
-    if (ctop >= frame_limit) overflow();
+    if (frames_full()) overflow();
     Frame* f = ctop++;
     f->flags = flags;
     f->saved_arguments = ref_of(arguments);
@@ -248,7 +266,7 @@ void unwind_to_last(uint32_t type) {
 // The new cell is unset!, never stale: the collector may look at it before
 // the caller fills it.
 Cell* push_cell() {
-    if (top + 1 >= cell_limit) overflow();
+    if (cells_full()) overflow();
     top->header = TYPE_UNSET;
     return top++;
 }
@@ -345,12 +363,16 @@ void collect_frames(int level, node_t block, Frame* end) {
 }
 
 int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit) {
+    bool first = true;
     for (Frame* f = frame_bottom; f < end && f < ctop; f++) {
         if (!reported(f, level)) continue;
         Cell word = *context::resolve_word(0, f->symbol());
+        if (!first) {
+            string::concatenate_literal(text, " ");
+            limit--;
+        }
+        first = false;
         limit = word::form(&word, text, nullptr, limit);
-        string::concatenate_literal(text, " ");
-        limit--;
     }
     return limit;
 }
@@ -400,6 +422,16 @@ void leave(uint32_t code, bool returning) {
     throw Unwind{code};
 }
 
+// The code near the failure: the block being evaluated at the failing
+// expression, unless the error already says where it comes from.
+void fill_near(Cell* error) {
+    Cell* near = error::field(error, error::FIELD_NEAR);
+    const Cell* here = interpreter::position;
+    if (type_of(near) == TYPE_NONE && here &&
+        (type_of(here) == TYPE_BLOCK || type_of(here) == TYPE_PAREN))
+        *near = *here;
+}
+
 }  // namespace
 
 void throw_error(Cell* error) {
@@ -409,7 +441,12 @@ void throw_error(Cell* error) {
         Cell where;
         get_call(&where);
         error::set_where(&err, &where);
+        fill_near(&err);
+        // The calls are named now: unwinding pops their frames, and the
+        // collector no longer keeps the contexts of popped frames.
         save_error_stack(&err);
+        error::capture_stack(&err);
+        if (trace::active) trace::fire(trace::ERROR, nullptr, -1, &err, nullptr);
         Cell* remembered = top;
         unwind_to(FRAME_TRY, false);
         if (ctop > frame_bottom) {

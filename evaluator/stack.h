@@ -174,7 +174,8 @@ void save_error_stack(Cell* error);
 bool is_internal(const Frame* frame);
 void collect_calls(node_t block);
 void collect_frames(int level, node_t block, Frame* end);
-// Appends the names of the calls below end to the text string.
+// Appends the names of the calls below end to the text string, separated
+// by single spaces.
 int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit);
 void gc_mark_frames();
 
@@ -183,6 +184,8 @@ void gc_mark_frames();
 // ---------------------------------------------------------------------------
 
 [[noreturn]] void raise(uint32_t code);
+// Records the error's where, near and active calls while their frames still
+// exist, then unwinds to the nearest try frame.
 [[noreturn]] void throw_error(Cell* error);
 // These return (with the exit pending) when the raising call was made by
 // the interpreter; otherwise they throw. Errors for a missing loop, function

@@ -249,8 +249,8 @@ TEST_F(StackTest, CallReportsByLevel) {
         EXPECT_EQ(left, 100 - static_cast<int32_t>(s.size()));
         return s;
     };
-    EXPECT_EQ(calls(1), "stack-test-f ");
-    EXPECT_EQ(calls(2), "stack-test-f stack-test-g ");
+    EXPECT_EQ(calls(1), "stack-test-f");
+    EXPECT_EQ(calls(2), "stack-test-f stack-test-g");
 
     Cell call;
     stack::get_call(&call);

@@ -1,0 +1,3 @@
+local x = 0
+for i = 1, 10000000 do x = (x + i) & 255 end
+print(x)

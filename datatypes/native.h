@@ -1,0 +1,34 @@
+// native!, action! and op!: the built-in callables and the infix form of a
+// two-argument callable.
+//
+// A native! or action! cell: data1 the id (the slot of the natives table,
+// 1 .. 120, or the action id, 1 .. 62), data2 the spec block node, data3 the
+// node of a 2-cell extra block: [none, the cached argument template or
+// none]. An op! cell is a copy of its source callable's cell whose header
+// keeps the source's type in bits 16-23; its payload is the source's.
+#pragma once
+
+#include <cstdint>
+
+#include "core/cell.h"
+
+namespace mox::native {
+
+constexpr uint32_t OP_SOURCE_SHIFT = 16;
+
+// The type an op! wraps (native!, action!, function! or routine!).
+inline uint32_t op_source_type(const Cell* op) { return (op->header >> OP_SOURCE_SHIFT) & 0xFF; }
+
+// Registers native!, action! and op!.
+void init_native();
+void init_action();
+void init_op();
+
+Cell* make(Cell* proto, Cell* spec, int32_t type);
+Cell* reflect(Cell* value, int32_t field_symbol);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
+int32_t compare(Cell* value1, Cell* value2, int32_t op);
+
+}  // namespace mox::native

@@ -1,0 +1,21 @@
+// The entry points of action! values: one per action id (1 .. 62), each
+// taking the refinement indexes of the natives' calling convention (see
+// evaluator/natives.h) and calling the action's direct form with the
+// decoded refinements, so that the result ends in the call's result cell.
+#pragma once
+
+#include <cstdint>
+
+#include "evaluator/natives.h"
+
+namespace mox::actions_entry {
+
+constexpr int32_t ACTION_SLOTS = 62;
+
+// Fills the table (start-up).
+void init();
+// The entry of an action id, or null for the slots no action! can name (7,
+// 8, 9) and ids outside 1 .. 62.
+natives::Entry lookup(int32_t id);
+
+}  // namespace mox::actions_entry

@@ -1,0 +1,1312 @@
+// The interpreter (see interpreter.h): block and expression evaluation,
+// calls with their argument templates, and paths.
+//
+// Stack discipline. Every expression leaves exactly one new cell where the
+// stack's top stood when it began. A call pushes the callee as that cell
+// (its result slot) and marks its frame above it, so the frame's arguments
+// start right after it; when the callee returns, its result (left in the
+// frame's first argument cell) is moved down into the slot. An infix call
+// uses the left operand's cell as the frame's first argument, so the
+// result lands where the operand was.
+//
+// Cells a loop here must keep across an allocation live on the evaluation
+// stack or in a collector::Root, and are read again through their nodes.
+#include "evaluator/interpreter.h"
+
+#include "core/collector.h"
+#include "core/context.h"
+#include "core/memory.h"
+#include "core/startup.h"
+#include "core/symbol.h"
+#include "core/value.h"
+#include "core/words.h"
+#include "datatypes/block.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/word.h"
+#include "evaluator/actions-entry.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "platform/platform.h"
+
+namespace mox::interpreter {
+
+Cell* position = nullptr;
+
+namespace {
+
+// Frame names and words kept in root cells.
+Cell* body_word = nullptr;
+Cell* anon_word = nullptr;
+Cell* set_path_word = nullptr;
+
+// Native recursion stops this far above the end of the C++ stack, leaving
+// room to build and report the error.
+constexpr uintptr_t kStackReserve = 512 * 1024;
+uintptr_t stack_limit = 0;
+
+inline void guard_native_stack() {
+    char probe;
+    if (reinterpret_cast<uintptr_t>(&probe) < stack_limit) fire(err::stack_overflow);
+}
+
+inline Cell* cells_of(const Cell* block) { return memory::buffer_of(block->data2)->cells(); }
+
+// Pushes a copy of a value; near the end of the stack the checked push
+// raises the overflow.
+constexpr ptrdiff_t kPushSlack = 512;
+inline Cell* push_value(const Cell* value) {
+    if (stack::cell_limit - stack::top <= kPushSlack) return stack::push(value);
+    Cell* c = stack::top++;
+    *c = *value;
+    return c;
+}
+
+// The value cell of a bound word, read directly; anything unusual (an
+// unbound word, a context without values) takes the checked lookup.
+inline Cell* word_value(const Cell* word) {
+    node_t ctx = word->data1;
+    int32_t index = static_cast<int32_t>(word->data3);
+    if (ctx && index >= 0) {
+        const Cell* record = memory::buffer_of(ctx)->cells();
+        if (record->data2) {
+            if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
+            return memory::buffer_of(record->data2)->cells() + index;
+        }
+    }
+    return context::word_value_ptr(word, ctx);
+}
+inline int32_t clip_end(const Cell* block, int32_t end) {
+    int32_t t = tail_of(block);
+    return end < t ? end : t;
+}
+
+inline bool callable_q(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+inline bool truthy(const Cell* c) {
+    uint32_t t = type_of(c);
+    return !(t == TYPE_NONE || (t == TYPE_LOGIC && c->data1 == 0));
+}
+
+// The value of a word when it has one to give without raising: bound, in
+// a context that has values.
+inline Cell* quiet_value(const Cell* word) {
+    node_t ctx = word->data1;
+    int32_t index = static_cast<int32_t>(word->data3);
+    if (!ctx || index < 0) return nullptr;
+    const Cell* record = memory::buffer_of(ctx)->cells();
+    if (!record->data2) return nullptr;
+    if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
+    return memory::buffer_of(record->data2)->cells() + index;
+}
+
+// The value of a one-value expression that needs no evaluation step: a
+// literal, or a word holding neither a function nor an operator nor unset!;
+// null for anything else.
+inline const Cell* plain_value(const Cell* at) {
+    switch (type_of(at)) {
+    case TYPE_WORD: {
+        const Cell* v = quiet_value(at);
+        if (!v) return nullptr;
+        uint32_t t = type_of(v);
+        return t == TYPE_UNSET || t == TYPE_OP || callable_q(t) ? nullptr : v;
+    }
+    case TYPE_SET_WORD:
+    case TYPE_GET_WORD:
+    case TYPE_LIT_WORD:
+    case TYPE_PAREN:
+    case TYPE_PATH:
+    case TYPE_GET_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_ISSUE:
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+    case TYPE_OP:
+        return nullptr;
+    default:
+        return at;
+    }
+}
+
+// Whether the value at pos (before end) is a word holding an operator.
+inline bool op_follows(const Cell* block, int32_t pos, int32_t end) {
+    if (pos >= clip_end(block, end)) return false;
+    const Cell* next = &cells_of(block)[pos];
+    if (type_of(next) != TYPE_WORD) return false;
+    const Cell* v = quiet_value(next);
+    return v && type_of(v) == TYPE_OP;
+}
+
+// The word of the running call (for error arguments).
+void call_word(Cell* out) {
+    stack::Frame* f = stack::ctop - 1;
+    *out = *context::resolve_word(f->context, f->symbol());
+}
+
+// ---------------------------------------------------------------------------
+// Argument templates
+// ---------------------------------------------------------------------------
+
+// Entry kinds, in bits 20-21 of an argument entry's header.
+enum Kind : uint32_t { KIND_NORMAL = 0, KIND_GET = 1, KIND_LIT = 2, KIND_RETURN = 3 };
+constexpr uint32_t KIND_SHIFT = 20;
+
+inline uint32_t kind_of(const Cell* entry) { return (entry->header >> KIND_SHIFT) & 3; }
+
+// An entry that takes an argument (return: takes none).
+inline bool argument_entry(const Cell* entry) {
+    return type_of(entry) == TYPE_TYPESET && kind_of(entry) != KIND_RETURN;
+}
+
+constexpr uint32_t ORDINAL_SHIFT = 16;
+inline int32_t ordinal_of(const Cell* entry) {
+    return static_cast<int32_t>((entry->header >> ORDINAL_SHIFT) & 0xFFF);
+}
+
+// Argument entry: typeset! header with the kind, the type bits in data1 and
+// data2 (type IDs stay below 64), data3 the spec index of the argument's
+// word. Refinement entry: refinement! header with its ordinal (from 1) in
+// bits 16-27, data1 0 (no context: the collector reads it as one), data2
+// its symbol, data3 its slot (the index of its flag among a function's
+// argument cells). The last entry is an integer!:
+// for function! the /local slots, for the others the refinement count.
+inline void set_type_bit(Cell* entry, uint32_t t) {
+    if (t < 32) entry->data1 |= 0x80000000u >> (t ^ 24);
+    else if (t < 64) entry->data2 |= 0x80000000u >> ((t - 32) ^ 24);
+}
+
+// The bit layout of typeset_has (core/value.h): byte t / 8, mask 0x80 >> t % 8.
+inline bool entry_has(const Cell* entry, uint32_t t) { return typeset_has(entry, t); }
+
+void add_types(Cell* entry, const Cell* item) {
+    switch (type_of(item)) {
+    case TYPE_DATATYPE:
+        set_type_bit(entry, item->data1);
+        break;
+    case TYPE_TYPESET:
+        for (uint32_t t = 1; t < TYPE_TOTAL; t++)
+            if (typeset_has(item, t)) set_type_bit(entry, t);
+        break;
+    case TYPE_WORD: {
+        const Cell* v = quiet_value(item);
+        if (!v) v = context::symbol_value(context::global, item->data2);
+        if (v && (type_of(v) == TYPE_DATATYPE || type_of(v) == TYPE_TYPESET)) add_types(entry, v);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// The types of the block following spec item i, or every type but unset!
+// when none (or an empty one) follows.
+void entry_types(Cell* entry, const Cell* spec, int32_t i, int32_t n) {
+    if (i + 1 < n && type_of(&spec[i + 1]) == TYPE_BLOCK) {
+        memory::SeriesBuffer* b = memory::buffer_of(spec[i + 1].data2);
+        const Cell* item = b->cells() + spec[i + 1].data1;
+        if (item < b->cells_tail()) {
+            for (; item < b->cells_tail(); item++) add_types(entry, item);
+            return;
+        }
+    }
+    for (uint32_t t = 1; t < TYPE_TOTAL; t++)
+        if (t != TYPE_UNSET) set_type_bit(entry, t);
+}
+
+// Compiles the spec of a callable into its template and caches it in the
+// callable's extra block. May collect.
+void compile_template(const Cell* callee) {
+    Cell* base = stack::top;
+    Cell* fn = stack::push(callee);
+    Cell* tpl = stack::push_cell();
+    bool function = type_of(fn) == TYPE_FUNCTION || type_of(fn) == TYPE_ROUTINE;
+    uint32_t local = symbol::resolve(words::refinements::local.data2);
+    uint32_t ret = symbol::resolve(words::return_);
+    int32_t n = static_cast<int32_t>(memory::buffer_of(fn->data2)->used_bytes() / sizeof(Cell));
+    block::make_at(tpl, n + 1);
+    int32_t refinements = 0, locals = 0, slots = 0;
+    for (int32_t i = 0; i < n; i++) {
+        Cell item = cells_of(fn)[i];  // the spec node's buffer, read again after each allocation
+        Cell entry{TYPE_TYPESET, 0, 0, static_cast<uint32_t>(i)};
+        switch (type_of(&item)) {
+        case TYPE_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_LIT_WORD: {
+            uint32_t kind = type_of(&item) == TYPE_WORD       ? KIND_NORMAL
+                            : type_of(&item) == TYPE_GET_WORD ? KIND_GET
+                                                              : KIND_LIT;
+            entry.header |= kind << KIND_SHIFT;
+            Cell spec_node{TYPE_BLOCK, 0, fn->data2, 0};
+            entry_types(&entry, cells_of(&spec_node), i, n);
+            *block::alloc_tail(tpl) = entry;
+            slots++;
+            break;
+        }
+        case TYPE_SET_WORD: {
+            if (symbol::resolve(item.data2) != ret) fire(err::bad_func_def, &item);
+            entry.header |= KIND_RETURN << KIND_SHIFT;
+            Cell spec_node{TYPE_BLOCK, 0, fn->data2, 0};
+            entry_types(&entry, cells_of(&spec_node), i, n);
+            *block::alloc_tail(tpl) = entry;
+            break;
+        }
+        case TYPE_REFINEMENT:
+            if (symbol::resolve(item.data2) == local) {
+                // /local and the words after it up to the next set-word.
+                for (; i < n && type_of(&cells_of(fn)[i]) != TYPE_SET_WORD; i++)
+                    if (type_of(&cells_of(fn)[i]) == TYPE_REFINEMENT ||
+                        type_of(&cells_of(fn)[i]) == TYPE_WORD)
+                        locals++;
+                i--;
+                break;
+            }
+            refinements++;
+            *block::alloc_tail(tpl) =
+                Cell{TYPE_REFINEMENT | static_cast<uint32_t>(refinements) << ORDINAL_SHIFT, 0,
+                     item.data2, static_cast<uint32_t>(slots)};
+            slots++;
+            break;
+        default:
+            break;
+        }
+    }
+    if (function ? locals > 0 : refinements > 0)
+        make_integer(block::alloc_tail(tpl), function ? locals : refinements);
+    function::extra_of(fn)[function::EXTRA_TEMPLATE] = *tpl;
+    stack::top = base;
+}
+
+// The template block cell of a callable, in its extra block (valid until
+// the next allocation); ensure_template compiles it on first use.
+inline Cell* tpl_of(const Cell* callee) {
+    return &function::extra_of(callee)[function::EXTRA_TEMPLATE];
+}
+inline void ensure_template(const Cell* callee) {
+    if (type_of(tpl_of(callee)) != TYPE_BLOCK) compile_template(callee);
+}
+
+// ---------------------------------------------------------------------------
+// Argument fetching
+// ---------------------------------------------------------------------------
+
+// Where arguments come from: a block being evaluated, or cells given by C++.
+struct Source {
+    const Cell* block;  // null: values
+    const Cell* values;
+    int32_t count;
+    int32_t pos;
+    int32_t end;
+    uint32_t flags;
+    bool infix;
+};
+
+inline bool at_end(Source& src) {
+    if (!src.block) return src.pos >= src.count;
+    return src.pos >= clip_end(src.block, src.end);
+}
+
+// The spec word of an argument entry, for error messages.
+void entry_word(const Cell* callee_spec_node_holder, const Cell* entry, Cell* out) {
+    *out = cells_of(callee_spec_node_holder)[entry->data3];
+}
+
+[[noreturn]] void fire_no_arg(const Cell* callee, const Cell* entry) {
+    Cell call, word;
+    call_word(&call);
+    Cell spec{TYPE_BLOCK, 0, callee->data2, 0};
+    entry_word(&spec, entry, &word);
+    set_type(&word, TYPE_WORD);
+    fire(err::no_arg, &call, &word);
+}
+
+[[noreturn]] void fire_expect(const Cell* callee, const Cell* entry, uint32_t type) {
+    Cell call, datatype, word;
+    call_word(&call);
+    make_datatype(&datatype, type);
+    Cell spec{TYPE_BLOCK, 0, callee->data2, 0};
+    entry_word(&spec, entry, &word);
+    fire(err::expect_arg, &call, &datatype, &word);
+}
+
+// Fetches one argument by its entry and pushes it, checked against the
+// entry's types. Returns false when a pending exit interrupted it.
+bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
+    Cell* slot;
+    if (at_end(src)) {
+        if (src.flags & (CALL_ALL | CALL_APPLY)) {
+            slot = make_none(stack::push_cell());
+        } else if (kind_of(&entry) == KIND_LIT && entry_has(&entry, TYPE_UNSET)) {
+            slot = make_unset(stack::push_cell());
+        } else {
+            fire_no_arg(callee, &entry);
+        }
+    } else if (!src.block) {
+        slot = stack::push(&src.values[src.pos++]);
+    } else {
+        switch (kind_of(&entry)) {
+        case KIND_GET:
+            slot = stack::push(&cells_of(src.block)[src.pos++]);
+            break;
+        case KIND_LIT: {
+            Cell v = cells_of(src.block)[src.pos++];
+            if (type_of(&v) == TYPE_PAREN) {
+                Cell* base = stack::top;
+                stack::mark_interp_native(anon_word);
+                eval_block(&v, false);
+                if (stack::pending) return false;
+                Cell r = *stack::arguments;
+                stack::unwind();
+                stack::top = base;
+                slot = stack::push(&r);
+            } else if (type_of(&v) == TYPE_GET_WORD) {
+                slot = stack::push(word::get_value(&v));
+            } else {
+                slot = stack::push(&v);
+            }
+            break;
+        }
+        default: {
+            Cell* base = stack::top;
+            bool one = src.infix || (src.flags & CALL_SAFER);
+            if (!trace::active && (one || !op_follows(src.block, src.pos + 1, src.end))) {
+                if (const Cell* v = plain_value(&cells_of(src.block)[src.pos])) {
+                    push_value(v);
+                    src.pos++;
+                    slot = base;
+                    break;
+                }
+            }
+            src.pos = eval_expression(src.block, src.pos, src.end, one, true, false);
+            if (stack::pending) return false;
+            slot = base;
+            break;
+        }
+        }
+    }
+    if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
+    return true;
+}
+
+// Skips one argument's source without using it (apply/safer's unused
+// refinements).
+void skip_argument(Source& src) {
+    if (!at_end(src)) src.pos++;
+}
+
+// The refinement entry of the callee named by symbol, or -1.
+int32_t find_refinement(const Cell* tpl, uint32_t symbol) {
+    uint32_t canon = symbol::resolve(symbol);
+    Cell* entries = cells_of(tpl);
+    int32_t n = tail_of(tpl);
+    for (int32_t i = 0; i < n; i++)
+        if (type_of(&entries[i]) == TYPE_REFINEMENT && symbol::resolve(entries[i].data2) == canon)
+            return i;
+    return -1;
+}
+
+// Calls the native code of a native! or action! with its refinement indexes.
+// The word naming the running call's frame, as trace events report it.
+inline Cell call_name() {
+    return Cell{TYPE_WORD, 0, (stack::ctop - 1)->symbol(), static_cast<uint32_t>(-1)};
+}
+
+// The epilog event of a function body, named by the function's frame.
+void fire_epilog(const Cell* body, const Cell* result) {
+    const Cell name = call_name();
+    trace::fire(trace::EPILOG, body, -1, result, &name);
+}
+
+void call_native(const Cell* callee, const int32_t* refs) {
+    natives::Entry entry = type_of(callee) == TYPE_NATIVE
+                               ? natives::lookup(static_cast<int32_t>(callee->data1))
+                               : actions_entry::lookup(static_cast<int32_t>(callee->data1));
+    if (!entry) fire(err::not_done);
+    entry(refs);
+}
+
+void eval_function(const Cell* callee);
+void run_block(const Cell* block, bool keep_in_caller, uint32_t flags);
+
+constexpr int32_t MAX_NATIVE_REFINEMENTS = 32;
+
+// Reads a truth value for a refinement under apply (one value). Returns
+// false on a pending exit.
+bool fetch_truth(Source& src, bool* on) {
+    *on = false;
+    if (at_end(src)) return true;
+    if (!src.block) {
+        *on = truthy(&src.values[src.pos++]);
+        return true;
+    }
+    Cell* base = stack::top;
+    src.pos = eval_expression(src.block, src.pos, src.end, true, true, false);
+    if (stack::pending) return false;
+    *on = truthy(base);
+    stack::top = base;
+    return true;
+}
+
+// The state of one call's argument fetching.
+struct Fetch {
+    const Cell* callee;  // a cell the collector sees
+    Source& src;
+    bool function;
+    int32_t refs[MAX_NATIVE_REFINEMENTS];  // natives: the first `count` are set
+    uint64_t named;  // refinements named by the call (by ordinal, up to 64)
+
+    Fetch(const Cell* c, Source& s, bool fn) : callee(c), src(s), function(fn), named(0) {}
+};
+
+// Fetches the arguments that follow refinement entry `at`, selected or
+// not. A function's arguments go into the slots after the refinement's flag
+// slot; a native's are pushed, and dropped again when unselected, so that
+// an unselected refinement is passed as unused. Returns false on a pending
+// exit.
+bool fetch_refinement(Fetch& f, int32_t at, bool on) {
+    Cell entry = cells_of(tpl_of(f.callee))[at];
+    int32_t ordinal = ordinal_of(&entry);
+    int32_t n = tail_of(tpl_of(f.callee));
+    if (f.function) {
+        int32_t slot = static_cast<int32_t>(entry.data3);
+        make_logic(stack::arguments + slot, on);
+        for (int32_t k = 1; at + k < n && argument_entry(&cells_of(tpl_of(f.callee))[at + k]); k++) {
+            Cell arg = cells_of(tpl_of(f.callee))[at + k];
+            if (!on && (f.src.flags & CALL_SAFER)) {
+                skip_argument(f.src);
+                continue;
+            }
+            Cell* base = stack::top;
+            if (!fetch_argument(f.callee, arg, f.src)) return false;
+            if (on) stack::arguments[slot + k] = *base;
+            stack::top = base;
+        }
+        return true;
+    }
+    Cell* base = stack::top;
+    for (int32_t k = at + 1; k < n && argument_entry(&cells_of(tpl_of(f.callee))[k]); k++) {
+        Cell arg = cells_of(tpl_of(f.callee))[k];
+        if (!on && (f.src.flags & CALL_SAFER)) {
+            skip_argument(f.src);
+            continue;
+        }
+        if (!fetch_argument(f.callee, arg, f.src)) return false;
+    }
+    if (on && ordinal <= MAX_NATIVE_REFINEMENTS)
+        f.refs[ordinal - 1] = static_cast<int32_t>(base - stack::arguments);
+    else
+        stack::top = base;
+    return true;
+}
+
+// A refinement named by the call (a path element or an apply refinement):
+// looked up, checked for a second use, then fetched.
+bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
+    int32_t at = find_refinement(tpl_of(f.callee), element->data2);
+    if (at < 0) {
+        Cell call, e = *element;
+        call_word(&call);
+        set_type(&e, TYPE_WORD);
+        fire(err::no_refine, &call, &e);
+    }
+    int32_t ordinal = ordinal_of(&cells_of(tpl_of(f.callee))[at]);
+    uint64_t bit = ordinal <= 64 ? uint64_t{1} << (ordinal - 1) : 0;
+    if (f.named & bit) {
+        Cell whole = path ? *path : *element;
+        fire(err::dup_refine, &whole);
+    }
+    f.named |= bit;
+    return fetch_refinement(f, at, on);
+}
+
+// Fetches the arguments of the call whose frame is on top (stack::arguments
+// is its first argument cell) and runs the callee. path/path_index: the
+// refinements named by a call path. Returns false when a pending exit
+// interrupted it.
+bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t path_index) {
+    ensure_template(callee);
+    // Only the refinement indexes in use are set: a call is too frequent to
+    // clear them all.
+    Fetch f(callee, src, type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE);
+    int32_t n = tail_of(tpl_of(callee));
+    if (!f.function && n > 0) {
+        const Cell* last = &cells_of(tpl_of(callee))[n - 1];
+        int32_t count = type_of(last) == TYPE_INTEGER ? get_integer(last) : 0;
+        for (int32_t i = 0; i < count && i < MAX_NATIVE_REFINEMENTS; i++) f.refs[i] = -1;
+    }
+    int32_t i = 0;
+    if (src.infix) {
+        // The left operand is already the frame's first argument cell.
+        Cell entry = cells_of(tpl_of(callee))[0];
+        if (!entry_has(&entry, type_of(stack::arguments)))
+            fire_expect(callee, &entry, type_of(stack::arguments));
+        i = 1;
+    }
+    bool active = true;
+    // The entries are read again after anything that may allocate.
+    const Cell* entries = cells_of(tpl_of(callee));
+    for (; i < n; i++) {
+        Cell entry = entries[i];
+        if (type_of(&entry) == TYPE_TYPESET) {
+            if (kind_of(&entry) == KIND_RETURN) continue;
+            if (active) {
+                if (!fetch_argument(callee, entry, src)) return false;
+                entries = cells_of(tpl_of(callee));
+            } else if (f.function) {
+                make_none(stack::push_cell());
+            }
+        } else if (type_of(&entry) == TYPE_REFINEMENT) {
+            if (f.function) make_logic(stack::push_cell(), false);
+            if (src.flags & CALL_ALL) {
+                // apply/all: a truth value, then the refinement's arguments.
+                int32_t k = i + 1;
+                while (k < n && argument_entry(&cells_of(tpl_of(callee))[k])) k++;
+                if (f.function)
+                    for (int32_t j = i + 1; j < k; j++) make_none(stack::push_cell());
+                bool on;
+                if (!fetch_truth(src, &on)) return false;
+                if (!fetch_refinement(f, i, on)) return false;
+                entries = cells_of(tpl_of(callee));
+                i = k - 1;
+            } else {
+                active = false;
+            }
+        }
+    }
+
+    if (path) {
+        Cell p = *path;
+        collector::Root keep_path(&p);
+        for (int32_t e = static_cast<int32_t>(p.data1) + path_index; e < tail_of(&p); e++) {
+            Cell element = cells_of(&p)[e];
+            bool on = true;
+            if (type_of(&element) == TYPE_GET_WORD) on = truthy(word::get_value(&element));
+            else if (type_of(&element) != TYPE_WORD) fire(err::bad_refine, &element);
+            if (!name_refinement(f, &element, on, &p)) return false;
+        }
+    } else if (src.flags & CALL_APPLY) {
+        while (!at_end(src)) {
+            Cell element = src.block ? cells_of(src.block)[src.pos] : src.values[src.pos];
+            if (type_of(&element) != TYPE_REFINEMENT) {
+                Cell last = n > 0 ? cells_of(tpl_of(callee))[n - 1] : Cell{TYPE_NONE, 0, 0, 0};
+                if (!f.function && type_of(&last) != TYPE_INTEGER) break;
+                fire(err::bad_refine, &element);
+            }
+            src.pos++;
+            bool on;
+            if (!fetch_truth(src, &on)) return false;
+            if (!name_refinement(f, &element, on, nullptr)) return false;
+        }
+    }
+
+    if (trace::active) {
+        const Cell name = call_name();
+        trace::fire(trace::CALL, src.block, src.pos, callee, &name);
+    }
+    if (f.function) {
+        Cell last = n > 0 ? cells_of(tpl_of(callee))[n - 1] : Cell{TYPE_NONE, 0, 0, 0};
+        if (type_of(&last) == TYPE_INTEGER) function::push_refinement_defaults(get_integer(&last));
+        eval_function(callee);
+        return !stack::pending;
+    }
+    call_native(callee, f.refs);
+    return !stack::pending;
+}
+
+// ---------------------------------------------------------------------------
+// Running functions
+// ---------------------------------------------------------------------------
+
+// Runs a function's body with its context's values on the call's argument
+// cells. A return or exit aimed at the body frame ends here, its value the
+// call's result.
+void eval_function(const Cell* callee) {
+    Cell* fargs = stack::arguments;
+    node_t ctx = callee->data1;
+    context::record_of(ctx)->data2 = arena::ref(fargs);
+    Cell body = function::extra_of(callee)[function::EXTRA_BODY];
+    if (type_of(&body) != TYPE_BLOCK) {
+        make_unset(fargs);
+        return;
+    }
+    // Boot-image functions and no-trace ones run untraced; the scope gives
+    // the caller's state back however the body ends.
+    trace::FunctionScope tracing(callee->header, (callee->header & function::FLAG_BOOT) != 0);
+    if (trace::active) {
+        const Cell name = call_name();
+        trace::fire(trace::PROLOG, &body, -1, nullptr, &name);
+    }
+    // The body's own evaluation frame is the one return and exit stop at.
+    stack::Frame* body_frame = stack::ctop;
+    try {
+        run_block(&body, true, stack::FRAME_BODY);
+    } catch (const stack::Unwind& u) {
+        if ((u.code != stack::EXIT_RETURN && u.code != stack::EXIT_EXIT) ||
+            stack::ctop != body_frame + 1)
+            throw;
+        stack::pending = u.code;
+    }
+    if (stack::pending) {
+        if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT) return;
+        if (stack::ctop != body_frame + 1) return;
+        stack::pending = 0;
+        stack::ctop = body_frame;
+        stack::arguments = fargs;
+        stack::top = fargs + 1;
+        if (trace::active) fire_epilog(&body, fargs);
+        return;
+    }
+    stack::top = fargs + 1;
+    if (trace::active) fire_epilog(&body, fargs);
+}
+
+// ---------------------------------------------------------------------------
+// Blocks
+// ---------------------------------------------------------------------------
+
+// The evaluating block's own copy (a stack cell, its index at the
+// expression being evaluated), from which the position cell is restored
+// when an inner block ends.
+Cell* current_block = nullptr;
+
+struct CurrentBlock {
+    Cell* outer;
+    ~CurrentBlock() { current_block = outer; }
+};
+
+// Evaluates a block in an evaluation frame with the given extra flag bits
+// (a function body's frame carries FRAME_BODY). See eval_block.
+void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
+    guard_native_stack();
+    Cell* base = stack::top;
+    Cell* caller_args = stack::arguments;
+    Cell* blk = push_value(block);
+    CurrentBlock scope{current_block};
+    current_block = blk;
+    stack::mark_eval(body_word);
+    (stack::ctop - 1)->flags |= flags;
+    Cell* result = make_unset(stack::push_cell());
+    int32_t pos = static_cast<int32_t>(blk->data1);
+    // Raising errors and copying contexts allocate under holds, which never
+    // collect: a loop or a recursion made of such work collects here.
+    collector::safe_point();
+    if (trace::active) trace::fire(trace::ENTER, blk, pos, nullptr, nullptr);
+    for (;;) {
+        int32_t end = tail_of(blk);
+        if (pos >= end) break;
+        // Whole-cell copy first, then the index: a 16-byte read right after
+        // a 4-byte store to the same cell would stall.
+        Cell here = *blk;
+        here.data1 = static_cast<uint32_t>(pos);
+        blk->data1 = here.data1;
+        *position = here;
+        pos = eval_expression(blk, pos, end, false, false, false);
+        if (stack::pending) return;
+        if (trace::active)
+            trace::fire(trace::EXPR, blk, static_cast<int32_t>(here.data1), result, nullptr);
+    }
+    if (trace::active) trace::fire(trace::EXIT, blk, pos, result, nullptr);
+    Cell r = *result;
+    if (scope.outer) *position = *scope.outer;
+    else make_none(position);
+    stack::ctop--;
+    stack::arguments = caller_args;
+    if (keep_in_caller) {
+        *caller_args = r;
+        stack::top = base > caller_args ? base : caller_args + 1;
+    } else {
+        *base = r;
+        stack::top = base + 1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Calls
+// ---------------------------------------------------------------------------
+
+// The word naming a call's frame: a word, the path element that reached the
+// callee, or <anon>.
+const Cell* frame_name(const Cell* name, int32_t path_index) {
+    if (!name) return anon_word;
+    if (is_any_word(type_of(name))) return name;
+    if (is_any_path(type_of(name)) && path_index > 0) {
+        const Cell* e = &cells_of(name)[name->data1 + path_index - 1];
+        if (is_any_word(type_of(e))) return e;
+    }
+    return anon_word;
+}
+
+// The call itself (see eval_call), with the argument source given. The
+// callee must be a cell the collector sees. Returns false when a pending
+// exit interrupted it.
+bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_index,
+             const Cell* object) {
+    guard_native_stack();
+    Cell* slot;
+    if (!src.infix) {
+        slot = push_value(callee);
+        callee = slot;
+    } else {
+        slot = stack::top - 1;
+        stack::top = slot;
+    }
+    Cell frame_word = *frame_name(name, path_index);
+    switch (type_of(callee)) {
+    case TYPE_FUNCTION:
+        stack::mark_interp_func(&frame_word, callee->data1);
+        if (object) (stack::ctop - 1)->context = object->data1;
+        break;
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+        stack::mark_interp_native(&frame_word);
+        break;
+    default:
+        // routine! values are machine code of compiled programs; this
+        // runtime makes none and cannot call one.
+        fire(err::routines);
+    }
+    if (src.infix) stack::top = slot + 1;
+    if (trace::active) trace::fire(trace::OPEN, src.block, src.pos, callee, &frame_word);
+    const Cell* path = name && is_any_path(type_of(name)) ? name : nullptr;
+    if (!eval_arguments(callee, src, path, path_index)) return false;
+    Cell result = *stack::arguments;
+    stack::unwind_ctx();
+    *slot = result;
+    stack::top = slot + 1;
+    if (trace::active) trace::fire(trace::RETURN, src.block, src.pos, slot, &frame_word);
+    return true;
+}
+
+// The value of a path element: a get-word's value, a paren's evaluation,
+// or the element itself. Returns false on a pending exit.
+bool element_value(const Cell* element, Cell* out) {
+    switch (type_of(element)) {
+    case TYPE_GET_WORD:
+        *out = *word::get_value(element);
+        return true;
+    case TYPE_PAREN: {
+        Cell* base = stack::top;
+        eval_block(element, false);
+        if (stack::pending) return false;
+        *out = *base;
+        stack::top = base;
+        return true;
+    }
+    default:
+        *out = *element;
+        return true;
+    }
+}
+
+// A field of an object read without the eval-path action: the element's
+// own symbol among the words of a small object (a path and the object it
+// reads usually come from the same source, so the symbols are the same).
+// Anything else (another spelling, a big object, an unset field and its
+// errors) is left to the action: null.
+constexpr int32_t kScannedFields = 16;
+inline Cell* object_field(const Cell* object, const Cell* element) {
+    if (type_of(object) != TYPE_OBJECT || type_of(element) != TYPE_WORD) return nullptr;
+    node_t ctx = object->data1;
+    int32_t n = context::word_count(ctx);
+    if (n > kScannedFields) return nullptr;
+    const Cell* words = context::symbol_at(ctx, 0);
+    for (int32_t i = 0; i < n; i++) {
+        if (words[i].data2 != element->data2) continue;
+        Cell* v = context::value_ptr(ctx, static_cast<int32_t>(words[i].data3));
+        return type_of(v) == TYPE_UNSET ? nullptr : v;
+    }
+    return nullptr;
+}
+
+// The value of a path `word/field` whose word holds an object with that
+// field, when nothing else is to be done with it (no call, no error);
+// null for every other path.
+inline Cell* object_path_value(const Cell* path, bool get) {
+    int32_t first = static_cast<int32_t>(path->data1);
+    if (tail_of(path) != first + 2) return nullptr;
+    const Cell* head = &cells_of(path)[first];
+    if (type_of(head) != TYPE_WORD) return nullptr;
+    const Cell* object = quiet_value(head);
+    if (!object) return nullptr;
+    Cell* v = object_field(object, head + 1);
+    if (!v || (!get && (callable_q(type_of(v)) || type_of(v) == TYPE_OP))) return nullptr;
+    return v;
+}
+
+// The operators whose integer operands are computed without a call: the
+// arithmetic actions and the comparison natives.
+struct FastOp {
+    enum Kind { NONE, MATH, COMPARE } kind;
+    int32_t code;
+};
+
+FastOp fast_op(const Cell* op) {
+    int32_t id = static_cast<int32_t>(op->data1);
+    if (type_of(op) == TYPE_ACTION) {
+        switch (id) {
+        case A_ADD: return {FastOp::MATH, OP_ADD};
+        case A_SUBTRACT: return {FastOp::MATH, OP_SUB};
+        case A_MULTIPLY: return {FastOp::MATH, OP_MUL};
+        case A_AND_T: return {FastOp::MATH, OP_AND};
+        case A_OR_T: return {FastOp::MATH, OP_OR};
+        case A_XOR_T: return {FastOp::MATH, OP_XOR};
+        default: return {FastOp::NONE, 0};
+        }
+    }
+    if (type_of(op) == TYPE_NATIVE) {
+        // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal?
+        // greater-or-equal?: natives 25 to 31.
+        static const int32_t codes[] = {COMP_EQUAL,   COMP_NOT_EQUAL,    COMP_STRICT_EQUAL,
+                                        COMP_LESSER,  COMP_GREATER,      COMP_LESSER_EQUAL,
+                                        COMP_GREATER_EQUAL};
+        if (id >= 25 && id <= 31) return {FastOp::COMPARE, codes[id - 25]};
+    }
+    return {FastOp::NONE, 0};
+}
+
+// An operator on two integers, computed into the left one: the results of
+// the integer actions and comparisons (a sum, difference or product that
+// overflows 32 bits becomes a float!).
+void integer_op(FastOp fast, Cell* left, int32_t b) {
+    int32_t a = get_integer(left);
+    if (fast.kind == FastOp::COMPARE) {
+        bool r;
+        switch (fast.code) {
+        case COMP_NOT_EQUAL: r = a != b; break;
+        case COMP_LESSER: r = a < b; break;
+        case COMP_LESSER_EQUAL: r = a <= b; break;
+        case COMP_GREATER: r = a > b; break;
+        case COMP_GREATER_EQUAL: r = a >= b; break;
+        default: r = a == b; break;
+        }
+        make_logic(left, r);
+        return;
+    }
+    int32_t r = 0;
+    bool overflow = false;
+    switch (fast.code) {
+    case OP_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
+    case OP_SUB: overflow = __builtin_sub_overflow(a, b, &r); break;
+    case OP_MUL: overflow = __builtin_mul_overflow(a, b, &r); break;
+    case OP_AND: r = a & b; break;
+    case OP_OR: r = a | b; break;
+    default: r = a ^ b; break;
+    }
+    if (!overflow) {
+        make_integer(left, r);
+        return;
+    }
+    double x = a, y = b;
+    make_float(left, fast.code == OP_ADD ? x + y : fast.code == OP_SUB ? x - y : x * y);
+}
+
+// Stores the value after the set-word at arguments into it. A word of the
+// global context or of a function is written directly; objects (which may
+// hear of the change) and everything unusual go through word::set.
+inline void set_word_value() {
+    Cell* word = stack::arguments;
+    Cell* value = word + 1;
+    node_t ctx = word->data1;
+    int32_t index = static_cast<int32_t>(word->data3);
+    if (ctx && index >= 0 && type_of(value) != TYPE_UNSET) {
+        const Cell* record = memory::buffer_of(ctx)->cells();
+        uint32_t kind = (record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT;
+        if (record->data2 && kind != context::KIND_OBJECT) {
+            Cell* slot = record->header & FLAG_CONTEXT_ON_STACK
+                             ? arena::at<Cell>(record->data2) + index
+                             : memory::buffer_of(record->data2)->cells() + index;
+            *slot = *value;
+            *word = *value;
+            return;
+        }
+    }
+    word::set_from_arguments();
+}
+
+// Evaluates one operand at pos and pushes its value. Returns the position
+// after it.
+int32_t eval_operand(const Cell* block, int32_t pos, int32_t end, bool no_call) {
+    Cell* start = stack::top;
+    Cell* at = &cells_of(block)[pos];
+    switch (type_of(at)) {
+    case TYPE_WORD: {
+        Cell* v = word_value(at);
+        switch (type_of(v)) {
+        case TYPE_UNSET: {
+            Cell w = *at;
+            fire(err::no_value, &w);
+        }
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE: {
+            // do_call copies the callee and the word before anything allocates.
+            Source src{block, nullptr, 0, pos + 1, end, 0, false};
+            do_call(v, src, at, 0, nullptr);
+            return src.pos;
+        }
+        case TYPE_OP: {
+            Cell w = *at;
+            fire(err::no_op_arg, &w);
+        }
+        default:
+            push_value(v);
+            return pos + 1;
+        }
+    }
+    case TYPE_SET_WORD: {
+        Cell sw = *at;
+        const int32_t here = pos;
+        stack::mark_native(&sw);
+        push_value(&sw);
+        if (pos + 1 >= clip_end(block, end)) fire(err::need_value, &sw);
+        pos = eval_expression(block, pos + 1, end, false, true, false);
+        if (stack::pending) return pos;
+        if (trace::active)
+            trace::fire(trace::SET, block, here, stack::arguments + 1, stack::arguments);
+        set_word_value();
+        stack::unwind();
+        return pos;
+    }
+    case TYPE_GET_WORD:
+        push_value(word_value(at));
+        return pos + 1;
+    case TYPE_LIT_WORD: {
+        Cell* c = stack::push(at);
+        set_type(c, TYPE_WORD);
+        return pos + 1;
+    }
+    case TYPE_PAREN:
+        eval_block(at, false);
+        return pos + 1;
+    case TYPE_PATH:
+        return eval_path(at, block, pos, end, false, false, true);
+    case TYPE_GET_PATH:
+        return eval_path(at, block, pos, end, false, true, true);
+    case TYPE_LIT_PATH: {
+        Cell* c = stack::push(at);
+        set_type(c, TYPE_PATH);
+        c->data3 = 0;
+        return pos + 1;
+    }
+    case TYPE_SET_PATH: {
+        // The set-path is kept in the expression's own cell, below the
+        // frame, which the assigned value replaces at the end.
+        Cell* sp = push_value(at);
+        stack::mark_native(set_path_word);
+        if (pos + 1 >= clip_end(block, end)) fire(err::need_value, sp);
+        int32_t next = eval_expression(block, pos + 1, end, false, true, false);
+        if (stack::pending) return next;
+        if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
+        eval_path(sp, nullptr, 0, 0, true, false, false);
+        if (stack::pending) return next;
+        Cell r = *(stack::top - 1);
+        stack::unwind();
+        *start = r;
+        stack::top = start + 1;
+        return next;
+    }
+    case TYPE_ISSUE: {
+        if (pos + 1 < clip_end(block, end) && type_of(at + 1) == TYPE_BLOCK) {
+            size_t len = 0;
+            const char* name = symbol::name_utf8(at->data2, &len);
+            auto eq = [&](const char* s) {
+                size_t i = 0;
+                for (; i < len && s[i]; i++) {
+                    char a = name[i];
+                    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
+                    if (a != s[i]) return false;
+                }
+                return i == len && !s[i];
+            };
+            if (eq("system") || eq("system-global")) fire(err::mox_system);
+        }
+        stack::push(at);
+        return pos + 1;
+    }
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE: {
+        if (no_call) {
+            stack::push(at);
+            return pos + 1;
+        }
+        Source src{block, nullptr, 0, pos + 1, end, 0, false};
+        do_call(at, src, nullptr, 0, nullptr);
+        return src.pos;
+    }
+    case TYPE_OP:
+        fire(err::not_done);
+    default:
+        push_value(at);
+        return pos + 1;
+    }
+}
+
+// The sort comparator hook of block! and string!: the function's result
+// is left in a new cell pushed on the stack. May collect.
+Cell* call_comparator(Cell* function, Cell* arg1, Cell* arg2) {
+    Cell* result = make_unset(stack::push_cell());
+    Cell args[2] = {*arg1, *arg2};
+    call_value(function, args, 2, result);
+    return result;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Interfaces
+// ---------------------------------------------------------------------------
+
+void init() {
+    Cell none;
+    make_none(&none);
+    position = root_append(&none);
+    body_word = root_append(word::load("<body>"));
+    anon_word = root_append(word::load("<anon>"));
+    set_path_word = root_append(word::load("set-path"));
+    block::call_comparator = &call_comparator;
+    if (!platform::stack_low()) platform::record_stack_bounds();
+    if (platform::stack_low()) stack_limit = platform::stack_low() + kStackReserve;
+}
+
+int32_t tail_of(const Cell* block) { return static_cast<int32_t>(block::abs_length(block)); }
+
+void eval_block(const Cell* block, bool keep_in_caller) {
+    run_block(block, keep_in_caller, 0);
+}
+
+int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool push,
+                        bool no_call) {
+    Cell* start = stack::top;
+    end = clip_end(block, end);
+    if (trace::active && pos < end)
+        trace::fire(trace::FETCH, block, pos, &cells_of(block)[pos], nullptr);
+    const int32_t first = pos;
+    pos = eval_operand(block, pos, end, no_call);
+    if (stack::pending) return pos;
+    if (trace::active) trace::fire(trace::PUSH, block, first, start, nullptr);
+    if (!no_infix) {
+        for (;;) {
+            memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+            if (pos >= end || pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) break;
+            const Cell* next = b->cells() + pos;
+            if (type_of(next) != TYPE_WORD) break;
+            const Cell* v = quiet_value(next);
+            if (!v || type_of(v) != TYPE_OP) break;
+            Cell op = *v;
+            op.header = native::op_source_type(v);
+            Cell name = *next;
+            if (trace::active) trace::fire(trace::FETCH, block, pos, &name, nullptr);
+            // Traced code calls every operator, so that its calls are seen.
+            FastOp fast = trace::active ? FastOp{FastOp::NONE, 0} : fast_op(&op);
+            if (fast.kind != FastOp::NONE && pos + 1 < clip_end(block, end)) {
+                // The right operand first; two integers need no call.
+                Cell* right = stack::top;
+                if (const Cell* plain = plain_value(&cells_of(block)[pos + 1])) {
+                    if (type_of(plain) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
+                        integer_op(fast, right - 1, get_integer(plain));
+                        pos += 2;
+                        continue;
+                    }
+                    push_value(plain);
+                    pos += 2;
+                } else {
+                    pos = eval_expression(block, pos + 1, end, true, true, false);
+                    if (stack::pending) return pos;
+                }
+                if (type_of(right) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
+                    integer_op(fast, right - 1, get_integer(right));
+                    stack::top = right;
+                    continue;
+                }
+                Cell r = *right;
+                collector::Root k1(&r), k2(&op);
+                stack::top = right;
+                Source src{nullptr, &r, 1, 0, 1, 0, true};
+                do_call(&op, src, &name, 0, nullptr);
+                if (stack::pending) return pos;
+                continue;
+            }
+            collector::Root k1(&op);
+            Source src{block, nullptr, 0, pos + 1, end, 0, true};
+            do_call(&op, src, &name, 0, nullptr);
+            pos = src.pos;
+            if (stack::pending) return pos;
+        }
+    }
+    if (!push) {
+        // The value becomes the running call's result (stack::set_last_keep).
+        Cell value = *start;
+        *stack::arguments = value;
+        stack::top = stack::arguments + 1;
+    }
+    return pos;
+}
+
+int32_t eval_next(const Cell* block) {
+    int32_t pos = static_cast<int32_t>(block->data1);
+    if (pos >= tail_of(block)) {
+        make_unset(stack::arguments);
+        return pos;
+    }
+    return eval_single(block, pos, tail_of(block), false);
+}
+
+int32_t eval_single(const Cell* block, int32_t pos, int32_t end, bool push) {
+    Cell* base = stack::top;
+    Cell* caller_args = stack::arguments;
+    Cell blk = *block;
+    collector::Root keep(&blk);
+    stack::mark_interp_native(body_word);
+    make_unset(stack::push_cell());
+    pos = eval_expression(&blk, pos, end, false, false, false);
+    if (stack::pending) return pos;
+    Cell r = *stack::arguments;
+    stack::ctop--;
+    stack::arguments = caller_args;
+    if (push) {
+        *base = r;
+        stack::top = base + 1;
+    } else {
+        *caller_args = r;
+        stack::top = base > caller_args ? base : caller_args + 1;
+    }
+    return pos;
+}
+
+int32_t eval_call(const Cell* callee, const Cell* block, int32_t position, int32_t end,
+                  uint32_t call_flags, bool infix, const Cell* name, int32_t path_index,
+                  const Cell* object) {
+    Cell c = *callee;
+    if (type_of(&c) == TYPE_OP) c.header = native::op_source_type(callee);
+    collector::Root keep(&c);
+    Source src{block, nullptr, 0, position, end, call_flags, infix};
+    do_call(&c, src, name, path_index, object);
+    return src.pos;
+}
+
+int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t end, bool set,
+                  bool get, bool push) {
+    if (!set && !trace::active) {
+        if (Cell* v = object_path_value(path_in, get)) {
+            if (push) push_value(v);
+            else stack::set_last_keep(v);
+            return pos + 1;
+        }
+    }
+    Cell* base = stack::top;
+    Cell* value = set ? stack::top - 1 : nullptr;  // the value to store
+    Cell* path = push_value(path_in);
+    int32_t first = static_cast<int32_t>(path->data1);
+    int32_t n = tail_of(path);
+    if (first >= n) fire(err::empty_path, path);
+    Cell head = cells_of(path)[first];
+    if (type_of(&head) != TYPE_WORD) fire(err::word_first, path);
+    int32_t next = pos + 1;
+    Cell* gparent = make_none(stack::push_cell());
+    Cell* current = push_value(word_value(&head));
+    Cell* previous = stack::push(&head);
+    Cell* element = make_none(stack::push_cell());
+    if (type_of(current) == TYPE_UNSET) fire(err::unset_path, path, &head);
+    uint32_t t = type_of(current);
+    if (callable_q(t) || t == TYPE_OP) {
+        if (set) fire(err::invalid_path_set, path);
+        if (get) fire(err::invalid_path_get, path);
+        if (t == TYPE_OP) current->header = native::op_source_type(current);
+        Cell callee = *current;
+        collector::Root k(&callee);
+        stack::top = base;
+        Source src{block, nullptr, 0, next, end, 0, false};
+        Cell p = *path;
+        collector::Root k2(&p);
+        do_call(&callee, src, &p, 1, nullptr);
+        if (stack::pending) return src.pos;
+        if (!push) stack::set_last_keep(base);
+        return src.pos;
+    }
+    for (int32_t i = first + 1; i < tail_of(path); i++) {
+        if (!element_value(&cells_of(path)[i], element)) return next;
+        if (type_of(element) == TYPE_UNSET) {
+            Cell e = cells_of(path)[i];
+            fire(err::invalid_path, path, &e);
+        }
+        bool last = i + 1 >= tail_of(path);
+        Cell* r = last && set ? nullptr : object_field(current, element);
+        if (!r)
+            r = actions::eval_path(current, element, last && set ? value : nullptr, path, gparent,
+                                   previous, i - first, false, get, last, true);
+        Cell got = *r;
+        *gparent = *current;
+        *current = got;
+        *previous = *element;
+        uint32_t rt = type_of(current);
+        if (!set && !get && (callable_q(rt) || rt == TYPE_OP)) {
+            if (rt == TYPE_OP) current->header = native::op_source_type(current);
+            Cell callee = *current;
+            Cell object = *gparent;
+            Cell p = *path;
+            collector::Root k1(&callee), k2(&object), k3(&p);
+            stack::top = base;
+            Source src{block, nullptr, 0, next, end, 0, false};
+            do_call(&callee, src, &p, i + 1 - first,
+                    type_of(&object) == TYPE_OBJECT ? &object : nullptr);
+            if (stack::pending) return src.pos;
+            if (!push) stack::set_last_keep(base);
+            return src.pos;
+        }
+    }
+    Cell r = set ? *value : *current;
+    if (set) {
+        stack::top = base;
+        *(base - 1) = r;
+        return next;
+    }
+    stack::top = base;
+    if (push) stack::push(&r);
+    else stack::set_last_keep(&r);
+    return next;
+}
+
+// ---------------------------------------------------------------------------
+// C++ helpers
+// ---------------------------------------------------------------------------
+
+void do_block(const Cell* block, Cell* out) {
+    Cell* base = stack::top;
+    eval_block(block, false);
+    stack::raise_pending();
+    *out = *base;
+    stack::top = base;
+}
+
+void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out) {
+    Cell* base = stack::top;
+    Cell c = *callable;
+    if (type_of(&c) == TYPE_OP) c.header = native::op_source_type(callable);
+    if (!callable_q(type_of(&c))) {
+        Cell dt;
+        make_datatype(&dt, type_of(&c));
+        fire(err::invalid_type, &dt);
+    }
+    collector::Root keep(&c);
+    // The arguments are copied where the collector sees them before the
+    // call may allocate (compiling the callee's template).
+    Cell* values = stack::top;
+    for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
+    Source src{nullptr, values, count, 0, count, 0, false};
+    Cell* slot = stack::top;
+    do_call(&c, src, nullptr, 0, nullptr);
+    stack::raise_pending();
+    *out = *slot;
+    stack::top = base;
+}
+
+}  // namespace mox::interpreter

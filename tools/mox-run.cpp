@@ -1,0 +1,295 @@
+// mox-run: runs Mox source from files, for tests and benchmarks.
+//
+//   mox-run FILE            evaluates the source in FILE (no header needed);
+//                           an uncaught error prints its report to standard
+//                           output and the status is 1, else 0.
+//   mox-run --cases FILE... runs case files and ends with the line
+//                           "N passed, N failed"; the status is 1 when a
+//                           case failed.
+//
+// A case file holds one case a line:
+//
+//   ; a comment                     (blank lines too)
+//   == infix operators              (a group title, shown with failures)
+//   [1 + 2 * 3]  "9"                (code, then the mold of its value)
+//   [+ 1 2]      #no-op-arg         (code, then the id of the error it raises)
+//
+// Each case's code is evaluated in the global context, so a case may use
+// what an earlier case of the file defined.
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/boot.h"
+#include "core/collector.h"
+#include "core/console.h"
+#include "core/startup.h"
+#include "core/symbol.h"
+#include "datatypes/block.h"
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/stack.h"
+#include "platform/platform.h"
+
+using namespace mox;
+
+namespace {
+
+bool read_file(const char* path, std::string* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    *out = text.str();
+    return true;
+}
+
+void write(const std::string& text) { console::write_cstring(text.c_str()); }
+
+// The UTF-8 text of a string! value.
+std::string utf8_of(const Cell* str) {
+    std::string out;
+    memory::SeriesBuffer* b = string::buffer_of(str);
+    uint32_t unit = b->unit();
+    for (uint8_t* p = b->head_ptr() + str->data1 * unit; p < b->tail_ptr(); p += unit) {
+        uint32_t cp = string::get_char(p, unit);
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The mold of a value as UTF-8. May collect.
+std::string mold_of(const Cell* value) {
+    Cell* base = stack::top;
+    Cell* v = stack::push(value);
+    Cell* buffer = string::push_new(64);
+    actions::mold(v, buffer, false, false, false, nullptr, INT_MAX, 0);
+    std::string text = utf8_of(buffer);
+    stack::top = base;
+    return text;
+}
+
+std::string symbol_text(uint32_t symbol) {
+    size_t length = 0;
+    const char* name = symbol::name_utf8(symbol, &length);
+    return std::string(name, length);
+}
+
+// What running some code gave: its value's mold, or the id of its error.
+struct Outcome {
+    bool error;
+    std::string text;
+};
+
+// Runs fn under a try frame; the stacks are put back afterwards.
+template <typename Fn>
+Outcome guarded(Fn fn) {
+    Cell* saved_top = stack::top;
+    Cell* saved_args = stack::arguments;
+    stack::Frame* saved_ctop = stack::ctop;
+    stack::mark_try(nullptr);
+    Outcome out{false, ""};
+    try {
+        out.text = fn();
+    } catch (const stack::Unwind& u) {
+        out.error = true;
+        if (u.code == stack::EXIT_ERROR && type_of(stack::top - 1) == TYPE_ERROR)
+            out.text = symbol_text(error::get_id(stack::top - 1));
+        else
+            out.text = "(non-local exit)";
+    }
+    stack::pending = 0;
+    stack::ctop = saved_ctop;
+    stack::arguments = saved_args;
+    stack::top = saved_top;
+    return out;
+}
+
+// Loads UTF-8 text into a block cell on the stack. May collect.
+Cell* load_text(const std::string& text) {
+    Cell* code = stack::push_cell();
+    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
+                     static_cast<int32_t>(text.size()), code);
+    return code;
+}
+
+// ---------------------------------------------------------------------------
+// Running a script
+// ---------------------------------------------------------------------------
+
+int run_script(const char* path) {
+    std::string text;
+    if (!read_file(path, &text)) {
+        write(std::string("*** cannot read ") + path + "\n");
+        return 1;
+    }
+    Cell* saved_top = stack::top;
+    stack::mark_try(nullptr);
+    try {
+        Cell* code = load_text(text);
+        Cell result = {TYPE_UNSET, 0, 0, 0};
+        collector::Root keep(&result);
+        interpreter::do_block(code, &result);
+    } catch (const stack::Unwind& u) {
+        // The error is left on top of the cells of the calls it ended, which
+        // may fill the stack (a runaway recursion): the report is built from
+        // the bottom.
+        Cell error = *(stack::top - 1);
+        stack::top = saved_top;
+        if (u.code == stack::EXIT_ERROR) boot::write_report(&error);
+        else write("*** non-local exit outside its handler\n");
+        return 1;
+    }
+    stack::ctop--;
+    stack::top = saved_top;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Running case files
+// ---------------------------------------------------------------------------
+
+struct Tally {
+    int passed = 0;
+    int failed = 0;
+};
+
+std::string trim(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return "";
+    size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+void fail(const char* file, int line, const std::string& group, const std::string& expr,
+          const std::string& expected, const std::string& got, Tally& tally) {
+    tally.failed++;
+    write(std::string("FAIL ") + file + ":" + std::to_string(line) +
+          (group.empty() ? "" : " (" + group + ")") + "\n  case:     " + expr +
+          "\n  expected: " + expected + "\n  got:      " + got + "\n");
+}
+
+void run_case(const char* file, int line, const std::string& group, const std::string& text,
+              Tally& tally) {
+    Cell* base = stack::top;
+    // The line holds the code block and the expectation.
+    Cell* row = stack::push_cell();
+    Outcome loaded = guarded([&] {
+        lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
+                         static_cast<int32_t>(text.size()), row);
+        return std::string();
+    });
+    if (loaded.error) {
+        fail(file, line, group, text, "a loadable case", "syntax error " + loaded.text, tally);
+        stack::top = base;
+        return;
+    }
+    if (block::rs_length_q(row) != 2 || type_of(block::rs_head(row)) != TYPE_BLOCK) {
+        fail(file, line, group, text, "[code] \"mold\" or [code] #error-id", "a malformed case",
+             tally);
+        stack::top = base;
+        return;
+    }
+    Cell* code = stack::push(block::rs_head(row));
+    Cell* want = stack::push(block::rs_head(row) + 1);
+    std::string expected;
+    bool expect_error = false;
+    if (type_of(want) == TYPE_STRING) {
+        expected = utf8_of(want);
+    } else if (type_of(want) == TYPE_ISSUE) {
+        expect_error = true;
+        expected = symbol_text(want->data2);
+    } else {
+        fail(file, line, group, text, "a string or an #error-id after the code", mold_of(want),
+             tally);
+        stack::top = base;
+        return;
+    }
+    Outcome got = guarded([&] {
+        Cell result = {TYPE_UNSET, 0, 0, 0};
+        collector::Root keep(&result);
+        make_unset(&result);
+        interpreter::do_block(code, &result);
+        return mold_of(&result);
+    });
+    std::string expr = mold_of(code);
+    std::string shown_expected = expect_error ? "error " + expected : expected;
+    std::string shown_got = got.error ? "error " + got.text : got.text;
+    if (got.error == expect_error && got.text == expected)
+        tally.passed++;
+    else
+        fail(file, line, group, expr, shown_expected, shown_got, tally);
+    stack::top = base;
+}
+
+void run_cases(const char* file, Tally& tally) {
+    std::string text;
+    if (!read_file(file, &text)) {
+        write(std::string("FAIL cannot read ") + file + "\n");
+        tally.failed++;
+        return;
+    }
+    std::istringstream lines(text);
+    std::string raw, group;
+    int line = 0;
+    while (std::getline(lines, raw)) {
+        line++;
+        std::string s = trim(raw);
+        if (s.empty() || s[0] == ';') continue;
+        if (s.compare(0, 2, "==") == 0) {
+            group = trim(s.substr(2));
+            continue;
+        }
+        run_case(file, line, group, s, tally);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::reset_fpu();
+    platform::record_stack_bounds();
+    platform::init_process();
+    int status = 0;
+    try {
+        mox::init();
+        collector::active_q = true;
+        boot_rooting = false;
+        if (argc >= 2 && std::strcmp(argv[1], "--cases") == 0) {
+            Tally tally;
+            for (int i = 2; i < argc; i++) run_cases(argv[i], tally);
+            write(std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) +
+                  " failed\n");
+            status = tally.failed ? 1 : 0;
+        } else if (argc == 2) {
+            status = run_script(argv[1]);
+        } else {
+            write("usage: mox-run FILE | mox-run --cases FILE...\n");
+            status = 2;
+        }
+    } catch (const SystemThrow& t) {
+        status = t.code == QUIT_QUIETLY ? 0 : 1;
+    }
+    sys_quit_status(status);
+}
