@@ -1,9 +1,12 @@
-// The random generator: a Mersenne Twister (MT19937) behind random and
-// random/seed, seeded at start-up with 19650218 and reseeded by random/seed,
-// plus the fixed seed of the runtime's MurmurHash3.
+// The random generator behind random and random/seed: a Mersenne Twister
+// whose 624 state words are signed, seeded at start-up with 19650218 and
+// reseeded by random/seed; the system's secure source; uniform draws in a
+// range; and the fixed seed of the runtime's MurmurHash3.
 //
-// The generator is the reference MT19937: the same seed gives the same
-// sequence as any conforming implementation, on every build.
+// The words are shifted right arithmetically (sign-propagating) in seeding,
+// regeneration and tempering, so the sequences differ from the reference
+// MT19937's and every draw lies in 0 .. 2,147,483,647. Stored programs rely
+// on the sequence a seed gives, so it must not change.
 #pragma once
 
 #include <cstddef>
@@ -24,23 +27,18 @@ void init();
 // Reseeds from a 32-bit value; the same seed repeats the same sequence.
 void seed(uint32_t s);
 
-// Reseeds from a key of count 32-bit words, so that seeds wider than 32 bits
-// keep all their bits.
-void seed_key(const uint32_t* key, size_t count);
-
-// The next 32 bits of the generator.
-uint32_t rand32();
-
-// A non-negative 31-bit number: 0 .. 2,147,483,647.
+// The next draw of the generator: 0 .. 2,147,483,647.
 int32_t rand();
 
-// A double uniformly drawn from [0, 1) with 53 random bits.
-double real();
+// A draw from the system's secure source: four random bytes read as a
+// little-endian number with bit 31 cleared. Raises feature-na when the
+// system's source fails.
+int32_t secure_rand();
 
 // A source of non-negative 31-bit numbers.
 using Draw = int32_t (*)();
 
-// A uniform integer in 1 .. n for positive n, -1 .. n for negative n; 0 for
+// A uniform integer in 1 .. n for positive n, n .. -1 for negative n; 0 for
 // 0. Draws are taken from draw (the generator by default) and redrawn while
 // they fall in the incomplete last stretch of the 31-bit range, so every
 // result is equally likely.

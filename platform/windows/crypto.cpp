@@ -33,4 +33,34 @@ bool secure_random(void* buffer, size_t count) {
     return true;
 }
 
+bool digest(DigestAlgorithm algorithm, const ByteSpan* spans, int count, uint8_t* out) {
+    static const struct {
+        ALG_ID id;
+        DWORD size;
+    } algorithms[] = {
+        {CALG_MD5, 16}, {CALG_SHA1, 20}, {CALG_SHA_256, 32}, {CALG_SHA_384, 48}, {CALG_SHA_512, 64},
+    };
+    const auto& alg = algorithms[algorithm - DIGEST_MD5];
+    HCRYPTPROV provider = windows::crypto_provider();
+    HCRYPTHASH hash = 0;
+    if (!provider || !CryptCreateHash(provider, alg.id, 0, 0, &hash)) return false;
+    bool ok = true;
+    for (int i = 0; ok && i < count; i++) {
+        auto p = static_cast<const BYTE*>(spans[i].data);
+        size_t left = spans[i].count;
+        while (ok && left) {
+            DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+            ok = CryptHashData(hash, p, chunk, 0) != 0;
+            p += chunk;
+            left -= chunk;
+        }
+    }
+    // The size written must be the digest's own: anything else leaves out
+    // partly unset.
+    DWORD size = alg.size;
+    ok = ok && CryptGetHashParam(hash, HP_HASHVAL, out, &size, 0) && size == alg.size;
+    CryptDestroyHash(hash);
+    return ok;
+}
+
 } // namespace mox::platform
