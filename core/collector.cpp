@@ -31,6 +31,7 @@ bool node_compaction = true;
 uint32_t history_depth = 5;
 Stats stats{0, 0};
 bool stress = false;
+bool owed = false;
 
 namespace {
 
@@ -502,6 +503,7 @@ int32_t do_cycle() {
     for (node_t n : memory::external_buffers()) memory::buffer_of(n)->flags &= ~memory::SERIES_MARK;
 
     stats.cycles++;
+    owed = false;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     in_collection = false;
     return stats.cycles;

@@ -37,9 +37,21 @@ extern Stats stats;
 // kept across an allocation is caught at once.
 extern bool stress;
 
+// Set by the memory manager when the heap grew while collections were held.
+// Work under a Hold never collects, so a run made mostly of such work (copying
+// contexts, raising errors) would grow the heap without bound; the next
+// allocation or safe point that may collect runs the collection instead.
+extern bool owed;
+
 void init();
 int32_t do_cycle();
 void collect_if_active();
+// A point where every value in use is where the collector sees it: runs the
+// collection owed (in stress mode, one every time) when collections are
+// enabled. May collect.
+inline void safe_point() {
+    if (stress || owed) collect_if_active();
+}
 
 // Mark callbacks run during marking, in registration order.
 using MarkCallback = void (*)();

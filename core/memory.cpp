@@ -49,6 +49,13 @@ uint32_t checked_size(uint32_t units, uint32_t unit) {
     return round16(bytes);
 }
 
+// A frame made while collections are held puts a collection owed: when held
+// work is what fills each frame, the allocations between holds always find
+// room in the fresh frame and would never collect.
+inline void note_growth() {
+    if (!collector::active_q && !collector::in_collection) collector::owed = true;
+}
+
 SeriesFrame* frame_with_room(uint32_t room) {
     for (ref32 f = record.series_first; f; f = arena::at<SeriesFrame>(f)->next) {
         auto* frame = arena::at<SeriesFrame>(f);
@@ -220,11 +227,12 @@ SeriesBuffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t head_offset) {
     assert(unit >= 1 && unit <= 16);
     uint32_t size = checked_size(units, unit);
     uint32_t room = room_for(size);
-    if (collector::stress) collector::collect_if_active();
+    collector::safe_point();
 
     if (room >= record.series_cap) {
         if (!collector::stress) collector::collect_if_active();
         BigFrame* frame = new_big_frame(room);
+        note_growth();
         SeriesBuffer* b = frame->buffer();
         init_buffer(b, size, unit, head_offset, SERIES_BIG);
         return b;
@@ -241,6 +249,7 @@ SeriesBuffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t head_offset) {
             if (!frame || frame->end - frame->first_free < FRAME_MIN_FREE) {
                 if (room >= record.series_next_size) record.series_next_size = record.series_cap;
                 frame = new_series_frame();
+                note_growth();
             }
         }
         record.series_current = arena::ref(frame);

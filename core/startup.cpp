@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/boot.h"
 #include "core/collector.h"
+#include "core/ownership.h"
 #include "core/console.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
@@ -17,20 +19,61 @@
 #include "core/context.h"
 #include "core/symbol.h"
 #include "core/words.h"
+#include "evaluator/checksum.h"
+#include "io/simple-io.h"
+#include "io/deflate.h"
+#include "io/os-natives.h"
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/date.h"
+#include "datatypes/email.h"
+#include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/handle.h"
+#include "datatypes/hash.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/tag.h"
+#include "datatypes/triple.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "evaluator/actions-entry.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/natives-compare.h"
+#include "evaluator/natives-control.h"
+#include "evaluator/natives-eval.h"
+#include "evaluator/natives-math.h"
+#include "evaluator/natives-series.h"
+#include "evaluator/natives-system.h"
+#include "evaluator/parse.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "platform/platform.h"
 
 namespace mox {
@@ -155,15 +198,43 @@ void init() {
     logic::init();
     series::init();
     block::init();
+    hash::init();
     string::init();
+    binary::init();
+    vector::init();
     integer::init();
     symbol::init();
     word::init();  // context!, word!, lit-word!, set-word!, get-word!, refinement!
     char_::init();
+    native::init_native();
+    native::init_action();
+    native::init_op();
     path::init();  // path!, lit-path!, set-path!, get-path!
+    function::init_function();
+    function::init_routine();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
+    object::init();
+    bitset::init();
+    triple::init();
     float_::init();
+    typeset::init();
+    error::init();
+    map::init();
+    pair::init();
+    percent::init();
+    tuple::init();
+    time::init();
+    tag::init();
+    email::init();
+    handle::init();
+    date::init();
+    money::init();
+    ref::init();
+    point2D::init();
+    point3D::init();
 
     // The first node frame and series frame, then the root block, whose
     // buffer lives outside the frames and never moves.
@@ -182,11 +253,36 @@ void init() {
     // The runtime's own words, and the datatypes' name words.
     words::init();
     datatype::make_words();
+    typeset::make_words();
+    checksum::init();
+    deflate::init();
 
     stack::init(cells, frames);
     stack::init_symbols();
+    lexer::init();
     value_pool::init();
     collector::init();
+
+    // The natives table; each family of natives registers its bodies right
+    // after it, before the boot source makes the native! values.
+    natives::init();
+    natives::register_control();
+    natives::register_eval();
+    natives::register_compare();
+    natives::register_os();
+    natives::register_math();
+    natives::register_series();
+    natives::register_system();
+    natives::register_parse();
+    simple_io::init();
+    parse::init();
+    ownership::init();
+    actions_entry::init();
+    interpreter::init();
+    trace::init();
+
+    // Last: the boot source, which needs every table above.
+    boot::load();
 }
 
 int run(int argc, char** argv) {

@@ -25,6 +25,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 
@@ -158,22 +159,6 @@ node_t deep_entry(node_t node) {
 // Pushes the body block of an object! or map!. May collect.
 Cell* push_body(Cell* spec) {
     return stack::push(actions::reflect(spec, static_cast<int32_t>(words::body)));
-}
-
-// Pushes a block of the elements of a series (the values of a vector!).
-// May collect.
-Cell* push_elements(Cell* spec) {
-    int32_t n = actions::length_q(spec);
-    Cell* out = push_only_star(n);
-    Cell* key = make_integer(stack::push_cell(), 0);
-    for (int32_t i = 1; i <= n; i++) {
-        make_integer(key, i);
-        Cell* saved = stack::top;
-        ms_append(out, actions::pick(spec, i, key));
-        stack::top = saved;
-    }
-    stack::pop(1);
-    return out;
 }
 
 // Pushes a block of the datatypes in a typeset!. May collect.
@@ -398,7 +383,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         out = push_body(spec);
         break;
     case TYPE_VECTOR:
-        out = push_elements(spec);
+        out = vector::to_block(spec);
         break;
     default:
         if (!is_any_block(type_of(spec))) fire_bad_make_arg(static_cast<uint32_t>(type), spec);
@@ -413,7 +398,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     if (t == TYPE_OBJECT || t == TYPE_MAP) {
         out = push_body(spec);
     } else if (t == TYPE_VECTOR) {
-        out = push_elements(spec);
+        out = vector::to_block(spec);
     } else if (t == TYPE_STRING) {
         if (!load_text) fire(err::feature_na);
         out = make_none(stack::push_cell());

@@ -11,9 +11,14 @@
 #include "core/memory.h"
 #include "core/value.h"
 #include "core/words.h"
+#include "datatypes/block.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
+#include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 
@@ -256,9 +261,21 @@ Cell* do_math(int32_t op) {
     case TYPE_PAIR:
     case TYPE_POINT2D:
     case TYPE_POINT3D:
-        if (lt != TYPE_TIME && (op == OP_SUB || op == OP_DIV))
+    case TYPE_TUPLE:
+        if (lt == TYPE_TIME) fire_with_type(err::invalid_type, rt);
+        if (op == OP_SUB || op == OP_DIV)
             actions::fire_not_related(
                 op == OP_SUB ? &words::global::subtract : &words::global::divide, rt);
+        return pair::number_first(op);
+    case TYPE_MONEY:
+        if (lt == TYPE_TIME) fire_with_type(err::invalid_type, rt);
+        return money::do_math(op);
+    case TYPE_VECTOR:
+        if (lt != TYPE_TIME) {
+            Cell scalar = *left;
+            *left = *right;
+            return vector::do_math_scalar(op, left, &scalar, true);
+        }
         fire_with_type(err::invalid_type, rt);
     default:
         fire_with_type(err::invalid_type, rt);
@@ -321,11 +338,40 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     return value;
 }
 
-// Text specs (any string type) are refused: the number scanner and loader
-// of the lexer are not part of the runtime yet.
+namespace {
+
+// Text: float! reads it with the float scanner (a comma reads as a point);
+// percent! loads it as one number, alone in the text. May collect.
+double from_text(Cell* spec, uint32_t target) {
+    int32_t count = string::ms_length_q(spec);
+    if (count == 0) fire_with_type(err::bad_to_arg, target, spec);
+    if (target == TYPE_FLOAT) {
+        int32_t failure = 0;
+        double d = lexer::scan_float(string::ms_head(spec), count,
+                                     string::buffer_of(spec)->unit(), &failure);
+        if (failure) fire_with_type(err::bad_to_arg, target, spec);
+        return d;
+    }
+    Cell* holder = stack::push_cell();
+    make_none(holder);
+    Cell* v = lexer::load_value(spec, holder);
+    uint32_t t = type_of(v);
+    double d;
+    if (type_of(holder) != TYPE_BLOCK || block::rs_length_q(holder) != 1)
+        fire_with_type(err::bad_to_arg, target, spec);
+    if (t == TYPE_INTEGER) d = get_integer(v);
+    else if (t == TYPE_FLOAT || t == TYPE_PERCENT) d = get_float(v);
+    else fire_with_type(err::bad_to_arg, target, spec);
+    stack::top = holder;
+    return d;
+}
+
+}  // namespace
+
 Cell* to(Cell* proto, Cell* spec, int32_t type) {
     uint32_t target = static_cast<uint32_t>(type);
     double d;
+    if (is_any_string(type_of(spec))) return make_float(proto, from_text(spec, target), target);
     switch (type_of(spec)) {
     case TYPE_INTEGER:
     case TYPE_CHAR:
@@ -348,6 +394,9 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_PAREN:
     case TYPE_HASH:
         d = from_block(spec, target);
+        break;
+    case TYPE_MONEY:
+        d = money::to_float(spec);
         break;
     default:
         fire_with_type(err::bad_to_arg, target, spec);
@@ -385,6 +434,10 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case TYPE_TIME:
         b = get(value2);
         break;
+    case TYPE_MONEY: {
+        int32_t r = money::compare(value2, value1, op);
+        return r == COMPARE_NOT_COMPARABLE ? r : -r;
+    }
     default:
         return COMPARE_NOT_COMPARABLE;
     }

@@ -10,12 +10,16 @@
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
-#include "platform/platform.h"
 
 namespace mox::integer {
 
@@ -76,12 +80,7 @@ int32_t get_int(const Cell* value) {
     }
 }
 
-int32_t secure_rand() {
-    uint8_t bytes[4] = {0, 0, 0, 0};
-    if (!platform::secure_random(bytes, sizeof bytes)) fire(err::feature_na);
-    uint32_t v = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    return static_cast<int32_t>(v & 0x7FFFFFFF);
-}
+int32_t secure_rand() { return random::secure_rand(); }
 
 const uint8_t* binary_bytes(const Cell* binary, uint32_t* count) {
     memory::SeriesBuffer* b = memory::buffer_of(binary);
@@ -175,10 +174,21 @@ Cell* do_math(int32_t op) {
         if (op == OP_DIV) actions::fire_not_related(&words::global::divide, TYPE_INTEGER);
         if (type == TYPE_TUPLE && op == OP_SUB)
             actions::fire_not_related(&words::global::subtract, TYPE_INTEGER);
-        fire_invalid_type(type);
-    case TYPE_DATE:
+        return pair::number_first(op);
+    case TYPE_DATE: {
         if (op != OP_ADD) actions::fire_not_related(&words::global::subtract, TYPE_INTEGER);
-        fire_invalid_type(type);
+        Cell days = *left;
+        *left = *right;
+        *right = days;
+        return date::add();
+    }
+    case TYPE_MONEY:
+        return money::do_math(op);
+    case TYPE_VECTOR: {
+        Cell scalar = *left;
+        *left = *right;
+        return vector::do_math_scalar(op, left, &scalar, true);
+    }
     default:
         fire_invalid_type(type);
     }
@@ -247,9 +257,17 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     return value;
 }
 
-// Text specs (any string type) are refused: the number scanners of the
-// lexer are not part of the runtime yet.
+// Text reads from the index to the tail with apostrophes as digit
+// separators; a bad character or overflow is a bad to argument.
 Cell* to(Cell* proto, Cell* spec, int32_t type) {
+    if (is_any_string(type_of(spec))) {
+        int32_t count = string::ms_length_q(spec);
+        uint32_t unit = string::buffer_of(spec)->unit();
+        int32_t failure = 0;
+        int32_t n = lexer::scan_integer(string::ms_head(spec), count, unit, &failure);
+        if (failure) fire_bad_to(TYPE_INTEGER, spec);
+        return make_integer(proto, n);
+    }
     switch (type_of(spec)) {
     case TYPE_INTEGER:
     case TYPE_CHAR:
@@ -268,6 +286,10 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     }
     case TYPE_ISSUE:
         return make_integer(proto, from_issue(spec));
+    case TYPE_MONEY:
+        return make_integer(proto, money::to_integer(spec));
+    case TYPE_DATE:
+        return make_integer(proto, date::to_epoch(spec));
     default:
         fire_bad_to(TYPE_INTEGER, spec);
     }
@@ -302,6 +324,10 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
         Cell as_float;
         make_float(&as_float, get(value1));
         return float_::compare(&as_float, value2, op);
+    }
+    case TYPE_MONEY: {
+        int32_t r = money::compare(value2, value1, op);
+        return r == COMPARE_NOT_COMPARABLE ? r : -r;
     }
     default:
         return COMPARE_NOT_COMPARABLE;

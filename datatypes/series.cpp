@@ -16,8 +16,10 @@
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
+#include "datatypes/binary.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -77,6 +79,7 @@ Cell* element_at(Cell* s, uint32_t offset) {
     SeriesBuffer* b = buffer_of(s);
     if (cell_series_q(t)) return b->cells() + offset;
     if (t == TYPE_BINARY) return make_integer(stack::push_cell(), *unit_ptr(b, offset));
+    if (t == TYPE_VECTOR) return vector::push_value(unit_ptr(b, offset), s->data3, b->unit());
     if (is_any_string(t))
         return make_char(stack::push_cell(), string::get_char(unit_ptr(b, offset), b->unit()));
     fire_unsupported(s);
@@ -293,8 +296,9 @@ Cell* poke(Cell* s, int32_t index, Cell* data, Cell* boxed) {
     if (is_any_string(t)) {
         if (type_of(data) != TYPE_CHAR) fire(err::invalid_arg, data);
     } else if (t == TYPE_BINARY) {
-        uint32_t dt = type_of(data);
-        if (dt != TYPE_INTEGER && dt != TYPE_CHAR) fire(err::invalid_arg, data);
+        binary::check_byte(data);
+    } else if (t == TYPE_VECTOR) {
+        vector::check_value(s, data);
     } else if (!cell_series_q(t)) {
         fire_unsupported(s);
     }
@@ -308,7 +312,9 @@ Cell* poke(Cell* s, int32_t index, Cell* data, Cell* boxed) {
         buffer_of(s)->cells()[pos] = *data;
         if (table) hashtable::put(s->data3, buffer_of(s)->cells() + pos);
     } else if (t == TYPE_BINARY) {
-        *unit_ptr(buffer_of(s), pos) = static_cast<uint8_t>(data->data2);
+        binary::set_byte(unit_ptr(buffer_of(s), pos), data);
+    } else if (t == TYPE_VECTOR) {
+        vector::store_value(unit_ptr(buffer_of(s), pos), data, buffer_of(s)->unit());
     } else {
         string::overwrite_char_at(s, pos, data->data2);
     }

@@ -16,6 +16,7 @@
 #include "core/value.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 
@@ -329,9 +330,9 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
     uint32_t cp = abs_char_at(series, pick);
     uint32_t t = type_of(series);
     if (t == TYPE_BINARY) return make_integer(result, static_cast<int32_t>(cp));
-    if (t == TYPE_VECTOR) {
-        fire_expect_arg(0, t);
-    }
+    if (t == TYPE_VECTOR)
+        return vector::read_value(b->head_ptr() + size_t{pick} * b->unit(), series->data3,
+                                  b->unit(), result);
     return make_char(result, cp);
 }
 

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/collector.h"
@@ -24,6 +25,7 @@
 #include "core/value.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 
@@ -173,15 +175,32 @@ void write_unit(Cell* s, uint32_t offset, uint32_t cp) {
         overwrite_char_at(s, offset, cp);
 }
 
-// The record's first character is tested; the whole record is kept.
-void set_pass(Cell* result, Cell* src, Cell* other, bool keep_found, bool filter, bool case_,
-              int32_t size) {
+// The key of a record: its first character, upper-cased unless case_.
+uint32_t record_key(Cell* str, uint32_t offset, bool case_) {
+    uint32_t cp = abs_char_at(str, offset);
+    return case_ ? cp : unicode::to_upper(cp);
+}
+
+// The keys of every record of a string from its index.
+std::unordered_set<uint32_t> record_keys(Cell* str, bool case_, int32_t size) {
+    std::unordered_set<uint32_t> keys;
+    uint32_t len = static_cast<uint32_t>(ms_length_q(str));
+    for (uint32_t r = 0; r < len; r += static_cast<uint32_t>(size))
+        keys.insert(record_key(str, str->data1 + r, case_));
+    return keys;
+}
+
+// The record's first character is tested; the whole record is kept. other
+// (the keys of the second set) filters the records when given; taken holds
+// the keys already in the result, so each test is one hash lookup.
+void set_pass(Cell* result, Cell* src, const std::unordered_set<uint32_t>* other, bool keep_found,
+              bool case_, int32_t size, std::unordered_set<uint32_t>& taken) {
     uint32_t len = static_cast<uint32_t>(ms_length_q(src));
     for (uint32_t r = 0; r < len; r += static_cast<uint32_t>(size)) {
         uint32_t start = src->data1 + r;
-        uint32_t cp = abs_char_at(src, start);
-        if (filter && has_char_q(other, cp, case_, size) != keep_found) continue;
-        if (has_char_q(result, cp, case_, size)) continue;
+        uint32_t key = record_key(src, start, case_);
+        if (other && (other->count(key) != 0) != keep_found) continue;
+        if (!taken.insert(key).second) continue;
         uint32_t end = std::min(len, r + static_cast<uint32_t>(size)) + src->data1;
         for (uint32_t i = start; i < end; i++)
             overwrite_char(result, static_cast<uint32_t>(total_length(result)),
@@ -707,11 +726,11 @@ Cell* swap(Cell* series1, Cell* series2) {
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     uint32_t t = type_of(series);
-    if (!part && t == TYPE_VECTOR) {
-        fire_expect_arg(0, t);
-    }
     Cell* result = series::take(series, part, deep, last);
     if (part || type_of(result) == TYPE_NONE || total_length(result) != 1) return result;
+    if (t == TYPE_VECTOR)
+        return vector::read_value(buffer_of(result)->head_ptr(), result->data3,
+                                  buffer_of(result)->unit(), result);
     uint32_t cp = abs_char_at(result, 0);
     return t == TYPE_BINARY ? make_integer(result, static_cast<int32_t>(cp))
                             : make_char(result, cp);
@@ -728,24 +747,28 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
     uint32_t len2 = set2 ? static_cast<uint32_t>(ms_length_q(set2)) : 0;
     uint32_t unit = std::max(buffer_of(set1)->unit(), set2 ? buffer_of(set2)->unit() : 1u);
     Cell* result = push_new(std::max(1u, len1 + (op == SET_UNION ? len2 : 0)), unit);
+    std::unordered_set<uint32_t> taken;
     switch (op) {
     case SET_UNIQUE:
-        set_pass(result, set1, nullptr, false, false, case_, size);
+        set_pass(result, set1, nullptr, false, case_, size, taken);
         break;
     case SET_UNION:
-        set_pass(result, set1, nullptr, false, false, case_, size);
-        set_pass(result, set2, nullptr, false, false, case_, size);
+        set_pass(result, set1, nullptr, false, case_, size, taken);
+        set_pass(result, set2, nullptr, false, case_, size, taken);
         break;
     case SET_INTERSECT:
-        set_pass(result, set1, set2, true, true, case_, size);
+    case SET_EXCLUDE: {
+        const std::unordered_set<uint32_t> keys2 = record_keys(set2, case_, size);
+        set_pass(result, set1, &keys2, op == SET_INTERSECT, case_, size, taken);
         break;
-    case SET_EXCLUDE:
-        set_pass(result, set1, set2, false, true, case_, size);
+    }
+    default: {
+        const std::unordered_set<uint32_t> keys1 = record_keys(set1, case_, size);
+        const std::unordered_set<uint32_t> keys2 = record_keys(set2, case_, size);
+        set_pass(result, set1, &keys2, false, case_, size, taken);
+        set_pass(result, set2, &keys1, false, case_, size, taken);
         break;
-    default:
-        set_pass(result, set1, set2, false, true, case_, size);
-        set_pass(result, set2, set1, false, true, case_, size);
-        break;
+    }
     }
     set1->data1 = 0;
     set1->data2 = result->data2;

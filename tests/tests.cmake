@@ -41,3 +41,62 @@ add_custom_command(OUTPUT ${MOX_DTOA_VECTORS_DIR}/complete
 add_custom_target(dtoa_vectors DEPENDS ${MOX_DTOA_VECTORS_DIR}/complete)
 add_dependencies(mox_unit_tests dtoa_vectors)
 target_compile_definitions(mox_unit_tests PRIVATE MOX_DTOA_VECTORS_DIR="${MOX_DTOA_VECTORS_DIR}")
+
+# Language tests: the case files of tests/mox, run by mox-run (see
+# tools/mox-run.cpp for their format); with the sanitizers also with a
+# collection at every allocation.
+file(GLOB MOX_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/*.mox)
+add_test(NAME mox-cases COMMAND mox-run --cases ${MOX_CASE_FILES})
+if(MOX_SANITIZE)
+  add_test(NAME mox-cases-gc-stress COMMAND mox-run --cases ${MOX_CASE_FILES})
+  # A folder of its own: case files make files in the current directory,
+  # and the two runs may go side by side.
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/gc-stress-cases)
+  set_tests_properties(mox-cases-gc-stress PROPERTIES ENVIRONMENT "MOX_GC_STRESS=1"
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/gc-stress-cases)
+endif()
+# A script's uncaught error: its report, with the code near the failure and
+# the calls, even when the error is a stack overflow.
+add_test(NAME mox-run-uncaught-report
+  COMMAND mox-run ${CMAKE_SOURCE_DIR}/tests/mox-run/uncaught-overflow.mox)
+set_tests_properties(mox-run-uncaught-report PROPERTIES PASS_REGULAR_EXPRESSION
+  "^before\r?\n\\*\\*\\* Internal Error: stack overflow\r?\n\\*\\*\\* Where: runaway\r?\n\\*\\*\\* Near : runaway n \\+ 1\r?\n\\*\\*\\* Stack: runaway runaway")
+
+# Oracle vectors for the checksums (Python's zlib, hashlib, hmac) and oracle
+# streams for inflate (zlib at every level, Python's gzip, the gzip command).
+set(MOX_CHECKSUM_VECTORS_DIR ${CMAKE_BINARY_DIR}/checksum-vectors)
+add_custom_command(OUTPUT ${MOX_CHECKSUM_VECTORS_DIR}/checksums.txt
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/checksum_oracle.py ${MOX_CHECKSUM_VECTORS_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/checksum_oracle.py)
+set(MOX_DEFLATE_VECTORS_DIR ${CMAKE_BINARY_DIR}/deflate-vectors)
+add_custom_command(OUTPUT ${MOX_DEFLATE_VECTORS_DIR}/streams.txt
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/deflate_oracle.py ${MOX_DEFLATE_VECTORS_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/deflate_oracle.py)
+add_custom_target(checks_vectors DEPENDS ${MOX_CHECKSUM_VECTORS_DIR}/checksums.txt
+  ${MOX_DEFLATE_VECTORS_DIR}/streams.txt)
+add_dependencies(mox_unit_tests checks_vectors)
+target_compile_definitions(mox_unit_tests PRIVATE MOX_CHECKSUM_VECTORS_DIR="${MOX_CHECKSUM_VECTORS_DIR}"
+  MOX_DEFLATE_VECTORS_DIR="${MOX_DEFLATE_VECTORS_DIR}")
+
+# Oracle vectors for the lexer's number and date literals, from Python's
+# float, decimal and datetime.
+set(MOX_LEXER_VECTORS_FILE ${CMAKE_BINARY_DIR}/lexer-vectors.txt)
+add_custom_command(OUTPUT ${MOX_LEXER_VECTORS_FILE}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/lexer_vectors.py ${MOX_LEXER_VECTORS_FILE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/lexer_vectors.py)
+add_custom_target(lexer_vectors DEPENDS ${MOX_LEXER_VECTORS_FILE})
+add_dependencies(mox_unit_tests lexer_vectors)
+target_compile_definitions(mox_unit_tests PRIVATE MOX_LEXER_VECTORS="${MOX_LEXER_VECTORS_FILE}")
+
+# File services against Python's view of the same files (sizes, times,
+# listings, exact bytes, a size-0 /proc file, a sparse file past 4 GiB), and
+# the HTTP client against a local Python server; under Wine on the Windows
+# build, where the server's requests are really made.
+add_test(NAME files-oracle COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/fileio/files_oracle.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+add_test(NAME http-client COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/http/http_check.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+# The clipboard against the X clipboard (xclip) on the test display.
+add_test(NAME clipboard COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/fileio/clipboard_check.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(files-oracle http-client clipboard PROPERTIES TIMEOUT 180)

@@ -43,7 +43,7 @@ TEST_F(ActionsTest, MakeAndToSelectTheTypeByDatatypeOrValue) {
     proto = test::datatype_cell(TYPE_INTEGER);
     EXPECT_EQ(get_integer(actions::to(&proto, &f)), 2);
     Cell pair = test::datatype_cell(TYPE_PAIR);
-    EXPECT_MOX_ERROR(err::expect_arg, actions::make(&pair, &spec));
+    EXPECT_MOX_ERROR(err::bad_to_arg, actions::make(&pair, &spec));
 }
 
 TEST_F(ActionsTest, PathLookupErrors) {

@@ -907,6 +907,7 @@ TEST_F(BlockTest, MakeAndTo) {
 
     EXPECT_EQ(mold_of(block::to(proto, integer_cell(5), TYPE_BLOCK)), "[5]");
     // Text goes through the loader; the result takes the requested type.
+    block::LoadText lexer_hook = block::load_text;
     block::load_text = [](Cell* text, Cell* out) {
         block::make_at(out, 1);
         block::ms_append(out, text);
@@ -914,6 +915,7 @@ TEST_F(BlockTest, MakeAndTo) {
     Cell* source = stack::push(block::ms_abs_at(read("\"t\""), 0));
     EXPECT_EQ(mold_of(block::to(proto, source, TYPE_PAREN)), "(\"t\")");
     EXPECT_EQ(mold_of(block::to(proto, read("x y"), TYPE_PAREN)), "(x y)");
+    block::load_text = lexer_hook;
     Cell* set = stack::push_cell();
     *set = Cell{TYPE_TYPESET, 0, 0, 0};
     for (uint32_t t : {TYPE_INTEGER, TYPE_BLOCK})
