@@ -1,7 +1,7 @@
 # Writes OUTPUT, a C++ source holding the boot source files listed in
-# ORDER (one name a line, relative to its folder) as byte arrays, in order.
+# ORDER (one path a line, relative to ROOT; # starts a comment) as byte
+# arrays, in order.
 file(STRINGS ${ORDER} names)
-get_filename_component(dir ${ORDER} DIRECTORY)
 set(body "")
 set(table "")
 set(i 0)
@@ -10,7 +10,7 @@ foreach(name ${names})
   if(name STREQUAL "" OR name MATCHES "^#")
     continue()
   endif()
-  file(READ ${dir}/${name} hex HEX)
+  file(READ ${ROOT}/${name} hex HEX)
   string(LENGTH "${hex}" hexlen)
   math(EXPR size "${hexlen} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
@@ -18,4 +18,4 @@ foreach(name ${names})
   string(APPEND table "    {\"${name}\", file${i}, ${size}},\n")
   math(EXPR i "${i} + 1")
 endforeach()
-file(WRITE ${OUTPUT} "// Generated from library/boot/order.txt: do not edit.\n#include \"core/boot.h\"\n\nnamespace mox::boot {\n\nnamespace {\n${body}}  // namespace\n\nconst File files[] = {\n${table}};\nconst int file_count = ${i};\n\n}  // namespace mox::boot\n")
+file(WRITE ${OUTPUT} "// Generated from library/order.txt: do not edit.\n#include \"core/boot.h\"\n\nnamespace mox::boot {\n\nnamespace {\n${body}}  // namespace\n\nconst File files[] = {\n${table}};\nconst int file_count = ${i};\n\n}  // namespace mox::boot\n")

@@ -1,5 +1,5 @@
 // The boot source: the Mox files of library/boot, embedded in the
-// executable at build time in the order library/boot/order.txt lists them,
+// executable at build time in the order library/order.txt lists them,
 // loaded by the lexer and evaluated in the global context at the end of
 // start-up. They define the natives, actions, operators and the parts of
 // the system object the runtime reads.
