@@ -499,6 +499,7 @@ int32_t do_cycle() {
     memory::sweep_big_frames();
     return_freed_nodes();
     maintain_node_frames();
+    memory::reserve_after_cycle();
 
     for (node_t n : memory::external_buffers()) memory::buffer_of(n)->flags &= ~memory::SERIES_MARK;
 

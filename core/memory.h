@@ -139,6 +139,8 @@ NodeFrame* new_node_frame(uint32_t slots);
 node_t alloc_node();
 void free_node(NodeFrame* frame, node_t node);
 SeriesFrame* new_series_frame();
+// Called at the end of a collection: see memory.cpp.
+void reserve_after_cycle();
 BigFrame* new_big_frame(uint32_t size);
 void free_big_frame(SeriesBuffer* buffer);
 // After marking: unmarked big buffers give their node back and their frame
