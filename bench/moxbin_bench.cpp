@@ -3,9 +3,16 @@
 // files named on the command line), for bench/run-moxbin.sh, which runs the
 // Python peers on equal data in the same run. Prints "name op milliseconds
 // bytes" lines, each the median of several runs.
+//
+// moxbin_bench --boot ROOT ORDER IMAGE times the step in which the two ways
+// of starting differ: loading the boot sources that ORDER lists with the
+// lexer (text-load), against decoding the boot image IMAGE as written by
+// tools/make-boot-image, plain (image-decode) and with an LZ-compressed body
+// (image-lz-decode).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -17,6 +24,7 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "io/lz.h"
 #include "io/moxbin.h"
@@ -73,12 +81,59 @@ void generate(Cell* blk, int32_t n) {
     stack::pop(1);
 }
 
+std::vector<uint8_t> read_bytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
+                                std::istreambuf_iterator<char>());
+}
+
+int boot_step(const std::string& root, const std::string& order, const std::string& image_path) {
+    std::vector<std::vector<uint8_t>> sources;
+    std::ifstream list(order);
+    std::string line;
+    size_t text_bytes = 0;
+    while (std::getline(list, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        sources.push_back(read_bytes(root + "/" + line));
+        text_bytes += sources.back().size();
+    }
+    std::vector<uint8_t> image = read_bytes(image_path);
+    std::vector<uint8_t> packed(image.begin(), image.begin() + 8);
+    packed.resize(image.size());
+    int32_t n = lz::compress(image.data() + 8, int32_t(image.size() - 8), packed.data() + 8);
+    if (n < 0) std::abort();
+    packed.resize(size_t(n) + 8);
+    packed[7] |= 2;
+    Cell* target = stack::push_cell();
+    Cell* code = stack::push_cell();
+    double text = median_ms(51, [&] {
+        for (auto& s : sources) lexer::load_utf8(s.data(), int32_t(s.size()), code);
+    });
+    double plain = median_ms(51, [&] {
+        block::make_at(target, 2);
+        moxbin::boot_load(image.data(), target, int64_t(image.size()));
+    });
+    double lz = median_ms(51, [&] {
+        block::make_at(target, 2);
+        moxbin::boot_load(packed.data(), target, int64_t(packed.size()));
+    });
+    std::printf("boot text-load %.3f %zu\nboot image-decode %.3f %zu\nboot image-lz-decode %.3f %zu\n",
+                text, text_bytes, plain, image.size(), lz, packed.size());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     mox::init();
     collector::active_q = true;
     boot_rooting = false;
+    if (argc == 5 && std::string(argv[1]) == "--boot") return boot_step(argv[2], argv[3], argv[4]);
     Cell* blk = stack::push_cell();
     generate(blk, 1000000);
     Cell* out = stack::push_cell();

@@ -1,5 +1,8 @@
-// Loading the boot source (see boot.h).
+// Loading the boot image (see boot.h).
 #include "core/boot.h"
+
+#include <cstdio>
+#include <vector>
 
 #include "core/collector.h"
 #include "core/console.h"
@@ -12,14 +15,16 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
+#include "io/moxbin.h"
 
 namespace mox::boot {
 
 bool loading = false;
+const char* image_file = nullptr;
 
 namespace {
 
-// `make` must exist before the boot source can make anything, itself
+// `make` must exist before the boot code can make anything, itself
 // included: a provisional action! with a two-argument spec stands in until
 // the actions file defines it with its full spec. May collect.
 void define_make() {
@@ -38,24 +43,35 @@ void define_make() {
     stack::top = base;
 }
 
-// Evaluates one boot file under a try frame. May collect.
-void run(const File& file) {
+// Writes the text of a string-family value. May collect.
+void write_text(const Cell* text) {
+    memory::SeriesBuffer* b = string::buffer_of(text);
+    console::write_units(b->head_ptr(), static_cast<size_t>(b->tail_ptr() - b->head_ptr()),
+                         b->unit(), false);
+}
+
+[[noreturn]] void not_moxbin() {
+    console::write_cstring("Error: Not a Moxbin file!\n");
+    sys_quit_status(1);
+}
+
+// Evaluates one file's code under a try frame; name is its file! value.
+// May collect.
+void run(const Cell* name, const Cell* code) {
     Cell* base = stack::top;
     Cell* saved_args = stack::arguments;
     stack::Frame* saved_ctop = stack::ctop;
-    Cell* code = stack::push_cell();
+    Cell* held_name = stack::push(name);
+    Cell* held_code = stack::push(code);
     stack::mark_try(nullptr);
     try {
-        lexer::load_utf8(file.data, file.size, code);
         Cell result = {TYPE_UNSET, 0, 0, 0};
         collector::Root keep(&result);
-        interpreter::do_block(code, &result);
+        interpreter::do_block(held_code, &result);
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) {
-            write_report(stack::top - 1);
-        }
+        if (u.code == stack::EXIT_ERROR) write_report(stack::top - 1);
         console::write_cstring("*** boot file ");
-        console::write_cstring(file.name);
+        write_text(held_name);
         console::write_cstring(" failed\n");
         sys_quit(98, 0);
     }
@@ -78,6 +94,51 @@ void define_datatype_words() {
     }
 }
 
+// The image's bytes: the embedded ones, or those of the test hook's file.
+std::vector<uint8_t> read_image_file(const char* path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = std::fopen(path, "rb");
+    if (!f) not_moxbin();
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(f);
+    return bytes;
+}
+
+// Decodes the image into the block in list (a cell on the stack) and checks
+// that it holds name and code pairs. May collect.
+void decode_into(Cell* list) {
+    std::vector<uint8_t> from_file;
+    const uint8_t* data = image;
+    int64_t size = image_size;
+    if (image_file) {
+        from_file = read_image_file(image_file);
+        data = from_file.data();
+        size = int64_t(from_file.size());
+    }
+    Cell* saved_args = stack::arguments;
+    stack::Frame* saved_ctop = stack::ctop;
+    Cell* holder = stack::push_cell();
+    block::make_at(holder, 1);
+    stack::mark_try(nullptr);
+    try {
+        moxbin::boot_load(data, holder, size);
+    } catch (const stack::Unwind& u) {
+        if (u.code == stack::EXIT_ERROR) write_report(stack::top - 1);
+        not_moxbin();
+    }
+    stack::ctop = saved_ctop;
+    stack::arguments = saved_args;
+    if (block::abs_length(holder) != 1) not_moxbin();
+    *list = *block::ms_abs_at(holder, 0);
+    if (type_of(list) != TYPE_BLOCK || block::abs_length(list) % 2) not_moxbin();
+    for (uint32_t i = 0; i < block::abs_length(list); i += 2)
+        if (type_of(block::ms_abs_at(list, i)) != TYPE_FILE ||
+            type_of(block::ms_abs_at(list, i + 1)) != TYPE_BLOCK)
+            not_moxbin();
+}
+
 }  // namespace
 
 void load() {
@@ -86,7 +147,17 @@ void load() {
     loading = true;
     define_datatype_words();
     define_make();
-    for (int i = 0; i < file_count; i++) run(files[i]);
+    Cell* base = stack::top;
+    Cell* list = stack::push_cell();
+    decode_into(list);
+    stack::top = list + 1;
+    for (uint32_t i = 0; i < block::abs_length(list); i += 2) {
+        Cell* name = stack::push(block::ms_abs_at(list, i));
+        Cell* code = stack::push(block::ms_abs_at(list, i + 1));
+        run(name, code);
+        stack::top = list + 1;
+    }
+    stack::top = base;
     loading = false;
     boot_rooting = rooting;
 }

@@ -1,32 +1,44 @@
-// The boot source: the Mox files of library/boot, embedded in the
-// executable at build time in the order library/order.txt lists them,
-// loaded by the lexer and evaluated in the global context at the end of
-// start-up. They define the natives, actions, operators and the parts of
-// the system object the runtime reads.
+// The boot image: the Mox files that library/order.txt lists, loaded at
+// build time by tools/make-boot-image and written as one Moxbin document,
+// embedded in the executable. At start-up it is decoded and each file's
+// code is evaluated in order in the global context. They define the
+// natives, actions, operators and the parts of the system object the
+// runtime reads.
+//
+// The image holds one block: for each file its name (a file! value, so
+// that a failing file can be named) and its loaded, unevaluated code.
 #pragma once
 
 #include <cstdint>
 
 #include "core/cell.h"
 
+namespace mox {
+
+// Start-up without the boot image: every table up to it, with the rooting
+// flag set and the collector off (the image tool runs only this).
+void init_runtime();
+
+}  // namespace mox
+
 namespace mox::boot {
 
-struct File {
-    const char* name;
-    const unsigned char* data;
-    int32_t size;
-};
-// Generated at build time (boot-source.cpp).
-extern const File files[];
-extern const int file_count;
+// Generated at build time (boot-image.cpp).
+extern const unsigned char image[];
+extern const uint32_t image_size;
 
-// True while the boot source is being evaluated: functions made meanwhile
+// Test hook: when set before start-up, the image is read from this file
+// instead of the embedded one.
+extern const char* image_file;
+
+// True while the boot code is being evaluated: functions made meanwhile
 // are marked as the image's own (function::FLAG_BOOT).
 extern bool loading;
 
-// Loads and evaluates every boot file in order. A boot file that fails
-// prints its error and the file's name and ends the process with runtime
-// error 98. May collect.
+// Decodes the image and evaluates every file's code in order. An image
+// that cannot be decoded prints "Error: Not a Moxbin file!" and ends the
+// process with status 1; a file that fails prints its error and the file's
+// name and ends the process with runtime error 98. May collect.
 void load();
 
 // Writes the report of an error! value (its form) and a line break to

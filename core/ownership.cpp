@@ -45,7 +45,8 @@ bool block_kind_q(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t);
 }
 
-// The values that carry an ownership flag on their buffer.
+// The values that carry an ownership flag on their buffer (an image on its
+// node, when it has one).
 bool flagged_kind_q(uint32_t t) {
     switch (t) {
     case TYPE_BLOCK:
@@ -64,6 +65,7 @@ bool flagged_kind_q(uint32_t t) {
     case TYPE_BINARY:
     case TYPE_VECTOR:
     case TYPE_BITSET:
+    case TYPE_IMAGE:
         return true;
     default:
         return false;
@@ -114,7 +116,7 @@ template <typename Visit> void walk(const Cell* value, const Cell* word, node_t 
             if (!objects.insert(item.value.data1).second || owner_context_q(item.value.data1))
                 continue;
             push_contents(work, &item.value, &item.word);
-        } else if (flagged_kind_q(t) && visit(item) && block_kind_q(t)) {
+        } else if (flagged_kind_q(t) && item.value.data2 && visit(item) && block_kind_q(t)) {
             push_contents(work, &item.value, &item.word);
         }
     }
@@ -216,7 +218,7 @@ void unbind_range(Cell* block, int32_t index, int32_t count) {
 }
 
 Cell* owner_of(node_t node) {
-    if (!table || !owned_q(node)) return nullptr;
+    if (!table || !node || !owned_q(node)) return nullptr;
     Cell* cells = hashtable::get_key(table, node);
     return cells ? cells + 1 : nullptr;
 }

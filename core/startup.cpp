@@ -20,6 +20,12 @@
 #include "core/symbol.h"
 #include "core/words.h"
 #include "evaluator/checksum.h"
+#include "evaluator/routines.h"
+#include "evaluator/series-bodies.h"
+#include "evaluator/system-routines.h"
+#include "evaluator/system-state.h"
+#include "io/csv.h"
+#include "io/json.h"
 #include "io/simple-io.h"
 #include "io/deflate.h"
 #include "io/os-natives.h"
@@ -28,12 +34,15 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/date.h"
+#include "datatypes/event.h"
+#include "view/gui.h"
 #include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -43,6 +52,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
+#include "datatypes/port.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
@@ -179,7 +189,7 @@ Cell* root_append(const Cell* value) {
     return c;
 }
 
-void init() {
+void init_runtime() {
     boot_rooting = true;
     dyn_print::init();
     platform::init();
@@ -231,10 +241,13 @@ void init() {
     email::init();
     handle::init();
     date::init();
+    port::init();
     money::init();
     ref::init();
     point2D::init();
     point3D::init();
+    image::init_wic();
+    image::init();
 
     // The first node frame and series frame, then the root block, whose
     // buffer lives outside the frames and never moves.
@@ -274,15 +287,30 @@ void init() {
     natives::register_series();
     natives::register_system();
     natives::register_parse();
+    routines::register_system();
+    gui::register_routines();
+    system_state::register_routines();
+    json::register_json();
+    csv::register_csv();
+    series_bodies::register_bodies();
+    trace::register_routines();
     simple_io::init();
+    image::register_natives();
     parse::init();
     ownership::init();
     actions_entry::init();
     interpreter::init();
     trace::init();
 
-    // Last: the boot source, which needs every table above.
+    // event! registers last of the datatypes, once the name words exist.
+    event::init();
+}
+
+void init() {
+    init_runtime();
+    // Last: the boot image, which needs every table above.
     boot::load();
+    routines::bind_native_bodies();
 }
 
 int run(int argc, char** argv) {

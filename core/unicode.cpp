@@ -168,13 +168,40 @@ inline uint32_t unit_at(const uint8_t* p, uint32_t unit) {
 // Loading text into a string series
 // ---------------------------------------------------------------------------
 
+// The number of plain bytes at p, up to 8: ASCII, and (with crlf) not CR.
+// Such bytes need neither decoding nor line-end folding in any of the
+// loaders' encodings. The lowest flagged byte of the CR test is exact.
+inline uint32_t plain_ascii_run(const uint8_t* p, bool crlf) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    uint64_t stops = w & highs;
+    if (crlf) {
+        const uint64_t cr = w ^ (ones * '\r');
+        stops |= (cr - ones) & ~cr & highs;
+    }
+    return stops ? static_cast<uint32_t>(std::countr_zero(stops)) / 8 : 8;
+}
+
 // Walks the input one character at a time, folding line ends under crlf, and
-// hands each code point to emit. decode(p, &n) returns the code point of the
-// sequence at p and its length in n (n holds the bytes available on entry),
-// or -1 when the input ends inside the sequence. Returns the bytes left over.
-template <typename Decode, typename Emit>
-uint32_t walk(const uint8_t* p, const uint8_t* end, bool crlf, Decode decode, Emit emit) {
+// hands each code point to emit; runs of plain ASCII go to emit_run (start,
+// count) instead, up to 8 bytes at a time. decode(p, &n) returns the code
+// point of the sequence at p and its length in n (n holds the bytes
+// available on entry), or -1 when the input ends inside the sequence.
+// Returns the bytes left over.
+template <typename Decode, typename Emit, typename EmitRun>
+uint32_t walk(const uint8_t* p, const uint8_t* end, bool crlf, Decode decode, Emit emit,
+              EmitRun emit_run) {
     while (p < end) {
+        while (end - p >= 8) {
+            const uint32_t run = plain_ascii_run(p, crlf);
+            if (run) {
+                emit_run(p, run);
+                p += run;
+            }
+            if (run < 8) break;
+        }
+        if (p == end) break;
         uint32_t n = static_cast<uint32_t>(end - p);
         int32_t cp = decode(p, &n);
         if (cp < 0) return static_cast<uint32_t>(end - p);
@@ -191,7 +218,16 @@ uint32_t walk(const uint8_t* p, const uint8_t* end, bool crlf, Decode decode, Em
 template <typename U, typename Decode>
 void store_units(uint8_t* out, const uint8_t* p, const uint8_t* end, bool crlf, Decode decode) {
     U* o = reinterpret_cast<U*>(out);
-    walk(p, end, crlf, decode, [&o](uint32_t cp) { *o++ = static_cast<U>(cp); });
+    walk(
+        p, end, crlf, decode, [&o](uint32_t cp) { *o++ = static_cast<U>(cp); },
+        [&o](const uint8_t* ascii, uint32_t count) {
+            if constexpr (sizeof(U) == 1) {
+                std::memcpy(o, ascii, count);
+            } else {
+                for (uint32_t k = 0; k < count; k++) o[k] = ascii[k];
+            }
+            o += count;
+        });
 }
 
 // A buffer with room for chars units of the given unit from its head: the
@@ -217,10 +253,14 @@ node_t load_text(const uint8_t* p, const uint8_t* end, node_t target, int32_t* r
                  Decode decode) {
     collector::Hold hold;
     uint32_t chars = 0, max_cp = 0;
-    uint32_t left = walk(p, end, crlf, decode, [&](uint32_t cp) {
-        chars++;
-        max_cp = std::max(max_cp, cp);
-    });
+    // ASCII runs add characters but never widen the unit.
+    uint32_t left = walk(
+        p, end, crlf, decode,
+        [&](uint32_t cp) {
+            chars++;
+            max_cp = std::max(max_cp, cp);
+        },
+        [&](const uint8_t*, uint32_t count) { chars += count; });
     uint32_t unit = unit_for(max_cp);
     if (target) unit = std::max(unit, memory::buffer_of(target)->unit());
     SeriesBuffer* b = prepare_target(&target, chars, unit);
@@ -241,7 +281,20 @@ node_t load_text(const uint8_t* p, const uint8_t* end, node_t target, int32_t* r
     return target;
 }
 
-constexpr auto decode_utf8 = [](const uint8_t* p, uint32_t* n) { return decode_utf8_char(p, n); };
+// ASCII and the two-byte sequences of the Latin and most other alphabets
+// are decoded in line; everything else, malformed input included, by the
+// validating decoder.
+constexpr auto decode_utf8 = [](const uint8_t* p, uint32_t* n) {
+    if (p[0] < 0x80) {
+        *n = 1;
+        return static_cast<int32_t>(p[0]);
+    }
+    if (*n >= 2 && p[0] >= 0xC2 && p[0] <= 0xDF && (p[1] & 0xC0) == 0x80) {
+        *n = 2;
+        return static_cast<int32_t>((p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu));
+    }
+    return decode_utf8_char(p, n);
+};
 
 // ---------------------------------------------------------------------------
 // Encoding string values

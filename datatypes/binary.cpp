@@ -18,6 +18,7 @@
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/bitset.h"
+#include "datatypes/image.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
@@ -742,6 +743,8 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_BINARY:
         out.assign(ms_head(spec), ms_head(spec) + ms_length_q(spec));
         break;
+    case TYPE_IMAGE:
+        return image::extract_data(spec, image::CHANNEL_ARGB);
     default:
         value_bytes(spec, out, -1, -1, Mode::to);
     }

@@ -1,14 +1,19 @@
-// file!: a file name. Its own part here is the molded form; the rest comes
-// from url! and string!.
+// file!: a file name. Its own parts here are the molded form and the
+// current directory; the rest comes from url! and string!.
 #include "datatypes/file.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "core/datatype.h"
+#include "core/unicode.h"
+#include "core/value.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "io/simple-io.h"
+#include "platform/platform.h"
 
 namespace mox::file {
 
@@ -50,15 +55,34 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
     return limit - (string::total_length(buffer) - before);
 }
 
+Cell* get_current_dir(Cell* slot) {
+#ifdef _WIN32
+    constexpr char16_t separator = u'\\';
+#else
+    constexpr char16_t separator = u'/';
+#endif
+    int length = 0;
+    char16_t* dir = platform::get_current_dir(&length);
+    if (!dir) return make_none(slot);
+    std::u16string text(dir, static_cast<size_t>(length));
+    std::free(dir);
+    if (text.empty() || text.back() != separator) text += separator;
+    *slot = Cell{
+        TYPE_STRING, 0,
+        unicode::load_utf16(text.data(), static_cast<uint32_t>(text.size()), nullptr, false), 0};
+    return slot;
+}
+
 void init() {
-    datatype::register_type(TYPE_FILE, TYPE_URL, "file!",
-                            datatype::ActionSlots::inherit_all()
-                                .set<A_MOLD>(&mold)
-                                .set<A_DELETE>(&delete_)
-                                .set<A_QUERY>(&query)
-                                .set<A_READ>(&read)
-                                .set<A_RENAME>(&rename)
-                                .set<A_WRITE>(&write));
+    datatype::ActionSlots slots = datatype::ActionSlots::inherit_all();
+    slots.set<A_MOLD>(&mold)
+        .set<A_DELETE>(&delete_)
+        .set<A_QUERY>(&query)
+        .set<A_READ>(&read)
+        .set<A_RENAME>(&rename)
+        .set<A_WRITE>(&write);
+    slots.slot[A_OPEN - 1] = nullptr;
+    datatype::register_type(TYPE_FILE, TYPE_URL, "file!", slots);
 }
 
 } // namespace mox::file

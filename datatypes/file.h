@@ -19,6 +19,11 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 // (io/local-path.cpp). May collect.
 void to_local_path(Cell* file, Cell* out, bool full);
 
+// The process's current directory in the system's own form, ending in its
+// separator (one is added when missing), written into slot as a string!;
+// none when the system does not tell it. May collect.
+Cell* get_current_dir(Cell* slot);
+
 // Registers file! (after url!).
 void init();
 

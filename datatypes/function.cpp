@@ -13,6 +13,7 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 
 namespace mox::function {
@@ -298,6 +299,7 @@ void init_function() {
 void init_routine() {
     datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!",
                             datatype::ActionSlots::none()
+                                .set<A_MAKE>(&routines::make)
                                 .inherit<A_REFLECT>()
                                 .set<A_FORM>(&form)
                                 .set<A_MOLD>(&mold)

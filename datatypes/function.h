@@ -6,13 +6,14 @@
 //
 //   0  the body, bound to the context (none without a body)
 //   1  the cached argument template, or unset! before the first call
-//   2  unset! (no machine-code body exists in this runtime)
+//   2  the code cell: integer! index of the C++ body that runs instead of
+//      the body (evaluator/routines.h), or unset!
 //   3  the op! made from the function, or unset!
 //   4  the object! whose context binds self for the function, or unset!
 //
 // The function cell is also the owner cell of its context. A routine! has
-// the same layout; this runtime makes none (routines are machine code of
-// compiled programs), so only its reflection actions exist.
+// the same layout, an empty body block and always a code cell; its header
+// bits 25-29 count its word! arguments (evaluator/routines.h makes them).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@ constexpr uint32_t FLAG_BOOT = 0x800;
 
 constexpr int32_t EXTRA_BODY = 0;
 constexpr int32_t EXTRA_TEMPLATE = 1;
+constexpr int32_t EXTRA_CODE = 2;
 constexpr int32_t EXTRA_OP = 3;
 constexpr int32_t EXTRA_OBJECT = 4;
 constexpr int32_t EXTRA_CELLS = 5;

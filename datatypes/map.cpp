@@ -153,7 +153,7 @@ void normalize_key(Cell* key) {
 }
 
 Cell* make_cell(Cell* target, Cell* block, int32_t count) {
-    Cell data;
+    Cell data{TYPE_NONE, 0, 0, 0};  // rooted before it holds the block
     collector::Root keep(&data);
     if (block) {
         data = *block;

@@ -41,6 +41,40 @@ constexpr int32_t kCurrencyCount = (sizeof kCurrencies) / 4;
 static_assert(kCurrencyCount == 170);
 
 
+// A value keeps its currency's position in one byte, 0 meaning none.
+constexpr int32_t MAX_CURRENCIES = 255;
+
+// Codes appended to system/locale/currencies/list at run time (its
+// handler lets it grow only at its tail, by three-letter codes), copied
+// from the list when a lookup goes past the built-in ones.
+char added_codes[MAX_CURRENCIES - kCurrencyCount][4];
+int32_t added_count = 0;
+
+uint8_t upper(uint8_t c);
+
+void read_added_codes() {
+    static uint32_t path[3];
+    if (!path[0]) {
+        path[0] = symbol::make("locale");
+        path[1] = symbol::make("currencies");
+        path[2] = symbol::make("list");
+    }
+    added_count = 0;
+    const Cell* list = time::system_field(path, 3);
+    if (!list || type_of(list) != TYPE_BLOCK) return;
+    memory::SeriesBuffer* b = memory::buffer_of(list->data2);
+    for (const Cell* c = b->cells() + kCurrencyCount;
+         c < b->cells_tail() && added_count < MAX_CURRENCIES - kCurrencyCount; c++) {
+        size_t length = 0;
+        if (!is_any_word(type_of(c))) return;
+        const char* name = symbol::name_utf8(c->data2, &length);
+        if (length != 3) return;
+        char* code = added_codes[added_count++];
+        for (int i = 0; i < 3; i++) code[i] = static_cast<char>(upper(static_cast<uint8_t>(name[i])));
+        code[3] = '\0';
+    }
+}
+
 uint8_t* digit_bytes(Cell* m) { return reinterpret_cast<uint8_t*>(m) + 5; }
 const uint8_t* digit_bytes(const Cell* m) { return reinterpret_cast<const uint8_t*>(m) + 5; }
 
@@ -101,10 +135,18 @@ int32_t form_money(Cell* value, Cell* buffer, bool grouping, int32_t fraction_di
 // Currencies and cells
 // ---------------------------------------------------------------------------
 
-int32_t currency_count() { return kCurrencyCount; }
+int32_t currency_count() {
+    read_added_codes();
+    return kCurrencyCount + added_count;
+}
 
 const char* currency_name(int32_t index) {
-    return index >= 1 && index <= kCurrencyCount ? kCurrencies + (index - 1) * 4 : "???";
+    if (index >= 1 && index <= kCurrencyCount) return kCurrencies + (index - 1) * 4;
+    if (index > kCurrencyCount && index <= MAX_CURRENCIES) {
+        if (index > kCurrencyCount + added_count) read_added_codes();
+        if (index <= kCurrencyCount + added_count) return added_codes[index - kCurrencyCount - 1];
+    }
+    return "???";
 }
 
 int32_t find_currency(const uint8_t* code, int32_t length) {
@@ -113,6 +155,12 @@ int32_t find_currency(const uint8_t* code, int32_t length) {
         const char* name = kCurrencies + i * 4;
         if (upper(code[0]) == name[0] && upper(code[1]) == name[1] && upper(code[2]) == name[2])
             return i + 1;
+    }
+    read_added_codes();
+    for (int32_t i = 0; i < added_count; i++) {
+        const char* name = added_codes[i];
+        if (upper(code[0]) == name[0] && upper(code[1]) == name[1] && upper(code[2]) == name[2])
+            return kCurrencyCount + i + 1;
     }
     return -1;
 }

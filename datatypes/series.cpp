@@ -197,17 +197,22 @@ bool move_within(Cell* origin, Cell* target, uint32_t n) {
 // Helpers
 // ---------------------------------------------------------------------------
 
+// An image's node holds no pixels: its length is its pixel count.
+inline uint32_t image_length(const Cell* s) { return (s->data3 & 0xFFFF) * (s->data3 >> 16); }
+
 bool ms_tail_q(const Cell* s) {
+    if (type_of(s) == TYPE_IMAGE) return s->data1 >= image_length(s);
     SeriesBuffer* b = buffer_of(s);
     return uint64_t{s->data1} * b->unit() >= b->used_bytes();
 }
 
-uint32_t abs_length(const Cell* s) { return length_of(buffer_of(s)); }
+uint32_t abs_length(const Cell* s) {
+    return type_of(s) == TYPE_IMAGE ? image_length(s) : length_of(buffer_of(s));
+}
 
 bool ms_skip(Cell* s, int32_t n) {
-    SeriesBuffer* b = buffer_of(s);
     int64_t i = static_cast<int64_t>(s->data1) + n;
-    int64_t len = length_of(b);
+    int64_t len = abs_length(s);
     if (i >= 0 && i <= len) s->data1 = static_cast<uint32_t>(i);
     return i < 0 || i >= len;
 }

@@ -10,6 +10,7 @@
 #include "core/memory.h"
 #include "core/startup.h"
 #include "core/value.h"
+#include "datatypes/port.h"
 #include "evaluator/stack.h"
 
 namespace mox::actions {
@@ -49,12 +50,11 @@ void cut_path(Cell* path, int32_t position, Cell* out) {
 // ---------------------------------------------------------------------------
 
 // A port whose actor is a handle! serves the port actions through the
-// handle's actor table; no such table exists yet, so each of those actions
-// is refused the way a missing table entry is.
+// native actor table the handle names.
 ActionFn lookup_checked(uint32_t type, const Cell* value, uint32_t action) {
     if (type == TYPE_PORT && action >= A_APPEND && type_of(value) == TYPE_PORT &&
         type_of(port_actor(value)) == TYPE_HANDLE)
-        fire(err::no_port_action);
+        return port::native_action(port_actor(value), action);
     ActionFn fn = datatype::slot_of(type, action);
     if (!fn) fire_expect_arg(0, type);
     return fn;

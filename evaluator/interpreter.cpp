@@ -27,6 +27,7 @@
 #include "evaluator/actions-entry.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "platform/platform.h"
@@ -630,6 +631,13 @@ void eval_function(const Cell* callee) {
     Cell* fargs = stack::arguments;
     node_t ctx = callee->data1;
     context::record_of(ctx)->data2 = arena::ref(fargs);
+    // Routines, and library functions given a native body, run C++ code,
+    // traced as their Mox bodies would be.
+    if (type_of(&function::extra_of(callee)[function::EXTRA_CODE]) == TYPE_INTEGER) {
+        trace::FunctionScope tracing(callee->header, (callee->header & function::FLAG_BOOT) != 0);
+        routines::run(callee);
+        return;
+    }
     Cell body = function::extra_of(callee)[function::EXTRA_BODY];
     if (type_of(&body) != TYPE_BLOCK) {
         make_unset(fargs);
@@ -759,6 +767,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     Cell frame_word = *frame_name(name, path_index);
     switch (type_of(callee)) {
     case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
         stack::mark_interp_func(&frame_word, callee->data1);
         if (object) (stack::ctop - 1)->context = object->data1;
         break;
@@ -767,9 +776,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
         stack::mark_interp_native(&frame_word);
         break;
     default:
-        // routine! values are machine code of compiled programs; this
-        // runtime makes none and cannot call one.
-        fire(err::routines);
+        fire(err::not_done);
     }
     if (src.infix) stack::top = slot + 1;
     if (trace::active) trace::fire(trace::OPEN, src.block, src.pos, callee, &frame_word);
@@ -1287,7 +1294,8 @@ void do_block(const Cell* block, Cell* out) {
     stack::top = base;
 }
 
-void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out) {
+void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out,
+                uint32_t flags) {
     Cell* base = stack::top;
     Cell c = *callable;
     if (type_of(&c) == TYPE_OP) c.header = native::op_source_type(callable);
@@ -1301,7 +1309,7 @@ void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out
     // call may allocate (compiling the callee's template).
     Cell* values = stack::top;
     for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
-    Source src{nullptr, values, count, 0, count, 0, false};
+    Source src{nullptr, values, count, 0, count, flags, false};
     Cell* slot = stack::top;
     do_call(&c, src, nullptr, 0, nullptr);
     stack::raise_pending();

@@ -96,7 +96,10 @@ void do_block(const Cell* block, Cell* out);
 // Calls a callable value (native!, action!, op!, function!, routine!)
 // with count argument cells and no refinements, and copies its result to
 // out. The arguments are checked against the spec; too few raise no-arg.
+// With flags (CALL_ALL | CALL_SAFER), the cells fill every argument and
+// refinement in spec order instead, missing ones taking false and none.
 // A pending exit is raised as the exception.
-void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out);
+void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out,
+                uint32_t flags = 0);
 
 }  // namespace mox::interpreter

@@ -122,8 +122,15 @@ void dehex_star() {
     *a = *out;
 }
 
-// Percent-encoding waits for url!'s encoder and its two escape tables.
-void enhex_star() { fire(err::not_done); }
+// A string! is encoded with the strict table, every other text type with
+// the URL table. The encoder sizes the new string once it has measured the
+// escaped text.
+void enhex_star() {
+    Cell* a = stack::arguments;
+    Cell* out = string::push_new(1);
+    url::encode(a, out, type_of(a) == TYPE_STRING ? url::ENCODE_STRICT : url::ENCODE_URL);
+    *a = *out;
+}
 
 // ---------------------------------------------------------------------------
 // Base encodings

@@ -10,6 +10,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 
 namespace mox::trace {
@@ -128,6 +129,7 @@ void run(const Cell* code, const Cell* fn) {
     };
     callback = *fn;
     mask = event_mask(fn);
+    FunctionScope boundary(0, false);
     session = 1;
     active = 1;
     Cell* block = stack::push(code);
@@ -149,6 +151,28 @@ void run(const Cell* code, const Cell* fn) {
     }
     finish();
 }
+
+void deliver(bool on) {
+    const uint32_t state = on && session ? 1 : 0;
+    FunctionScope* scope = FunctionScope::innermost;
+    if (!scope || !scope->boot_) {
+        active = state;
+        return;
+    }
+    while (scope->outer_ && scope->outer_->boot_) scope = scope->outer_;
+    scope->saved_ = state;
+}
+
+namespace {
+
+void deliver_body() {
+    deliver(stack::arguments[0].data1 != 0);
+    make_unset(stack::arguments);
+}
+
+} // namespace
+
+void register_routines() { routines::register_("trace-deliver", &deliver_body); }
 
 void FunctionScope::enter(uint32_t function_header, bool boot_image) {
     if (boot_image || (function_header & function::FLAG_NO_TRACE))

@@ -68,21 +68,41 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
 // it, also when the code fails. May collect.
 void run(const Cell* code, const Cell* callback);
 
+// Turns event delivery on or off (on only while a session runs) for the
+// code that called the library: when boot-image functions are running, the
+// state their outermost scope gives back is changed, so that `trace false`
+// called from traced code still holds once the library call has returned.
+void deliver(bool on);
+
+// Registers the routines of the tracers.
+void register_routines();
+
 // Around the body of a function: off for boot-image functions and the
 // no-trace attribute, on for the trace attribute while a session runs;
-// the previous state comes back when the scope ends, however it ends.
+// the previous state comes back when the scope ends, however it ends. The
+// scopes form a chain, innermost first, that deliver() walks; do/trace
+// starts a scope of its own, so the walk never crosses a traced evaluation.
 class FunctionScope {
   public:
-    FunctionScope(uint32_t function_header, bool boot_image) : saved_(active) {
+    FunctionScope(uint32_t function_header, bool boot_image)
+        : saved_(active), boot_(boot_image), outer_(innermost) {
+        innermost = this;
         if (session) enter(function_header, boot_image);
     }
-    ~FunctionScope() { active = saved_; }
+    ~FunctionScope() {
+        active = saved_;
+        innermost = outer_;
+    }
     FunctionScope(const FunctionScope&) = delete;
     FunctionScope& operator=(const FunctionScope&) = delete;
 
   private:
+    friend void deliver(bool on);
     static void enter(uint32_t function_header, bool boot_image);
+    static inline FunctionScope* innermost = nullptr;
     uint32_t saved_;
+    bool boot_;
+    FunctionScope* outer_;
 };
 
 } // namespace mox::trace

@@ -6,11 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "core/image-store.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
+#include "datatypes/binary.h"
 #include "datatypes/file.h"
+#include "datatypes/image.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
 #include "platform/platform.h"
@@ -103,6 +107,132 @@ std::vector<uint8_t> make_dropfiles(const std::vector<std::u16string>& paths) {
     return block;
 }
 
+namespace {
+
+uint16_t read_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// A colour mask's lowest bit and width; false for a mask whose bits are not
+// contiguous.
+bool mask_shape(uint32_t mask, uint32_t* shift, uint32_t* bits) {
+    *shift = 0;
+    *bits = 0;
+    if (!mask) return true;
+    while (!(mask & 1)) {
+        mask >>= 1;
+        (*shift)++;
+    }
+    while (mask & 1) {
+        mask >>= 1;
+        (*bits)++;
+    }
+    return mask == 0;
+}
+
+struct Channel {
+    uint32_t mask, shift, bits;
+    // The channel of a pixel word scaled to 0-255 (missing: fallback).
+    uint8_t of(uint32_t px, uint8_t fallback) const {
+        if (!mask) return fallback;
+        uint64_t v = (px & mask) >> shift;
+        uint64_t max = (uint64_t{1} << bits) - 1;
+        return static_cast<uint8_t>((v * 255 + max / 2) / max);
+    }
+};
+
+} // namespace
+
+bool read_dib(const uint8_t* block, size_t size, uint32_t* width, uint32_t* height,
+              std::vector<uint8_t>* pixels, int64_t pixel_offset) {
+    constexpr uint32_t BI_RGB = 0, BI_BITFIELDS = 3;
+    if (!block || size < 40) return false;
+    const uint32_t header = read_u32(block);
+    if (header < 40 || header > size) return false;
+    const int32_t w = static_cast<int32_t>(read_u32(block + 4));
+    const int32_t h = static_cast<int32_t>(read_u32(block + 8));
+    const uint16_t bpp = read_u16(block + 14);
+    const uint32_t compression = read_u32(block + 16);
+    const uint32_t colours_used = read_u32(block + 32);
+    if (read_u16(block + 12) != 1 || w <= 0 || w > 65535 || h == 0 || h < -65535 || h > 65535)
+        return false;
+    if (bpp != 24 && bpp != 32) return false;
+    if (compression != BI_RGB && !(compression == BI_BITFIELDS && bpp == 32)) return false;
+    uint64_t offset = header;
+    uint32_t masks[4] = {0xFF0000, 0xFF00, 0xFF, 0};
+    if (compression == BI_BITFIELDS) {
+        // A plain 40-byte header is followed by the three masks; larger ones
+        // hold them, and the alpha mask after them.
+        const uint8_t* at = block + 40;
+        if (header == 40) {
+            if (size < 52) return false;
+            offset += 12;
+        } else if (header < 52) {
+            return false;
+        }
+        for (int i = 0; i < 3; i++) masks[i] = read_u32(at + 4 * i);
+        if (header >= 56) masks[3] = read_u32(block + 52);
+    }
+    if (colours_used > size) return false;
+    offset += uint64_t{colours_used} * 4;
+    if (pixel_offset >= 0) {
+        if (static_cast<uint64_t>(pixel_offset) < offset) return false;
+        offset = static_cast<uint64_t>(pixel_offset);
+    }
+    Channel channels[4];
+    for (int i = 0; i < 4; i++) {
+        channels[i].mask = masks[i];
+        if (!mask_shape(masks[i], &channels[i].shift, &channels[i].bits)) return false;
+    }
+    const uint64_t stride = ((uint64_t(w) * bpp + 31) / 32) * 4;
+    const uint64_t rows = static_cast<uint64_t>(h < 0 ? -int64_t{h} : h);
+    if (offset > size || stride * rows > size - offset) return false;
+    pixels->assign(static_cast<size_t>(uint64_t(w) * rows * 4), 0);
+    uint8_t* out = pixels->data();
+    for (uint64_t y = 0; y < rows; y++) {
+        // Rows run bottom up unless the height is negative.
+        const uint64_t source_row = h > 0 ? rows - 1 - y : y;
+        const uint8_t* row = block + offset + source_row * stride;
+        for (int32_t x = 0; x < w; x++, out += 4) {
+            if (bpp == 24) {
+                out[0] = row[3 * x];
+                out[1] = row[3 * x + 1];
+                out[2] = row[3 * x + 2];
+                out[3] = 255;
+                continue;
+            }
+            const uint32_t px = read_u32(row + 4 * x);
+            out[0] = channels[2].of(px, 0);
+            out[1] = channels[1].of(px, 0);
+            out[2] = channels[0].of(px, 0);
+            out[3] = channels[3].of(px, 255);
+        }
+    }
+    *width = static_cast<uint32_t>(w);
+    *height = static_cast<uint32_t>(rows);
+    return true;
+}
+
+std::vector<uint8_t> make_dibv5(const uint8_t* pixels, uint32_t width, uint32_t height) {
+    constexpr size_t HEADER = 124;
+    const size_t bytes = size_t{width} * height * 4;
+    std::vector<uint8_t> block(HEADER + bytes, 0);
+    uint8_t* p = block.data();
+    put_u32(p, HEADER);
+    put_u32(p + 4, width);
+    put_u32(p + 8, static_cast<uint32_t>(-static_cast<int32_t>(height)));
+    p[12] = 1;                    // planes
+    p[14] = 32;                   // bits per pixel
+    put_u32(p + 16, 3);           // BI_BITFIELDS
+    put_u32(p + 20, static_cast<uint32_t>(bytes));
+    put_u32(p + 40, 0xFF0000);
+    put_u32(p + 44, 0xFF00);
+    put_u32(p + 48, 0xFF);
+    put_u32(p + 52, 0xFF000000);
+    put_u32(p + 56, 0x57696E20);  // LCS_WINDOWS_COLOR_SPACE
+    put_u32(p + 108, 4);          // intent
+    if (bytes) std::memcpy(p + HEADER, pixels, bytes);
+    return block;
+}
+
 std::u16string to_mox_file(const std::u16string& path) {
     std::u16string out;
     size_t i = 0;
@@ -148,6 +278,22 @@ void read(Cell* slot) {
         stack::pop(1);
         return;
     }
+    case platform::CLIP_ENCODED_IMAGE:
+        if (!image::decode_binary(slot, bytes.get(), size)) make_none(slot);
+        return;
+    case platform::CLIP_DIB: {
+        uint32_t width = 0, height = 0;
+        std::vector<uint8_t> pixels;
+        if (!read_dib(bytes.get(), size, &width, &height, &pixels)) {
+            make_none(slot);
+            return;
+        }
+        Cell* made = stack::push_cell();
+        image::make_from_pixels(made, pixels.data(), width, height, width * 4, 0);
+        *slot = *made;
+        stack::pop(1);
+        return;
+    }
     default:
         make_none(slot);
         return;
@@ -158,8 +304,22 @@ bool write(Cell* value) {
     const uint32_t t = type_of(value);
     std::u16string text;
     std::vector<uint8_t> files;
-    platform::ClipItem item{platform::CLIP_NONE, nullptr, 0};
-    if (t == TYPE_STRING) {
+    std::vector<uint8_t> png, dib;
+    platform::ClipItem items[2] = {{platform::CLIP_NONE, nullptr, 0},
+                                   {platform::CLIP_NONE, nullptr, 0}};
+    platform::ClipItem& item = items[0];
+    int count = 1;
+    if (t == TYPE_IMAGE) {
+        if (image::count_of(value) == 0 || !value->data2) return platform::clipboard_write(items, 0);
+        Cell* encoded = binary::make_cell(stack::push_cell(), 0);
+        image::encode(value, encoded, image::IMAGE_PNG);
+        png.assign(binary::ms_head(encoded), binary::ms_head(encoded) + binary::ms_length_q(encoded));
+        stack::pop(1);
+        dib = make_dibv5(image::pixels(value), image::width_of(value), image::height_of(value));
+        items[0] = {platform::CLIP_ENCODED_IMAGE, png.data(), png.size()};
+        items[1] = {platform::CLIP_DIB, dib.data(), dib.size()};
+        count = 2;
+    } else if (t == TYPE_STRING) {
         text = utf16_of(value, true);
         item = {platform::CLIP_TEXT, text.c_str(), 2 * (text.size() + 1)};
     } else if (t == TYPE_BLOCK) {
@@ -179,7 +339,7 @@ bool write(Cell* value) {
     } else if (t != TYPE_NONE) {
         fire(err::invalid_arg, value);
     }
-    return platform::clipboard_write(&item, item.kind == platform::CLIP_NONE ? 0 : 1);
+    return platform::clipboard_write(items, item.kind == platform::CLIP_NONE ? 0 : count);
 }
 
 } // namespace mox::clipboard

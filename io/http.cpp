@@ -14,6 +14,7 @@
 #include "datatypes/block.h"
 #include "datatypes/map.h"
 #include "datatypes/string.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
@@ -253,7 +254,12 @@ bool body_type_q(uint32_t t) {
 } // namespace
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!http_q(source) || part || seek || as) fire(err::not_done);
+    if (!http_q(source)) {
+        Cell* port = to_port(source);
+        *source = *actions::read(port, part, seek, binary, lines, info, as);
+        return source;
+    }
+    if (part || seek || as) fire(err::not_done);
     Cell* method = stack::push(word::load("get"));
     Cell* out = stack::push_cell();
     if (!simple_io::send_request(method, source, nullptr, nullptr, binary, lines, info, out))
@@ -262,9 +268,15 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
     return source;
 }
 
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool, Cell*,
-            Cell* seek, Cell* allow, Cell* as) {
-    if (!http_q(destination) || seek || allow || as) fire(err::not_done);
+Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
+            Cell* part, Cell* seek, Cell* allow, Cell* as) {
+    if (!http_q(destination)) {
+        Cell* port = to_port(destination);
+        *destination = *actions::write(port, data, binary, lines, info, append, part, seek, allow,
+                                       as);
+        return destination;
+    }
+    if (seek || allow || as) fire(err::not_done);
     Cell* method = nullptr;
     Cell* headers = nullptr;
     Cell* body = nullptr;

@@ -43,7 +43,7 @@ namespace mox::url {
 
 // The I/O action slots of url!: http and https URLs go to the HTTP client
 // (a failed request raises access no-connect with the URL); other schemes
-// raise internal not-done until ports exist. May collect.
+// send read or write to the URL's port (url::to_port). May collect.
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
             Cell* part, Cell* seek, Cell* allow, Cell* as);

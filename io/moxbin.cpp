@@ -14,13 +14,19 @@
 #include "core/startup.h"
 #include "core/symbol.h"
 #include "core/value.h"
+#include "core/boot.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "datatypes/hash.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
+#include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
+#include "evaluator/actions-entry.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "io/lz.h"
 
@@ -73,6 +79,12 @@ bool codable(uint32_t t) {
     case TYPE_BINARY:
     case TYPE_VECTOR:
     case TYPE_OBJECT:
+    case TYPE_CONTEXT:
+    case TYPE_FUNCTION:
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_OP:
+    case TYPE_ERROR:
         return true;
     default:
         return is_any_word(t) || is_any_block(t) || is_any_string(t);
@@ -212,6 +224,8 @@ struct Encoder {
         leave();
     }
 
+    void write(const Cell& value) { write(&value); }
+
     void write(const Cell* value) {
         const Cell c = *value;
         const uint32_t t = type_of(&c);
@@ -331,12 +345,12 @@ struct Encoder {
         case TYPE_LIT_WORD:
         case TYPE_GET_WORD:
         case TYPE_REFINEMENT:
-            if (object_owned(c)) {
-                write_object_word(c, t, nl);
+            if (owner_type(c)) {
+                write_bound_word(c, t, nl);
                 break;
             }
-            // Words of any other context (a function's, an error's) travel
-            // as global words: the reader binds them to the global context.
+            // Words of any other context (an error's, say) travel as global
+            // words: the reader binds them to the global context.
             lead(t, false, FX_GLOBAL, nl, false);
             number(symbol_index(c.data2));
             if (!compact) word(c.data1 == context::global ? c.data3 : uint32_t(-1));
@@ -344,6 +358,30 @@ struct Encoder {
         case TYPE_OBJECT:
             write_object(c, nl);
             break;
+        case TYPE_FUNCTION:
+            write_function(c, nl);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            lead(t, false, 0, nl, false);
+            number(c.data1);
+            write_unpositioned(Cell{TYPE_BLOCK, 0, c.data2, 0});
+            break;
+        case TYPE_OP: {
+            // The wrapped value in the op's own position.
+            uint32_t source = native::op_source_type(&c);
+            if (source == TYPE_ROUTINE) fire(err::no_codec, &c);
+            lead(t, false, source << native::OP_SOURCE_SHIFT, nl, false);
+            write_unpositioned(Cell{source, c.data1, c.data2, c.data3});
+            break;
+        }
+        case TYPE_ERROR:
+            write_error(c, nl);
+            break;
+        case TYPE_CONTEXT:
+            // Only a context's own record cell has this type: no value the
+            // language reaches.
+            fire(err::no_codec, &c);
         case TYPE_BITSET: {
             bool complement = (memory::buffer_of(c.data2)->flags & memory::SERIES_COMPLEMENT) != 0;
             if (shared(c, t, complement, complement ? FX_COMPLEMENT : 0, nl)) break;
@@ -378,17 +416,27 @@ struct Encoder {
         path.back()++;
     }
 
-    // A word bound to an object's context (not the global one).
-    static bool object_owned(const Cell& c) {
-        if (c.data1 == 0 || c.data1 == context::global || int32_t(c.data3) < 0) return false;
-        if (context::kind_of(c.data1) != context::KIND_OBJECT || context::on_stack_q(c.data1))
-            return false;
-        return type_of(context::owner_of(c.data1)) == TYPE_OBJECT;
+    // The type of the owner of a word's context when that is an object or a
+    // function (not the global context), else 0.
+    static uint32_t owner_type(const Cell& c) {
+        if (c.data1 == 0 || c.data1 == context::global || int32_t(c.data3) < 0) return 0;
+        uint32_t kind = context::kind_of(c.data1);
+        uint32_t owner = type_of(context::owner_of(c.data1));
+        if (kind == context::KIND_OBJECT && owner == TYPE_OBJECT && !context::on_stack_q(c.data1))
+            return owner;
+        if (kind == context::KIND_FUNCTION && owner == TYPE_FUNCTION) return owner;
+        return 0;
+    }
+
+    // A value written inside another that takes no position of its own.
+    void write_unpositioned(const Cell& c) {
+        write(&c);
+        path.back()--;
     }
 
     // The word, then the path of its context when written before, else the
-    // owning object's record in the word's own position.
-    void write_object_word(const Cell& c, uint32_t t, bool nl) {
+    // owning object's or function's record in the word's own position.
+    void write_bound_word(const Cell& c, uint32_t t, bool nl) {
         auto it = refs.find(c.data1);
         bool is_shared = it != refs.end();
         if (compact && is_shared) byte(PREFIX_SHARED);
@@ -399,8 +447,54 @@ struct Encoder {
             write_path(it->second);
             return;
         }
-        const Cell owner = *context::owner_of(c.data1);
-        write_object(owner, false); // in the word's position: none of its own
+        Cell owner = *context::owner_of(c.data1);
+        clear_new_line(&owner);
+        // In the word's position: none of its own.
+        if (type_of(&owner) == TYPE_OBJECT)
+            write_object(owner, false);
+        else
+            write_function(owner, false);
+    }
+
+    // Records the key with the current path; false when it was there.
+    bool record(node_t key) {
+        auto [it, added] = refs.try_emplace(key, uint32_t(paths.size()));
+        if (!added) return false;
+        paths.push_back(uint32_t(path.size()));
+        paths.insert(paths.end(), path.begin(), path.end());
+        return true;
+    }
+
+    void write_function(const Cell& c, bool nl) {
+        node_t ctx = c.data1;
+        if (!record(ctx)) {
+            if (compact) byte(PREFIX_SHARED);
+            lead(TYPE_FUNCTION, false, 0, nl, true);
+            write_path(refs.at(ctx));
+            return;
+        }
+        lead(TYPE_FUNCTION, false, 0, nl, false);
+        const Cell body = function::extra_of(&c)[function::EXTRA_BODY];
+        number(memory::buffer_of(c.data2)->used_bytes() / sizeof(Cell));
+        number(type_of(&body) == TYPE_BLOCK ? memory::buffer_of(body.data2)->used_bytes() / sizeof(Cell)
+                                            : 0);
+        write_context(ctx);
+        enter();
+        write(Cell{TYPE_BLOCK, 0, c.data2, 0});
+        write(body);
+        leave();
+    }
+
+    // The error's code and the values after code, type and id; words bound
+    // to its context are written as global words, so it is never shared.
+    void write_error(const Cell& c, bool nl) {
+        record(c.data1);
+        lead(TYPE_ERROR, false, 0, nl, false);
+        number(uint32_t(error::code_of(&c)));
+        enter();
+        for (int32_t i = error::FIELD_ARG1; i <= error::FIELD_STACK; i++)
+            write(*context::value_ptr(c.data1, i));
+        leave();
     }
 
     void write_object(const Cell& c, bool nl) {
@@ -429,15 +523,19 @@ struct Encoder {
     void write_context(node_t ctx) {
         uint32_t n = uint32_t(context::word_count(ctx));
         bool self = (context::record_of(ctx)->header & FLAG_CONTEXT_SELF) != 0;
+        // A function's values live on the evaluation stack while it runs:
+        // none are written.
+        bool on_stack = context::on_stack_q(ctx);
         bool follow = false;
-        for (uint32_t i = 0; i < n && !follow; i++)
+        for (uint32_t i = 0; i < n && !follow && !on_stack; i++)
             follow = type_of(context::value_ptr(ctx, int32_t(i))) != TYPE_UNSET;
         uint32_t kind = context::kind_of(ctx);
         if (compact) {
             byte(TYPE_CONTEXT);
-            byte(uint8_t(kind | (self ? 8 : 0) | (follow ? 16 : 0)));
+            byte(uint8_t(kind | (on_stack ? 4 : 0) | (self ? 8 : 0) | (follow ? 16 : 0)));
         } else {
-            word(TYPE_CONTEXT | kind << 26 | (self ? 1u << 28 : 0) | (follow ? 1u << 30 : 0));
+            word(TYPE_CONTEXT | kind << 26 | (self ? 1u << 28 : 0) | (on_stack ? 1u << 29 : 0) |
+                 (follow ? 1u << 30 : 0));
         }
         number(n);
         for (uint32_t i = 0; i < n; i++)
@@ -619,15 +717,33 @@ struct Decoder {
         for (uint32_t i = 0; i < n; i++) {
             uint32_t pos = number();
             uint32_t t = type_of(&cur);
-            if (i > 0 && (t == TYPE_OBJECT || (is_any_word(t) && t != TYPE_ISSUE))) {
+            if (t == TYPE_OP) t = native::op_source_type(&cur);
+            if (i > 0 && is_any_word(t) && t != TYPE_ISSUE && cur.data1 != 0 &&
+                cur.data1 != context::global && context::kind_of(cur.data1) == context::KIND_FUNCTION) {
+                // A function's words: its spec and body.
+                cur = *context::owner_of(cur.data1);
+                if (type_of(&cur) != TYPE_FUNCTION) bad(at);
+                t = TYPE_FUNCTION;
+            }
+            if (i > 0 && (t == TYPE_OBJECT || t == TYPE_ERROR || (is_any_word(t) && t != TYPE_ISSUE))) {
                 node_t ctx = cur.data1;
+                // An error's values are counted after code, type and id.
+                uint64_t index = uint64_t(pos) + (t == TYPE_ERROR ? error::FIELD_ARG1 : 0);
                 if (ctx == 0 || ctx == context::global || context::on_stack_q(ctx) ||
-                    pos >= uint32_t(context::word_count(ctx)))
+                    index >= uint64_t(context::word_count(ctx)))
                     bad(at);
-                cur = *context::value_ptr(ctx, int32_t(pos));
+                cur = *context::value_ptr(ctx, int32_t(index));
                 continue;
             }
-            if (!(is_any_block(t) || t == TYPE_MAP)) bad(at);
+            if (i > 0 && t == TYPE_FUNCTION) {
+                if (pos > 1) bad(at);
+                cur = pos == 0 ? Cell{TYPE_BLOCK, 0, cur.data2, 0}
+                               : function::extra_of(&cur)[function::EXTRA_BODY];
+                if (type_of(&cur) != TYPE_BLOCK) bad(at);
+                continue;
+            }
+            if (i > 0 && (t == TYPE_NATIVE || t == TYPE_ACTION)) cur = Cell{TYPE_BLOCK, 0, cur.data2, 0};
+            else if (!(is_any_block(t) || t == TYPE_MAP)) bad(at);
             memory::SeriesBuffer* b = memory::buffer_of(cur.data2);
             uint64_t first = i == 0 ? base : 0;
             if (first + pos >= b->used_bytes() / sizeof(Cell)) bad(at);
@@ -638,10 +754,14 @@ struct Decoder {
 
     // The kind of buffer a shared record of type t may take from a value of
     // type from.
-    static bool shares_with(uint32_t t, uint32_t from) {
-        if (is_any_string(t)) return is_any_string(from);
-        if (is_plain_block(t)) return is_plain_block(from);
-        return t == from;
+    static bool shares_with(uint32_t t, const Cell& from) {
+        uint32_t f = type_of(&from);
+        if (f == TYPE_OP) f = native::op_source_type(&from);
+        if (is_any_string(t)) return is_any_string(f);
+        // A callable's buffer is its spec block.
+        if (is_plain_block(t))
+            return is_plain_block(f) || f == TYPE_NATIVE || f == TYPE_ACTION || f == TYPE_FUNCTION;
+        return t == f;
     }
 
     void enter(const uint8_t* at) {
@@ -845,8 +965,40 @@ struct Decoder {
             break;
         }
         case TYPE_OBJECT:
+        case TYPE_CONTEXT:
             if (define) bad(at);
-            read_object(parent, v, bit6, fx, is_shared, nl, at);
+            read_object(parent, v, t, bit6, fx, is_shared, nl, at);
+            stack::pop(1);
+            return;
+        case TYPE_FUNCTION:
+            if (define) bad(at);
+            read_function(parent, v, is_shared, nl, at);
+            stack::pop(1);
+            return;
+        case TYPE_NATIVE:
+        case TYPE_ACTION: {
+            uint32_t id = number();
+            bool filled = t == TYPE_NATIVE ? natives::lookup(int32_t(id)) != nullptr
+                                           : actions_entry::lookup(int32_t(id)) != nullptr;
+            if (int32_t(id) < 1 || !filled) bad(at);
+            Cell* spec = read_inner(at);
+            if (type_of(spec) != TYPE_BLOCK || spec->data1 != 0) bad(at);
+            Cell* extra = stack::push_cell();
+            block::make_at(extra, 2);
+            make_none(block::alloc_tail(extra));
+            make_none(block::alloc_tail(extra));
+            *v = Cell{t, id, spec->data2, extra->data2};
+            stack::top = v + 1;
+            break;
+        }
+        case TYPE_OP:
+            if (define) bad(at);
+            read_op(parent, fx, nl, at);
+            stack::pop(1);
+            return;
+        case TYPE_ERROR:
+            if (define) bad(at);
+            read_error(parent, v, nl, at);
             stack::pop(1);
             return;
         default:
@@ -865,20 +1017,49 @@ struct Decoder {
 
     static bool shareable(uint32_t t) {
         return has_head(t) || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_OBJECT ||
-               is_any_word(t);
+               t == TYPE_FUNCTION || is_any_word(t);
     }
 
-    // The object context a shared word or object names: that of an object,
-    // or of a word bound to one.
-    Cell context_source(const uint8_t* at) {
+    // The owner (object or function) of the context a shared word, object
+    // or function names: that value's own, or that of a word bound to one.
+    // want: the owner's type, or 0 for either.
+    Cell context_source(const uint8_t* at, uint32_t want) {
         Cell from = resolve(at);
         uint32_t ft = type_of(&from);
-        bool ok = ft == TYPE_OBJECT || (is_any_word(ft) && ft != TYPE_ISSUE && from.data1 != 0 &&
-                                        from.data1 != context::global &&
-                                        context::kind_of(from.data1) == context::KIND_OBJECT &&
-                                        type_of(context::owner_of(from.data1)) == TYPE_OBJECT);
+        if (ft == TYPE_OP) ft = native::op_source_type(&from);
+        bool ok = ft == TYPE_OBJECT || ft == TYPE_FUNCTION ||
+                  (is_any_word(ft) && ft != TYPE_ISSUE && from.data1 != 0 &&
+                   from.data1 != context::global);
         if (!ok) bad(at);
-        return *context::owner_of(from.data1);
+        Cell owner = *context::owner_of(from.data1);
+        uint32_t ot = type_of(&owner);
+        uint32_t kind = context::kind_of(from.data1);
+        if (!((ot == TYPE_OBJECT && kind == context::KIND_OBJECT) ||
+              (ot == TYPE_FUNCTION && kind == context::KIND_FUNCTION)) ||
+            (want && ot != want))
+            bad(at);
+        return owner;
+    }
+
+    // Runs f, which may raise an error; false when it did (the error is
+    // dropped). May collect.
+    template <class F>
+    static bool attempt(F f) {
+        Cell* top = stack::top;
+        Cell* args = stack::arguments;
+        stack::Frame* ctop = stack::ctop;
+        stack::mark_try(nullptr);
+        bool ok = true;
+        try {
+            f();
+        } catch (const stack::Unwind& u) {
+            if (u.code != stack::EXIT_ERROR) throw;
+            ok = false;
+        }
+        stack::ctop = ctop;
+        stack::arguments = args;
+        stack::top = top;
+        return ok;
     }
 
     // A word bound to an object: its context comes from a reference path,
@@ -894,13 +1075,14 @@ struct Decoder {
         uint32_t slot = block::abs_length(parent);
         if (is_shared) {
             if (!compact && u32() != FX_REFERENCE) bad(at);
-            ctx = context_source(at).data1;
+            ctx = context_source(at, 0).data1;
             append(parent, v);
         } else {
             const uint8_t* owner_at = p;
             read(parent);
             Cell* owner = block::ms_abs_at(parent, slot);
-            if (block::abs_length(parent) != slot + 1 || type_of(owner) != TYPE_OBJECT)
+            if (block::abs_length(parent) != slot + 1 ||
+                (type_of(owner) != TYPE_OBJECT && type_of(owner) != TYPE_FUNCTION))
                 bad(owner_at);
             ctx = owner->data1;
         }
@@ -912,39 +1094,31 @@ struct Decoder {
     // An object record: class, handler words, then its context record. The
     // object enters its parent before its values are read, so that paths
     // inside it can name it.
-    void read_object(Cell* parent, Cell* v, bool bit6, uint32_t fx, bool is_shared, bool nl,
-                     const uint8_t* at) {
+    void read_object(Cell* parent, Cell* v, uint32_t t, bool bit6, uint32_t fx, bool is_shared,
+                     bool nl, const uint8_t* at) {
         if (is_shared) {
             if (!compact && u32() != FX_REFERENCE) bad(at);
-            *v = context_source(at);
+            *v = context_source(at, TYPE_OBJECT);
             v->header = (v->header & ~FLAG_NEW_LINE) | (nl ? FLAG_NEW_LINE : 0);
             append(parent, v);
             return;
         }
-        int32_t class_id = compact ? zigzag() : int32_t(u32());
-        bool events = compact ? bit6 : (fx & FX_HANDLERS) != 0;
+        // A context! record is an object's context record alone: its lead
+        // is the context record's type byte or header word.
+        bool is_context = t == TYPE_CONTEXT;
+        int32_t class_id = is_context ? -1 : compact ? zigzag() : int32_t(u32());
+        bool events = !is_context && (compact ? bit6 : (fx & FX_HANDLERS) != 0);
         uint32_t handlers[2] = {0, 0};
         if (events) {
             for (auto& h : handlers) h = compact ? uint32_t(zigzag()) : u32();
         }
-        const uint8_t* ctx_at = p;
-        uint32_t kind, flags;
-        if (compact) {
-            if (u8() != TYPE_CONTEXT) bad(ctx_at);
-            flags = u8();
-            kind = flags & 3;
-            if (flags & ~0x1Fu) bad(ctx_at);
-        } else {
-            uint32_t h = u32();
-            if ((h & 0xFF) != TYPE_CONTEXT || (h & 0x83FFFF00u)) bad(ctx_at);
-            kind = (h >> 26) & 3;
-            flags = kind | ((h >> 28) & 1) << 3 | ((h >> 29) & 1) << 2 | ((h >> 30) & 1) << 4;
-        }
-        if (kind != context::KIND_OBJECT || (flags & 4)) bad(ctx_at);
+        const uint8_t* ctx_at = is_context ? at : p;
+        uint32_t flags = context_head(is_context, fx);
+        if ((flags & 3) != context::KIND_OBJECT || (flags & 4)) bad(ctx_at);
         uint32_t n = count(compact ? 1 : 4);
         enter(at);
         object::make_at(v, int32_t(n));
-        v->data2 = codec_q ? object::new_class_id() : uint32_t(class_id);
+        v->data2 = codec_q || is_context ? object::new_class_id() : uint32_t(class_id);
         *context::owner_of(v->data1) = *v;
         for (uint32_t i = 0; i < n; i++) {
             const uint8_t* sym_at = p;
@@ -977,6 +1151,160 @@ struct Decoder {
         depth--;
     }
 
+    // The flags of a context record (bits 0-1 kind, 2 values on the stack,
+    // 3 self, 4 values follow), its type byte or header word read here
+    // unless the record's lead (fx in the fixed form) was it.
+    uint32_t context_head(bool lead_read, uint32_t fx) {
+        const uint8_t* ctx_at = p;
+        if (compact) {
+            if (!lead_read && u8() != TYPE_CONTEXT) bad(ctx_at);
+            uint32_t flags = u8();
+            if (flags & ~0x1Fu) bad(ctx_at);
+            return flags;
+        }
+        uint32_t h = lead_read ? fx : u32();
+        if ((h & 0xFF) != TYPE_CONTEXT || (h & 0x83FFFF00u)) bad(ctx_at);
+        return ((h >> 26) & 3) | ((h >> 28) & 1) << 3 | ((h >> 29) & 1) << 2 | ((h >> 30) & 1) << 4;
+    }
+
+    // Reads one record into a new block on the stack and returns its value
+    // (a cell on the stack above the block). May collect.
+    Cell* read_inner(const uint8_t* at) {
+        Cell* holder = stack::push_cell();
+        block::make_at(holder, 1);
+        read(holder);
+        if (block::abs_length(holder) != 1) bad(at);
+        return stack::push(block::ms_abs_at(holder, 0));
+    }
+
+    // A function record: spec and body lengths, the context record (its
+    // words), then the spec and body. The function enters its parent first
+    // so that paths in its body can name it; its context must be the one
+    // make function! would give its spec. May collect.
+    void read_function(Cell* parent, Cell* v, bool is_shared, bool nl, const uint8_t* at) {
+        if (is_shared) {
+            if (!compact && u32() != FX_REFERENCE) bad(at);
+            *v = context_source(at, TYPE_FUNCTION);
+            v->header = (v->header & ~FLAG_NEW_LINE) | (nl ? FLAG_NEW_LINE : 0);
+            append(parent, v);
+            return;
+        }
+        uint32_t spec_length = count(compact ? 1 : 4);
+        uint32_t body_length = count(compact ? 1 : 4);
+        const uint8_t* ctx_at = p;
+        uint32_t flags = context_head(false, 0);
+        // Values on the stack, none follow, no self.
+        if (flags != (context::KIND_FUNCTION | 4)) bad(ctx_at);
+        uint32_t n = count(compact ? 1 : 4);
+        enter(at);
+        Cell* base = stack::top;
+        Cell* extra = stack::push_cell();
+        block::make_at(extra, function::EXTRA_CELLS);
+        for (int32_t i = 0; i < function::EXTRA_CELLS; i++) make_unset(block::alloc_tail(extra));
+        // Until its spec and body are read the function has an empty spec
+        // and a none! body.
+        make_none(block::ms_abs_at(extra, function::EXTRA_BODY));
+        Cell* spec = stack::push_cell();
+        block::make_at(spec, 1);
+        node_t ctx = context::create(int32_t(n), true, false, 0, context::KIND_FUNCTION);
+        *v = Cell{TYPE_FUNCTION, ctx, spec->data2, extra->data2};
+        *context::owner_of(v->data1) = *v;
+        for (uint32_t i = 0; i < n; i++) {
+            const uint8_t* sym_at = p;
+            Cell w{TYPE_WORD, 0, symbol(), uint32_t(-1)};
+            if (context::add(v->data1, &w) != int32_t(i)) bad(sym_at);
+        }
+        uint32_t slot = append(parent, v);
+        Cell* holder = stack::push_cell();
+        block::make_at(holder, 2);
+        for (uint32_t i = 0; i < 2; i++) {
+            const uint8_t* part_at = p;
+            read(holder);
+            Cell* part = block::ms_abs_at(holder, i);
+            if (block::abs_length(holder) != i + 1 || type_of(part) != TYPE_BLOCK ||
+                block::abs_length(part) != (i == 0 ? spec_length : body_length) ||
+                (i == 0 && part->data1 != 0))
+                bad(part_at);
+            if (i == 0) v->data2 = part->data2;
+            else function::extra_of(v)[function::EXTRA_BODY] = *part;
+            *block::ms_abs_at(parent, slot) = *v;
+            *context::owner_of(v->data1) = *v;
+        }
+        // The spec as make function! checks it, and its words as the
+        // function's context.
+        uint32_t fn_flags = 0;
+        Cell* spec_cell = stack::push_cell();
+        *spec_cell = Cell{TYPE_BLOCK, 0, v->data2, 0};
+        bool fits = attempt([&] {
+            fn_flags = function::validate_spec(spec_cell);
+            node_t model = context::make_from_spec(spec_cell, true, false, context::KIND_FUNCTION);
+            if (context::word_count(model) != int32_t(n)) fire(err::bad_func_def, spec_cell);
+            for (uint32_t i = 0; i < n; i++)
+                if (context::symbol_at(model, int32_t(i))->data2 !=
+                    context::symbol_at(v->data1, int32_t(i))->data2)
+                    fire(err::bad_func_def, spec_cell);
+        });
+        if (!fits) bad(at);
+        if (!codec_q && boot::loading) fn_flags |= function::FLAG_BOOT;
+        v->header = TYPE_FUNCTION | fn_flags;
+        *context::owner_of(v->data1) = *v;
+        if (nl) v->header |= FLAG_NEW_LINE;
+        *block::ms_abs_at(parent, slot) = *v;
+        stack::top = base;
+        depth--;
+    }
+
+    // An op! record: the record of the callable it wraps, read in the op's
+    // own position, then made an operator as make op! would.
+    void read_op(Cell* parent, uint32_t fx, bool nl, const uint8_t* at) {
+        uint32_t slot = block::abs_length(parent);
+        enter(at);
+        const uint8_t* source_at = p;
+        read(parent);
+        if (block::abs_length(parent) != slot + 1) bad(source_at);
+        Cell* source = stack::push(block::ms_abs_at(parent, slot));
+        uint32_t st = type_of(source);
+        if ((st != TYPE_NATIVE && st != TYPE_ACTION && st != TYPE_FUNCTION) ||
+            (!compact && ((fx >> native::OP_SOURCE_SHIFT) & 0xFF) != st) ||
+            (source->header & FLAG_NEW_LINE))
+            bad(source_at);
+        Cell* op = stack::push_cell();
+        if (!attempt([&] { native::make(op, source, TYPE_OP); })) bad(at);
+        if (nl) op->header |= FLAG_NEW_LINE;
+        *block::ms_abs_at(parent, slot) = *op;
+        stack::pop(2);
+        depth--;
+    }
+
+    // An error! record: its code, then arg1, arg2, arg3, near, where and
+    // stack. The error enters its parent first so that paths can name it.
+    void read_error(Cell* parent, Cell* v, bool nl, const uint8_t* at) {
+        const uint8_t* code_at = p;
+        Cell* code = stack::push_cell();
+        make_integer(code, int32_t(number()));
+        if (get_integer(code) < 0 ||
+            !attempt([&] { *v = *error::make(stack::push_cell(), code, TYPE_ERROR); }))
+            bad(code_at);
+        if (nl) v->header |= FLAG_NEW_LINE;
+        uint32_t slot = append(parent, v);
+        enter(at);
+        Cell* holder = stack::push_cell();
+        block::make_at(holder, 6);
+        for (int32_t i = error::FIELD_ARG1; i <= error::FIELD_STACK; i++) {
+            read(holder);
+            if (block::abs_length(holder) != uint32_t(i - error::FIELD_ARG1 + 1)) bad(at);
+        }
+        // A number in stack is a frame position of a raised error: never
+        // one of a decoded error.
+        uint32_t st = type_of(block::ms_abs_at(holder, 5));
+        if (st != TYPE_NONE && st != TYPE_BLOCK) bad(at);
+        Cell* e = block::ms_abs_at(parent, slot);
+        for (int32_t i = error::FIELD_ARG1; i <= error::FIELD_STACK; i++)
+            *context::value_ptr(e->data1, i) = *block::ms_abs_at(holder, uint32_t(i - error::FIELD_ARG1));
+        stack::top = code;
+        depth--;
+    }
+
     // A global definition: the next record is the word's value.
     void define_next(Cell* word, const uint8_t* at) {
         enter(at);
@@ -997,7 +1325,7 @@ struct Decoder {
         if (is_shared) {
             if (!compact && u32() != FX_REFERENCE) bad(at);
             Cell from = resolve(at);
-            if (!shares_with(t, type_of(&from))) bad(at);
+            if (!shares_with(t, from)) bad(at);
             *v = Cell{t, head, from.data2,
                       (t == TYPE_HASH || t == TYPE_MAP || t == TYPE_VECTOR) ? from.data3 : 0};
             memory::SeriesBuffer* b = memory::buffer_of(v->data2);
@@ -1175,13 +1503,13 @@ int32_t decode(const uint8_t* data, int64_t length, Cell* target, bool raise_q, 
     return int32_t(d.base);
 }
 
-int32_t boot_load(const uint8_t* image, Cell* target) {
+int32_t boot_load(const uint8_t* image, Cell* target, int64_t length) {
     bool saved = codec_q;
     codec_q = false;
     collector::Hold hold;
     int32_t base;
     try {
-        base = decode(image, -1, target, false);
+        base = decode(image, length, target, false);
     } catch (...) {
         codec_q = saved;
         throw;

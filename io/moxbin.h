@@ -26,10 +26,11 @@ constexpr int32_t MAX_DEPTH = 2000;
 
 // The value as a compact (encode_cp) or fixed-width (encode) document,
 // written as a binary! into out, a cell the collector sees. routine!,
-// triple!, handle!, port! and event! values cannot be saved, and this codec
-// does not yet write function!, native!, action!, op!, error! or context!
-// values: all raise access error no-codec. Words bound to a function's or
-// an error's context are written as global words. May collect.
+// triple!, handle!, port! and event! values cannot be saved (access error
+// no-codec), nor an op! made from a routine!. A word bound to a context
+// whose owner is neither an object nor a function (an error's) is written
+// as a global word. Natives and actions go by their table number. May
+// collect.
 Cell* encode_cp(const Cell* value, Cell* out);
 Cell* encode(const Cell* value, Cell* out);
 
@@ -39,14 +40,18 @@ Cell* encode(const Cell* value, Cell* out);
 // is not Moxbin, or whose compressed body is corrupt, raises script error
 // invalid-data with what (when given) or, with raise_q false, prints the
 // reason and ends the process with a failure status. Malformed records
-// raise mb-invalid-record with the failing byte's offset. May collect.
+// raise mb-invalid-record with the failing byte's offset: among them a
+// native or action number naming an empty slot, a function whose context
+// is not the one its spec makes, an op! whose callable make op! refuses. A
+// context! record decodes to an object with a fresh class. May collect.
 int32_t decode(const uint8_t* data, int64_t length, Cell* target, bool raise_q,
                const Cell* what = nullptr);
 
-// Start-up: decodes the program's own image (length unknown) into the
+// Start-up: decodes the program's own image (length -1: unknown) into the
 // block in target with the boot-only rules (codec_q off) and collections
-// held off, ending the process when the image cannot be decoded. Returns
-// the index of the first new value.
-int32_t boot_load(const uint8_t* image, Cell* target);
+// held off, ending the process when the image is not Moxbin. Malformed
+// records raise mb-invalid-record. Returns the index of the first new value.
+// May collect.
+int32_t boot_load(const uint8_t* image, Cell* target, int64_t length = -1);
 
 } // namespace mox::moxbin

@@ -268,7 +268,11 @@ bool http_request(const HttpRequest& request, HttpResponse* response);
 
 // What a clipboard read found: its kind and a malloc'd copy of its bytes
 // (exactly the size of the system's block) that the caller frees.
-enum ClipKind { CLIP_FAILED = -1, CLIP_NONE = 0, CLIP_TEXT = 1, CLIP_FILES = 2 };
+// Images come as encoded bytes (the registered "PNG", "JFIF" or "GIF"
+// formats) or as a device-independent bitmap block (CF_DIBV5, else CF_DIB);
+// an image is written as "PNG" and as CF_DIBV5.
+enum ClipKind { CLIP_FAILED = -1, CLIP_NONE = 0, CLIP_TEXT = 1, CLIP_FILES = 2,
+                CLIP_ENCODED_IMAGE = 3, CLIP_DIB = 4 };
 ClipKind clipboard_read(uint8_t** bytes, size_t* size);
 // Empties the clipboard and sets each item (none for a plain emptying):
 // true when it opened and every item was set.

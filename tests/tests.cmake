@@ -55,12 +55,45 @@ if(MOX_SANITIZE)
   set_tests_properties(mox-cases-gc-stress PROPERTIES ENVIRONMENT "MOX_GC_STRESS=1"
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/gc-stress-cases)
 endif()
+# The series library's tables once more over the Mox bodies of the functions
+# that have native ones.
+add_test(NAME mox-cases-series-mox-bodies
+  COMMAND mox-run --mox-bodies --cases ${CMAKE_SOURCE_DIR}/tests/mox/library-series.mox)
+# The base library's tables again with every library function on its Mox
+# body (no native body bound), in a folder of its own: the tables make files
+# in the current directory.
+add_test(NAME library-cases-mox-bodies COMMAND mox-run --mox-bodies --cases
+  ${CMAKE_SOURCE_DIR}/tests/mox/library-base.mox ${CMAKE_SOURCE_DIR}/tests/mox/library-routines.mox)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/mox-bodies-cases)
+set_tests_properties(library-cases-mox-bodies PROPERTIES
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/mox-bodies-cases)
+# Exit statuses and printed text of quit, ??, probe and write-stdout, both
+# ways.
+add_test(NAME library-check COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/library/library_check.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
 # A script's uncaught error: its report, with the code near the failure and
 # the calls, even when the error is a stack overflow.
 add_test(NAME mox-run-uncaught-report
   COMMAND mox-run ${CMAKE_SOURCE_DIR}/tests/mox-run/uncaught-overflow.mox)
 set_tests_properties(mox-run-uncaught-report PROPERTIES PASS_REGULAR_EXPRESSION
   "^before\r?\n\\*\\*\\* Internal Error: stack overflow\r?\n\\*\\*\\* Where: runaway\r?\n\\*\\*\\* Near : runaway n \\+ 1\r?\n\\*\\*\\* Stack: runaway runaway")
+
+# The lexer tracer's lines: event, type, token cut to 12, line, input cut to
+# 16, in padded columns; an error ends the scan without raising.
+add_test(NAME mox-run-transcode-trace
+  COMMAND mox-run ${CMAKE_SOURCE_DIR}/tests/mox-run/transcode-trace.mox)
+set_tests_properties(mox-run-transcode-trace PROPERTIES PASS_REGULAR_EXPRESSION
+  "^PRESCAN  word!        1x17         1    \"abcdefghijklmno\r?\nSCAN     word!        1x17         1    \"abcdefghijklmno\r?\nLOAD     word!        abcdefghijkl 1    \"abcdefghijklmno\r?\nPRESCAN  missing      18x19        1    \"\\]\"\r?\nERROR    missing      18x19        1    \"\\]\"\r?\nend\r?\n$")
+
+# The View tables once more with the face field sets taken by the Mox
+# steps only (view-face-changed? answers false under --mox-bodies).
+file(GLOB MOX_VIEW_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/view-*.mox)
+add_test(NAME mox-cases-view-mox-bodies COMMAND mox-run --mox-bodies --cases ${MOX_VIEW_CASE_FILES})
+# The traces of system/view/debug?: labels, values and their order.
+add_test(NAME mox-run-view-traces
+  COMMAND mox-run ${CMAKE_SOURCE_DIR}/tests/mox-run/view-traces.mox)
+set_tests_properties(mox-run-view-traces PROPERTIES PASS_REGULAR_EXPRESSION
+  "^Type: window Style: none Offset: 5x5 Size: 50x40 Color: none Text: none\r?\n    Type: panel Style: none Offset: 0x0 Size: 9x9 Color: none Text: none\r?\n        Type: text Style: label Offset: 1x2 Size: 3x4 Color: 1.2.3 Text: \"0123456789abcdefghi\r?\n-- on-change event -- \r?\n\tface : base \r?\n\tword : offset \r?\n\told  : none \r?\n\tnew  : 1x2\r?\n[^~]*show: base  with\\?: false\r?\n[^~]*\tword       : draw \r?\n\ttarget type: block! \r?\n\tnew value  : word! \r?\n[^~]*-- font on-change event -- \r?\n\tword : size \r?\n\told  : none \r?\n\tnew  : integer\r?\nface> type: base event> type: down offset: 4x5 key: #\"a\" flags: \\[shift\\]\r?\ncalling actor: on-down\r?\nunview: all: false only: false\r?\n[^~]*end\r?\n$")
 
 # Oracle vectors for the checksums (Python's zlib, hashlib, hmac) and oracle
 # streams for inflate (zlib at every level, Python's gzip, the gzip command).
@@ -96,7 +129,49 @@ add_test(NAME files-oracle COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tes
   $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
 add_test(NAME http-client COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/http/http_check.py
   $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+# load of URLs: codec choice by the Content-Type, and the status.
+add_test(NAME http-load COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/http/load_check.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
 # The clipboard against the X clipboard (xclip) on the test display.
 add_test(NAME clipboard COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/fileio/clipboard_check.py
   $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
-set_tests_properties(files-oracle http-client clipboard PROPERTIES TIMEOUT 180)
+set_tests_properties(files-oracle http-client http-load clipboard PROPERTIES TIMEOUT 180)
+# Image codecs against Python's own image files and readers (and cjpeg and
+# djpeg): the system's codecs on the Windows build, the portable PNG and BMP
+# coders natively (with a collection at every allocation under the
+# sanitizers).
+add_test(NAME image-codecs COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/codec_check.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(image-codecs PROPERTIES TIMEOUT 600)
+if(MOX_SANITIZE)
+  set_tests_properties(image-codecs PROPERTIES ENVIRONMENT "MOX_GC_STRESS=1")
+endif()
+# Images on the clipboard against the X clipboard (xclip). Clipboard tests
+# share one clipboard: they run one at a time.
+add_test(NAME image-clipboard COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
+  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(image-clipboard clipboard PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
+# JSON and CSV codecs: their tables over the Mox sources too, Python's json
+# and csv modules as oracles, and the native bodies against the Mox sources
+# on mutated texts.
+add_test(NAME codec-cases-mox-bodies COMMAND mox-run --mox-bodies --cases
+  ${CMAKE_SOURCE_DIR}/tests/mox/json.mox ${CMAKE_SOURCE_DIR}/tests/mox/csv.mox)
+foreach(driver json_oracle csv_oracle differential)
+  add_test(NAME codec-${driver} COMMAND ${Python3_EXECUTABLE}
+    ${CMAKE_SOURCE_DIR}/tests/codecs/${driver}.py $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+endforeach()
+
+# The boot image: start-up from an image file (damaged ones end with the
+# not-Moxbin message and a failure status), and two runs of the image tool
+# give the same bytes.
+add_test(NAME boot-image-damaged COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/mox-run/boot_image_check.py
+  $<TARGET_FILE:mox-run> ${MOX_BOOT_IMAGE} ${CMAKE_CROSSCOMPILING_EMULATOR})
+if(NOT CMAKE_CROSSCOMPILING)
+  set(MOX_BOOT_CHECK_DIR ${CMAKE_BINARY_DIR}/boot-image-check)
+  file(MAKE_DIRECTORY ${MOX_BOOT_CHECK_DIR})
+  add_test(NAME boot-image-reproducible COMMAND sh -c
+    "for run in a b; do \"$0\" \"$1\" \"$2\" \"$3/$run.moxbin\" \"$3/$run.cpp\" || exit 1; done; cmp \"$3/a.moxbin\" \"$3/b.moxbin\" && cmp \"$3/a.cpp\" \"$3/b.cpp\""
+    $<TARGET_FILE:make-boot-image> ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/library/order.txt
+    ${MOX_BOOT_CHECK_DIR})
+  set_tests_properties(boot-image-reproducible PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+endif()

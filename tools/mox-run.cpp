@@ -6,6 +6,13 @@
 //   mox-run --cases FILE... runs case files and ends with the line
 //                           "N passed, N failed"; the status is 1 when a
 //                           case failed.
+//   mox-run [--mox-bodies] --boot-image IMAGE ...
+//                           starts from the boot image in the file IMAGE
+//                           instead of the embedded one (for tests), then
+//                           as above.
+//   mox-run --mox-bodies ...  the same, with every library function running
+//                           its Mox body (no native body bound; also
+//                           MOX_MOX_BODIES=1).
 //
 // A case file holds one case a line:
 //
@@ -35,6 +42,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "platform/platform.h"
 
@@ -272,6 +280,21 @@ int main(int argc, char** argv) {
     platform::record_stack_bounds();
     platform::init_process();
     int status = 0;
+    // --mox-bodies first: library functions run their Mox bodies, with no
+    // native body bound.
+    if (argc >= 2 && std::strcmp(argv[1], "--mox-bodies") == 0) {
+        routines::mox_bodies = true;
+        argv[1] = argv[0];
+        argc--;
+        argv++;
+    }
+    // --boot-image next: start-up reads the image from that file.
+    if (argc >= 3 && std::strcmp(argv[1], "--boot-image") == 0) {
+        boot::image_file = argv[2];
+        argv[2] = argv[0];
+        argc -= 2;
+        argv += 2;
+    }
     try {
         mox::init();
         collector::active_q = true;
@@ -285,7 +308,7 @@ int main(int argc, char** argv) {
         } else if (argc == 2) {
             status = run_script(argv[1]);
         } else {
-            write("usage: mox-run FILE | mox-run --cases FILE...\n");
+            write("usage: mox-run [--mox-bodies] FILE | mox-run [--mox-bodies] --cases FILE...\n");
             status = 2;
         }
     } catch (const SystemThrow& t) {

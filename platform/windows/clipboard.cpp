@@ -52,7 +52,37 @@ bool copy_block(HANDLE data, uint8_t** bytes, size_t* size) {
     return *bytes != nullptr;
 }
 
-UINT format_of(ClipKind kind) { return kind == CLIP_TEXT ? CF_UNICODETEXT : CF_HDROP; }
+UINT format_of(ClipKind kind) {
+    switch (kind) {
+    case CLIP_TEXT:
+        return CF_UNICODETEXT;
+    case CLIP_ENCODED_IMAGE:
+        return RegisterClipboardFormatW(L"PNG");
+    case CLIP_DIB:
+        return CF_DIBV5;
+    default:
+        return CF_HDROP;
+    }
+}
+
+// The first clipboard format available of a kind: encoded images are looked
+// for as "PNG", "JFIF", then "GIF" (registered by name on every read); a
+// bitmap as CF_DIBV5, then CF_DIB. 0 when none is there.
+UINT available_format(ClipKind kind) {
+    if (kind == CLIP_ENCODED_IMAGE) {
+        for (const wchar_t* name : {L"PNG", L"JFIF", L"GIF"}) {
+            UINT f = RegisterClipboardFormatW(name);
+            if (f && IsClipboardFormatAvailable(f)) return f;
+        }
+        return 0;
+    }
+    if (kind == CLIP_DIB) {
+        for (UINT f : {UINT(CF_DIBV5), UINT(CF_DIB)})
+            if (IsClipboardFormatAvailable(f)) return f;
+        return 0;
+    }
+    return IsClipboardFormatAvailable(format_of(kind)) ? format_of(kind) : 0;
+}
 
 } // namespace
 
@@ -65,9 +95,10 @@ ClipKind clipboard_read(uint8_t** bytes, size_t* size) {
     *size = 0;
     if (!open_clipboard()) return CLIP_FAILED;
     ClipKind kind = CLIP_NONE;
-    for (ClipKind k : {CLIP_TEXT, CLIP_FILES}) {
-        if (!IsClipboardFormatAvailable(format_of(k))) continue;
-        kind = copy_block(GetClipboardData(format_of(k)), bytes, size) ? k : CLIP_FAILED;
+    for (ClipKind k : {CLIP_TEXT, CLIP_FILES, CLIP_ENCODED_IMAGE, CLIP_DIB}) {
+        const UINT format = available_format(k);
+        if (!format) continue;
+        kind = copy_block(GetClipboardData(format), bytes, size) ? k : CLIP_FAILED;
         break;
     }
     CloseClipboard();

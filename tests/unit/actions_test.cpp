@@ -86,9 +86,8 @@ TEST_F(ActionsTest, PortWithHandleActorRefusesPortActions) {
     Cell port = {TYPE_PORT, ctx, 0, 0};
     EXPECT_MOX_ERROR(err::no_port_action, actions::lookup(&port, A_READ));
     EXPECT_MOX_ERROR(err::no_port_action, actions::lookup(&port, A_APPEND));
-    // Below the port actions, and for ports with an object actor, the
-    // datatype's own slots answer (none here: port! is not registered).
-    EXPECT_MOX_ERROR(err::expect_arg, actions::lookup(&port, A_FORM));
+    // Below the port actions the datatype's own slots answer.
+    EXPECT_EQ(actions::lookup(&port, A_FORM), datatype::slot_of(TYPE_PORT, A_FORM));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,9 @@
 """Independent reader of the compact Moxbin form for a subset of records
-(header, symbol table, scalars, strings, binaries, blocks and words),
-written from the format's tables. Reads a document on standard input and
-prints the value as text, e.g. block[int(1) string('a')]."""
+(header, symbol table, scalars, strings, binaries, blocks, words, natives,
+actions, ops, functions, errors, context records and shared records, whose
+paths are shown, not followed), written from the format's tables. Reads a
+document on standard input and prints the value as text, e.g.
+block[int(1) string('a')]."""
 import struct
 import sys
 
@@ -53,11 +55,37 @@ class Reader:
         self.pos += 8
         return d
 
+    def path(self):
+        n = self.varint()
+        return ".".join(str(self.varint()) for _ in range(n))
+
+    def context(self):
+        assert self.byte() == 14, "context record"
+        flags = self.byte()
+        words = [self.symbols[self.varint()] for _ in range(self.varint())]
+        values = []
+        if flags & 16 and not flags & 4:
+            values = [self.record() for _ in words]
+        return "ctx%d(%s)" % (flags & 3, " ".join(
+            w + ("=" + v if values else "") for w, v in zip(words, values or words)))
+
+    def shared(self):
+        lead = self.byte()
+        t, bit6 = lead & 0x3F, lead & 0x40
+        if t in NAMES and t not in (5, 6):
+            name = self.symbols[self.varint()]
+            return "%s(%s@%d->%s)" % (NAMES[t], name, self.zigzag(), self.path())
+        if bit6 and t in (5, 6, 7, 41):
+            self.varint()
+        return "shared-%d(%s)" % (t, self.path())
+
     def record(self):
         lead = self.byte()
-        assert lead not in (0xC1, 0xC4, 0xFF), "sharing is not read here"
+        assert lead not in (0xC4, 0xFF), "references are not read here"
         if lead == 0xC0:
             return self.record()
+        if lead == 0xC1:
+            return self.shared()
         if 0x80 <= lead <= 0xBF:
             return "int(%d)" % (lead - 0x80)
         if lead in (0xC2, 0xC3):
@@ -95,8 +123,24 @@ class Reader:
             self.pos += n
             return "binary(%s)" % raw.hex()
         if t in NAMES:
-            assert not bit6, "bound words are not read here"
-            return "%s(%s)" % (NAMES[t], self.symbols[self.varint()])
+            name = self.symbols[self.varint()]
+            if not bit6:
+                return "%s(%s)" % (NAMES[t], name)
+            index = self.zigzag()
+            return "%s(%s@%d %s)" % (NAMES[t], name, index, self.record())
+        if t in (21, 22):
+            number = self.varint()
+            return "%s%d%s" % ("native" if t == 21 else "action", number, self.record())
+        if t == 23:
+            return "op(%s)" % self.record()
+        if t == 24:
+            spec_length, body_length = self.varint(), self.varint()
+            ctx = self.context()
+            spec, body = self.record(), self.record()
+            return "func%d/%d %s %s %s" % (spec_length, body_length, ctx, spec, body)
+        if t == 34:
+            code = self.varint()
+            return "error%d(%s)" % (code, " ".join(self.record() for _ in range(6)))
         raise AssertionError("type %d not read here" % t)
 
 

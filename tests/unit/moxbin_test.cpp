@@ -25,14 +25,20 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "datatypes/hash.h"
 #include "datatypes/map.h"
+#include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/actions-entry.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/lexer.h"
 #include "io/lz.h"
 #include "io/moxbin.h"
@@ -544,6 +550,264 @@ TEST_F(MoxbinTest, CompressedBodyDecodes) {
     EXPECT_EQ(decode_error(cdoc), err::invalid_data);
 }
 
+// Evaluates text in the global context and pushes its value.
+Cell* evaluated(const std::string& text) {
+    Cell* code = load(text);
+    Cell* result = make_unset(stack::push_cell());
+    interpreter::do_block(code, result);
+    return stack::push(result);
+}
+
+// Sets a global word to the value, so that code can reach it.
+void define(const char* name, const Cell* value) {
+    Cell* word = stack::push(word::load(name));
+    word::set(word, value);
+    stack::pop(1);
+}
+
+std::string eval_mold(const std::string& text) {
+    std::string out;
+    int code = run_catching([&] { out = mold(evaluated(text)); });
+    return code == -1 ? out : "error " + std::to_string(code);
+}
+
+TEST_F(MoxbinTest, CallablesAndErrorsRoundTripThroughBothForms) {
+    // Each value is saved, decoded, given to the word mb-value, and the
+    // check is run on it: its result must be the one the original gives.
+    struct Case {
+        const char* make;
+        const char* check;
+    } cases[] = {
+        {"func [a b /c d [integer!] /local e] [e: a + b either c [e * d] [e]]",
+         "reduce [mb-value 1 2 mb-value/c 3 4 5 mold :mb-value]"},
+        {"func [n] [either n < 2 [n] [n * mb-value n - 1]]", "mb-value 6"},
+        {":append", "mb-value [1] 2"},
+        {":if", "mb-value true [7]"},
+        {":+", "reduce [1 mb-value 2 mold :mb-value]"},
+        {"make op! func [a b] [a * 10 + b]", "reduce [2 mb-value 3 mold :mb-value]"},
+        {"make op! :subtract", "reduce [5 mb-value 2 mold :mb-value]"},
+        {"try [1 / 0]", "reduce [mb-value/id mb-value/type mb-value/arg1 mold mb-value/near]"},
+        {"make error! \"saved\"", "reduce [mb-value/id mb-value/arg1 form mb-value]"},
+        {"reduce [:if func [x] [x + 1] :append]", "reduce [mb-value/2 41 length? mb-value]"},
+    };
+    for (auto& c : cases) {
+        for (bool compact : {true, false}) {
+            Cell* base = stack::top;
+            std::string expected, got, again;
+            ASSERT_EQ(run_catching([&] {
+                          Cell* v = evaluated(c.make);
+                          define("mb-value", v);
+                          expected = eval_mold(c.check);
+                          Bytes doc = encoded(v, compact);
+                          Cell* out = decoded(doc);
+                          ASSERT_EQ(block::abs_length(out), 1u);
+                          Cell* d = first(out);
+                          EXPECT_EQ(type_of(d), type_of(v)) << c.make;
+                          EXPECT_EQ(mold(d), mold(v)) << c.make;
+                          define("mb-value", d);
+                          got = eval_mold(c.check);
+                          // Encoded again: the same document (the fixed form
+                          // writes a word's global index, which an unbound
+                          // word gains when decoded).
+                          Bytes again = encoded(d, compact);
+                          if (compact)
+                              EXPECT_EQ(again, doc) << c.make;
+                          else
+                              EXPECT_EQ(again.size(), doc.size()) << c.make;
+                      }),
+                      -1)
+                << c.make;
+            EXPECT_EQ(got, expected) << c.make << (compact ? " compact" : " fixed");
+            EXPECT_EQ(expected.rfind("error", 0), std::string::npos) << expected;
+            stack::top = base;
+        }
+    }
+}
+
+TEST_F(MoxbinTest, FunctionsKeepTheirContextAndSharing) {
+    // One function twice, a word of its context alone, and an op made from
+    // it: all share the one decoded context.
+    Cell* fn = evaluated("func [x /y z] [x + 1]");
+    Cell* blk = stack::push_cell();
+    block::make_at(blk, 4);
+    block::ms_append(blk, fn);
+    block::ms_append(blk, fn);
+    Cell x = *block::ms_abs_at(&function::extra_of(fn)[function::EXTRA_BODY], 0);
+    ASSERT_EQ(x.data1, fn->data1);
+    block::ms_append(blk, &x);
+    for (bool compact : {true, false}) {
+        Cell* out = first(decoded(encoded(blk, compact)));
+        ASSERT_EQ(block::abs_length(out), 3u);
+        Cell f1 = *block::ms_abs_at(out, 0), f2 = *block::ms_abs_at(out, 1),
+             w = *block::ms_abs_at(out, 2);
+        ASSERT_EQ(type_of(&f1), TYPE_FUNCTION);
+        EXPECT_EQ(f1.data1, f2.data1);
+        EXPECT_NE(f1.data1, fn->data1);
+        EXPECT_EQ(w.data1, f1.data1);
+        EXPECT_EQ(w.data3, 0u);
+        Cell body = function::extra_of(&f1)[function::EXTRA_BODY];
+        EXPECT_EQ(block::ms_abs_at(&body, 0)->data1, f1.data1) << "the body is bound to it";
+        EXPECT_EQ(context::owner_of(f1.data1)->data2, f1.data2);
+    }
+    // The word saved alone brings its whole function.
+    for (bool compact : {true, false}) {
+        Cell* out = decoded(encoded(&x, compact));
+        Cell w = *block::ms_abs_at(out, 0);
+        ASSERT_EQ(type_of(&w), TYPE_WORD);
+        Cell* owner = context::owner_of(w.data1);
+        ASSERT_EQ(type_of(owner), TYPE_FUNCTION);
+        EXPECT_EQ(mold(owner), "func [x /y z][x + 1]");
+    }
+    // A word of an error's context is written as a global word.
+    Cell* e = evaluated("make error! 400");
+    Cell ew = *context::symbol_at(e->data1, error::FIELD_ARG1);
+    set_type(&ew, TYPE_WORD);
+    ew.data1 = e->data1;
+    ew.data3 = error::FIELD_ARG1;
+    for (bool compact : {true, false}) {
+        Cell w = *block::ms_abs_at(decoded(encoded(&ew, compact)), 0);
+        EXPECT_EQ(w.data1, context::global) << compact;
+        EXPECT_EQ(mold(&w), "arg1");
+    }
+}
+
+TEST_F(MoxbinTest, FixedFormOpCarriesTheWrappedType) {
+    // function! is 24: the wrapped type's bits include bit 19, which an
+    // op! record never reads as "shared".
+    Cell* op = evaluated("make op! func [a b] [a - b]");
+    Bytes doc = encoded(op, false);
+    Bytes header = {TYPE_OP, 0, TYPE_FUNCTION, 0};
+    auto at = std::search(doc.begin(), doc.end(), header.begin(), header.end());
+    ASSERT_NE(at, doc.end());
+    ASSERT_EQ((at - doc.begin()) % 4, 0);
+    Cell* out = first(decoded(doc));
+    EXPECT_EQ(type_of(out), TYPE_OP);
+    EXPECT_EQ(native::op_source_type(out), uint32_t(TYPE_FUNCTION));
+    // A header naming another wrapped type than the record that follows.
+    at[2] = TYPE_ACTION;
+    EXPECT_EQ(decode_error(doc), err::mb_invalid_record);
+}
+
+TEST_F(MoxbinTest, CallableAndErrorRecordsAreChecked) {
+    // A native or action number must name a filled slot; action slot 8 is
+    // empty.
+    ASSERT_EQ(actions_entry::lookup(8), nullptr);
+    ASSERT_NE(actions_entry::lookup(1), nullptr);
+    EXPECT_EQ(decode_error(doc_of({0x16, 0x01, 0x05, 0x00})), -1);
+    struct Case {
+        const char* what;
+        Bytes doc;
+        int32_t offset;
+    } cases[] = {
+        {"action slot 8", doc_of({0x16, 0x08, 0x05, 0x00}), 11},
+        {"action 0", doc_of({0x16, 0x00, 0x05, 0x00}), 11},
+        {"action past the table", doc_of({0x16, 0x3F, 0x05, 0x00}), 11},
+        {"native 0", doc_of({0x15, 0x00, 0x05, 0x00}), 11},
+        {"native past the table", doc_of({0x15, 0xFF, 0x01, 0x05, 0x00}), 11},
+        {"action spec not a block", doc_of({0x16, 0x01, 0x80}), 11},
+        {"action spec with a head index", doc_of({0x16, 0x01, 0x45, 0x01, 0x01, 0x80}), 11},
+        {"error code outside the catalogue", doc_of({0x22, 0xE7, 0x07}), 12},
+        {"op of an integer", doc_of({0x17, 0x80}), 12},
+        {"op of a one-argument native", doc_of({0x17, 0x16, 0x01, 0x05, 0x00}), 11},
+        {"function context not on the stack", doc_of({0x18, 0x00, 0x00, 0x0E, 0x01, 0x00}), 14},
+        {"function context of an object", doc_of({0x18, 0x00, 0x00, 0x0E, 0x06, 0x00}), 14},
+        {"function body not a block", doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x00, 0x80}),
+         19},
+        {"function spec longer than said", doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x01,
+                                                    0x07, 0x00, 0x05, 0x00}),
+         17},
+        {"object handler word outside its context",
+         doc_of({0x60, 0x00, 0x80, 0x80, 0x28, 0xFF, 0xFF, 0x07, 0x0E, 0x02, 0x00}), 11},
+        {"function spec that make refuses",
+         doc_of({0x18, 0x01, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x01, 0x80, 0x05, 0x00}), 11},
+    };
+    for (auto& c : cases) {
+        int32_t offset = 0;
+        EXPECT_EQ(decode_error(c.doc, &offset), err::mb_invalid_record) << c.what;
+        EXPECT_EQ(offset, c.offset) << c.what;
+    }
+    // Mutations of real records: the function's context words swapped
+    // (the spec names a and b in that order), and an error's stack field
+    // given a number (a frame position, never a saved value).
+    Cell* fn = evaluated("func [a b] [a]");
+    Bytes doc = encoded(fn, true);
+    Bytes ctx = {0x0E, 0x05, 0x02, 0x00, 0x01};
+    auto at = std::search(doc.begin(), doc.end(), ctx.begin(), ctx.end());
+    ASSERT_NE(at, doc.end());
+    EXPECT_EQ(decode_error(doc), -1);
+    std::swap(at[3], at[4]);
+    EXPECT_EQ(decode_error(doc), err::mb_invalid_record);
+    Cell* e = evaluated("make error! 400");
+    doc = encoded(e, true);
+    ASSERT_EQ(doc.back(), 0x03);
+    EXPECT_EQ(decode_error(doc), -1);
+    doc.back() = 0x80;
+    EXPECT_EQ(decode_error(doc), err::mb_invalid_record);
+    // A path into an error counts from arg1; a shared block must name
+    // cells, not a string's bytes.
+    EXPECT_EQ(decode_error(doc_of({0x05, 0x02, 0x07, 0x08, 'a', 'b', 0xC1, 0x05, 0x02, 0x00, 0x00})),
+              err::mb_invalid_record);
+}
+
+TEST_F(MoxbinTest, ContextRecordDecodesToAFreshObject) {
+    // [context! object kind, values follow; word a = 5] with its symbol.
+    Bytes doc = {'M', 'O', 'X', 'B', 'I', 'N', 2, 5, 1, 5, 1, 2, 0, 0, 0, 0, 'a', 0,
+                 0x0E, 0x12, 0x01, 0x00, 0x85};
+    Cell* out = decoded(doc);
+    ASSERT_EQ(block::abs_length(out), 1u);
+    Cell* o = first(out);
+    ASSERT_EQ(type_of(o), TYPE_OBJECT);
+    EXPECT_EQ(mold(o), "make object! [\n    a: 5\n]");
+    doc[19] = 0x11; // a function context
+    EXPECT_EQ(decode_error(doc), err::mb_invalid_record);
+    // The record cell itself is no value of the language.
+    Cell c = *context::record_of(o->data1);
+    EXPECT_MOX_ERROR(err::no_codec, encoded(&c, true));
+}
+
+TEST_F(MoxbinTest, NativeAndActionNumbersMatchTheBootSource) {
+    // Every `name: make native! [[spec] id]` and `make action!` of the boot
+    // files: the value of name carries that id, and the encoder writes it
+    // as the record's table number.
+    int seen = 0;
+    for (const char* file : {"actions", "natives", "more-natives", "system-natives", "io", "parse",
+                             "operators"}) {
+        std::ifstream in(std::string(MOX_SOURCE_DIR) + "/library/boot/" + file + ".mox",
+                         std::ios::binary);
+        if (!in) continue;
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        Cell* code = load(text);
+        for (uint32_t i = 0; i + 3 < block::abs_length(code); i++) {
+            Cell item[4];
+            for (uint32_t k = 0; k < 4; k++) item[k] = *block::ms_abs_at(code, i + k);
+            if (type_of(&item[0]) != TYPE_SET_WORD || type_of(&item[1]) != TYPE_WORD ||
+                mold(&item[1]) != "make" || type_of(&item[3]) != TYPE_BLOCK)
+                continue;
+            std::string kind = mold(&item[2]);
+            if (kind != "native!" && kind != "action!") continue;
+            ASSERT_EQ(block::abs_length(&item[3]), 2u) << mold(&item[0]);
+            int32_t id = get_integer(block::ms_abs_at(&item[3], 1));
+            Cell w = item[0];
+            set_type(&w, TYPE_WORD);
+            Cell* value = stack::push(word::get_value(&w));
+            if (type_of(value) == TYPE_OP) continue;
+            ASSERT_EQ(type_of(value), kind == "native!" ? TYPE_NATIVE : TYPE_ACTION) << mold(&w);
+            EXPECT_EQ(int32_t(value->data1), id) << mold(&w);
+            Bytes doc = encoded(value, true);
+            // Lead, then the table number as a varint.
+            size_t r = doc.size() - records(doc).size();
+            ASSERT_GT(doc.size(), 12u);
+            (void)r;
+            Cell* back = first(decoded(doc));
+            EXPECT_EQ(int32_t(back->data1), id) << mold(&w);
+            EXPECT_EQ(type_of(back), type_of(value));
+            seen++;
+            stack::top = value;
+        }
+    }
+    EXPECT_GT(seen, 100);
+}
+
 #ifndef _WIN32
 TEST_F(MoxbinTest, PythonReaderDecodesOurCompactForm) {
     if (std::system("python3 -c 'import struct' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
@@ -574,6 +838,39 @@ TEST_F(MoxbinTest, PythonReaderDecodesOurCompactForm) {
         got, "block[int(1) int(-70000) float(1.5) float(2.0) percent(0.12) string('hé') "
              "block[set-word(w) lit-word(x)] char(122) binary(0a0b) int(63) int(64) paren[word(p)] "
              "logic(True) none]\n");
+}
+
+// Callables, errors, bound words and shared records as the reader lays
+// them out: the function's context words, spec and body; words of the
+// function's body naming it by path (the block at 0, the function at 1).
+TEST_F(MoxbinTest, PythonReaderFollowsCallableRecords) {
+    if (std::system("python3 -c 'import struct' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
+    Cell* blk = evaluated("mb-f: func [a b] [a + b] reduce [:mb-f make op! :mb-f :subtract "
+                          "make error! 400 :mb-f]");
+    Bytes doc = encoded(blk, true);
+    std::string path = testing::TempDir() + "mox-moxbin-c-" + std::to_string(getpid()) + ".bin";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(doc.data()), std::streamsize(doc.size()));
+    }
+    std::string cmd =
+        std::string("python3 ") + MOX_SOURCE_DIR + "/tests/unit/moxbin_reader.py < " + path;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string got;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) got.append(buf, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    std::remove(path.c_str());
+    std::string subtract = std::to_string(A_SUBTRACT);
+    std::string types = "block[word(scalar!) word(vector!)]";
+    EXPECT_EQ(got, "block[func2/3 ctx1(a b) block[word(a) word(b)] "
+                   "block[word(a@0->0.0) word(+) word(b@1->0.0)] "
+                   "op(shared-24(0.0)) "
+                   "action" + subtract + "block[string('Returns the difference between two values') "
+                   "word(value1) " + types + " word(value2) " + types + " set-word(return) " + types +
+                   "] error400(none none none none none none) shared-24(0.0)]\n");
 }
 #endif
 
