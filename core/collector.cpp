@@ -31,6 +31,8 @@ bool node_compaction = true;
 uint32_t history_depth = 5;
 Stats stats{0, 0};
 bool stress = false;
+uint32_t stress_period = 1;
+uint32_t stress_tick = 0;
 bool owed = false;
 
 namespace {
@@ -339,7 +341,11 @@ void init() {
     stats = Stats{0, 0};
     history_depth = 5;
     const char* env = std::getenv("MOX_GC_STRESS");
-    if (env && *env && *env != '0') stress = true;
+    if (env && *env && *env != '0') {
+        stress = true;
+        long period = std::strtol(env, nullptr, 10);
+        stress_period = period > 1 ? static_cast<uint32_t>(period) : 1;
+    }
 }
 
 void register_callback(MarkCallback callback) { callbacks->push_back(callback); }

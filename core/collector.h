@@ -36,6 +36,16 @@ extern Stats stats;
 // collection evacuates every node frame it can, so that a pointer or node
 // kept across an allocation is caught at once.
 extern bool stress;
+// MOX_GC_STRESS=N collects at every N-th point instead (the long language
+// tables run that way; N=1 is every point).
+extern uint32_t stress_period;
+extern uint32_t stress_tick;
+inline bool stress_due() {
+    if (!stress) return false;
+    if (++stress_tick < stress_period) return false;
+    stress_tick = 0;
+    return true;
+}
 
 // Set by the memory manager when the heap grew while collections were held.
 // Work under a Hold never collects, so a run made mostly of such work (copying
@@ -50,7 +60,7 @@ void collect_if_active();
 // collection owed (in stress mode, one every time) when collections are
 // enabled. May collect.
 inline void safe_point() {
-    if (stress || owed) collect_if_active();
+    if (stress_due() || owed) collect_if_active();
 }
 
 // Mark callbacks run during marking, in registration order.

@@ -99,24 +99,6 @@ void bind_series(node_t series, uint32_t index, node_t context, bool self) {
 // Records
 // ---------------------------------------------------------------------------
 
-Cell* record_of(node_t context) { return memory::buffer_of(context)->cells(); }
-Cell* owner_of(node_t context) { return memory::buffer_of(context)->cells() + 1; }
-
-uint32_t kind_of(node_t context) {
-    return (record_of(context)->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT;
-}
-
-bool on_stack_q(node_t context) { return record_of(context)->header & FLAG_CONTEXT_ON_STACK; }
-
-node_t table_of(node_t context) { return record_of(context)->data1; }
-node_t symbols_node(node_t context) { return table_record(context)->data; }
-Cell* symbols_buffer(node_t context) { return memory::buffer_of(symbols_node(context))->cells(); }
-
-int32_t word_count(node_t context) {
-    return static_cast<int32_t>(memory::buffer_of(symbols_node(context))->used_bytes() /
-                                sizeof(Cell));
-}
-
 // ---------------------------------------------------------------------------
 // Construction
 // ---------------------------------------------------------------------------
@@ -282,14 +264,6 @@ Cell* symbol_value(node_t context, uint32_t symbol) {
     int32_t index = find_word(context, symbol, true);
     if (index < 0 || !record_of(context)->data2) return nullptr;
     return value_ptr(context, index);
-}
-
-Cell* symbol_at(node_t context, int32_t index) { return symbols_buffer(context) + index; }
-
-Cell* value_ptr(node_t context, int32_t index) {
-    const Cell* record = record_of(context);
-    if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
-    return memory::buffer_of(record->data2)->cells() + index;
 }
 
 // ---------------------------------------------------------------------------

@@ -23,6 +23,8 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/hashtable.h"
+#include "core/memory.h"
 
 namespace mox::context {
 
@@ -39,15 +41,24 @@ void make_global();
 
 // The context record and owner cells of a context node; valid until the
 // next allocation.
-Cell* record_of(node_t context);
-Cell* owner_of(node_t context);
-uint32_t kind_of(node_t context);
-bool on_stack_q(node_t context);
+inline Cell* record_of(node_t context) { return memory::buffer_of(context)->cells(); }
+inline Cell* owner_of(node_t context) { return memory::buffer_of(context)->cells() + 1; }
+inline uint32_t kind_of(node_t context) {
+    return (record_of(context)->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT;
+}
+inline bool on_stack_q(node_t context) {
+    return record_of(context)->header & FLAG_CONTEXT_ON_STACK;
+}
 // The word table and the block of word cells.
-node_t table_of(node_t context);
-node_t symbols_node(node_t context);
-Cell* symbols_buffer(node_t context);
-int32_t word_count(node_t context);
+inline node_t table_of(node_t context) { return record_of(context)->data1; }
+inline node_t symbols_node(node_t context) { return hashtable::record_of(table_of(context))->data; }
+inline Cell* symbols_buffer(node_t context) {
+    return memory::buffer_of(symbols_node(context))->cells();
+}
+inline int32_t word_count(node_t context) {
+    return static_cast<int32_t>(memory::buffer_of(symbols_node(context))->used_bytes() /
+                                sizeof(Cell));
+}
 
 // ---------------------------------------------------------------------------
 // Construction (all may collect)
@@ -101,10 +112,14 @@ Cell* resolve_word(node_t context, uint32_t symbol);
 // given one keeps its values on the stack); nullptr when absent.
 Cell* symbol_value(node_t context, uint32_t symbol);
 // Word cell index of the word table.
-Cell* symbol_at(node_t context, int32_t index);
+inline Cell* symbol_at(node_t context, int32_t index) { return symbols_buffer(context) + index; }
 inline Cell* get_word(node_t context, int32_t index) { return symbol_at(context, index); }
 // Value cell index (no checks).
-Cell* value_ptr(node_t context, int32_t index);
+inline Cell* value_ptr(node_t context, int32_t index) {
+    const Cell* record = record_of(context);
+    if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
+    return memory::buffer_of(record->data2)->cells() + index;
+}
 
 // ---------------------------------------------------------------------------
 // Reading and writing
@@ -124,6 +139,22 @@ extern ChangeHandler on_change;
 // an object with an event record hears of it through on_change. Returns the
 // value slot. May collect (the handler runs Mox code).
 Cell* set_in(Cell* word, const Cell* value, node_t context, bool notify);
+
+// Stores a copy of value through a bound word when nothing but the store
+// is to be done: a context with values that is not an object's. False
+// (nothing stored) otherwise; the caller then takes set_in.
+inline bool set_plain(const Cell* word, const Cell* value) {
+    node_t context = word->data1;
+    int32_t index = static_cast<int32_t>(word->data3);
+    if (!context || index < 0) return false;
+    const Cell* record = record_of(context);
+    if (!record->data2 ||
+        ((record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT) == KIND_OBJECT)
+        return false;
+    Cell copy = *value;
+    *value_ptr(context, index) = copy;
+    return true;
+}
 
 // Compiled-code setters: the value is the stack's last cell. They mark the
 // field-set flag in object contexts and never notify.

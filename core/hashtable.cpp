@@ -657,8 +657,6 @@ uint32_t hash_value(const Cell* v, bool case_) {
 // Tables
 // ---------------------------------------------------------------------------
 
-Record* record_of(node_t table) { return reinterpret_cast<Record*>(buffer_of(table)->head_ptr()); }
-
 uint32_t bucket_state(node_t table, uint32_t bucket) {
     return state_at(words_of(record_of(table)->flags), bucket);
 }

@@ -61,7 +61,9 @@ static_assert(sizeof(Record) == 44);
 enum BucketState : uint32_t { BUCKET_LIVE = 0, BUCKET_DELETED = 1, BUCKET_EMPTY = 2 };
 
 // Valid until the next allocation.
-Record* record_of(node_t table);
+inline Record* record_of(node_t table) {
+    return reinterpret_cast<Record*>(memory::buffer_of(table)->head_ptr());
+}
 uint32_t bucket_state(node_t table, uint32_t bucket);
 
 // Direct access for the modules that probe word tables themselves (the

@@ -190,6 +190,16 @@ SeriesFrame* new_series_frame() {
 // then at least the live size of allocation away, so a heap that keeps
 // growing costs a bounded number of collections per byte instead of one
 // full mark of everything live every frame's worth of allocation.
+//
+// Big buffers follow the same rule: they bring a collection on only once
+// the big frames made since the last one reach the bytes in use after it.
+// Growing a large block or table by doubling then costs a bounded number of
+// collections instead of one per step.
+namespace {
+uint64_t big_since_cycle = 0;
+uint64_t live_after_cycle = 0;
+}  // namespace
+
 void reserve_after_cycle() {
     uint64_t used = 0, free = 0;
     for (ref32 f = record.series_first; f; f = arena::at<SeriesFrame>(f)->next) {
@@ -197,6 +207,11 @@ void reserve_after_cycle() {
         used += frame->first_free - arena::ref(frame->data());
         free += frame->end - frame->first_free;
     }
+    uint64_t big = 0;
+    for (ref32 f = record.big_first; f; f = arena::at<BigFrame>(f)->next)
+        big += arena::at<BigFrame>(f)->size;
+    live_after_cycle = used + big;
+    big_since_cycle = 0;
     while (free < used) {
         SeriesFrame* frame = new_series_frame();
         free += frame->end - frame->first_free;
@@ -248,9 +263,11 @@ SeriesBuffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t head_offset) {
     collector::safe_point();
 
     if (room >= record.series_cap) {
-        if (!collector::stress) collector::collect_if_active();
+        if (!collector::stress && big_since_cycle + room > live_after_cycle)
+            collector::collect_if_active();
         BigFrame* frame = new_big_frame(room);
-        note_growth();
+        big_since_cycle += room;
+        if (big_since_cycle > live_after_cycle) note_growth();
         SeriesBuffer* b = frame->buffer();
         init_buffer(b, size, unit, head_offset, SERIES_BIG);
         return b;

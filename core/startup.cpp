@@ -20,8 +20,11 @@
 #include "core/symbol.h"
 #include "core/words.h"
 #include "evaluator/checksum.h"
+#include "evaluator/console-io.h"
+#include "evaluator/math-time-bodies.h"
 #include "evaluator/routines.h"
 #include "evaluator/series-bodies.h"
+#include "io/url-parse-body.h"
 #include "evaluator/system-routines.h"
 #include "evaluator/system-state.h"
 #include "io/csv.h"
@@ -36,6 +39,9 @@
 #include "datatypes/date.h"
 #include "datatypes/event.h"
 #include "view/gui.h"
+#ifdef _WIN32
+#include "view/windows/backend.h"
+#endif
 #include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
@@ -288,12 +294,20 @@ void init_runtime() {
     natives::register_system();
     natives::register_parse();
     routines::register_system();
+#ifdef _WIN32
+    if (gui::win::wanted()) gui::win::register_routines();
+    else gui::register_routines();
+#else
     gui::register_routines();
+#endif
     system_state::register_routines();
+    console_io::register_routines();
     json::register_json();
     csv::register_csv();
     series_bodies::register_bodies();
     trace::register_routines();
+    math_time_bodies::register_bodies();
+    url_parse_body::register_bodies();
     simple_io::init();
     image::register_natives();
     parse::init();
@@ -306,11 +320,30 @@ void init_runtime() {
     event::init();
 }
 
+// system/build/date from the build system's time stamp (UTC digits
+// YYYYMMDDhhmmss); it stays none in a build that gives none. May collect.
+void set_build_date() {
+#ifdef MOX_BUILD_TIME
+    constexpr char stamp[] = MOX_BUILD_TIME;
+    static_assert(sizeof stamp == 15, "MOX_BUILD_TIME is YYYYMMDDhhmmss");
+    auto number = [&](int from, int count) {
+        int value = 0;
+        for (int i = from; i < from + count; i++) value = value * 10 + (stamp[i] - '0');
+        return value;
+    };
+    const uint32_t path[] = {symbol::make("build"), symbol::make("date")};
+    if (Cell* field = time::system_field(path, 2))
+        date::make_cell_hms(field, number(0, 4), number(4, 2), number(6, 2), number(8, 2),
+                            number(10, 2), number(12, 2), 0);
+#endif
+}
+
 void init() {
     init_runtime();
     // Last: the boot image, which needs every table above.
     boot::load();
     routines::bind_native_bodies();
+    set_build_date();
 }
 
 int run(int argc, char** argv) {

@@ -376,8 +376,20 @@ bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
         default: {
             Cell* base = stack::top;
             bool one = src.infix || (src.flags & CALL_SAFER);
-            if (!trace::active && (one || !op_follows(src.block, src.pos + 1, src.end))) {
-                if (const Cell* v = plain_value(&cells_of(src.block)[src.pos])) {
+            if (!trace::active) {
+                // The block's cells are read once here; nothing below
+                // allocates before the plain value is pushed.
+                memory::SeriesBuffer* b = memory::buffer_of(src.block->data2);
+                const Cell* at = b->cells() + src.pos;
+                int32_t end = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+                if (src.end < end) end = src.end;
+                bool op_next = false;
+                if (!one && src.pos + 1 < end && type_of(at + 1) == TYPE_WORD) {
+                    const Cell* v = quiet_value(at + 1);
+                    op_next = v && type_of(v) == TYPE_OP;
+                }
+                const Cell* v = op_next ? nullptr : plain_value(at);
+                if (v) {
                     push_value(v);
                     src.pos++;
                     slot = base;
@@ -535,23 +547,24 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
     // Only the refinement indexes in use are set: a call is too frequent to
     // clear them all.
     Fetch f(callee, src, type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE);
-    int32_t n = tail_of(tpl_of(callee));
+    // The entries are read again after anything that may allocate.
+    memory::SeriesBuffer* tb = memory::buffer_of(tpl_of(callee)->data2);
+    const Cell* entries = tb->cells();
+    int32_t n = static_cast<int32_t>(tb->used_bytes() / sizeof(Cell));
     if (!f.function && n > 0) {
-        const Cell* last = &cells_of(tpl_of(callee))[n - 1];
+        const Cell* last = &entries[n - 1];
         int32_t count = type_of(last) == TYPE_INTEGER ? get_integer(last) : 0;
         for (int32_t i = 0; i < count && i < MAX_NATIVE_REFINEMENTS; i++) f.refs[i] = -1;
     }
     int32_t i = 0;
     if (src.infix) {
         // The left operand is already the frame's first argument cell.
-        Cell entry = cells_of(tpl_of(callee))[0];
+        Cell entry = entries[0];
         if (!entry_has(&entry, type_of(stack::arguments)))
             fire_expect(callee, &entry, type_of(stack::arguments));
         i = 1;
     }
     bool active = true;
-    // The entries are read again after anything that may allocate.
-    const Cell* entries = cells_of(tpl_of(callee));
     for (; i < n; i++) {
         Cell entry = entries[i];
         if (type_of(&entry) == TYPE_TYPESET) {
@@ -846,6 +859,32 @@ inline Cell* object_path_value(const Cell* path, bool get) {
     return v;
 }
 
+// Stores the value into the field of a path `word/field:` whose word holds
+// a small object with that field, as the eval-path action would (the object
+// hears of the change); false, with nothing done, for every other path.
+// May collect.
+inline bool set_object_path(const Cell* path, const Cell* value) {
+    int32_t first = static_cast<int32_t>(path->data1);
+    if (tail_of(path) != first + 2) return false;
+    const Cell* head = &cells_of(path)[first];
+    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return false;
+    const Cell* object = quiet_value(head);
+    if (!object || type_of(object) != TYPE_OBJECT) return false;
+    node_t ctx = object->data1;
+    uint32_t symbol = head[1].data2;
+    int32_t n = context::word_count(ctx);
+    if (n > kScannedFields) return false;
+    const Cell* words = context::symbol_at(ctx, 0);
+    for (int32_t i = 0; i < n; i++) {
+        if (words[i].data2 != symbol) continue;
+        if (symbol::resolve(symbol) == symbol::resolve(words::self)) return false;
+        Cell w{TYPE_WORD, ctx, symbol, words[i].data3};
+        context::set_in(&w, value, ctx, true);
+        return true;
+    }
+    return false;
+}
+
 // The operators whose integer operands are computed without a call: the
 // arithmetic actions and the comparison natives.
 struct FastOp {
@@ -1011,8 +1050,10 @@ int32_t eval_operand(const Cell* block, int32_t pos, int32_t end, bool no_call) 
         int32_t next = eval_expression(block, pos + 1, end, false, true, false);
         if (stack::pending) return next;
         if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
-        eval_path(sp, nullptr, 0, 0, true, false, false);
-        if (stack::pending) return next;
+        if (trace::active || !set_object_path(sp, stack::top - 1)) {
+            eval_path(sp, nullptr, 0, 0, true, false, false);
+            if (stack::pending) return next;
+        }
         Cell r = *(stack::top - 1);
         stack::unwind();
         *start = r;

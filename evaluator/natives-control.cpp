@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "core/context.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
@@ -419,7 +420,8 @@ void repeat_star() {
     Cell* base = open_loop();
     Turn turn = Turn::normal;
     for (int64_t i = 1; i <= count; i++) {
-        word::set(word, make_integer(counter, static_cast<int32_t>(i)));
+        make_integer(counter, static_cast<int32_t>(i));
+        if (!context::set_plain(word, counter)) word::set(word, counter);
         turn = run_block(body, base);
         if (turn == Turn::passed) return;
         if (turn == Turn::broke) break;

@@ -124,10 +124,42 @@ void run_code(Cell* blk, int32_t next) {
         interpreter::eval_block(blk, true);
 }
 
+// A function of the library that do hands work to: a global word, or a
+// field of a global object; pushed on the stack. May collect.
+Cell* library_function(const char* object, const char* name) {
+    const uint32_t name_symbol = symbol::make(name);
+    const uint32_t object_symbol = object ? symbol::make(object) : 0;
+    Cell* value = context::symbol_value(context::global, object ? object_symbol : name_symbol);
+    if (value && object)
+        value = type_of(value) == TYPE_OBJECT ? context::symbol_value(value->data1, name_symbol)
+                                              : nullptr;
+    if (!value || type_of(value) != TYPE_FUNCTION) fire(err::not_done);
+    return stack::push(value);
+}
+
 // Refinement order: /expand, /args arg, /next position, /trace callback.
-void do_star(int32_t expand, int32_t, int32_t next, int32_t trace) {
-    if (expand >= 0) fire(err::not_done);
+// Scripts (file! and url!) run through the library's do-file, which expands
+// their directives itself; /expand passes a block through the preprocessor
+// first.
+void do_star(int32_t expand, int32_t with_args, int32_t next, int32_t trace) {
     Cell* args = stack::arguments;
+    if (type_of(args) == TYPE_FILE || type_of(args) == TYPE_URL) {
+        Cell* fn = library_function(nullptr, "do-file");
+        Cell* call = stack::push(args);
+        make_none(stack::push_cell());
+        Cell* script_args = stack::push_cell();
+        if (with_args >= 0) *script_args = args[with_args];
+        else make_none(script_args);
+        interpreter::call_value(fn, call, 3, args);
+        return;
+    }
+    if (expand >= 0) {
+        if (!is_any_block(type_of(args))) fire(err::not_done);
+        Cell* fn = library_function("preprocessor", "expand");
+        Cell* call = stack::push(args);
+        make_none(stack::push_cell());
+        interpreter::call_value(fn, call, 2, stack::push_cell());
+    }
     if (trace >= 0) {
         if (!is_any_block(type_of(args))) fire(err::not_done);
         block::clip_index(args);
@@ -144,9 +176,6 @@ void do_star(int32_t expand, int32_t, int32_t next, int32_t trace) {
         lexer::scan_string(loaded, args, -1, false, true, true, true, nullptr, nullptr, nullptr);
         return run_code(loaded, next);
     }
-    case TYPE_FILE:
-    case TYPE_URL:
-        fire(err::not_done);
     case TYPE_ERROR:
         stack::throw_error(args);
     default:

@@ -55,11 +55,10 @@ inline void restore_context(Frame* f) {
         *values_ref(f->function_context) = f->saved_values;
 }
 
-// The last cells and frames of each stack are kept back for building and
-// raising the stack-overflow error itself, so that the calls that filled the
-// stack (a try among them) keep their cells intact.
-constexpr ptrdiff_t kCellRoom = 256;
-constexpr ptrdiff_t kFrameRoom = 32;
+// The room kept back at each stack's end lets the calls that filled the
+// stack (a try among them) keep their cells intact while the error is built.
+constexpr ptrdiff_t kCellRoom = CELL_ROOM;
+constexpr ptrdiff_t kFrameRoom = FRAME_ROOM;
 bool overflowing = false;
 
 inline bool cells_full() { return top + 1 >= cell_limit - (overflowing ? 0 : kCellRoom); }
@@ -128,7 +127,7 @@ void init_symbols() {
 // Frames
 // ---------------------------------------------------------------------------
 
-Cell* mark(const Cell* word, uint32_t bits) {
+Cell* mark_checked(const Cell* word, uint32_t bits) {
     push_frame(bits | word_symbol(word), word_context(word));
     return arguments;
 }
@@ -138,7 +137,7 @@ Cell* mark_func(const Cell* word, node_t function_context) {
     return arguments;
 }
 
-Cell* mark_interp_func(const Cell* word, node_t function_context) {
+Cell* mark_interp_func_checked(const Cell* word, node_t function_context) {
     push_function_frame(word, function_context, (FRAME_FUNCTION << 24) | FRAME_INTERP);
     return arguments;
 }
@@ -178,18 +177,6 @@ Frame* flag_parent_body() {
     if (f->flags & FRAME_BODY) return nullptr;
     f->flags |= FRAME_BODY;
     return f;
-}
-
-void unwind() {
-    Frame* f = --ctop;
-    top = arguments + 1;
-    arguments = cell_at(f->saved_arguments);
-}
-
-void unwind_ctx() {
-    Frame* f = pop_frame();
-    top = arguments + 1;
-    arguments = cell_at(f->saved_arguments);
 }
 
 void unwind_ctx_drop() {
@@ -263,9 +250,7 @@ void unwind_to_last(uint32_t type) {
 // Cells
 // ---------------------------------------------------------------------------
 
-// The new cell is unset!, never stale: the collector may look at it before
-// the caller fills it.
-Cell* push_cell() {
+Cell* push_cell_checked() {
     if (cells_full()) overflow();
     top->header = TYPE_UNSET;
     return top++;

@@ -25,10 +25,12 @@
 // and callbacks catch it there.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/arena.h"
 #include "core/cell.h"
+#include "core/memory.h"
 
 namespace mox::stack {
 
@@ -109,9 +111,26 @@ void init_symbols();
 // Frames
 // ---------------------------------------------------------------------------
 
+// The last cells and frames of each stack are kept back for building and
+// raising the stack-overflow error itself; the inline pushes below leave
+// the checks near the ends to the out-of-line ones.
+constexpr ptrdiff_t CELL_ROOM = 256;
+constexpr ptrdiff_t FRAME_ROOM = 32;
+
 // Pushes a frame named by the word's symbol, carrying its context; sets
 // arguments = top and returns it. Overflow raises internal stack-overflow.
-Cell* mark(const Cell* word, uint32_t bits);
+Cell* mark_checked(const Cell* word, uint32_t bits);
+inline Cell* mark(const Cell* word, uint32_t bits) {
+    if (ctop >= frame_limit - FRAME_ROOM) return mark_checked(word, bits);
+    Frame* f = ctop++;
+    f->flags = bits | (word ? word->data2 & 0xFFFFFF : 0);
+    f->saved_arguments = arena::ref(arguments);
+    f->context = word ? word->data1 : 0;
+    f->function_context = 0;
+    f->saved_values = 0;
+    arguments = top;
+    return arguments;
+}
 inline Cell* mark_native(const Cell* word) { return mark(word, 0x02000000); }
 inline Cell* mark_try(const Cell* word) { return mark(word, 0x04000000); }
 inline Cell* mark_try_all(const Cell* word) { return mark(word, 0x05000000); }
@@ -119,7 +138,18 @@ inline Cell* mark_catch(const Cell* word) { return mark(word, 0x06000000); }
 inline Cell* mark_eval(const Cell* word) { return mark(word, 0x87000000); }
 inline Cell* mark_loop(const Cell* word) { return mark(word, 0x08000000); }
 inline Cell* mark_interp_native(const Cell* word) { return mark(word, 0x82000000); }
-Cell* mark_interp_func(const Cell* word, node_t function_context);
+Cell* mark_interp_func_checked(const Cell* word, node_t function_context);
+// The function context's values reference is saved in the frame and given
+// back when the frame is popped.
+inline Cell* mark_interp_func(const Cell* word, node_t function_context) {
+    if (!function_context || ctop >= frame_limit - FRAME_ROOM)
+        return mark_interp_func_checked(word, function_context);
+    uint32_t saved = memory::buffer_of(function_context)->cells()->data2;
+    mark(word, (FRAME_FUNCTION << 24) | FRAME_INTERP);
+    (ctop - 1)->function_context = function_context;
+    (ctop - 1)->saved_values = saved;
+    return arguments;
+}
 Cell* mark_func(const Cell* word, node_t function_context);
 // The body frame of a compiled function: the function context's values
 // are pointed at the current arguments first.
@@ -138,8 +168,19 @@ void set_interp_flag();
 Frame* flag_parent_body();
 
 // Popping frames.
-void unwind();
-void unwind_ctx();
+inline void unwind() {
+    Frame* f = --ctop;
+    top = arguments + 1;
+    arguments = arena::at<Cell>(f->saved_arguments);
+}
+// Pops a frame; a function frame first gives its context's values back.
+inline void unwind_ctx() {
+    Frame* f = --ctop;
+    if (f->type() == FRAME_FUNCTION && f->function_context)
+        memory::buffer_of(f->function_context)->cells()->data2 = f->saved_values;
+    top = arguments + 1;
+    arguments = arena::at<Cell>(f->saved_arguments);
+}
 void unwind_ctx_drop();
 void unwind_drop();
 void unwind_last();
@@ -153,8 +194,14 @@ inline void unwind_to_loop(bool keep) { unwind_to(FRAME_LOOP, keep); }
 // Cells
 // ---------------------------------------------------------------------------
 
-// Reserves one cell at top (set to unset!) and returns it.
-Cell* push_cell();
+// Reserves one cell at top (set to unset!) and returns it. The new cell is
+// never stale: the collector may look at it before the caller fills it.
+Cell* push_cell_checked();
+inline Cell* push_cell() {
+    if (top + 1 >= cell_limit - CELL_ROOM) return push_cell_checked();
+    top->header = TYPE_UNSET;
+    return top++;
+}
 Cell* push(const Cell* value);
 void pop(uint32_t n);
 Cell* reset();

@@ -2,16 +2,24 @@
 // of a callback, and the delivery of one event.
 #include "evaluator/trace.h"
 
+#include <string>
+
 #include "core/collector.h"
+#include "core/memory.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/function.h"
 #include "datatypes/pair.h"
+#include "datatypes/string.h"
+#include "datatypes/time.h"
 #include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "platform/platform.h"
 
 namespace mox::trace {
 
@@ -115,6 +123,31 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
     stack::top = saved_top;
 }
 
+// The end event may come while an exit goes to its handler. A throw, break
+// or return has its value (and a throw's name) in the first cells of the
+// handler's frame, which lies below this do/trace and may still read cells
+// above the stack top (the names a catch compares): the callback runs above
+// every cell of the frames outside, that is above floor, the code cell
+// pushed when the evaluation began. An error waits on the top cell, maybe at
+// the stack's limit (a stack overflow): it moves down to floor, the cells
+// between belonging to frames already unwound, and the callback runs above
+// it.
+void fire_end(uint32_t exit, Cell* floor) {
+    if (exit == stack::EXIT_ERROR) {
+        if (stack::top > floor) {
+            const Cell error = *(stack::top - 1);
+            stack::top = floor;
+            stack::push(&error);
+        }
+        fire(END, nullptr, -1, nullptr, nullptr);
+        return;
+    }
+    Cell* top = stack::top;
+    if (exit && stack::top < floor) stack::top = floor;
+    fire(END, nullptr, -1, nullptr, nullptr);
+    stack::top = top;
+}
+
 // A nested do/trace (from code a callback runs) saves the session it
 // interrupts and gives it back when it ends.
 void run(const Cell* code, const Cell* fn) {
@@ -129,7 +162,7 @@ void run(const Cell* code, const Cell* fn) {
     };
     callback = *fn;
     mask = event_mask(fn);
-    FunctionScope boundary(0, false);
+    FunctionScope boundary(0, false, true);
     session = 1;
     active = 1;
     Cell* block = stack::push(code);
@@ -137,7 +170,17 @@ void run(const Cell* code, const Cell* fn) {
         fire(INIT, nullptr, -1, nullptr, nullptr);
         interpreter::eval_block(block, true);
         active = 1;
-        fire(END, nullptr, -1, nullptr, nullptr);
+        fire_end(stack::pending, block + 1);
+    } catch (const stack::Unwind& u) {
+        active = 1;
+        try {
+            fire_end(u.code, block + 1);
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
+        throw;
     } catch (...) {
         active = 1;
         try {
@@ -152,27 +195,179 @@ void run(const Cell* code, const Cell* fn) {
     finish();
 }
 
-void deliver(bool on) {
+bool deliver(bool on) {
     const uint32_t state = on && session ? 1 : 0;
     FunctionScope* scope = FunctionScope::innermost;
     if (!scope || !scope->boot_) {
+        const bool was = active != 0;
         active = state;
-        return;
+        return was;
     }
-    while (scope->outer_ && scope->outer_->boot_) scope = scope->outer_;
-    scope->saved_ = state;
+    FunctionScope* caller = scope;
+    while (caller->outer_ && caller->outer_->boot_) caller = caller->outer_;
+    const bool was = caller->saved_ != 0;
+    // A scope gives its state back to the code of the scope around it.
+    for (; scope && !scope->session_start_; scope = scope->outer_)
+        if (!scope->outer_ || !scope->outer_->boot_) scope->saved_ = state;
+    return was;
 }
 
 namespace {
 
-void deliver_body() {
-    deliver(stack::arguments[0].data1 != 0);
-    make_unset(stack::arguments);
+void deliver_body() { make_logic(stack::arguments, deliver(stack::arguments[0].data1 != 0)); }
+
+// ---------------------------------------------------------------------------
+// The profiler's native body
+//
+// The same bookkeeping as system/tools/profiler's Mox body, which it stands
+// for: the table in system/tools/profiling (name, count, cumulative time!),
+// and per active call in system/tools/fun-stk its name (none for a call of a
+// type not profiled), its start and its end (none until the body ends),
+// kept here as time! readings of the clock in seconds.
+// ---------------------------------------------------------------------------
+
+uint32_t sym_tools, sym_profiling, sym_fun_stk, sym_options, sym_profile, sym_types, sym_anon;
+int32_t anon_count = 0;
+
+Cell* tools_field(const uint32_t* path, int32_t count) { return time::system_field(path, count); }
+
+// Seconds of the UTC clock, the day read on both sides of the time.
+double precise_seconds() {
+    uint32_t day = platform::get_date(true);
+    double t = platform::get_time(true);
+    for (uint32_t again = platform::get_date(true); again != day; again = platform::get_date(true)) {
+        day = again;
+        t = platform::get_time(true);
+    }
+    return date::to_days(day) * 86400.0 + t;
+}
+
+// Appends a copy of the cell; value must not lie in a series buffer. May
+// collect.
+void append_cell(const Cell* block, const Cell* value) {
+    Cell* slot = memory::alloc_tail(block->data2);
+    *slot = *value;
+}
+
+Cell* cells_of(const Cell* block) { return memory::buffer_of(block->data2)->cells(); }
+
+bool is_event(uint32_t symbol, uint32_t event) {
+    return symbol::resolve(symbol) == symbol::resolve(event_symbols[bit_number(event)]);
+}
+
+// The index of the name's entry in the table (from its position), or -1.
+int32_t find_entry(const Cell* table, const Cell* name) {
+    const uint32_t length = block::abs_length(table);
+    const Cell* cells = cells_of(table);
+    for (uint32_t i = table->data1; i < length; i += 3) {
+        const Cell* c = &cells[i];
+        if (type_of(name) == TYPE_WORD ? type_of(c) == TYPE_WORD &&
+                                             symbol::resolve(c->data2) == symbol::resolve(name->data2)
+                                       : type_of(c) == type_of(name) && c->data2 == name->data2)
+            return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+// Slots: event code offset value ref frame /local name entry. May collect.
+void profiler_body() {
+    if (!sym_tools) {
+        sym_tools = symbol::make("tools");
+        sym_profiling = symbol::make("profiling");
+        sym_fun_stk = symbol::make("fun-stk");
+        sym_options = symbol::make("options");
+        sym_profile = symbol::make("profile");
+        sym_types = symbol::make("types");
+        sym_anon = symbol::make("<anon>");
+    }
+    Cell* a = stack::arguments;
+    make_unset(a + 7);
+    const uint32_t table_path[] = {sym_tools, sym_profiling};
+    const uint32_t stack_path[] = {sym_tools, sym_fun_stk};
+    const uint32_t types_path[] = {sym_tools, sym_options, sym_profile, sym_types};
+    const Cell* table_field = tools_field(table_path, 2);
+    const Cell* stack_field = tools_field(stack_path, 2);
+    if (!table_field || !stack_field || type_of(table_field) != TYPE_BLOCK ||
+        type_of(stack_field) != TYPE_BLOCK) {
+        make_unset(a);
+        return;
+    }
+    Cell* table = stack::push(table_field);
+    Cell* calls = stack::push(stack_field);
+    const uint32_t event = a[0].data2;
+    const auto depth = [&] { return block::abs_length(calls) - calls->data1; };
+    if (is_event(event, INIT)) {
+        actions::clear(table);
+        actions::clear(calls);
+    } else if (is_event(event, CALL)) {
+        const Cell* types = tools_field(types_path, 4);
+        Cell* name = a + 6;
+        make_none(name);
+        if (types && type_of(types) == TYPE_TYPESET && typeset_has(types, type_of(&a[3]))) {
+            int32_t entry = -1;
+            if (type_of(&a[4]) == TYPE_WORD && symbol::resolve(a[4].data2) != symbol::resolve(sym_anon)) {
+                *name = a[4];
+                entry = find_entry(table, name);
+            } else {
+                const std::string text = "anon" + std::to_string(++anon_count);
+                string::make_at(name, static_cast<uint32_t>(text.size()), 1, TYPE_TAG);
+                string::append_utf8(name, text.data(), text.size());
+            }
+            if (entry >= 0) {
+                Cell* count = &cells_of(table)[entry + 1];
+                make_integer(count, get_integer(count) + 1);
+            } else {
+                Cell one, zero;
+                make_integer(&one, 1);
+                make_integer(&zero, 0);
+                append_cell(table, name);
+                append_cell(table, &one);
+                append_cell(table, &zero);
+            }
+        }
+        Cell start, none;
+        time::box(&start, precise_seconds());
+        make_none(&none);
+        append_cell(calls, name);
+        append_cell(calls, &start);
+        append_cell(calls, &none);
+    } else if (is_event(event, PROLOG) || is_event(event, EPILOG)) {
+        if (depth() >= 3) {
+            const uint32_t at = block::abs_length(calls) - (is_event(event, PROLOG) ? 2 : 1);
+            time::box(&cells_of(calls)[at], precise_seconds());
+        }
+    } else if (is_event(event, RETURN)) {
+        if (depth() >= 3) {
+            const uint32_t at = block::abs_length(calls) - 3;
+            const Cell* entry = &cells_of(calls)[at];
+            const Cell name = entry[0];
+            if (type_of(&name) != TYPE_NONE) {
+                const double end =
+                    type_of(&entry[2]) == TYPE_TIME ? get_float(&entry[2]) : precise_seconds();
+                const double took = end - get_float(&cells_of(calls)[at + 1]);
+                const int32_t found = find_entry(table, &name);
+                if (found >= 0) {
+                    Cell* total = &cells_of(table)[found + 2];
+                    const double before = type_of(total) == TYPE_TIME      ? get_float(total)
+                                          : type_of(total) == TYPE_INTEGER ? get_integer(total)
+                                                                           : 0.0;
+                    time::box(total, before + took);
+                }
+            }
+            Cell* cut = stack::push(calls);
+            cut->data1 = at;
+            actions::clear(cut);
+        }
+    }
+    make_unset(a);
 }
 
 } // namespace
 
-void register_routines() { routines::register_("trace-deliver", &deliver_body); }
+void register_routines() {
+    routines::register_("trace-deliver", &deliver_body);
+    routines::bind_native_body("system/tools/profiler", &profiler_body);
+}
 
 void FunctionScope::enter(uint32_t function_header, bool boot_image) {
     if (boot_image || (function_header & function::FLAG_NO_TRACE))

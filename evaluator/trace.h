@@ -69,10 +69,11 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
 void run(const Cell* code, const Cell* callback);
 
 // Turns event delivery on or off (on only while a session runs) for the
-// code that called the library: when boot-image functions are running, the
-// state their outermost scope gives back is changed, so that `trace false`
-// called from traced code still holds once the library call has returned.
-void deliver(bool on);
+// traced code, up to the do/trace that runs it: the state each scope gives
+// back to traced code (code not inside a boot-image function) is changed,
+// so that `trace false` still holds once the library call, and the
+// functions around it, have returned. Gives whether delivery was on.
+bool deliver(bool on);
 
 // Registers the routines of the tracers.
 void register_routines();
@@ -81,11 +82,12 @@ void register_routines();
 // no-trace attribute, on for the trace attribute while a session runs;
 // the previous state comes back when the scope ends, however it ends. The
 // scopes form a chain, innermost first, that deliver() walks; do/trace
-// starts a scope of its own, so the walk never crosses a traced evaluation.
+// starts a scope of its own (session_start), so the walk never crosses a
+// traced evaluation.
 class FunctionScope {
   public:
-    FunctionScope(uint32_t function_header, bool boot_image)
-        : saved_(active), boot_(boot_image), outer_(innermost) {
+    FunctionScope(uint32_t function_header, bool boot_image, bool session_start = false)
+        : saved_(active), boot_(boot_image), session_start_(session_start), outer_(innermost) {
         innermost = this;
         if (session) enter(function_header, boot_image);
     }
@@ -97,11 +99,12 @@ class FunctionScope {
     FunctionScope& operator=(const FunctionScope&) = delete;
 
   private:
-    friend void deliver(bool on);
+    friend bool deliver(bool on);
     static void enter(uint32_t function_header, bool boot_image);
     static inline FunctionScope* innermost = nullptr;
     uint32_t saved_;
     bool boot_;
+    bool session_start_;
     FunctionScope* outer_;
 };
 

@@ -632,6 +632,9 @@ struct Decoder {
     const uint8_t* offsets = nullptr;
     const uint8_t* names = nullptr;
     std::vector<uint32_t> interned{};
+    // The global context's slot of each symbol index once found (-1
+    // before): the boot image names the same words again and again.
+    std::vector<uint32_t> global_slots{};
     Cell* target = nullptr;
     uint32_t base = 0;
     int32_t depth = 0;
@@ -694,10 +697,11 @@ struct Decoder {
         return n;
     }
 
-    uint32_t symbol() {
+    uint32_t symbol(uint32_t* index_out = nullptr) {
         const uint8_t* at = p;
         uint32_t index = number();
         if (index >= symbol_count) bad(at);
+        if (index_out) *index_out = index;
         if (interned[index]) return interned[index];
         const uint8_t* o = offsets + 4 * size_t(index);
         uint32_t offset =
@@ -958,10 +962,11 @@ struct Decoder {
                 return;
             }
             if (is_shared) bad(at);
-            uint32_t sym = symbol();
+            uint32_t index = 0;
+            uint32_t sym = symbol(&index);
             if (!compact) u32();
-            word::make_at(sym, v);
-            set_type(v, t);
+            if (global_slots[index] == uint32_t(-1)) global_slots[index] = word::make_at(sym, v)->data3;
+            *v = Cell{t, context::global, sym, global_slots[index]};
             break;
         }
         case TYPE_OBJECT:
@@ -1495,6 +1500,7 @@ int32_t decode(const uint8_t* data, int64_t length, Cell* target, bool raise_q, 
             d.bad(d.names + d.names_size - 1);
         d.p = d.names + d.names_size;
         d.interned.assign(d.symbol_count, 0);
+        d.global_slots.assign(d.symbol_count, uint32_t(-1));
     }
     d.end = full_end;
     if (records > uint64_t(d.end - d.p)) d.bad(at);

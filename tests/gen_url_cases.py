@@ -6,7 +6,7 @@ split-path cuts a file. The rows replace the lines between the two
 marker comments of the case file.
 
     python3 tests/gen_url_cases.py          rewrite the case file
-    python3 tests/gen_url_cases.py --urls   print the URLs only (bench)
+    python3 tests/gen_url_cases.py --check  fail when the file's rows differ
 """
 import os
 import random
@@ -186,14 +186,14 @@ def rows():
 
 
 def main():
-    if "--urls" in sys.argv:
-        for url in FIXED + random_urls(60):
-            print(url)
-        return
     with open(CASES, encoding="utf-8") as f:
         text = f.read()
     head, rest = text.split(BEGIN + "\n", 1)
-    _, tail = rest.split(END + "\n", 1)
+    current, tail = rest.split(END + "\n", 1)
+    if "--check" in sys.argv:
+        if current != "\n".join(rows()) + "\n":
+            sys.exit("%s: the oracle rows differ from urllib.parse's; rerun %s" % (CASES, __file__))
+        return
     with open(CASES, "w", encoding="utf-8") as f:
         f.write(head + BEGIN + "\n" + "\n".join(rows()) + "\n" + END + "\n" + tail)
 

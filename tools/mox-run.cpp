@@ -10,6 +10,11 @@
 //                           starts from the boot image in the file IMAGE
 //                           instead of the embedded one (for tests), then
 //                           as above.
+//   mox-run --console [--size=WxH] [ARG...]
+//                           runs the console engine (system/console/launch)
+//                           with ARG... as the command line, lines read from
+//                           standard input and echoed; the terminal is WxH
+//                           (80x25 by default).
 //   mox-run --mox-bodies ...  the same, with every library function running
 //                           its Mox body (no native body bound; also
 //                           MOX_MOX_BODIES=1).
@@ -175,6 +180,64 @@ int run_script(const char* path) {
 }
 
 // ---------------------------------------------------------------------------
+// The console without a window
+// ---------------------------------------------------------------------------
+
+// One argument as the command line writes it: quoted when it holds blanks.
+std::string quoted_arg(const char* arg) {
+    std::string text(arg);
+    if (!text.empty() && text.find_first_of(" \t") == std::string::npos) return text;
+    return "\"" + text + "\"";
+}
+
+// A terminal size "WxH" of two decimal counts.
+bool valid_size(const std::string& size) {
+    size_t x = size.find('x');
+    if (x == 0 || x == std::string::npos || x + 1 == size.size() || x > 5 || size.size() - x > 6)
+        return false;
+    for (size_t i = 0; i < size.size(); i++)
+        if (i != x && (size[i] < '0' || size[i] > '9')) return false;
+    return true;
+}
+
+int run_console(int argc, char** argv) {
+    int first = 2;
+    std::string size = "80x25";
+    if (first < argc && std::strncmp(argv[first], "--size=", 7) == 0) {
+        size = argv[first] + 7;
+        if (!valid_size(size)) {
+            write("mox-run: --size wants WxH, e.g. 80x25\n");
+            return 2;
+        }
+        first++;
+    }
+    std::string line = quoted_arg(argv[0]);
+    for (int i = first; i < argc; i++) line += " " + quoted_arg(argv[i]);
+    const std::string code =
+        "func [line [string!]][system/console/gui?: false system/console/size: " + size +
+        " system/script/args: line extract-boot-args system/console/launch]";
+    Cell* saved_top = stack::top;
+    stack::mark_try(nullptr);
+    try {
+        Cell* fn = stack::push_cell();
+        interpreter::do_block(load_text(code), fn);
+        Cell* text = string::push_new(static_cast<uint32_t>(line.size()));
+        string::append_utf8(text, line.data(), line.size());
+        Cell* out = stack::push_cell();
+        interpreter::call_value(fn, text, 1, out);
+    } catch (const stack::Unwind& u) {
+        Cell error = *(stack::top - 1);
+        stack::top = saved_top;
+        if (u.code == stack::EXIT_ERROR) boot::write_report(&error);
+        else write("*** non-local exit outside its handler\n");
+        return 1;
+    }
+    stack::ctop--;
+    stack::top = saved_top;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
 // Running case files
 // ---------------------------------------------------------------------------
 
@@ -305,10 +368,12 @@ int main(int argc, char** argv) {
             write(std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) +
                   " failed\n");
             status = tally.failed ? 1 : 0;
+        } else if (argc >= 2 && std::strcmp(argv[1], "--console") == 0) {
+            status = run_console(argc, argv);
         } else if (argc == 2) {
             status = run_script(argv[1]);
         } else {
-            write("usage: mox-run [--mox-bodies] FILE | mox-run [--mox-bodies] --cases FILE...\n");
+            write("usage: mox-run [--mox-bodies] FILE | mox-run [--mox-bodies] --cases FILE... | mox-run --console [--size=WxH] [ARG...]\n");
             status = 2;
         }
     } catch (const SystemThrow& t) {

@@ -1,10 +1,10 @@
 // The common case of a face field set, done natively: face!/on-change*
 // asks view-face-changed? first and runs its own Mox steps only when this
 // answers false. The native path takes only sets whose every step is plain:
-// no trace, no reactivity module, no pane, font, para, selected, size or
-// offset word, a field or text face's text with no options, and old and new
-// values that are scalars or strings. Everything else, and every set while
-// the runner keeps to Mox bodies, goes the Mox way.
+// no trace, no pane, font, para, selected, size or offset word, a field or
+// text face's text with no options, and old and new values that are scalars
+// or strings. Everything else, and every set while the runner keeps to Mox
+// bodies, goes the Mox way.
 #include "core/context.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
@@ -23,7 +23,7 @@ namespace {
 struct Symbols {
     uint32_t system, view, debug_q, auto_sync_q, reactivity, check, type, state, extra, pane,
         font, para, selected, size, offset, field, text, data, options, edge, actors, window,
-        rich_text, platform, update_view, show, view_text_data_strict;
+        rich_text, platform, update_view, show, view_text_data_strict, view_react_check;
     bool ready = false;
 };
 Symbols sym;
@@ -34,7 +34,7 @@ void ensure_symbols() {
                            "type", "state", "extra", "pane", "font", "para", "selected", "size",
                            "offset", "field", "text", "data", "options", "edge", "actors",
                            "window", "rich-text", "platform", "update-view", "show",
-                           "view-text-data-strict"};
+                           "view-text-data-strict", "view-react-check"};
     uint32_t* out = &sym.system;
     for (size_t i = 0; i < std::size(names); i++) out[i] = symbol::make(names[i]);
     sym.ready = true;
@@ -110,11 +110,6 @@ void face_changed_star() {
     if (type_of(system) != TYPE_OBJECT) return finish(false);
     Cell* view = stack::push(field(system, sym.view));
     if (type_of(view) != TYPE_OBJECT || truthy(field(view, sym.debug_q))) return finish(false);
-    Cell* reactivity = field(system, sym.reactivity);
-    if (type_of(reactivity) == TYPE_OBJECT) {
-        uint32_t t = type_of(field(reactivity, sym.check));
-        if (t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE) return finish(false);
-    }
     const uint32_t w = word->data2;
     if (same(w, sym.state) || same(w, sym.extra)) return finish(true);
     for (uint32_t s : {sym.pane, sym.font, sym.para, sym.selected, sym.size, sym.offset})
@@ -147,6 +142,19 @@ void face_changed_star() {
         call_global(sym.view_text_data_strict, args, 2, out);
         int32_t data = object::find_field(face->data1, sym.data);
         if (data >= 0) *context::value_ptr(face->data1, data) = *out;
+    }
+    // The reactions on the field, when the reactivity module is there (the
+    // system object is read again: the call above may have moved it).
+    system = word::get_value(word::from_symbol(sym.system));
+    Cell* reactivity = field(system, sym.reactivity);
+    if (type_of(reactivity) == TYPE_OBJECT) {
+        uint32_t t = type_of(field(reactivity, sym.check));
+        if (t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE) {
+            Cell* out = make_none(stack::push_cell());
+            Cell* args = stack::push(face);
+            word::push_symbol(w);
+            call_global(sym.view_react_check, args, 2, out);
+        }
     }
     Cell* state = field(face, sym.state);
     if (type_of(state) == TYPE_BLOCK && block::rs_length_q(state) >= 2) {

@@ -1,14 +1,17 @@
 """Start-up from a boot image file: the good image boots, and damaged ones
 print "Error: Not a Moxbin file!" (or, for a corrupt compressed body, "Error:
-Moxbin compressed data corrupted!") and end with a non-zero status.
+Moxbin compressed data corrupted!") and end with a non-zero status. An
+image made by the image tool with one more file, whose code fails, names
+that file.
 
-Usage: boot_image_check.py MOX-RUN IMAGE [EMULATOR]
+Usage: boot_image_check.py MOX-RUN IMAGE TOOL ROOT [EMULATOR]
 
 The records area is found by reading the compact header (varint value
 count, varint records length, then the symbol table) independently of the
 decoder.
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -40,8 +43,8 @@ def records_start(data):
 
 
 def main():
-    mox_run, image = sys.argv[1], sys.argv[2]
-    emulator = sys.argv[3:] if len(sys.argv) > 3 and sys.argv[3] else []
+    mox_run, image, tool, root = sys.argv[1:5]
+    emulator = sys.argv[5:] if len(sys.argv) > 5 and sys.argv[5] else []
     with open(image, "rb") as f:
         good = f.read()
     start = records_start(good)
@@ -60,6 +63,24 @@ def main():
         script = os.path.join(work, "hello.mox")
         with open(script, "w") as f:
             f.write("print 6 * 7\n")
+        # The library with one more file at the end, which fails.
+        tree = os.path.join(work, "tree")
+        for folder in ("library", "view", "console"):
+            if os.path.isdir(os.path.join(root, folder)):
+                shutil.copytree(os.path.join(root, folder), os.path.join(tree, folder))
+        with open(os.path.join(root, "library", "order.txt")) as f:
+            order = f.read()
+        with open(os.path.join(tree, "library", "order.txt"), "w") as f:
+            f.write(order.rstrip("\n") + "\nlibrary/zz-fails.mox\n")
+        with open(os.path.join(tree, "library", "zz-fails.mox"), "w") as f:
+            f.write("x: 1 / 0\n")
+        failing = os.path.join(work, "failing.moxbin")
+        subprocess.run([tool, tree, os.path.join(tree, "library", "order.txt"), failing,
+                        os.path.join(work, "failing.cpp")], check=True,
+                       env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+        with open(failing, "rb") as f:
+            cases.append(("a failing file is named", f.read(),
+                          "*** boot file library/zz-fails.mox failed"))
         for title, data, message in cases:
             path = os.path.join(work, "image.moxbin")
             with open(path, "wb") as f:

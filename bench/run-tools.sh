@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The tracers beside Python's, in one run:
+# - profile of recursive fib(20) against the pure-Python profile module:
+#   each side's profiled time over its plain time;
+# - trace/deep of fib(15) with its lines going to the null device against
+#   python3 -m trace --trace: the time each adds per fib call (the whole
+#   run's processor time less a plain run's, over fib(15)'s 1973 calls);
+# - sum and average of a million floats against sum and statistics.fmean.
+# Prints medians of the runs and the ratios (below 1: Mox is faster).
+#
+# usage: bench/run-tools.sh [RUNS]
+set -eu
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+build=build/bench-tools
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMOX_TESTS=OFF >/dev/null
+cmake --build "$build" --target mox-run -j 3 >/dev/null
+python3 - "$build/mox-run" "$runs" <<'PY'
+import resource, statistics, subprocess, sys
+mox, runs = sys.argv[1], int(sys.argv[2])
+
+def medians(cmd):
+    """Medians of the numbers the program prints, over the runs."""
+    rows = []
+    for _ in range(runs):
+        out = subprocess.run(cmd, capture_output=True, text=True, check=True).stdout
+        rows.append([float(x) for x in out.split()])
+    return [statistics.median(col) for col in zip(*rows)]
+
+def cpu(cmd):
+    """Median processor time (user and system) of the program's runs: the
+    machine may be busy with other work."""
+    times = []
+    for _ in range(runs):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        subprocess.run(cmd, stdout=subprocess.DEVNULL, check=True)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        times.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+    return statistics.median(times)
+
+mp, mq = medians([mox, "bench/tools/prof_fib.mox"])
+pp, pq = medians(["python3", "bench/tools/prof_fib.py"])
+print("profile fib(20)     plain    profiled  profiled/plain")
+print("  mox           %8.4fs %9.4fs %10.1f" % (mp, mq, mq / mp))
+print("  python3       %8.4fs %9.4fs %10.1f" % (pp, pq, pq / pp))
+print("  overhead ratio mox/python3: %.2f" % ((mq / mp) / (pq / pp)))
+
+calls = 1973
+mt = (cpu([mox, "bench/tools/trace.mox"]) - cpu([mox, "bench/tools/plain.mox"])) / calls
+pt = (cpu(["python3", "-m", "trace", "--trace", "bench/tools/fib.py"])
+      - cpu(["python3", "bench/tools/fib.py"])) / calls
+print("trace fib(15), per traced call: mox %.1f us, python3 %.1f us, mox/py %.2f"
+      % (mt * 1e6, pt * 1e6, mt / pt))
+
+ms, ma = medians([mox, "bench/tools/sum.mox"])
+ps, pa = medians(["python3", "bench/tools/sum.py"])
+print("sum of 1e6 floats:     mox %.4fs python3 %.4fs mox/py %.2f" % (ms, ps, ms / ps))
+print("average of 1e6 floats: mox %.4fs python3 %.4fs mox/py %.2f" % (ma, pa, ma / pa))
+PY

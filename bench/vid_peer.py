@@ -1,0 +1,25 @@
+# The peer of run-vid.sh: 1,000 Label, Entry and Button widgets in turn,
+# gridded ten to a row in a withdrawn Tk window, then update_idletasks.
+# Prints the seconds taken by the widget making and geometry pass.
+import sys
+import time
+import tkinter as tk
+
+n = int(sys.argv[1]) if len(sys.argv) > 1 else 1000
+root = tk.Tk()
+root.withdraw()
+root.update()
+start = time.perf_counter()
+frame = tk.Frame(root)
+frame.grid()
+kinds = [lambda: tk.Label(frame, text="label"),
+         lambda: tk.Entry(frame),
+         lambda: tk.Button(frame, text="push")]
+for i in range(n):
+    w = kinds[i % 3]()
+    if i % 3 == 1:
+        w.insert(0, "entry")
+    w.grid(row=i // 10, column=i % 10)
+root.update_idletasks()
+print(time.perf_counter() - start)
+root.destroy()

@@ -1,0 +1,1145 @@
+// The message loop, the window procedures and the events they raise: input
+// messages become events before they are dispatched, window and control
+// notifications inside the procedures. Every event goes to
+// system/view/awake through one event cell that refers to the message being
+// handled; no C++ exception leaves a procedure.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <vector>
+
+#include "core/boot.h"
+#include "core/symbol.h"
+#include "core/unicode.h"
+#include "core/value.h"
+#include "datatypes/block.h"
+#include "datatypes/event.h"
+#include "datatypes/handle.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/string.h"
+#include "datatypes/tuple.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "view/windows/internal.h"
+
+namespace mox::gui::win {
+
+namespace {
+
+enum EventType : int32_t {
+    E_DOWN = 1,
+    E_UP,
+    E_MID_DOWN,
+    E_MID_UP,
+    E_ALT_DOWN,
+    E_ALT_UP,
+    E_AUX_DOWN,
+    E_AUX_UP,
+    E_CLICK,
+    E_DBL_CLICK,
+    E_WHEEL,
+    E_OVER,
+    E_KEY,
+    E_KEY_DOWN,
+    E_KEY_UP,
+    E_FOCUS = 17,
+    E_UNFOCUS,
+    E_SELECT = 25,
+    E_CHANGE,
+    E_MENU,
+    E_CLOSE,
+    E_MOVE,
+    E_RESIZE,
+    E_MOVING,
+    E_RESIZING,
+    E_TIME,
+    E_SCROLL = 35,
+    E_MINIMIZE,
+    E_MAXIMIZE,
+    E_RESTORE
+};
+
+// The message behind a live event: the event cell's reference finds it
+// while the message is being handled, and nothing once it is done.
+struct Live {
+    uint32_t reference;
+    HWND hwnd;
+    UINT msg;
+    WPARAM wparam;
+    LPARAM lparam;
+    POINT pt;
+    int32_t type;
+    uint32_t flags;
+};
+
+struct Level {
+    bool ending; // its window was destroyed: the quit that ends it is posted
+};
+
+struct Loop {
+    std::vector<Live> live;
+    uint32_t next_reference = 1;
+    std::vector<Level> levels;
+    int32_t injected_key_flags = -1;
+    int32_t pending_special = -1;
+    uint32_t pending_high = 0; // high surrogate, then the code point it made
+    LPARAM last_mouse = -1;
+    HWND hover = nullptr;
+    bool in_size_move = false;
+};
+Loop loop;
+
+constexpr size_t MAX_LEVELS = 64;
+
+Cell* system_view() {
+    Cell* system = word::get_value(word::load("system"));
+    if (type_of(system) != TYPE_OBJECT) return nullptr;
+    Cell* view = facet(system, sym.view);
+    return type_of(view) == TYPE_OBJECT ? view : nullptr;
+}
+
+// --- flags and keys -------------------------------------------------------
+
+uint32_t mouse_flags(WPARAM wparam) {
+    uint32_t f = 0;
+    if (wparam & MK_LBUTTON) f |= event::DOWN;
+    if (wparam & MK_RBUTTON) f |= event::ALT_DOWN;
+    if (wparam & MK_MBUTTON) f |= event::MID_DOWN;
+    if (wparam & (MK_XBUTTON1 | MK_XBUTTON2)) f |= event::AUX_DOWN;
+    if (wparam & MK_CONTROL) f |= event::CONTROL;
+    if (wparam & MK_SHIFT) f |= event::SHIFT;
+    return f;
+}
+
+uint32_t key_flags(bool keys_only) {
+    uint32_t f = 0;
+    if (GetKeyState(VK_CONTROL) & 0x8000) f |= event::CONTROL;
+    if (GetKeyState(VK_SHIFT) & 0x8000) f |= event::SHIFT;
+    if (GetKeyState(VK_MENU) & 0x8000) f |= event::ALT;
+    if (!keys_only) {
+        if (GetKeyState(VK_LBUTTON) & 0x8000) f |= event::DOWN;
+        if (GetKeyState(VK_RBUTTON) & 0x8000) f |= event::ALT_DOWN;
+        if (GetKeyState(VK_MBUTTON) & 0x8000) f |= event::MID_DOWN;
+        if (GetKeyState(VK_XBUTTON1) & 0x8000) f |= event::AUX_DOWN;
+    }
+    return f;
+}
+
+uint32_t current_key_flags() {
+    return loop.injected_key_flags >= 0 ? static_cast<uint32_t>(loop.injected_key_flags)
+                                        : key_flags(false);
+}
+
+int32_t translate_key(uint32_t code, LPARAM lparam) {
+    uint32_t scan = (lparam >> 16) & 0xFF, extended = (lparam >> 24) & 1;
+    if (code == VK_SHIFT) return static_cast<int32_t>(MapVirtualKeyW(scan, MAPVK_VSC_TO_VK_EX));
+    if (code == VK_CONTROL) return static_cast<int32_t>(0xA2 | extended);
+    if (code == VK_MENU) return static_cast<int32_t>(0xA4 | extended);
+    return static_cast<int32_t>(code);
+}
+
+bool char_key(uint32_t code) {
+    if (code == 0x08 || code == 0x09 || code == 0x0D || code == 0x1B || code == 0x20) return true;
+    if ((code >= 0x30 && code <= 0x39) || (code >= 0x41 && code <= 0x5A)) return true;
+    if ((code >= 0x60 && code <= 0x6B) || (code >= 0x6D && code <= 0x6F)) return true;
+    if ((code >= 0xBA && code <= 0xC0) || (code >= 0xDB && code <= 0xDF)) return true;
+    return (code >= 0xE2 && code <= 0xE4) || (code >= 0xE9 && code <= 0xF5);
+}
+
+// The word of a special key, or 0.
+uint32_t special_key_symbol(int32_t code) {
+    static uint32_t symbols[256];
+    static bool made = false;
+    if (!made) {
+        made = true;
+        struct Name {
+            int32_t code;
+            const char* name;
+        };
+        static const Name names[] = {
+            {0x21, "page-up"},       {0x22, "page-down"},    {0x23, "end"},
+            {0x24, "home"},          {0x25, "left"},         {0x26, "up"},
+            {0x27, "right"},         {0x28, "down"},         {0x2D, "insert"},
+            {0x2E, "delete"},        {0x13, "pause"},        {0xA0, "left-shift"},
+            {0xA1, "right-shift"},   {0xA2, "left-control"}, {0xA3, "right-control"},
+            {0xA4, "left-alt"},      {0xA5, "right-alt"},    {0x5B, "left-command"},
+            {0x5C, "right-command"}, {0x14, "caps-lock"},    {0x90, "num-lock"},
+            {0x91, "scroll-lock"}};
+        for (const Name& n : names) symbols[n.code] = symbol::make(n.name);
+        static const char* f_keys[] = {"F1", "F2", "F3", "F4",  "F5",  "F6",
+                                       "F7", "F8", "F9", "F10", "F11", "F12"};
+        for (int32_t i = 0; i < 12; i++) symbols[0x70 + i] = symbol::make(f_keys[i]);
+    }
+    return code >= 0 && code < 256 ? symbols[code] : 0;
+}
+
+// --- the event cell and awake ---------------------------------------------
+
+Live* live_of(const Cell* event) {
+    if (event->header & event::FLAG_MADE) return nullptr;
+    for (size_t i = loop.live.size(); i-- > 0;)
+        if (loop.live[i].reference == event->data2) return &loop.live[i];
+    return nullptr;
+}
+
+// The back-end window an event's message is about: its own, its parent's,
+// or the one of ours under the message's point.
+HWND event_window(const Live& l) {
+    if (record_of(l.hwnd)) return l.hwnd;
+    HWND parent = GetParent(l.hwnd);
+    if (record_of(parent)) return parent;
+    HWND under = WindowFromPoint(l.pt);
+    DWORD pid = 0;
+    if (under) GetWindowThreadProcessId(under, &pid);
+    if (pid == g.pid && record_of(under)) return under;
+    return nullptr;
+}
+
+Cell* push_face(HWND hwnd) {
+    Cell* face = hwnd ? face_of(hwnd) : nullptr;
+    return face ? stack::push(face) : make_none(stack::push_cell());
+}
+
+Cell* push_point(HWND hwnd, float x, float y, bool pair) {
+    Cell* c = stack::push_cell();
+    if (pair) return pair::make_cell(c, static_cast<int32_t>(x), static_cast<int32_t>(y));
+    return point2D::make_cell(c, dpi_unscale(x), dpi_unscale(y));
+}
+
+Cell* get_event_field(const Cell* event, int32_t field) {
+    Live* l = live_of(event);
+    if (!l) return make_none(stack::push_cell());
+    Live m = *l;
+    switch (field) {
+    case event::F_FACE:
+        return push_face(event_window(m));
+    case event::F_WINDOW: {
+        HWND w = event_window(m);
+        return push_face(w ? GetAncestor(w, GA_ROOTOWNER) : nullptr);
+    }
+    case event::F_OFFSET: {
+        HWND w = event_window(m);
+        if (m.type == E_WHEEL || m.type == E_KEY || m.type == E_KEY_DOWN || m.type == E_KEY_UP) {
+            POINT p = m.pt;
+            if (m.type == E_WHEEL) p = POINT{GET_X_LPARAM(m.lparam), GET_Y_LPARAM(m.lparam)};
+            if (w) ScreenToClient(w, &p);
+            return push_point(w, static_cast<float>(p.x), static_cast<float>(p.y), false);
+        }
+        if ((m.type >= E_DOWN && m.type <= E_OVER) || (m.type >= E_MOVE && m.type <= E_RESIZING)) {
+            if (m.flags & event::AWAY) {
+                POINT p = m.pt;
+                if (w) ScreenToClient(w, &p);
+                return push_point(w, static_cast<float>(p.x), static_cast<float>(p.y), false);
+            }
+            float x = static_cast<float>(static_cast<int16_t>(LOWORD(m.lparam)));
+            float y = static_cast<float>(static_cast<int16_t>(HIWORD(m.lparam)));
+            WindowRecord* r = record_of(w);
+            if ((m.type == E_RESIZE || m.type == E_RESIZING) && r && (r->flags & WF_SIZE_PAIR))
+                return push_point(w, dpi_unscale(x), dpi_unscale(y), true);
+            return push_point(w, x, y, false);
+        }
+        return make_none(stack::push_cell());
+    }
+    case event::F_KEY: {
+        if (m.type == E_WHEEL) return word::push_symbol(sym.wheel);
+        if (m.type == E_SCROLL) {
+            uint32_t code = LOWORD(m.wparam);
+            bool v = m.msg == WM_VSCROLL;
+            uint32_t s = code == 0   ? (v ? sym.up : sym.left)
+                         : code == 1 ? (v ? sym.down : sym.right)
+                         : code == 2 ? (v ? sym.page_up : sym.page_left)
+                         : code == 3 ? (v ? sym.page_down : sym.page_right)
+                         : code == 5 ? sym.track
+                                     : sym.end;
+            return word::push_symbol(s);
+        }
+        if (m.type == E_KEY || m.type == E_KEY_DOWN || m.type == E_KEY_UP) {
+            if (loop.pending_special == -1) {
+                uint32_t cp = m.type == E_KEY && loop.pending_high >= 0x10000
+                                  ? (m.flags & event::KEY_MASK)
+                                  : (m.flags & 0xFFFF);
+                return make_char(stack::push_cell(), cp);
+            }
+            uint32_t s = special_key_symbol(loop.pending_special);
+            if (s) return word::push_symbol(s);
+            if (m.type == E_KEY) return make_none(stack::push_cell());
+            return make_char(stack::push_cell(), m.flags & 0xFFFF);
+        }
+        return make_none(stack::push_cell());
+    }
+    case event::F_PICKED: {
+        if (m.type == E_WHEEL) {
+            int32_t d = static_cast<int16_t>(HIWORD(m.wparam));
+            if (d < -24000)
+                d += 30720;
+            else if (d > 24000)
+                d -= 30720;
+            return make_float(stack::push_cell(), d / 120.0);
+        }
+        if (m.type == E_DOWN || m.type == E_MID_DOWN || m.type == E_ALT_DOWN ||
+            m.type == E_AUX_DOWN || m.type == E_DBL_CLICK) {
+            HWND w = event_window(m);
+            if (w && record_of(w)->type == FT_TEXT_LIST) {
+                POINT p{GET_X_LPARAM(m.lparam), GET_Y_LPARAM(m.lparam)};
+                ClientToScreen(w, &p);
+                int32_t item = LBItemFromPt(w, p, FALSE);
+                if (item < 0) return make_none(stack::push_cell());
+                return make_integer(stack::push_cell(), item + 1);
+            }
+        }
+        if (m.type == E_MENU) {
+            uint32_t id = m.flags & 0xFFFF;
+            if (id == 0xFFFF) return make_none(stack::push_cell());
+            return word::push_symbol(id);
+        }
+        return make_integer(stack::push_cell(), static_cast<int16_t>(m.flags & 0xFFFF));
+    }
+    case event::F_ORIENTATION:
+        if (m.type == E_SCROLL)
+            return word::push_symbol(m.msg == WM_VSCROLL ? sym.vertical : sym.horizontal);
+        return make_none(stack::push_cell());
+    default:
+        return make_none(stack::push_cell());
+    }
+}
+
+const event::Accessors kAccessors = {&get_event_field};
+
+// Runs system/view/awake on the event under a try-all frame: an error is
+// reported and goes no further. May collect.
+void call_awake(const Cell* event, Cell* out) {
+    make_none(out);
+    Cell* view = system_view();
+    if (!view) return;
+    Cell awake = *facet(view, sym.awake);
+    if (type_of(&awake) != TYPE_FUNCTION) return;
+    Cell* base = stack::top;
+    Cell* saved_args = stack::arguments;
+    stack::Frame* saved_ctop = stack::ctop;
+    Cell* fn = stack::push(&awake);
+    Cell* ev = event::push(event);
+    Cell* result = make_none(stack::push_cell());
+    stack::mark_try_all(nullptr);
+    try {
+        interpreter::call_value(fn, ev, 1, result);
+        stack::pending = 0;
+    } catch (const stack::Unwind& u) {
+        if (u.code == stack::EXIT_ERROR) boot::write_report(stack::top - 1);
+        stack::pending = 0;
+        make_none(result);
+    } catch (...) {
+        stack::pending = 0;
+        make_none(result);
+    }
+    stack::set_ctop(saved_ctop);
+    stack::arguments = saved_args;
+    *out = *result;
+    stack::top = base;
+}
+
+// Reads a control's text back into its face's text facet, in place.
+void read_text_back(HWND hwnd, Cell* face) {
+    int32_t n = GetWindowTextLengthW(hwnd);
+    if (n < 0) return;
+    std::u16string text(static_cast<size_t>(n) + 1, u'\0');
+    n = GetWindowTextW(hwnd, reinterpret_cast<LPWSTR>(text.data()), n + 1);
+    Cell* current = facet(face, sym.text);
+    if (type_of(current) == TYPE_STRING) {
+        Cell* target = stack::push(current);
+        target->data1 = 0;
+        unicode::load_utf16(text.data(), static_cast<uint32_t>(n), target, true);
+        stack::top = target;
+    } else {
+        Cell s;
+        make_series(&s, TYPE_STRING,
+                    unicode::load_utf16(text.data(), static_cast<uint32_t>(n), nullptr, true));
+        set_facet(face, sym.text, &s);
+    }
+}
+
+} // namespace
+
+int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t flags,
+                   int32_t type) {
+    uint32_t word = 0;
+    switch (type) {
+    case E_OVER:
+        word = flags;
+        break;
+    case E_KEY_DOWN:
+    case E_KEY_UP: {
+        uint32_t code = LOWORD(wparam);
+        if (type == E_KEY_DOWN && code == VK_PROCESSKEY) {
+            loop.pending_special = -1;
+            return 1;
+        }
+        loop.pending_special = char_key(code) ? -1 : translate_key(code, lparam);
+        if (loop.pending_special == -1) {
+            UINT c = MapVirtualKeyW(code, MAPVK_VK_TO_CHAR);
+            if (c) code = c & 0xFFFF;
+        }
+        word = current_key_flags() | code;
+        break;
+    }
+    case E_KEY: {
+        uint32_t kf = current_key_flags();
+        uint32_t c = static_cast<uint32_t>(wparam);
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            loop.pending_high = c;
+            return 1;
+        }
+        if (c >= 0xDC00 && c <= 0xDFFF) {
+            // A lone low surrogate has no character to stand for.
+            if (loop.pending_high >= 0xD800 && loop.pending_high <= 0xDBFF) {
+                c = ((loop.pending_high & 0x3FF) << 10) + 0x10000 + (c & 0x3FF);
+                kf = 0;
+            } else {
+                c = 0xFFFD;
+            }
+            loop.pending_high = c;
+        } else {
+            loop.pending_high = 0;
+        }
+        if ((kf & event::CONTROL) && c > 0x60 && c < 0x7B) {
+            c += 0x40;
+            loop.pending_special = -1;
+        }
+        if (loop.pending_special == 0xA4 || loop.pending_special == 0xA5) loop.pending_special = -1;
+        word = c | kf;
+        break;
+    }
+    case E_SELECT:
+        word = (flags + 1) & 0xFFFF;
+        break;
+    case E_CHANGE: {
+        Cell* face = face_of(hwnd);
+        WindowRecord* r = record_of(hwnd);
+        if (flags != 0 && face && r && !(r->face_flags & FF_NO_SYNC) && r->type != FT_TAB_PANEL) {
+            Cell* kept = stack::push(face);
+            read_text_back(hwnd, kept);
+            stack::top = kept;
+        }
+        if (r && r->type == FT_TAB_PANEL) word = flags & 0xFFFF;
+        break;
+    }
+    case E_DOWN:
+    case E_UP:
+    case E_MID_DOWN:
+    case E_MID_UP:
+    case E_ALT_DOWN:
+    case E_ALT_UP:
+    case E_DBL_CLICK:
+    case E_WHEEL:
+        word = flags | key_flags(false);
+        break;
+    case E_CLICK:
+        word = key_flags(true);
+        break;
+    case E_MENU:
+        word = flags & 0xFFFF;
+        break;
+    default:
+        break;
+    }
+    DWORD pos = GetMessagePos();
+    uint32_t reference = loop.next_reference++;
+    if (loop.next_reference == 0) loop.next_reference = 1;
+    loop.live.push_back(Live{reference, hwnd, msg, wparam, lparam,
+                             POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)}, type, word});
+    Cell* base = stack::top;
+    Cell* ev = event::make_os_cell(stack::push_cell(), type, reference, word);
+    Cell* result = stack::push_cell();
+    call_awake(ev, result);
+    bool stop = type_of(result) == TYPE_WORD && same_word(result->data2, sym.stop);
+    stack::top = base;
+    loop.live.pop_back();
+    return stop ? 0 : 1;
+}
+
+namespace {
+
+// The input messages become events before they are dispatched; 0 keeps a
+// message from its window.
+int32_t pre_process(MSG& m) {
+    uint32_t flags = mouse_flags(m.wParam) | key_flags(true);
+    switch (m.message) {
+    case WM_KEYDOWN: {
+        int32_t r = make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_KEY_DOWN);
+        int32_t s = loop.pending_special;
+        if (r == 1 && s != -1 && s != 0x10 && s != 0x11 && !(s >= 0xA0 && s <= 0xA5))
+            r = make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_KEY);
+        return r;
+    }
+    case WM_SYSKEYDOWN:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_KEY_DOWN);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_KEY_UP);
+    case WM_CHAR:
+        loop.pending_special = -1;
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_KEY);
+    case WM_MOUSEMOVE: {
+        if (m.wParam & 0x8000) {
+            m.wParam &= ~static_cast<WPARAM>(0x8000);
+            if (IsWindowEnabled(m.hwnd))
+                make_event(m.hwnd, m.message, m.wParam, m.lParam, flags & ~0x8000u, E_OVER);
+            return 1;
+        }
+        if (m.lParam == loop.last_mouse) return 0;
+        loop.last_mouse = m.lParam;
+        WindowRecord* r = record_of(m.hwnd);
+        if (IsWindowEnabled(m.hwnd) &&
+            (m.hwnd != loop.hover || (r && (r->face_flags & FF_ALL_OVER)))) {
+            if (m.hwnd != loop.hover) {
+                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, m.hwnd, 0};
+                TrackMouseEvent(&t);
+            }
+            make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_OVER);
+        }
+        loop.hover = m.hwnd;
+        return 1;
+    }
+    case WM_MOUSELEAVE:
+        loop.last_mouse = -1;
+        make_event(m.hwnd, m.message, m.wParam, m.lParam, flags | event::AWAY, E_OVER);
+        if (loop.hover == m.hwnd) loop.hover = nullptr;
+        return 1;
+    case WM_LBUTTONDOWN:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_DOWN);
+    case WM_LBUTTONUP: {
+        bool injected = m.wParam & 0x8000;
+        m.wParam &= ~static_cast<WPARAM>(0x8000);
+        WindowRecord* r = record_of(m.hwnd);
+        if (GetCapture() == m.hwnd && r && r->type == FT_BASE) ReleaseCapture();
+        int32_t res = make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_UP);
+        if (injected && record_of(m.hwnd) && !IsWindowEnabled(m.hwnd))
+            SendMessageW(m.hwnd, BM_SETSTATE, 0, 0);
+        return res;
+    }
+    case WM_LBUTTONDBLCLK:
+        make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_DOWN);
+        make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_DBL_CLICK);
+        return 1;
+    case WM_RBUTTONDOWN:
+        if (GetCapture()) return 1;
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_ALT_DOWN);
+    case WM_RBUTTONUP:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_ALT_UP);
+    case WM_MBUTTONDOWN:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_MID_DOWN);
+    case WM_MBUTTONUP:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_MID_UP);
+    case WM_XBUTTONDOWN:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_AUX_DOWN);
+    case WM_XBUTTONUP:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_AUX_UP);
+    case WM_MOUSEWHEEL:
+        return make_event(m.hwnd, m.message, m.wParam, m.lParam, mouse_flags(m.wParam), E_WHEEL);
+    default:
+        return 1;
+    }
+}
+
+void dispatch_one(MSG& m) {
+    if (pre_process(m) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+}
+
+// --- window procedures ----------------------------------------------------
+
+// Writes offset (a move) or size (a resize) from a WM_MOVE or WM_SIZE and
+// returns the packed device point the event reports.
+LPARAM sync_offset_size(HWND hwnd, Cell* face, UINT msg, LPARAM lparam) {
+    int32_t x = static_cast<int16_t>(LOWORD(lparam)), y = static_cast<int16_t>(HIWORD(lparam));
+    Cell v;
+    if (msg == WM_MOVE) {
+        // The offset of a window face is its outer rectangle's origin.
+        RECT rc;
+        GetWindowRect(hwnd, &rc);
+        x = rc.left;
+        y = rc.top;
+        point2D::make_cell(&v, dpi_unscale(static_cast<float>(x)),
+                           dpi_unscale(static_cast<float>(y)));
+        set_facet(face, sym.offset, &v);
+    } else {
+        WindowRecord* r = record_of(hwnd);
+        if (r && (r->flags & WF_SIZE_PAIR))
+            pair::make_cell(&v, static_cast<int32_t>(dpi_unscale(static_cast<float>(x))),
+                            static_cast<int32_t>(dpi_unscale(static_cast<float>(y))));
+        else
+            point2D::make_cell(&v, dpi_unscale(static_cast<float>(x)),
+                               dpi_unscale(static_cast<float>(y)));
+        set_facet(face, sym.size, &v);
+    }
+    return static_cast<LPARAM>((static_cast<uint32_t>(y) << 16) |
+                               (static_cast<uint32_t>(x) & 0xFFFF));
+}
+
+void get_check(HWND hwnd, Cell* face) {
+    LRESULT state = SendMessageW(hwnd, BM_GETCHECK, 0, 0);
+    Cell v;
+    if (state == BST_INDETERMINATE)
+        make_none(&v);
+    else
+        make_logic(&v, state == BST_CHECKED);
+    set_facet(face, sym.data, &v);
+}
+
+// The root window's face gets the control's face as its selected facet.
+void select_in_root(HWND control, Cell* face) {
+    Cell* root = face_of(GetAncestor(control, GA_ROOTOWNER));
+    if (root) set_facet(root, sym.selected, face);
+}
+
+void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam) {
+    HWND control = reinterpret_cast<HWND>(lparam);
+    if (!control) return;
+    Cell* found = face_of(control);
+    if (!found) return;
+    Cell* face = stack::push(found);
+    WindowRecord* r = record_of(control);
+    FaceType type = r->type;
+    int32_t code = static_cast<int16_t>(HIWORD(wparam));
+    switch (code) {
+    case BN_CLICKED:
+        switch (type) {
+        case FT_BUTTON:
+            select_in_root(control, face);
+            make_event(control, WM_COMMAND, wparam, lparam, 0, E_CLICK);
+            break;
+        case FT_TOGGLE:
+            get_check(control, face);
+            select_in_root(control, face);
+            make_event(control, WM_COMMAND, wparam, lparam, 0, E_CHANGE);
+            break;
+        case FT_CHECK:
+            if (r->face_flags & FF_TRI_STATE) {
+                LRESULT s = SendMessageW(control, BM_GETCHECK, 0, 0);
+                SendMessageW(control, BM_SETCHECK,
+                             s == BST_UNCHECKED ? BST_CHECKED
+                             : s == BST_CHECKED ? BST_INDETERMINATE
+                                                : BST_UNCHECKED,
+                             0);
+            }
+            get_check(control, face);
+            select_in_root(control, face);
+            make_event(control, WM_COMMAND, wparam, lparam, 0, E_CHANGE);
+            break;
+        case FT_RADIO:
+            if (!(SendMessageW(control, BM_GETSTATE, 0, 0) & BST_CHECKED) &&
+                !(GetKeyState(VK_TAB) & 0x8000)) {
+                get_check(control, face);
+                select_in_root(control, face);
+                make_event(control, WM_COMMAND, wparam, lparam, 0, E_CLICK);
+            }
+            break;
+        default:
+            break;
+        }
+        break;
+    case 3:
+        if (type == FT_RADIO) {
+            if (SendMessageW(control, BM_GETSTATE, 0, 0) == 0)
+                make_event(control, WM_COMMAND, wparam, lparam, 0, E_CHANGE);
+        } else {
+            Cell* receiver = face_of(hwnd);
+            if (receiver) set_facet(receiver, sym.selected, face);
+            make_event(control, WM_COMMAND, wparam, lparam, 0, E_FOCUS);
+        }
+        break;
+    case EN_CHANGE:
+        if (record_of(hwnd))
+            make_event(control, WM_COMMAND, wparam, lparam, static_cast<uint32_t>(-1), E_CHANGE);
+        break;
+    case EN_SETFOCUS:
+    case 4: {
+        Cell* receiver = face_of(hwnd);
+        if (receiver) set_facet(receiver, sym.selected, face);
+        bool combo = type == FT_DROP_DOWN || type == FT_DROP_LIST;
+        if (code == 4 && !combo) break;
+        make_event(control, WM_COMMAND, wparam, lparam, 0,
+                   combo && code == 4 ? E_UNFOCUS : E_FOCUS);
+        break;
+    }
+    case EN_KILLFOCUS:
+        make_event(control, WM_COMMAND, wparam, lparam, 0, E_UNFOCUS);
+        break;
+    case 1: {
+        bool list = type == FT_TEXT_LIST;
+        LRESULT index = SendMessageW(control, list ? LB_GETCURSEL : CB_GETCURSEL, 0, 0);
+        const Cell* sel = facet(face, sym.selected);
+        if (type_of(sel) == TYPE_INTEGER && get_integer(sel) == index + 1) break;
+        int32_t res =
+            make_event(control, WM_COMMAND, wparam, lparam, static_cast<uint32_t>(index), E_SELECT);
+        if (!face_of(control)) break;
+        index = SendMessageW(control, list ? LB_GETCURSEL : CB_GETCURSEL, 0, 0);
+        sel = facet(face, sym.selected);
+        if (type_of(sel) == TYPE_INTEGER && get_integer(sel) == index + 1) break;
+        Cell v;
+        make_integer(&v, static_cast<int32_t>(index + 1));
+        set_facet(face, sym.selected, &v);
+        if (res == 1) make_event(control, WM_COMMAND, wparam, lparam, 0, E_CHANGE);
+        break;
+    }
+    case 5:
+        if (type == FT_TEXT_LIST)
+            make_event(control, WM_COMMAND, wparam, lparam, 0, E_UNFOCUS);
+        else if (type != FT_RADIO)
+            make_event(control, WM_COMMAND, wparam, lparam, static_cast<uint32_t>(-1), E_CHANGE);
+        break;
+    default:
+        break;
+    }
+}
+
+bool change_window_state(HWND hwnd, int32_t type) {
+    if (type == E_MINIMIZE) {
+        SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (type == E_MAXIMIZE) {
+        SendMessageW(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    } else {
+        LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+        if (style & (WS_MINIMIZE | WS_MAXIMIZE)) ShowWindow(hwnd, SW_SHOWNORMAL);
+        if (!record_of(hwnd)) return false;
+        SetForegroundWindow(hwnd);
+    }
+    return true;
+}
+
+// Face colours of the tuple kind as a COLORREF; false for anything else.
+bool face_color(const Cell* face, uint32_t field, COLORREF* out);
+
+LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    Cell* found = face_of(hwnd);
+    if (!found) return DefWindowProcW(hwnd, msg, wparam, lparam);
+    Cell* face = stack::push(found);
+    WindowRecord* r = record_of(hwnd);
+    bool window = r->type == FT_WINDOW;
+    switch (msg) {
+    case WM_SIZE:
+        InvalidateRect(hwnd, nullptr, TRUE);
+        [[fallthrough]];
+    case WM_MOVE: {
+        if (!window) break;
+        if (msg == WM_SIZE && wparam == SIZE_MINIMIZED) break;
+        if (msg == WM_MOVE && static_cast<int16_t>(LOWORD(lparam)) < -9999 &&
+            static_cast<int16_t>(HIWORD(lparam)) < -9999)
+            return 0;
+        LPARAM point = sync_offset_size(hwnd, face, msg, lparam);
+        make_event(hwnd, msg, wparam, point, 0, msg == WM_MOVE ? E_MOVE : E_RESIZE);
+        Cell* again = face_of(hwnd);
+        if (msg == WM_SIZE && again && type_of(facet(again, sym.state)) == TYPE_BLOCK &&
+            (!loop.in_size_move || wparam == SIZE_MAXIMIZED))
+            make_event(hwnd, msg, wparam, point, 0, E_RESIZE);
+        return 0;
+    }
+    case WM_WINDOWPOSCHANGED: {
+        const auto* wp = reinterpret_cast<const WINDOWPOS*>(lparam);
+        if (window && (wp->flags & 0x8000)) {
+            LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+            int32_t type = style & WS_MINIMIZE   ? E_MINIMIZE
+                           : style & WS_MAXIMIZE ? E_MAXIMIZE
+                                                 : E_RESTORE;
+            make_event(hwnd, msg, wparam, lparam, 0, type);
+        }
+        break;
+    }
+    case WM_MOX_STATE:
+        change_window_state(hwnd, static_cast<int32_t>(wparam));
+        return 0;
+    case WM_ENTERSIZEMOVE:
+        if (window) loop.in_size_move = true;
+        break;
+    case WM_EXITSIZEMOVE:
+        if (!window) break;
+        loop.in_size_move = false;
+        make_event(hwnd, msg, wparam, lparam, 0, r->sizing == E_MOVING ? E_MOVE : E_RESIZE);
+        return 0;
+    case WM_ACTIVATE:
+        if (!window) break;
+        if (LOWORD(wparam)) {
+            make_event(hwnd, msg, wparam, lparam, 0, E_FOCUS);
+            return 0;
+        }
+        make_event(hwnd, msg, wparam, lparam, 0, E_UNFOCUS);
+        break;
+    case WM_COMMAND:
+        process_command(hwnd, wparam, lparam);
+        break;
+    case WM_HSCROLL:
+    case WM_VSCROLL: {
+        HWND control = reinterpret_cast<HWND>(lparam);
+        if (!control) {
+            make_event(hwnd, msg, wparam, lparam, 0, E_SCROLL);
+            return 0;
+        }
+        WindowRecord* cr = record_of(control);
+        Cell* cf = face_of(control);
+        if (!cr || !cf) return 0;
+        Cell* cface = stack::push(cf);
+        if (cr->type == FT_SLIDER) {
+            RECT rc;
+            GetClientRect(control, &rc);
+            LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
+            int32_t pos = static_cast<int32_t>(SendMessageW(control, TBM_GETPOS, 0, 0));
+            int32_t length = static_cast<int32_t>(SendMessageW(control, TBM_GETRANGEMAX, 0, 0));
+            if (style & TBS_VERT) pos = length - pos;
+            Cell v;
+            make_float(&v, length > 0 ? static_cast<double>(pos) / length : 0.0,
+                       type_of(facet(cface, sym.data)) == TYPE_FLOAT ? TYPE_FLOAT : TYPE_PERCENT);
+            set_facet(cface, sym.data, &v);
+            make_event(control, msg, wparam, lparam, 0, E_CHANGE);
+        } else if (cr->type == FT_SCROLLER) {
+            if (LOWORD(wparam) == SB_ENDSCROLL) return 0;
+            SCROLLINFO si{};
+            si.cbSize = sizeof si;
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
+            GetScrollInfo(control, SB_CTL, &si);
+            int32_t range = si.nMax - si.nMin;
+            switch (LOWORD(wparam)) {
+            case SB_LINEUP:
+            case SB_LINEDOWN:
+                si.nPos += LOWORD(wparam) == SB_LINEUP ? -1 : 1;
+                break;
+            case SB_PAGEUP:
+            case SB_PAGEDOWN:
+                si.nPos += (LOWORD(wparam) == SB_PAGEUP ? -1 : 1) * static_cast<int32_t>(si.nPage);
+                break;
+            case SB_THUMBTRACK:
+                si.nPos = static_cast<int16_t>(HIWORD(wparam));
+                break;
+            default:
+                break;
+            }
+            if (si.nPos < si.nMin) si.nPos = si.nMin;
+            if (si.nPos > si.nMax) si.nPos = si.nMax;
+            si.fMask = SIF_POS;
+            SetScrollInfo(control, SB_CTL, &si, TRUE);
+            Cell v;
+            make_float(&v, range > 0 ? static_cast<double>(si.nPos - si.nMin) / range : 0.0);
+            set_facet(cface, sym.data, &v);
+            make_event(control, msg, wparam, lparam, 0, E_CHANGE);
+        }
+        return 0;
+    }
+    case WM_ERASEBKGND: {
+        COLORREF c;
+        if (face_color(face, sym.color, &c)) {
+            RECT rc;
+            GetClientRect(hwnd, &rc);
+            HBRUSH brush = CreateSolidBrush(c);
+            FillRect(reinterpret_cast<HDC>(wparam), &rc, brush);
+            DeleteObject(brush);
+            return 1;
+        }
+        break;
+    }
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        Cell* cf = face_of(reinterpret_cast<HWND>(lparam));
+        if (!cf) break;
+        HDC dc = reinterpret_cast<HDC>(wparam);
+        COLORREF text, back;
+        const Cell* font = facet(cf, sym.font);
+        bool has_text = type_of(font) == TYPE_OBJECT && face_color(font, sym.color, &text);
+        if (has_text) SetTextColor(dc, text);
+        if (face_color(cf, sym.color, &back)) {
+            SetBkColor(dc, back);
+            if (!has_text) SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            SetDCBrushColor(dc, back);
+            return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+        }
+        if (has_text) {
+            if (msg == WM_CTLCOLORSTATIC) {
+                SetBkMode(dc, TRANSPARENT);
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            }
+            return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+        }
+        break;
+    }
+    case WM_SETCURSOR: {
+        WindowRecord* target = record_of(reinterpret_cast<HWND>(wparam));
+        if (target && target->cursor) {
+            SetCursor(target->cursor);
+            return 1;
+        }
+        break;
+    }
+    case WM_LBUTTONDOWN:
+        SetCapture(hwnd);
+        return 0;
+    case WM_LBUTTONUP:
+        ReleaseCapture();
+        return 0;
+    case WM_CLOSE:
+        if (r->close_passes) break;
+        if (!window) return 0;
+        SetFocus(hwnd);
+        if (make_event(hwnd, msg, wparam, lparam, 0, E_CLOSE) == 0) PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wparam, lparam);
+}
+
+bool face_color(const Cell* face, uint32_t field, COLORREF* out) {
+    const Cell* c = facet(face, field);
+    if (type_of(c) != TYPE_TUPLE) return false;
+    const uint8_t* b = tuple::bytes_of(c);
+    *out = RGB(b[0], b[1], b[2]);
+    return true;
+}
+
+} // namespace
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (!keep_record(hwnd, msg, lparam, false)) return FALSE;
+    LRESULT result = 0;
+    bool handled = guarded([&] {
+        // A closed face's window only gets the default handling, also for
+        // the close that destroys it.
+        WindowRecord* r = record_of(hwnd);
+        if (msg == WM_CLOSE && r && r->close_passes)
+            result = DefWindowProcW(hwnd, msg, wparam, lparam);
+        else
+            result = handle_window(hwnd, msg, wparam, lparam);
+    });
+    if (!handled) result = DefWindowProcW(hwnd, msg, wparam, lparam);
+    keep_record(hwnd, msg, lparam, true);
+    return result;
+}
+
+LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (!keep_record(hwnd, msg, lparam, false)) return FALSE;
+    WNDPROC base_proc = base_proc_of(cls);
+    LRESULT result = 0;
+    bool done = false;
+    guarded([&] {
+        WindowRecord* r = record_of(hwnd);
+        FaceType type = r ? r->type : FT_OTHER;
+        switch (msg) {
+        case WM_CHAR:
+            if (type == FT_FIELD && (wparam == VK_RETURN || wparam == VK_TAB)) done = true;
+            if (type == FT_AREA && wparam == 1) {
+                SendMessageW(hwnd, EM_SETSEL, 0, -1);
+                result = 1;
+                done = true;
+            }
+            break;
+        case WM_NCHITTEST:
+            if (type == FT_TEXT) {
+                result = HTCLIENT;
+                done = true;
+            }
+            break;
+        case WM_LBUTTONDOWN:
+            if (type == FT_TEXT) {
+                SetCapture(hwnd);
+                done = true;
+            } else if (type == FT_CALENDAR) {
+                SetFocus(hwnd);
+            }
+            break;
+        case WM_LBUTTONUP:
+            if (type == FT_TEXT) {
+                ReleaseCapture();
+                done = true;
+            }
+            break;
+        default:
+            break;
+        }
+    });
+    if (!done) result = CallWindowProcW(base_proc, hwnd, msg, wparam, lparam);
+    keep_record(hwnd, msg, lparam, true);
+    return result;
+}
+
+void CALLBACK timer_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time) {
+    guarded([&] { make_event(hwnd, WM_TIMER, id, 0, 0, E_TIME); });
+}
+
+void install_accessors() { event::install(&kAccessors); }
+
+void end_owning_level() {
+    for (size_t i = loop.levels.size(); i-- > 0;) {
+        if (!loop.levels[i].ending) {
+            loop.levels[i].ending = true;
+            if (i + 1 == loop.levels.size()) PostQuitMessage(0);
+            return;
+        }
+    }
+}
+
+// Waiting: one loop level until its WM_QUIT; when an outer level's window
+// went meanwhile, its quit follows. No wait: at most one message.
+void do_event_loop_star() {
+    bool no_wait = type_of(stack::arguments) == TYPE_LOGIC && stack::arguments->data1;
+    int32_t saved_keys = loop.injected_key_flags;
+    loop.injected_key_flags = -1;
+    bool result = false;
+    MSG m;
+    if (no_wait) {
+        if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            result = true;
+            // A quit meant for a waiting level goes back for it.
+            if (m.message == WM_QUIT) {
+                if (!loop.levels.empty()) PostQuitMessage(static_cast<int>(m.wParam));
+            } else {
+                dispatch_one(m);
+            }
+        }
+    } else {
+        if (loop.levels.size() >= MAX_LEVELS) {
+            loop.injected_key_flags = saved_keys;
+            fire(err::too_deep);
+        }
+        loop.levels.push_back(Level{false});
+        while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+            result = true;
+            dispatch_one(m);
+        }
+        loop.levels.pop_back();
+        if (!loop.levels.empty() && loop.levels.back().ending) PostQuitMessage(0);
+    }
+    loop.injected_key_flags = saved_keys;
+    make_logic(stack::arguments, result);
+}
+
+void exit_event_loop_star() {
+    PostQuitMessage(0);
+    make_none(stack::arguments);
+}
+
+// A made event becomes the message its type stands for, sent to its face's
+// window (or posted).
+void send_event_os_star() {
+    Cell* a = stack::arguments;
+    bool post = type_of(a + 1) == TYPE_LOGIC && a[1].data1;
+    bool ok = false;
+    if (a->header & event::FLAG_MADE) {
+        Cell* face = event::get_field(a, event::F_FACE);
+        HWND hwnd = face_handle(face);
+        int32_t type = static_cast<int32_t>(a->data1);
+        uint32_t flags = a->data3;
+        if (hwnd && type >= E_MINIMIZE && type <= E_RESTORE) {
+            LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+            WindowRecord* r = record_of(hwnd);
+            bool allowed = r && r->type == FT_WINDOW &&
+                           !(type == E_MINIMIZE && !(style & WS_MINIMIZEBOX)) &&
+                           !(type == E_MAXIMIZE && !(style & WS_MAXIMIZEBOX));
+            if (allowed) {
+                ok = post ? PostMessageW(hwnd, WM_MOX_STATE, static_cast<WPARAM>(type), 0) != 0
+                          : change_window_state(hwnd, type);
+            }
+        } else if (hwnd) {
+            UINT msg = 0;
+            WPARAM wparam = 0;
+            bool mouse = true;
+            switch (type) {
+            case E_DOWN:
+                msg = WM_LBUTTONDOWN;
+                wparam = MK_LBUTTON;
+                break;
+            case E_UP:
+                msg = WM_LBUTTONUP;
+                break;
+            case E_MID_DOWN:
+                msg = WM_MBUTTONDOWN;
+                wparam = MK_MBUTTON;
+                break;
+            case E_MID_UP:
+                msg = WM_MBUTTONUP;
+                break;
+            case E_ALT_DOWN:
+                msg = WM_RBUTTONDOWN;
+                wparam = MK_RBUTTON;
+                break;
+            case E_ALT_UP:
+                msg = WM_RBUTTONUP;
+                break;
+            case E_AUX_DOWN:
+                msg = WM_XBUTTONDOWN;
+                wparam = 0x10020;
+                break;
+            case E_AUX_UP:
+                msg = WM_XBUTTONUP;
+                wparam = 0x10000;
+                break;
+            case E_DBL_CLICK:
+                msg = WM_LBUTTONDBLCLK;
+                wparam = MK_LBUTTON;
+                break;
+            case E_WHEEL:
+                msg = WM_MOUSEWHEEL;
+                break;
+            case E_OVER:
+                msg = flags & event::AWAY ? WM_MOUSELEAVE : WM_MOUSEMOVE;
+                break;
+            case E_KEY:
+                msg = WM_CHAR;
+                wparam = flags & 0xFFFF;
+                mouse = false;
+                break;
+            case E_KEY_DOWN:
+            case E_KEY_UP:
+                msg = type == E_KEY_DOWN ? WM_KEYDOWN : WM_KEYUP;
+                wparam = VkKeyScanW(static_cast<WCHAR>(flags & 0xFFFF)) & 0xFF;
+                mouse = false;
+                break;
+            default:
+                break;
+            }
+            if (msg) {
+                LPARAM lparam = 0;
+                POINT pt{0, 0};
+                if (mouse) {
+                    if (flags & event::CONTROL) wparam |= MK_CONTROL;
+                    if (flags & event::SHIFT) wparam |= MK_SHIFT;
+                    if (flags & event::DOWN) wparam |= MK_LBUTTON;
+                    if (flags & event::ALT_DOWN) wparam |= MK_RBUTTON;
+                    if (flags & event::MID_DOWN) wparam |= MK_MBUTTON;
+                    if (flags & event::AUX_DOWN) wparam |= MK_XBUTTON1;
+                    Cell* offset = event::get_field(a, event::F_OFFSET);
+                    POINT p{dpi_scale(coord(offset, false)), dpi_scale(coord(offset, true))};
+                    if (msg == WM_MOUSEWHEEL || msg == WM_MOUSELEAVE) ClientToScreen(hwnd, &p);
+                    if (msg == WM_MOUSEWHEEL) {
+                        Cell* picked = event::get_field(a, event::F_PICKED);
+                        if (type_of(picked) == TYPE_INTEGER)
+                            wparam += static_cast<WPARAM>(
+                                          static_cast<uint16_t>(get_integer(picked) * 120))
+                                      << 16;
+                    }
+                    if (msg == WM_MOUSELEAVE) pt = p;
+                    lparam = static_cast<LPARAM>((static_cast<uint32_t>(p.y) << 16) |
+                                                 (static_cast<uint32_t>(p.x) & 0xFFFF));
+                    if (msg == WM_MOUSEMOVE) loop.last_mouse = -1;
+                    if (msg == WM_MOUSEMOVE || msg == WM_LBUTTONUP) wparam |= 0x8000;
+                }
+                if (post) {
+                    ok = PostMessageW(hwnd, msg, wparam, lparam) != 0;
+                } else {
+                    MSG m{hwnd, msg, wparam, lparam, 0, pt};
+                    int32_t saved = loop.injected_key_flags;
+                    if (!mouse) loop.injected_key_flags = static_cast<int32_t>(flags & 0x73C00000);
+                    if (pre_process(m) > 0) DispatchMessageW(&m);
+                    loop.injected_key_flags = saved;
+                    ok = true;
+                }
+            }
+        }
+    }
+    make_logic(stack::arguments, ok);
+}
+
+} // namespace mox::gui::win

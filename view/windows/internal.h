@@ -1,0 +1,228 @@
+// State and helpers shared by the files of the Windows view back end.
+//
+// Every window of one of our classes carries one pointer-sized slot at the
+// end of its extra bytes, after whatever its base class keeps there; the
+// slot points to a WindowRecord that this back end owns and frees on
+// WM_NCDESTROY. Windows of other classes are never read through it: the
+// class atom tells ours apart.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/boot.h"
+#include "core/cell.h"
+#include "evaluator/stack.h"
+
+namespace mox::gui::win {
+
+// The face types the back end tells apart (the type facet's word).
+enum FaceType : int32_t {
+    FT_OTHER = 0,
+    FT_WINDOW,
+    FT_PANEL,
+    FT_BASE,
+    FT_RICH_TEXT,
+    FT_BUTTON,
+    FT_TOGGLE,
+    FT_CHECK,
+    FT_RADIO,
+    FT_FIELD,
+    FT_AREA,
+    FT_TEXT,
+    FT_TEXT_LIST,
+    FT_DROP_DOWN,
+    FT_DROP_LIST,
+    FT_PROGRESS,
+    FT_SLIDER,
+    FT_SCROLLER,
+    FT_GROUP_BOX,
+    FT_TAB_PANEL,
+    FT_CAMERA,
+    FT_CALENDAR,
+    FT_SCREEN,
+    FT_COUNT
+};
+
+// Face flag bits (the flags facet as a mask).
+constexpr uint32_t FF_ALL_OVER = 0x00000001, FF_FOCUSABLE = 0x00000002, FF_TRI_STATE = 0x00020000,
+                   FF_SCROLLABLE = 0x00040000, FF_PASSWORD = 0x00080000, FF_NO_SYNC = 0x00100000,
+                   FF_FULLSCREEN = 0x00200000, FF_POPUP = 0x01000000, FF_MODAL = 0x02000000,
+                   FF_RESIZE = 0x04000000, FF_NO_BUTTONS = 0x08000000, FF_NO_MAX = 0x10000000,
+                   FF_NO_MIN = 0x20000000, FF_NO_TITLE = 0x40000000, FF_NO_BORDER = 0x80000000;
+
+// Back-end window flags.
+constexpr uint32_t WF_SIZE_PAIR = 0x10;
+
+// The private message asking a window to minimize, maximize or restore.
+constexpr UINT WM_MOX_STATE = WM_USER + 2;
+
+// Per-window data of a back-end window.
+struct WindowRecord {
+    int32_t face = 0;          // value-pool slot of a copy of the face; 0 none
+    FaceType type = FT_OTHER;  // the face's type when it was made
+    uint32_t flags = 0;        // back-end window flags (WF_*)
+    uint32_t face_flags = 0;   // the face's flags mask
+    HFONT font = nullptr;      // a window face's own default font
+    HCURSOR cursor = nullptr;  // for WM_SETCURSOR; null: the class cursor
+    int32_t sizing = 0;        // the last interactive sizing event (31 or 32)
+    bool close_passes = false; // WM_CLOSE goes by without a close event
+    HWND inner = nullptr;      // a group box's frame window
+};
+
+// Words the back end compares with or writes.
+struct Symbols {
+    uint32_t system, view, awake, type, offset, size, text, image, color, menu, data, enabled_q,
+        visible_q, selected, flags, options, parent, pane, state, rate, para, font, actors, extra,
+        draw, metrics, dpi, misc, colors, fonts, scroller, window, panel, version, build, product,
+        stop, name, style, angle, anti_alias_q, bold, italic, underline, strike, ClearType, align,
+        v_align, wrap_q, left, center, right, top, middle, bottom, hint, cursor, I_beam, hand,
+        cross, resize_ns, resize_ew, resize_we, wheel, track, up, down, page_up, page_down, end,
+        page_left, page_right, vertical, horizontal;
+    uint32_t types[FT_COUNT];
+    uint32_t flag_words[15];
+};
+extern Symbols sym;
+
+// Module state of the back end (GUI thread only).
+struct State {
+    bool ready = false;
+    DWORD pid = 0;
+    HINSTANCE instance = nullptr;
+    HDC screen_dc = nullptr;
+    DWORD major = 0, minor = 0, build = 0;
+    BYTE product = 1;
+    bool win10 = false, win8 = false, xp = false, win11 = false, composition = false;
+    int32_t dpi_x = 96, dpi_y = 96;
+    float dpi = 96.0f, scale = 1.0f;
+    int32_t dpi_scopes = 0;
+    HFONT default_font = nullptr;
+    std::u16string default_font_name;
+    HWND main_window = nullptr;
+};
+extern State g;
+
+// Runs f under a try-all frame of its own: an error raised inside is
+// reported on standard output and goes no further, so no C++ exception
+// leaves a window procedure or another callback of the system. The stack
+// and the frames are as before afterwards. False when f raised.
+template <typename F> bool guarded(F&& f) {
+    Cell* base = stack::top;
+    Cell* saved_args = stack::arguments;
+    stack::Frame* saved_ctop = stack::ctop;
+    bool ok = true;
+    try {
+        stack::mark_try_all(nullptr);
+        f();
+    } catch (const stack::Unwind& u) {
+        if (u.code == stack::EXIT_ERROR && stack::top > base) boot::write_report(stack::top - 1);
+        ok = false;
+    } catch (...) {
+        ok = false;
+    }
+    stack::pending = 0;
+    stack::set_ctop(saved_ctop);
+    stack::arguments = saved_args;
+    stack::top = base;
+    return ok;
+}
+
+// --- faces and windows (faces.cpp) ----------------------------------------
+
+// Interns the words of Symbols (once).
+void init_symbols();
+// The record of one of our windows, or null for any other window.
+WindowRecord* record_of(HWND hwnd);
+// The face object of a back-end window (a value-pool cell), or null.
+Cell* face_of(HWND hwnd);
+// A facet of a face (a shared none when absent: read only).
+Cell* facet(const Cell* face, uint32_t symbol);
+// Writes a facet without running the face's change handler.
+void set_facet(const Cell* face, uint32_t symbol, const Cell* value);
+FaceType face_type(const Cell* face);
+// The window of a face whose state block starts with a window handle, or null.
+HWND face_handle(const Cell* face);
+bool same_word(uint32_t a, uint32_t b);
+// The flags facet as a mask; another word raises invalid-arg.
+uint32_t get_flags(const Cell* flags);
+// Registers the window classes.
+void register_classes();
+// Registers the "font" kind of the external-resource registry.
+void register_font_kind();
+// Keeps the record of one of our windows: made on WM_NCCREATE (before the
+// base procedure runs), freed after WM_NCDESTROY. False when it could not
+// be made.
+bool keep_record(HWND hwnd, UINT msg, LPARAM lparam, bool after);
+// The procedure of a superclassed control's base class.
+WNDPROC base_proc_of(int32_t cls);
+// The font a native widget gets for a face (its font object's, or the
+// default GUI font). May collect.
+HFONT font_for(const Cell* face);
+
+// Logical units to device pixels and back.
+inline int32_t dpi_scale(float v) { return static_cast<int32_t>(v * g.scale + 0.5f); }
+inline float dpi_unscale(float v) { return v / g.scale; }
+// The x and y of a pair! or point2D! as floats (0 for anything else).
+float coord(const Cell* point, bool y);
+
+// --- start-up (startup.cpp) -----------------------------------------------
+
+void set_dpi(int32_t dpi);
+int32_t push_dpi(HWND hwnd);
+void pop_dpi(int32_t saved);
+void set_default_font(HWND hwnd);
+void get_metrics();
+
+// --- events (events.cpp) --------------------------------------------------
+
+// Raises an event of a window: type, flags word and the message it stands
+// for. Returns 0 when the language side answered stop, else 1. May collect.
+int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t flags, int32_t type);
+// Marks the innermost loop level that still runs as ending (its window was
+// destroyed) and posts the quit that ends it.
+void end_owning_level();
+// The face timers' procedure: raises time on the timer's window.
+void CALLBACK timer_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time);
+LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// The shared procedure of the superclassed controls (index into the class
+// table in faces.cpp).
+LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// Installs the event accessors.
+void install_accessors();
+
+// --- routine bodies -------------------------------------------------------
+
+void init_star();
+void fetch_all_screens_star();
+void get_current_screen_star();
+void get_screen_size_star();
+void size_text_star();
+void on_change_facet_star();
+void update_text_star();
+void update_font_star();
+void update_para_star();
+void destroy_view_star();
+void detach_image_star();
+void update_view_star();
+void refresh_window_star();
+void redraw_star();
+void show_window_star();
+void make_view_star();
+void draw_image_star();
+void draw_face_star();
+void do_event_loop_star();
+void exit_event_loop_star();
+void request_font_star();
+void request_file_star();
+void request_dir_star();
+void text_box_metrics_star();
+void update_scroller_star();
+void set_dark_mode_star();
+void support_dark_mode_q_star();
+void toggle_GPU_star();
+void send_event_os_star();
+
+} // namespace mox::gui::win
