@@ -2,6 +2,7 @@
 #include "core/boot.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "core/collector.h"
@@ -145,6 +146,12 @@ void load() {
     bool rooting = boot_rooting;
     boot_rooting = false;
     loading = true;
+    // Stress mode would mark the growing library at every allocation of its
+    // own loading, which every test process repeats: the boot collects as
+    // usual unless MOX_GC_STRESS_BOOT asks for stress here too.
+    bool stress = collector::stress;
+    const char* boot_stress = std::getenv("MOX_GC_STRESS_BOOT");
+    if (!(boot_stress && *boot_stress && *boot_stress != '0')) collector::stress = false;
     define_datatype_words();
     define_make();
     Cell* base = stack::top;
@@ -158,6 +165,7 @@ void load() {
         stack::top = list + 1;
     }
     stack::top = base;
+    collector::stress = stress;
     loading = false;
     boot_rooting = rooting;
 }
