@@ -17,6 +17,16 @@
 namespace mox::context {
 
 node_t global = 0;
+GlobalValues global_values_cache = {-1, 0, 0, nullptr};
+
+Cell* refresh_global_values() {
+    GlobalValues& g = global_values_cache;
+    g.node = record_of(global)->data2;
+    g.buffer = *arena::at<uint32_t>(g.node);
+    g.cells = memory::buffer_of(g.node)->cells();
+    g.cycles = collector::stats.cycles;
+    return g.cells;
+}
 ChangeHandler on_change = nullptr;
 
 namespace {
@@ -128,6 +138,7 @@ node_t create(int32_t n, bool on_stack, bool self, node_t source, uint32_t kind)
 void make_global() {
     if (global) return;
     global = create(GLOBAL_WORDS, false, false, 0, KIND_GLOBAL);
+    global_values_cache.cycles = -1;
     collector::register_callback(mark);
 }
 
@@ -300,7 +311,10 @@ Cell* set_in(Cell* word, const Cell* value, node_t context, bool notify) {
         }
         word->data3 = static_cast<uint32_t>(index);
     }
+    // The record and the owner share the context's buffer; nothing below
+    // allocates before the handler runs.
     Cell* record = record_of(context);
+    const Cell* owner = record + 1;
     if (!record->data2) fire(err::not_defined, word);
     auto index = static_cast<int32_t>(word->data3);
     Cell* slot = value_ptr(context, index);
@@ -308,9 +322,9 @@ Cell* set_in(Cell* word, const Cell* value, node_t context, bool notify) {
         *slot = copy;
         return slot;
     }
-    if (kind_of(context) == KIND_OBJECT) {
-        mark_field(context, index);
-        const Cell* owner = owner_of(context);
+    if (((record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT) == KIND_OBJECT) {
+        Cell* field = symbol_at(context, index);
+        if (!(field->header & FLAG_FIELD_SET)) field->header |= FLAG_FIELD_SET;
         if (notify && owner->data3 != 0 && on_change) {
             collector::Root keep(&context);
             Cell* saved_top = stack::top;

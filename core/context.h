@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/collector.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
 
@@ -32,6 +33,25 @@ enum Kind : uint32_t { KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2 };
 
 // The global context's node (made at start-up, a collector root).
 extern node_t global;
+
+// The global context's value cells, cached for word lookups. The values
+// block only moves when it grows (its node then names another buffer) or
+// when the collector runs, so the cache holds while neither happened.
+struct GlobalValues {
+    int32_t cycles;  // collector::stats.cycles when cached, -1 for none
+    node_t node;     // the values block node
+    uint32_t buffer; // the reference its node slot held
+    Cell* cells;
+};
+extern GlobalValues global_values_cache;
+// Fills the cache again and returns the cells.
+Cell* refresh_global_values();
+inline Cell* global_values() {
+    const GlobalValues& g = global_values_cache;
+    if (g.cycles == collector::stats.cycles && g.buffer == *arena::at<uint32_t>(g.node))
+        return g.cells;
+    return refresh_global_values();
+}
 // Makes the global context for 4000 words. May collect.
 void make_global();
 
@@ -147,6 +167,10 @@ inline bool set_plain(const Cell* word, const Cell* value) {
     node_t context = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (!context || index < 0) return false;
+    if (context == global) {
+        global_values()[index] = *value;
+        return true;
+    }
     const Cell* record = record_of(context);
     if (!record->data2 ||
         ((record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT) == KIND_OBJECT)

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <string>
 
 #include "core/boot.h"
 #include "core/collector.h"
@@ -21,6 +23,7 @@
 #include "core/words.h"
 #include "evaluator/checksum.h"
 #include "evaluator/console-io.h"
+#include "evaluator/gui-console-hooks.h"
 #include "evaluator/math-time-bodies.h"
 #include "evaluator/routines.h"
 #include "evaluator/series-bodies.h"
@@ -302,9 +305,11 @@ void init_runtime() {
 #endif
     system_state::register_routines();
     console_io::register_routines();
+    gui_console::register_routines();
     json::register_json();
     csv::register_csv();
     series_bodies::register_bodies();
+    interpreter::register_collect_body();
     trace::register_routines();
     math_time_bodies::register_bodies();
     url_parse_body::register_bodies();
@@ -346,6 +351,48 @@ void init() {
     set_build_date();
 }
 
+// The GUI console opens on the Windows build with its real back end; a
+// native or null-GUI build opens it only when MOX_GUI_CONSOLE=1 asks (tests).
+bool console_wanted() {
+    const char* asked = std::getenv("MOX_GUI_CONSOLE");
+    if (asked && std::strcmp(asked, "1") == 0) return true;
+#ifdef _WIN32
+    return gui::win::wanted();
+#else
+    return false;
+#endif
+}
+
+// The command line as one text, each argument quoted when it holds blanks,
+// as the console engine's argument reader expects it.
+std::string command_line(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; i++) {
+        std::string arg(argv[i]);
+        if (arg.empty() || arg.find_first_of(" \t") != std::string::npos) arg = "\"" + arg + "\"";
+        if (i) line += ' ';
+        line += arg;
+    }
+    return line;
+}
+
+// Start-up's last step: the console takes the command line and runs until
+// the program quits. May collect.
+void launch_console(int argc, char** argv) {
+    static const char code[] =
+        "func [line [string!]][system/script/args: line extract-boot-args gui-console-ctx/launch]";
+    Cell* fn = stack::push_cell();
+    Cell* source = stack::push_cell();
+    lexer::load_utf8(reinterpret_cast<const uint8_t*>(code), static_cast<int32_t>(sizeof code - 1),
+                     source);
+    interpreter::do_block(source, fn);
+    const std::string line = command_line(argc, argv);
+    Cell* text = string::push_new(static_cast<uint32_t>(line.size()));
+    string::append_utf8(text, line.data(), line.size());
+    Cell* out = stack::push_cell();
+    interpreter::call_value(fn, text, 1, out);
+}
+
 int run(int argc, char** argv) {
     platform::reset_fpu();
     platform::record_stack_bounds();
@@ -356,6 +403,7 @@ int run(int argc, char** argv) {
         init();
         collector::active_q = true;
         boot_rooting = false;
+        if (console_wanted()) launch_console(argc, argv);
     } catch (const SystemThrow& t) {
         if (t.code == QUIT_QUIETLY) sys_quit(0, 0);
         sys_quit(95, 0);

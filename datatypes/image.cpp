@@ -31,6 +31,8 @@
 
 namespace mox::image {
 
+bool (*face_to_image)(const Cell* object, Cell* out) = nullptr;
+
 namespace {
 
 uint32_t sym_size, sym_rgb, sym_alpha, sym_argb;
@@ -221,8 +223,10 @@ Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types);
 
 Cell* to(Cell* proto, Cell* spec, int32_t type) {
     if (type_of(spec) == TYPE_IMAGE) return copy(spec, stack::push_cell(), nullptr, false, nullptr);
-    // Faces become images through the View back end, which this build
-    // does not have yet.
+    if (type_of(spec) == TYPE_OBJECT && face_to_image) {
+        Cell* out = make_none(stack::push_cell());
+        if (face_to_image(spec, out)) return out;
+    }
     Cell dt;
     make_datatype(&dt, TYPE_IMAGE);
     fire(err::bad_to_arg, &dt, spec);

@@ -34,6 +34,11 @@ bool decode_binary(Cell* out, const uint8_t* bytes, size_t size);
 // collect.
 void encode(Cell* img, Cell* target, int32_t format);
 
+// The View back end's picture of a face for `to image!` (set by a back end
+// that has windows): false when the object is not a face, else the image,
+// or none, in out. May collect.
+extern bool (*face_to_image)(const Cell* object, Cell* out);
+
 // Starts the imaging layer (before image! registers).
 void init_wic();
 // Registers image! and the store's kind.

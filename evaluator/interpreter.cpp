@@ -65,11 +65,43 @@ inline Cell* push_value(const Cell* value) {
     return c;
 }
 
+// The context of the function whose body runs innermost, with its values
+// (that call's argument cells), so that its words are read without going
+// through the context record. Valid while no collection ran since it was
+// set: a collection may give the node to another context.
+struct Running {
+    node_t context;
+    int32_t cycles;
+    Cell* values;
+};
+Running running = {0, -1, nullptr};
+
+// Makes a call's context the running one for a scope, however it ends.
+struct RunningScope {
+    Running saved;
+    RunningScope(node_t context, Cell* values) : saved(running) {
+        running = {context, collector::stats.cycles, values};
+    }
+    ~RunningScope() { running = saved; }
+    RunningScope(const RunningScope&) = delete;
+    RunningScope& operator=(const RunningScope&) = delete;
+};
+
+// The value cells of the running function's context or of the global
+// context when the word is bound to one of them, else null.
+inline Cell* fast_values(node_t ctx) {
+    if (ctx == running.context && running.cycles == collector::stats.cycles) return running.values;
+    if (ctx == context::global) return context::global_values();
+    return nullptr;
+}
+
 // The value cell of a bound word, read directly; anything unusual (an
 // unbound word, a context without values) takes the checked lookup.
 inline Cell* word_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
+    if (index >= 0)
+        if (Cell* values = fast_values(ctx)) return values + index;
     if (ctx && index >= 0) {
         const Cell* record = memory::buffer_of(ctx)->cells();
         if (record->data2) {
@@ -98,7 +130,9 @@ inline bool truthy(const Cell* c) {
 inline Cell* quiet_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
-    if (!ctx || index < 0) return nullptr;
+    if (index < 0) return nullptr;
+    if (Cell* values = fast_values(ctx)) return values + index;
+    if (!ctx) return nullptr;
     const Cell* record = memory::buffer_of(ctx)->cells();
     if (!record->data2) return nullptr;
     if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
@@ -221,6 +255,45 @@ void entry_types(Cell* entry, const Cell* spec, int32_t i, int32_t n) {
         if (t != TYPE_UNSET) set_type_bit(entry, t);
 }
 
+// The template cell's data3 (unused by block cells) sums the template up
+// for a call that names no refinement: its leading arguments are plain
+// evaluated ones (no get or literal argument before the first
+// refinement), so such a call fetches them and passes every refinement as
+// unused without walking the entries. Fields: the leading arguments, the
+// count of the last entry (a function's /local slots, a native's
+// refinements), and whether refinements follow.
+constexpr uint32_t SUMMARY_PLAIN = 0x80000000u;
+constexpr uint32_t SUMMARY_REFINED = 0x40000000u;
+constexpr uint32_t SUMMARY_COUNT_SHIFT = 12;
+inline int32_t summary_arguments(uint32_t summary) { return summary & 0xFFF; }
+inline int32_t summary_count(uint32_t summary) {
+    return (summary >> SUMMARY_COUNT_SHIFT) & 0xFFF;
+}
+
+uint32_t summary_of(const Cell* tpl) {
+    const Cell* entries = cells_of(tpl);
+    int32_t n = tail_of(tpl), arguments = 0, count = 0;
+    bool refined = false, returns = false;
+    for (int32_t i = 0; i < n; i++) {
+        const Cell* e = &entries[i];
+        if (type_of(e) == TYPE_REFINEMENT) {
+            refined = true;
+        } else if (type_of(e) == TYPE_TYPESET) {
+            // The leading arguments are the first entries.
+            if (kind_of(e) == KIND_RETURN) returns = true;
+            else if (!refined && (returns || kind_of(e) != KIND_NORMAL)) return 0;
+            else if (!refined) arguments++;
+        } else if (i == n - 1 && type_of(e) == TYPE_INTEGER) {
+            count = get_integer(e);
+        } else {
+            return 0;
+        }
+    }
+    if (arguments > 0xFFF || count < 0 || count > 0xFFF) return 0;
+    return SUMMARY_PLAIN | (refined ? SUMMARY_REFINED : 0) |
+           static_cast<uint32_t>(count) << SUMMARY_COUNT_SHIFT | static_cast<uint32_t>(arguments);
+}
+
 // Compiles the spec of a callable into its template and caches it in the
 // callable's extra block. May collect.
 void compile_template(const Cell* callee) {
@@ -280,6 +353,7 @@ void compile_template(const Cell* callee) {
     }
     if (function ? locals > 0 : refinements > 0)
         make_integer(block::alloc_tail(tpl), function ? locals : refinements);
+    tpl->data3 = summary_of(tpl);
     function::extra_of(fn)[function::EXTRA_TEMPLATE] = *tpl;
     stack::top = base;
 }
@@ -291,6 +365,42 @@ inline Cell* tpl_of(const Cell* callee) {
 }
 inline void ensure_template(const Cell* callee) {
     if (type_of(tpl_of(callee)) != TYPE_BLOCK) compile_template(callee);
+}
+
+// What a call reads of its callable, cached by the node of the callable's
+// extra block: its cells, the template's entries and summary. Neither the
+// extra block nor a compiled template ever grows, so an entry holds until
+// the next collection (which may move them, or give the node to another
+// callable).
+struct CallData {
+    node_t extra;
+    int32_t cycles;
+    Cell* cells;
+    const Cell* entries;
+    uint32_t summary;
+};
+constexpr uint32_t kCallSlots = 256;
+CallData call_cache[kCallSlots];
+
+inline CallData& call_slot(node_t extra) { return call_cache[(extra >> 2) & (kCallSlots - 1)]; }
+
+// May collect (compiling the template).
+CallData& fill_call_data(const Cell* callee) {
+    ensure_template(callee);
+    node_t extra = callee->data3;
+    CallData& d = call_slot(extra);
+    Cell* cells = memory::buffer_of(extra)->cells();
+    const Cell* tpl = &cells[function::EXTRA_TEMPLATE];
+    d = {extra, collector::stats.cycles, cells, cells_of(tpl), tpl->data3};
+    return d;
+}
+
+// The call data of a callable (a cell the collector sees); the entry's
+// pointers hold until the next allocation. May collect.
+inline const CallData& call_data(const Cell* callee) {
+    const CallData& d = call_slot(callee->data3);
+    if (d.extra == callee->data3 && d.cycles == collector::stats.cycles) return d;
+    return fill_call_data(callee);
 }
 
 // ---------------------------------------------------------------------------
@@ -538,12 +648,60 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
     return fetch_refinement(f, at, on);
 }
 
+// eval_arguments for a call that names no refinement of a callable whose
+// template has plain leading arguments (see summary_of), called by a word
+// from a block or by C++ without flags.
+bool plain_arguments(const Cell* callee, Source& src, uint32_t summary) {
+    int32_t n = summary_arguments(summary);
+    // The entries move only when a collection runs.
+    int32_t cycles = collector::stats.cycles;
+    const Cell* entries = call_data(callee).entries;
+    int32_t i = 0;
+    if (src.infix) {
+        if (!entry_has(&entries[0], type_of(stack::arguments)))
+            fire_expect(callee, &entries[0], type_of(stack::arguments));
+        i = 1;
+    }
+    for (; i < n; i++) {
+        if (!fetch_argument(callee, entries[i], src)) return false;
+        if (collector::stats.cycles != cycles) {
+            entries = call_data(callee).entries;
+            cycles = collector::stats.cycles;
+        }
+    }
+    if (trace::active) {
+        const Cell name = call_name();
+        trace::fire(trace::CALL, src.block, src.pos, callee, &name);
+    }
+    if (type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE) {
+        if (summary & SUMMARY_REFINED) {
+            // Each unused refinement's flag is false, its arguments none.
+            entries = call_data(callee).entries;
+            int32_t total = tail_of(tpl_of(callee));
+            for (int32_t k = n; k < total; k++) {
+                if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
+                else if (argument_entry(&entries[k])) make_none(stack::push_cell());
+            }
+        }
+        if (int32_t locals = summary_count(summary)) function::push_refinement_defaults(locals);
+        eval_function(callee);
+        return !stack::pending;
+    }
+    int32_t refs[MAX_NATIVE_REFINEMENTS];
+    int32_t count = summary_count(summary);
+    for (int32_t k = 0; k < count && k < MAX_NATIVE_REFINEMENTS; k++) refs[k] = -1;
+    call_native(callee, refs);
+    return !stack::pending;
+}
+
 // Fetches the arguments of the call whose frame is on top (stack::arguments
 // is its first argument cell) and runs the callee. path/path_index: the
 // refinements named by a call path. Returns false when a pending exit
 // interrupted it.
 bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t path_index) {
-    ensure_template(callee);
+    uint32_t summary = call_data(callee).summary;
+    if ((summary & SUMMARY_PLAIN) && !path && !src.flags && !trace::active)
+        return plain_arguments(callee, src, summary);
     // Only the refinement indexes in use are set: a call is too frequent to
     // clear them all.
     Fetch f(callee, src, type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE);
@@ -637,6 +795,31 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
 // Running functions
 // ---------------------------------------------------------------------------
 
+// Runs a block as the body of the running call (see eval_body). Returns
+// false while an exit not aimed at it is pending.
+bool run_body(const Cell* body) {
+    Cell* fargs = stack::arguments;
+    // The body's own evaluation frame is the one return and exit stop at.
+    stack::Frame* body_frame = stack::ctop;
+    try {
+        run_block(body, true, stack::FRAME_BODY);
+    } catch (const stack::Unwind& u) {
+        if ((u.code != stack::EXIT_RETURN && u.code != stack::EXIT_EXIT) ||
+            stack::ctop != body_frame + 1)
+            throw;
+        stack::pending = u.code;
+    }
+    if (stack::pending) {
+        if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT) return false;
+        if (stack::ctop != body_frame + 1) return false;
+        stack::pending = 0;
+        stack::ctop = body_frame;
+        stack::arguments = fargs;
+    }
+    stack::top = fargs + 1;
+    return true;
+}
+
 // Runs a function's body with its context's values on the call's argument
 // cells. A return or exit aimed at the body frame ends here, its value the
 // call's result.
@@ -644,14 +827,21 @@ void eval_function(const Cell* callee) {
     Cell* fargs = stack::arguments;
     node_t ctx = callee->data1;
     context::record_of(ctx)->data2 = arena::ref(fargs);
+    RunningScope scope(ctx, fargs);
     // Routines, and library functions given a native body, run C++ code,
     // traced as their Mox bodies would be.
-    if (type_of(&function::extra_of(callee)[function::EXTRA_CODE]) == TYPE_INTEGER) {
+    const Cell* extra = call_data(callee).cells;
+    // A traced function made at run time (collect's keep) runs its Mox body
+    // when it has one, so that its events are all seen.
+    if (type_of(&extra[function::EXTRA_CODE]) == TYPE_INTEGER &&
+        !(trace::active && type_of(callee) == TYPE_FUNCTION &&
+          !(callee->header & function::FLAG_BOOT) &&
+          type_of(&extra[function::EXTRA_BODY]) == TYPE_BLOCK)) {
         trace::FunctionScope tracing(callee->header, (callee->header & function::FLAG_BOOT) != 0);
         routines::run(callee);
         return;
     }
-    Cell body = function::extra_of(callee)[function::EXTRA_BODY];
+    Cell body = extra[function::EXTRA_BODY];
     if (type_of(&body) != TYPE_BLOCK) {
         make_unset(fargs);
         return;
@@ -663,28 +853,7 @@ void eval_function(const Cell* callee) {
         const Cell name = call_name();
         trace::fire(trace::PROLOG, &body, -1, nullptr, &name);
     }
-    // The body's own evaluation frame is the one return and exit stop at.
-    stack::Frame* body_frame = stack::ctop;
-    try {
-        run_block(&body, true, stack::FRAME_BODY);
-    } catch (const stack::Unwind& u) {
-        if ((u.code != stack::EXIT_RETURN && u.code != stack::EXIT_EXIT) ||
-            stack::ctop != body_frame + 1)
-            throw;
-        stack::pending = u.code;
-    }
-    if (stack::pending) {
-        if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT) return;
-        if (stack::ctop != body_frame + 1) return;
-        stack::pending = 0;
-        stack::ctop = body_frame;
-        stack::arguments = fargs;
-        stack::top = fargs + 1;
-        if (trace::active) fire_epilog(&body, fargs);
-        return;
-    }
-    stack::top = fargs + 1;
-    if (trace::active) fire_epilog(&body, fargs);
+    if (run_body(&body) && trace::active) fire_epilog(&body, fargs);
 }
 
 // ---------------------------------------------------------------------------
@@ -830,18 +999,44 @@ bool element_value(const Cell* element, Cell* out) {
 // Anything else (another spelling, a big object, an unset field and its
 // errors) is left to the action: null.
 constexpr int32_t kScannedFields = 16;
-inline Cell* object_field(const Cell* object, const Cell* element) {
-    if (type_of(object) != TYPE_OBJECT || type_of(element) != TYPE_WORD) return nullptr;
-    node_t ctx = object->data1;
+
+// Fields found by that scan, by context node and symbol. A context keeps
+// its words and their indexes for its life, so an entry holds until the
+// next collection (which may give the node to another context).
+struct FieldData {
+    node_t context;
+    uint32_t symbol;
+    int32_t cycles;
+    int32_t index;  // the value's index
+    bool self;      // the word is self
+};
+constexpr uint32_t kFieldSlots = 256;
+FieldData field_cache[kFieldSlots];
+
+// The cache entry of the field symbol of the object context, or null when
+// the context is big or has no such word.
+const FieldData* find_field(node_t ctx, uint32_t symbol) {
+    FieldData& d = field_cache[((ctx >> 2) ^ (symbol * 0x9E3779B1u >> 24)) & (kFieldSlots - 1)];
+    if (d.context == ctx && d.symbol == symbol && d.cycles == collector::stats.cycles) return &d;
     int32_t n = context::word_count(ctx);
     if (n > kScannedFields) return nullptr;
     const Cell* words = context::symbol_at(ctx, 0);
     for (int32_t i = 0; i < n; i++) {
-        if (words[i].data2 != element->data2) continue;
-        Cell* v = context::value_ptr(ctx, static_cast<int32_t>(words[i].data3));
-        return type_of(v) == TYPE_UNSET ? nullptr : v;
+        if (words[i].data2 != symbol) continue;
+        d = {ctx, symbol, collector::stats.cycles, static_cast<int32_t>(words[i].data3),
+             symbol::resolve(symbol) == symbol::resolve(words::self)};
+        return &d;
     }
     return nullptr;
+}
+
+inline Cell* object_field(const Cell* object, const Cell* element) {
+    if (type_of(object) != TYPE_OBJECT || type_of(element) != TYPE_WORD) return nullptr;
+    node_t ctx = object->data1;
+    const FieldData* field = find_field(ctx, element->data2);
+    if (!field) return nullptr;
+    Cell* v = context::value_ptr(ctx, field->index);
+    return type_of(v) == TYPE_UNSET ? nullptr : v;
 }
 
 // The value of a path `word/field` whose word holds an object with that
@@ -872,17 +1067,11 @@ inline bool set_object_path(const Cell* path, const Cell* value) {
     if (!object || type_of(object) != TYPE_OBJECT) return false;
     node_t ctx = object->data1;
     uint32_t symbol = head[1].data2;
-    int32_t n = context::word_count(ctx);
-    if (n > kScannedFields) return false;
-    const Cell* words = context::symbol_at(ctx, 0);
-    for (int32_t i = 0; i < n; i++) {
-        if (words[i].data2 != symbol) continue;
-        if (symbol::resolve(symbol) == symbol::resolve(words::self)) return false;
-        Cell w{TYPE_WORD, ctx, symbol, words[i].data3};
-        context::set_in(&w, value, ctx, true);
-        return true;
-    }
-    return false;
+    const FieldData* field = find_field(ctx, symbol);
+    if (!field || field->self) return false;
+    Cell w{TYPE_WORD, ctx, symbol, static_cast<uint32_t>(field->index)};
+    context::set_in(&w, value, ctx, true);
+    return true;
 }
 
 // The operators whose integer operands are computed without a call: the
@@ -892,7 +1081,7 @@ struct FastOp {
     int32_t code;
 };
 
-FastOp fast_op(const Cell* op) {
+inline FastOp fast_op(const Cell* op) {
     int32_t id = static_cast<int32_t>(op->data1);
     if (type_of(op) == TYPE_ACTION) {
         switch (id) {
@@ -919,7 +1108,7 @@ FastOp fast_op(const Cell* op) {
 // An operator on two integers, computed into the left one: the results of
 // the integer actions and comparisons (a sum, difference or product that
 // overflows 32 bits becomes a float!).
-void integer_op(FastOp fast, Cell* left, int32_t b) {
+inline void integer_op(FastOp fast, Cell* left, int32_t b) {
     int32_t a = get_integer(left);
     if (fast.kind == FastOp::COMPARE) {
         bool r;
@@ -960,6 +1149,13 @@ inline void set_word_value() {
     Cell* value = word + 1;
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
+    if (index >= 0 && type_of(value) != TYPE_UNSET) {
+        if (Cell* values = fast_values(ctx)) {
+            values[index] = *value;
+            *word = *value;
+            return;
+        }
+    }
     if (ctx && index >= 0 && type_of(value) != TYPE_UNSET) {
         const Cell* record = memory::buffer_of(ctx)->cells();
         uint32_t kind = (record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT;
@@ -1130,6 +1326,8 @@ int32_t tail_of(const Cell* block) { return static_cast<int32_t>(block::abs_leng
 void eval_block(const Cell* block, bool keep_in_caller) {
     run_block(block, keep_in_caller, 0);
 }
+
+void eval_body(const Cell* block) { run_body(block); }
 
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool push,
                         bool no_call) {

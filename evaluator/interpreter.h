@@ -47,6 +47,13 @@ int32_t tail_of(const Cell* block);
 // after it), else one new cell pushed at the top.
 void eval_block(const Cell* block, bool keep_in_caller);
 
+// Evaluates the block from its index as the body of the running function
+// call (a routine or native body continuing its function's Mox body): a
+// return or exit aimed at the call ends it, and the value becomes the
+// call's result, as when the interpreter runs a body. Another exit stays
+// pending.
+void eval_body(const Cell* block);
+
 // Evaluates one expression from position; returns the position after it.
 // push: the value is pushed as a new cell, else it becomes the running
 // call's result (stack::set_last_keep). no_infix: one operand only, no
@@ -101,5 +108,10 @@ void do_block(const Cell* block, Cell* out);
 // A pending exit is raised as the exception.
 void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out,
                 uint32_t flags = 0);
+
+// Registers the native body of the library function collect, whose keep
+// function runs C++ code (evaluator/interpreter-collect.cpp). Called
+// before the boot source loads.
+void register_collect_body();
 
 }  // namespace mox::interpreter

@@ -14,6 +14,8 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/function.h"
+#include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-system.h"
 #include "evaluator/natives.h"
@@ -239,8 +241,31 @@ void recycle_star(int32_t on, int32_t off) {
 // Time
 // ---------------------------------------------------------------------------
 
-// Refinement order: /all (unused). Window events are not pumped here: the
-// runtime has no message loop of its own yet.
+// After a sleep, one pass of the GUI's message loop without waiting
+// (system/view/platform/do-event-loop true) handles the window events that
+// came meanwhile; nothing when the View engine is not there. May collect.
+void pump_gui_events() {
+    static const uint32_t view = symbol::make("view"), platform = symbol::make("platform"),
+                          loop = symbol::make("do-event-loop");
+    Cell* system = word::get_value(word::load("system"));
+    if (type_of(system) != TYPE_OBJECT) return;
+    Cell* v = object::find_value(system->data1, view);
+    if (!v || type_of(v) != TYPE_OBJECT) return;
+    Cell* p = object::find_value(v->data1, platform);
+    if (!p || type_of(p) != TYPE_OBJECT) return;
+    Cell* fn = object::find_value(p->data1, loop);
+    if (!fn || (type_of(fn) != TYPE_ROUTINE && type_of(fn) != TYPE_FUNCTION)) return;
+    Cell* base = stack::top;
+    Cell* saved_args = stack::arguments;
+    Cell* callee = stack::push(fn);
+    Cell* no_wait = make_logic(stack::push_cell(), true);
+    Cell* out = stack::push_cell();
+    interpreter::call_value(callee, no_wait, 1, out);
+    stack::arguments = saved_args;
+    stack::top = base;
+}
+
+// Refinement order: /all (unused).
 void wait_star(int32_t) {
     Cell* a = stack::arguments;
     double seconds;
@@ -257,6 +282,8 @@ void wait_star(int32_t) {
     }
     make_none(a);
     platform::wait(seconds);
+    pump_gui_events();
+    make_none(stack::arguments);
 }
 
 // Refinement order: /year /month /day /time /zone /date /weekday /yearday

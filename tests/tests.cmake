@@ -70,6 +70,9 @@ endif()
 # that have native ones.
 add_test(NAME mox-cases-series-mox-bodies
   COMMAND mox-run --mox-bodies --cases ${CMAKE_SOURCE_DIR}/tests/mox/library-series.mox)
+# The call tables (collect's keep among them) over the Mox bodies.
+add_test(NAME mox-cases-call-frames-mox-bodies
+  COMMAND mox-run --mox-bodies --cases ${CMAKE_SOURCE_DIR}/tests/mox/call-frames.mox)
 # The URL parser's tables over the Mox body of url-parser/parse-url.
 add_test(NAME mox-cases-url-parser-mox-bodies COMMAND mox-run --mox-bodies --cases
   ${CMAKE_SOURCE_DIR}/tests/mox/url-parser.mox ${CMAKE_SOURCE_DIR}/tests/mox/url-parser-native.mox)
@@ -85,6 +88,15 @@ set_tests_properties(library-cases-mox-bodies PROPERTIES
 # ways.
 add_test(NAME library-check COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/library/library_check.py
   $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+# The draw dialect's generated rows still agree with their Python model.
+add_test(NAME draw-oracle-rows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/mox/draw_oracle.py --check)
+# Painting a draw block: errors (the dialect's own and others) are printed,
+# not raised; what was drawn before them stays and the paint ends.
+add_test(NAME mox-run-draw-paint
+  COMMAND mox-run ${CMAKE_SOURCE_DIR}/tests/mox-run/draw-paint.mox)
+set_tests_properties(mox-run-draw-paint PROPERTIES PASS_REGULAR_EXPRESSION
+  "^\\*\\*\\* Script Error: DRAW - invalid input at: \\[foo box 1x1 2x2\\]\r?\n[^[]*\\[\\[draw-face pf\\] \\[box 0x0 1x1 0\\] \\[end\\]\\]\r?\n\\*\\*\\* Script Error: DRAW - infinite recursion at: \\[pen 1\\.2\\.3 \\[\\.\\.\\.\\]\\]\r?\n[^[]*\\[\\[draw-face pf\\] \\[pen 1\\.2\\.3\\] \\[end\\]\\]\r?\n\\*\\*\\* Internal Error: block or paren series is too deep to process\r?\n[^[]*\\[\\[draw-face pf\\] \\[end\\]\\]\r?\nafter\r?\n$")
+
 # The URL parser's oracle rows still agree with urllib.parse.
 add_test(NAME url-oracle-rows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gen_url_cases.py --check)
 # A script's uncaught error: its report, with the code near the failure and
@@ -202,6 +214,29 @@ if(NOT CMAKE_CROSSCOMPILING)
   set_tests_properties(boot-image-reproducible PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
 endif()
 
+# The camera's frame hand-over between two threads, once more on its own
+# under ThreadSanitizer (it needs nothing of the runtime, which is not built
+# with it). Native builds without other sanitizers take it when the compiler
+# can; MOX_TSAN=ON asks for it.
+option(MOX_TSAN "Build the ThreadSanitizer test of the camera frame hand-over" OFF)
+if(NOT WIN32 AND NOT MOX_SANITIZE AND NOT MOX_FUZZ)
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS -fsanitize=thread)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -fsanitize=thread)
+  check_cxx_source_compiles("int main() { return 0; }" MOX_HAVE_TSAN)
+  unset(CMAKE_REQUIRED_FLAGS)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(MOX_TSAN OR MOX_HAVE_TSAN)
+    add_executable(camera_handshake_tsan ${CMAKE_SOURCE_DIR}/tests/unit/camera_handshake_test.cpp)
+    target_compile_options(camera_handshake_tsan PRIVATE -fsanitize=thread -g)
+    target_link_options(camera_handshake_tsan PRIVATE -fsanitize=thread)
+    target_include_directories(camera_handshake_tsan PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(camera_handshake_tsan PRIVATE gtest_main)
+    add_test(NAME camera-handshake-tsan COMMAND camera_handshake_tsan --gtest_brief=1)
+    set_tests_properties(camera-handshake-tsan PROPERTIES ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1")
+  endif()
+endif()
+
 # The Windows view back end under Wine: windows made by a Mox script, found
 # and driven with xdotool on the test display, read back through Win32 by
 # win-probe. The other View tables run on the null back end there.
@@ -209,11 +244,39 @@ if(WIN32)
   add_executable(win-probe ${CMAKE_SOURCE_DIR}/tests/gui/win-probe.cpp)
   target_link_options(win-probe PRIVATE -municode)
   add_dependencies(mox-run win-probe)
-  set_tests_properties(mox-cases mox-cases-view-mox-bodies mox-run-view-traces PROPERTIES
+  set_tests_properties(mox-cases mox-cases-view-mox-bodies mox-run-view-traces mox-run-draw-paint PROPERTIES
     ENVIRONMENT "MOX_NULL_GUI=1")
   add_test(NAME gui-windows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/gui_check.py
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-windows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  # Layered base faces both ways, face pictures, a DPI change and a camera
+  # face without devices, read back through Win32 by layered-probe.
+  add_executable(layered-probe ${CMAKE_SOURCE_DIR}/tests/gui/layered-probe.cpp)
+  target_link_options(layered-probe PRIVATE -municode)
+  add_dependencies(mox-run layered-probe)
+  add_test(NAME gui-layered COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/layered_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:layered-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-layered PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  # Direct2D drawing: draw tables into images against geometric models,
+  # windows with draw blocks grabbed from the screen, a lost device.
+  add_test(NAME gui-draw COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/draw_check.py
+    $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-draw PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  # Rich-text metrics against DirectWrite's own cluster and line metrics.
+  add_executable(text-probe ${CMAKE_SOURCE_DIR}/tests/gui/text-probe.cpp)
+  target_link_libraries(text-probe PRIVATE dwrite)
+  add_dependencies(mox-run text-probe)
+  add_test(NAME gui-text COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/text_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:text-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-text PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  # Menus, widgets, common dialogs and wait, driven by keys and clicks.
+  add_executable(widget-probe ${CMAKE_SOURCE_DIR}/tests/gui/widget-probe.cpp)
+  target_link_options(widget-probe PRIVATE -municode)
+  add_dependencies(mox-run widget-probe)
+  add_test(NAME gui-widgets COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/widgets_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
+    ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-widgets PROPERTIES TIMEOUT 400 RUN_SERIAL TRUE)
 endif()
 
 # The console engine through mox-run --console: transcripts of sessions.

@@ -78,6 +78,15 @@ void null_gui_screens_star();
 void null_gui_fail_star();
 void null_gui_version_star();
 
+// Appends an entry block to the null back end's log. May collect.
+void append_log(Cell* entry);
+
+// The null back end's draw-image and draw-face: the draw dialect over a
+// renderer that logs each of its calls (view/draw-record.cpp). A face is
+// named in the log by the word given. May collect.
+void record_draw_image(Cell* image, Cell* commands);
+void record_draw_face(uint32_t name, Cell* commands);
+
 // Dispatches the event value (a made event) through system/view/awake as
 // the message loop would, filling the global event cell; the result of
 // awake goes to out.

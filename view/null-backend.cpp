@@ -656,14 +656,19 @@ void make_view_star() {
 
 void draw_image_star() {
     ensure();
-    log_plain("draw-image");
+    record_draw_image(args(), args() + 1);
     make_none(args());
 }
 
 void draw_face_star() {
     ensure();
-    if (state_values(args())) log_face_call("draw-face", args());
+    if (state_values(args())) record_draw_face(face_name(args()), args() + 1);
     make_none(args());
+}
+
+void append_log(Cell* entry) {
+    ensure();
+    log_end(entry);
 }
 
 // Queued events go to awake in order until the level is told to end, its

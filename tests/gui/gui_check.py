@@ -34,11 +34,30 @@ def check(ok, what):
         failures.append(what)
 
 
+def display_taken(n):
+    """Whether display n is in use: its lock names a live process (a server
+    that was killed leaves its lock behind)."""
+    try:
+        with open("/tmp/.X%d-lock" % n) as f:
+            pid = int(f.read().strip() or 0)
+    except (OSError, ValueError):
+        return os.path.exists("/tmp/.X%d-lock" % n)
+    if pid <= 0:
+        return True
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
 def start_display():
     if os.environ.get("DISPLAY"):
         return None
     for n in range(120, 140):
-        if not os.path.exists("/tmp/.X%d-lock" % n):
+        if not display_taken(n):
             xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24",
                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
@@ -66,6 +85,21 @@ class Program:
         for raw in self.proc.stdout:
             self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
         self.lines.put(None)
+
+    def expect_any(self):
+        """The next printed line, or None when the program printed no more."""
+        deadline = time.monotonic() + WAIT
+        while not self.ended and time.monotonic() < deadline:
+            try:
+                line = self.lines.get(timeout=1)
+            except queue.Empty:
+                continue
+            if line is None:
+                self.ended = True
+                return None
+            self.seen.append(line)
+            return line
+        return None
 
     def expect(self, wanted):
         """Waits for the next printed line and checks it."""
@@ -238,7 +272,7 @@ def main():
         if program and program.proc.poll() is None:
             program.proc.kill()
         if xvfb:
-            xvfb.kill()
+            xvfb.terminate()
 
 
 if __name__ == "__main__":

@@ -24,6 +24,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {
@@ -74,6 +75,7 @@ struct Live {
     POINT pt;
     int32_t type;
     uint32_t flags;
+    uint32_t menu_id; // a menu event's whole symbol id
 };
 
 struct Level {
@@ -85,6 +87,7 @@ struct Loop {
     uint32_t next_reference = 1;
     std::vector<Level> levels;
     int32_t injected_key_flags = -1;
+    int64_t message_keys = -1; // key and button flags of the mouse message being filtered
     int32_t pending_special = -1;
     uint32_t pending_high = 0; // high surrogate, then the code point it made
     LPARAM last_mouse = -1;
@@ -94,6 +97,9 @@ struct Loop {
 Loop loop;
 
 constexpr size_t MAX_LEVELS = 64;
+
+// WINDOWPOS flag of a minimize, maximize or restore (not in the headers).
+constexpr UINT SWP_STATE_CHANGED = 0x8000;
 
 Cell* system_view() {
     Cell* system = word::get_value(word::load("system"));
@@ -115,16 +121,20 @@ uint32_t mouse_flags(WPARAM wparam) {
     return f;
 }
 
+// One read of the whole key state: under Wine every GetKeyState is a
+// round trip to the server, and an event asks for up to seven keys.
 uint32_t key_flags(bool keys_only) {
+    BYTE keys[256];
+    if (!GetKeyboardState(keys)) return 0;
     uint32_t f = 0;
-    if (GetKeyState(VK_CONTROL) & 0x8000) f |= event::CONTROL;
-    if (GetKeyState(VK_SHIFT) & 0x8000) f |= event::SHIFT;
-    if (GetKeyState(VK_MENU) & 0x8000) f |= event::ALT;
+    if (keys[VK_CONTROL] & 0x80) f |= event::CONTROL;
+    if (keys[VK_SHIFT] & 0x80) f |= event::SHIFT;
+    if (keys[VK_MENU] & 0x80) f |= event::ALT;
     if (!keys_only) {
-        if (GetKeyState(VK_LBUTTON) & 0x8000) f |= event::DOWN;
-        if (GetKeyState(VK_RBUTTON) & 0x8000) f |= event::ALT_DOWN;
-        if (GetKeyState(VK_MBUTTON) & 0x8000) f |= event::MID_DOWN;
-        if (GetKeyState(VK_XBUTTON1) & 0x8000) f |= event::AUX_DOWN;
+        if (keys[VK_LBUTTON] & 0x80) f |= event::DOWN;
+        if (keys[VK_RBUTTON] & 0x80) f |= event::ALT_DOWN;
+        if (keys[VK_MBUTTON] & 0x80) f |= event::MID_DOWN;
+        if (keys[VK_XBUTTON1] & 0x80) f |= event::AUX_DOWN;
     }
     return f;
 }
@@ -223,6 +233,9 @@ Cell* get_event_field(const Cell* event, int32_t field) {
     }
     case event::F_OFFSET: {
         HWND w = event_window(m);
+        if (m.type == E_MENU)
+            return push_point(w, static_cast<float>(menus.client.x),
+                              static_cast<float>(menus.client.y), false);
         if (m.type == E_WHEEL || m.type == E_KEY || m.type == E_KEY_DOWN || m.type == E_KEY_UP) {
             POINT p = m.pt;
             if (m.type == E_WHEEL) p = POINT{GET_X_LPARAM(m.lparam), GET_Y_LPARAM(m.lparam)};
@@ -292,9 +305,8 @@ Cell* get_event_field(const Cell* event, int32_t field) {
             }
         }
         if (m.type == E_MENU) {
-            uint32_t id = m.flags & 0xFFFF;
-            if (id == 0xFFFF) return make_none(stack::push_cell());
-            return word::push_symbol(id);
+            if (m.menu_id == NO_MENU_ID) return make_none(stack::push_cell());
+            return word::push_symbol(m.menu_id);
         }
         return make_integer(stack::push_cell(), static_cast<int16_t>(m.flags & 0xFFFF));
     }
@@ -412,9 +424,17 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
         word = c | kf;
         break;
     }
-    case E_SELECT:
+    case E_SELECT: {
+        WindowRecord* r = record_of(hwnd);
+        Cell* face = face_of(hwnd);
+        if (r && face && r->type == FT_DROP_DOWN) {
+            Cell* kept = stack::push(face);
+            read_combo_item(hwnd, kept, static_cast<int32_t>(flags));
+            stack::top = kept;
+        }
         word = (flags + 1) & 0xFFFF;
         break;
+    }
     case E_CHANGE: {
         Cell* face = face_of(hwnd);
         WindowRecord* r = record_of(hwnd);
@@ -434,13 +454,13 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
     case E_ALT_UP:
     case E_DBL_CLICK:
     case E_WHEEL:
-        word = flags | key_flags(false);
+        word = flags | (loop.message_keys >= 0 ? static_cast<uint32_t>(loop.message_keys)
+                                               : key_flags(false));
         break;
     case E_CLICK:
         word = key_flags(true);
         break;
     case E_MENU:
-        word = flags & 0xFFFF;
         break;
     default:
         break;
@@ -449,7 +469,8 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
     uint32_t reference = loop.next_reference++;
     if (loop.next_reference == 0) loop.next_reference = 1;
     loop.live.push_back(Live{reference, hwnd, msg, wparam, lparam,
-                             POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)}, type, word});
+                             POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)}, type, word,
+                             type == E_MENU ? flags : 0});
     Cell* base = stack::top;
     Cell* ev = event::make_os_cell(stack::push_cell(), type, reference, word);
     Cell* result = stack::push_cell();
@@ -463,9 +484,8 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
 namespace {
 
 // The input messages become events before they are dispatched; 0 keeps a
-// message from its window.
-int32_t pre_process(MSG& m) {
-    uint32_t flags = mouse_flags(m.wParam) | key_flags(true);
+// message from its window. flags: the mouse flags of a mouse message.
+int32_t pre_process_with(MSG& m, uint32_t flags) {
     switch (m.message) {
     case WM_KEYDOWN: {
         int32_t r = make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_KEY_DOWN);
@@ -509,6 +529,7 @@ int32_t pre_process(MSG& m) {
         if (loop.hover == m.hwnd) loop.hover = nullptr;
         return 1;
     case WM_LBUTTONDOWN:
+        clear_menu_selection();
         return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_DOWN);
     case WM_LBUTTONUP: {
         bool injected = m.wParam & 0x8000;
@@ -521,12 +542,20 @@ int32_t pre_process(MSG& m) {
         return res;
     }
     case WM_LBUTTONDBLCLK:
+        clear_menu_selection();
         make_event(m.hwnd, m.message, m.wParam, m.lParam, 0, E_DOWN);
         make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_DBL_CLICK);
         return 1;
-    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDOWN: {
         if (GetCapture()) return 1;
-        return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_ALT_DOWN);
+        menus.client = POINT{GET_X_LPARAM(m.lParam), GET_Y_LPARAM(m.lParam)};
+        menus.screen = menus.client;
+        ClientToScreen(m.hwnd, &menus.screen);
+        clear_menu_selection();
+        int32_t res = make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_ALT_DOWN);
+        if (show_context_menu(m.hwnd, menus.screen.x, menus.screen.y)) res = 0;
+        return res;
+    }
     case WM_RBUTTONUP:
         return make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_ALT_UP);
     case WM_MBUTTONDOWN:
@@ -542,6 +571,21 @@ int32_t pre_process(MSG& m) {
     default:
         return 1;
     }
+}
+
+// The key state is read once, and only for mouse messages: under Wine each
+// read is a round trip to the server.
+int32_t pre_process(MSG& m) {
+    bool mouse = (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST) ||
+                 m.message == WM_MOUSELEAVE;
+    if (!mouse) return pre_process_with(m, 0);
+    int64_t saved = loop.message_keys;
+    uint32_t keys = key_flags(false);
+    loop.message_keys = keys;
+    constexpr uint32_t KEYS_ONLY = event::CONTROL | event::SHIFT | event::ALT;
+    int32_t result = pre_process_with(m, mouse_flags(m.wParam) | (keys & KEYS_ONLY));
+    loop.message_keys = saved;
+    return result;
 }
 
 void dispatch_one(MSG& m) {
@@ -597,7 +641,13 @@ void select_in_root(HWND control, Cell* face) {
     if (root) set_facet(root, sym.selected, face);
 }
 
+} // namespace
+
 void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam) {
+    if (menu_command_q(wparam, lparam)) {
+        do_menu_event(hwnd);
+        return;
+    }
     HWND control = reinterpret_cast<HWND>(lparam);
     if (!control) return;
     Cell* found = face_of(control);
@@ -698,6 +748,8 @@ void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam) {
     }
 }
 
+namespace {
+
 bool change_window_state(HWND hwnd, int32_t type) {
     if (type == E_MINIMIZE) {
         SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
@@ -712,6 +764,183 @@ bool change_window_state(HWND hwnd, int32_t type) {
     return true;
 }
 
+// The window face is dragged (WM_MOVING) or sized (WM_SIZING) with the
+// rectangle rc: its offset (the window's origin) or size (the client area
+// the rectangle leaves) follows, and moving or resizing is raised with the
+// device point. May collect.
+void sizing_moving(HWND hwnd, Cell* face, UINT msg, WPARAM wparam, const RECT& rc) {
+    WindowRecord* r = record_of(hwnd);
+    int32_t x, y;
+    Cell v;
+    if (msg == WM_MOVING) {
+        x = rc.left;
+        y = rc.top;
+        point2D::make_cell(&v, dpi_unscale(static_cast<float>(x)), dpi_unscale(static_cast<float>(y)));
+        set_facet(face, sym.offset, &v);
+    } else {
+        RECT wr, cr;
+        GetWindowRect(hwnd, &wr);
+        GetClientRect(hwnd, &cr);
+        x = (rc.right - rc.left) - ((wr.right - wr.left) - cr.right);
+        y = (rc.bottom - rc.top) - ((wr.bottom - wr.top) - cr.bottom);
+        if (x < 0) x = 0;
+        if (y < 0) y = 0;
+        if (r && (r->flags & WF_SIZE_PAIR))
+            pair::make_cell(&v, static_cast<int32_t>(dpi_unscale(static_cast<float>(x))),
+                            static_cast<int32_t>(dpi_unscale(static_cast<float>(y))));
+        else
+            point2D::make_cell(&v, dpi_unscale(static_cast<float>(x)),
+                               dpi_unscale(static_cast<float>(y)));
+        set_facet(face, sym.size, &v);
+    }
+    int32_t type = msg == WM_MOVING ? E_MOVING : E_RESIZING;
+    if (r) r->sizing = type;
+    LPARAM point = static_cast<LPARAM>((static_cast<uint32_t>(y) << 16) |
+                                       (static_cast<uint32_t>(x) & 0xFFFF));
+    make_event(hwnd, msg, wparam, point, 0, type);
+}
+
+// Calls a function value of the global context by name with the arguments;
+// the result goes to out. May collect.
+void call_global(const char* name, const Cell* args, int32_t count, Cell* out) {
+    Cell fn = *word::get_value(word::load(name));
+    interpreter::call_value(&fn, args, count, out);
+}
+
+// A window face whose window went to another display becomes a window of
+// that display's screen face: out of the old screen's pane (through the
+// series actions, so the pane's owners hear of it), at the head of the new
+// one's (at its tail when it was in no pane), and the new screen is its
+// parent. May collect.
+void move_to_screen(Cell* face, HMONITOR monitor) {
+    Cell* view = system_view();
+    if (!view) return;
+    Cell* base = stack::top;
+    static const uint32_t screens_word = symbol::make("screens");
+    Cell* screens = stack::push(facet(view, screens_word));
+    Cell* target = nullptr;
+    for (int32_t i = 0; type_of(screens) == TYPE_BLOCK && i < block::rs_length_q(screens); i++) {
+        Cell* s = block::rs_head(screens) + i;
+        if (type_of(s) != TYPE_OBJECT) continue;
+        Cell* state = facet(s, sym.state);
+        if (type_of(state) == TYPE_BLOCK &&
+            block::rs_length_q(state) > 0 && type_of(block::rs_head(state)) == TYPE_HANDLE &&
+            handle::value_of(block::rs_head(state)) == reinterpret_cast<uintptr_t>(monitor)) {
+            target = stack::push(s);
+            break;
+        }
+    }
+    Cell* old = target ? stack::push(facet(face, sym.parent)) : nullptr;
+    if (!target || (type_of(old) == TYPE_OBJECT && old->data1 == target->data1)) {
+        stack::top = base;
+        return;
+    }
+    bool removed = false;
+    if (type_of(old) == TYPE_OBJECT && type_of(facet(old, sym.pane)) == TYPE_BLOCK) {
+        Cell* args = stack::push(facet(old, sym.pane));
+        stack::push(face);
+        Cell* at = make_none(stack::push_cell());
+        call_global("find", args, 2, at);
+        if (type_of(at) == TYPE_BLOCK) {
+            Cell* out = make_none(stack::push_cell());
+            call_global("remove", at, 1, out);
+            removed = true;
+        }
+    }
+    if (type_of(facet(target, sym.pane)) == TYPE_BLOCK) {
+        Cell* args = stack::push(facet(target, sym.pane));
+        stack::push(face);
+        Cell* out = make_none(stack::push_cell());
+        call_global(removed ? "insert" : "append", args, 2, out);
+    }
+    set_facet(face, sym.parent, target);
+    stack::top = base;
+}
+
+// The children of a pane at the current scale: offsets and sizes in device
+// pixels again, and the fonts. May collect.
+void relayout_children(Cell* pane, int32_t depth) {
+    if (type_of(pane) != TYPE_BLOCK || depth > 256) return;
+    Cell* base = stack::top;
+    Cell* p = stack::push(pane);
+    for (int32_t i = 0; i < block::rs_length_q(p); i++) {
+        Cell* child = stack::push(block::rs_head(p) + i);
+        HWND hwnd = face_handle(child);
+        if (hwnd) {
+            const Cell* offset = facet(child, sym.offset);
+            const Cell* size = facet(child, sym.size);
+            UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (layered_popup_q(hwnd) ? SWP_NOMOVE : 0);
+            SetWindowPos(hwnd, nullptr, dpi_scale(coord(offset, false)),
+                         dpi_scale(coord(offset, true)), dpi_scale(coord(size, false)),
+                         dpi_scale(coord(size, true)), flags);
+            SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(child)), TRUE);
+            relayout_children(facet(child, sym.pane), depth + 1);
+        }
+        stack::top = child;
+    }
+    stack::top = base;
+}
+
+// The window went to a display of another DPI (the message carries the
+// new DPI and the rectangle the system suggests; without one the window
+// stays where it is). May collect.
+void dpi_changed(HWND hwnd, Cell* face, bool window, WPARAM wparam, const RECT* suggested) {
+    if (window) move_to_screen(face, MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST));
+    set_dpi(LOWORD(wparam));
+    if (suggested)
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    if (window) {
+        set_default_font(hwnd);
+        relayout_children(facet(face, sym.pane), 0);
+        follow_layered(face);
+    }
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+}
+
+// The largest sizes the system offers a window grow to hold its face's
+// size (a pair!, else a point2D! truncated) with the frame; true when one
+// was raised.
+bool update_min_max_info(HWND hwnd, Cell* face, MINMAXINFO* info) {
+    const Cell* size = facet(face, sym.size);
+    if (type_of(size) != TYPE_PAIR && type_of(size) != TYPE_POINT2D) return false;
+    RECT wr, cr;
+    GetWindowRect(hwnd, &wr);
+    GetClientRect(hwnd, &cr);
+    int32_t w = dpi_scale(static_cast<float>(static_cast<int32_t>(coord(size, false)))) +
+                (wr.right - wr.left) - cr.right;
+    int32_t h = dpi_scale(static_cast<float>(static_cast<int32_t>(coord(size, true)))) +
+                (wr.bottom - wr.top) - cr.bottom;
+    bool changed = false;
+    for (POINT* p : {&info->ptMaxSize, &info->ptMaxTrackSize}) {
+        if (p->x < w) {
+            p->x = w;
+            changed = true;
+        }
+        if (p->y < h) {
+            p->y = h;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+// The displays changed: the language side's screen faces follow. May
+// collect.
+void refresh_screens() {
+    Cell* view = system_view();
+    if (!view) return;
+    Cell* base = stack::top;
+    Cell* platform = stack::push(facet(view, symbol::make("platform")));
+    if (type_of(platform) == TYPE_OBJECT) {
+        Cell fn = *facet(platform, symbol::make("refresh-screens"));
+        if (type_of(&fn) == TYPE_FUNCTION)
+            interpreter::call_value(&fn, nullptr, 0, make_none(stack::push_cell()));
+    }
+    stack::top = base;
+}
+
 // Face colours of the tuple kind as a COLORREF; false for anything else.
 bool face_color(const Cell* face, uint32_t field, COLORREF* out);
 
@@ -723,6 +952,8 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     bool window = r->type == FT_WINDOW;
     switch (msg) {
     case WM_SIZE:
+        if (RenderTarget* rt = render_target_of(hwnd))
+            resize_render_target(rt, LOWORD(lparam), HIWORD(lparam));
         InvalidateRect(hwnd, nullptr, TRUE);
         [[fallthrough]];
     case WM_MOVE: {
@@ -741,8 +972,19 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     }
     case WM_WINDOWPOSCHANGED: {
         const auto* wp = reinterpret_cast<const WINDOWPOS*>(lparam);
-        if (window && (wp->flags & 0x8000)) {
+        // Layered pop-ups follow the window, but not to the place a
+        // minimized window is parked at.
+        bool moved = !(wp->flags & SWP_NOMOVE) || !(wp->flags & SWP_NOSIZE) ||
+                     (wp->flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW | SWP_STATE_CHANGED));
+        if (moved && !(wp->x < -9999 && wp->y < -9999)) follow_layered(face);
+        if (window && (wp->flags & SWP_STATE_CHANGED)) {
             LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+            if (!(style & WS_MINIMIZE)) {
+                RECT rc;
+                GetClientRect(hwnd, &rc);
+                sync_offset_size(hwnd, face, WM_SIZE, MAKELPARAM(rc.right, rc.bottom));
+                sync_offset_size(hwnd, face, WM_MOVE, 0);
+            }
             int32_t type = style & WS_MINIMIZE   ? E_MINIMIZE
                            : style & WS_MAXIMIZE ? E_MAXIMIZE
                                                  : E_RESTORE;
@@ -755,6 +997,15 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         return 0;
     case WM_ENTERSIZEMOVE:
         if (window) loop.in_size_move = true;
+        break;
+    case WM_MOVING:
+    case WM_SIZING:
+        if (!window || !lparam) break;
+        sizing_moving(hwnd, face, msg, wparam, *reinterpret_cast<const RECT*>(lparam));
+        return TRUE;
+    case WM_DPICHANGED:
+        if (type_of(facet(face, sym.state)) != TYPE_BLOCK) return 0;
+        dpi_changed(hwnd, face, window, wparam, reinterpret_cast<const RECT*>(lparam));
         break;
     case WM_EXITSIZEMOVE:
         if (!window) break;
@@ -771,6 +1022,17 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         break;
     case WM_COMMAND:
         process_command(hwnd, wparam, lparam);
+        break;
+    case WM_NOTIFY: {
+        LRESULT res = 0;
+        if (notify_widget(reinterpret_cast<const NMHDR*>(lparam), &res)) return res;
+        break;
+    }
+    case WM_MENUSELECT:
+        store_menu_selection(wparam, lparam);
+        return 0;
+    case WM_ENTERMENULOOP:
+        if (!wparam) clear_menu_selection();
         break;
     case WM_HSCROLL:
     case WM_VSCROLL: {
@@ -828,18 +1090,12 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         }
         return 0;
     }
-    case WM_ERASEBKGND: {
-        COLORREF c;
-        if (face_color(face, sym.color, &c)) {
-            RECT rc;
-            GetClientRect(hwnd, &rc);
-            HBRUSH brush = CreateSolidBrush(c);
-            FillRect(reinterpret_cast<HDC>(wparam), &rc, brush);
-            DeleteObject(brush);
-            return 1;
-        }
+    case WM_PAINT:
+        if (type_of(facet(face, sym.draw)) == TYPE_BLOCK && paint_face(hwnd, face, false)) return 0;
         break;
-    }
+    case WM_ERASEBKGND:
+        if (paint_image_gdiplus(hwnd, reinterpret_cast<HDC>(wparam), face)) return 1;
+        break;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORSTATIC:
@@ -886,6 +1142,19 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         SetFocus(hwnd);
         if (make_event(hwnd, msg, wparam, lparam, 0, E_CLOSE) == 0) PostQuitMessage(0);
         return 0;
+    case WM_GETMINMAXINFO:
+        if (window && lparam && update_min_max_info(hwnd, face, reinterpret_cast<MINMAXINFO*>(lparam)))
+            return 0;
+        break;
+    case WM_DISPLAYCHANGE:
+        refresh_screens();
+        RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        break;
+    case WM_THEMECHANGED:
+        if (!window) break;
+        set_default_font(hwnd);
+        relayout_children(facet(face, sym.pane), 0);
+        break;
     default:
         break;
     }
@@ -935,6 +1204,9 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
                 result = 1;
                 done = true;
             }
+            break;
+        case WM_DESTROY:
+            if (type == FT_BUTTON || type == FT_TOGGLE) free_button_images(hwnd);
             break;
         case WM_NCHITTEST:
             if (type == FT_TEXT) {

@@ -22,6 +22,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {
@@ -217,7 +218,10 @@ void register_classes() {
             wc.lpfnWndProc = super_proc_at(i);
         } else {
             wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-            wc.lpfnWndProc = &window_proc;
+            wc.lpfnWndProc = i == C_BASE            ? &base_face_proc
+                             : i == C_BASE_INTERNAL ? &base_internal_proc
+                             : i == C_CAMERA        ? &camera_proc
+                                                    : &window_proc;
             wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
             wc.hIcon = LoadIconW(g.instance, MAKEINTRESOURCEW(1));
             wc.hbrBackground = reinterpret_cast<HBRUSH>(
@@ -268,6 +272,9 @@ void detach_record(HWND hwnd, int32_t cls) {
     SetWindowLongPtrW(hwnd, classes[cls].offset, 0);
     value_pool::free(r->face);
     if (r->font) DeleteObject(r->font);
+    if (r->render_target) release_render_target(r->render_target);
+    // The thread's caret lives in this window (or is this caret face's).
+    if (r->flags & (WF_CARET | WF_HAS_CARET)) DestroyCaret();
     delete r;
 }
 
@@ -419,7 +426,8 @@ void free_font(const Cell* font) {
     Cell* state = valid_font_state(font);
     if (!state) return;
     bool released = false;
-    for (int32_t i : {0, 2}) {
+    // Slot 1 holds the DirectWrite text format, released like the fonts.
+    for (int32_t i : {0, 1, 2}) {
         Cell* h = block::rs_head(state) + i;
         if (type_of(h) == TYPE_HANDLE) {
             externals::remove(h->data3, true);
@@ -436,8 +444,22 @@ void free_font(const Cell* font) {
 
 } // namespace
 
+HFONT font_object_handle(const Cell* font) { return font_handle(font); }
+
 void register_font_kind() {
     if (!font_kind) font_kind = externals::register_kind("font", &release_font);
+}
+
+Cell* font_state(const Cell* font) {
+    Cell* base = stack::top;
+    Cell* kept = stack::push(font);
+    Cell* state = valid_font_state(kept);
+    if (!state) {
+        font_handle(kept);
+        state = valid_font_state(kept);
+    }
+    stack::top = base;
+    return state;
 }
 
 HFONT font_for(const Cell* face) {
@@ -544,6 +566,12 @@ uint32_t para_mask(FaceType type) {
     }
 }
 
+} // namespace
+
+uint32_t get_para_flags(FaceType type, const Cell* para) { return para_flags(type, para); }
+
+namespace {
+
 // --- creation -------------------------------------------------------------
 
 void set_check(HWND hwnd, const Cell* data, bool three_state) {
@@ -575,22 +603,6 @@ float ratio_of(const Cell* data) {
     return 0;
 }
 
-// Strings of a block into a list box or combo box. May collect.
-void set_list_data(HWND hwnd, const Cell* data, bool combo) {
-    SendMessageW(hwnd, combo ? CB_RESETCONTENT : LB_RESETCONTENT, 0, 0);
-    if (type_of(data) != TYPE_BLOCK) return;
-    Cell* base = stack::top;
-    Cell* blk = stack::push(data);
-    for (int32_t i = 0; i < block::rs_length_q(blk); i++) {
-        const Cell* item = block::rs_head(blk) + i;
-        if (type_of(item) != TYPE_STRING) continue;
-        std::u16string text = text_of(item);
-        SendMessageW(hwnd, combo ? CB_ADDSTRING : LB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    stack::top = base;
-}
-
 void update_data(HWND hwnd, const Cell* face, FaceType type);
 void update_selected(HWND hwnd, const Cell* face, FaceType type);
 void set_rate(HWND hwnd, const Cell* rate);
@@ -605,6 +617,12 @@ HWND create_face_window(Cell* face, HWND parent) {
         fire(err::face_type, &t);
     }
     uint32_t flags = get_flags(facet(face, sym.flags));
+    // A tab page fills its tab control's display area.
+    HWND tab = nullptr;
+    if (type == FT_PANEL && parent && face_type(facet(face, sym.parent)) == FT_TAB_PANEL) {
+        tab = parent;
+        fit_tab_page(face, tab);
+    }
     Cell* offset_cell = facet(face, sym.offset);
     if (type_of(offset_cell) == TYPE_PAIR)
         point2D::make_cell(offset_cell, coord(offset_cell, false), coord(offset_cell, true));
@@ -614,6 +632,7 @@ HWND create_face_window(Cell* face, HWND parent) {
     float w = coord(size_cell, false), h = coord(size_cell, true);
 
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS, ex = 0;
+    bool layered = false;
     const Cell* visible = facet(face, sym.visible_q);
     if (type_of(visible) == TYPE_LOGIC && visible->data1 && type != FT_WINDOW) style |= WS_VISIBLE;
     const Cell* para = facet(face, sym.para);
@@ -694,6 +713,7 @@ HWND create_face_window(Cell* face, HWND parent) {
     case FT_RICH_TEXT:
         cls = L"MoxBase";
         style |= WS_CLIPCHILDREN;
+        base_face_style(face, parent, &style, &ex, &layered);
         break;
     case FT_CAMERA:
         cls = L"MoxCamera";
@@ -727,28 +747,48 @@ HWND create_face_window(Cell* face, HWND parent) {
         break;
     }
 
+    // A layered pop-up's children live in its companion pop-up.
+    if (type != FT_WINDOW) parent = layered_parent(parent);
+    HMENU bar = type == FT_WINDOW ? make_menu_bar(face) : nullptr;
+    if (bar) style |= WS_SYSMENU;
     std::u16string text;
     if (type != FT_AREA) text = text_of(facet(face, sym.text));
     int32_t dx = dpi_scale(x), dy = dpi_scale(y), dw = dpi_scale(w), dh = dpi_scale(h);
     if (type == FT_WINDOW) {
         RECT r{0, 0, dw, dh};
-        AdjustWindowRectEx(&r, style, FALSE, ex);
+        AdjustWindowRectEx(&r, style, bar != nullptr, ex);
         dw = r.right - r.left;
         dh = r.bottom - r.top;
     }
+    bool popup = layered && (style & WS_POPUP);
+    if (popup) {
+        POINT p{dx, dy};
+        ClientToScreen(parent, &p);
+        dx = p.x;
+        dy = p.y;
+    }
     Cell* kept = stack::push(face);
     HWND hwnd = CreateWindowExW(ex, cls, reinterpret_cast<LPCWSTR>(text.c_str()), style, dx, dy, dw,
-                                dh, parent, nullptr, g.instance, kept);
-    if (!hwnd) return nullptr;
+                                dh, parent, bar, g.instance, kept);
+    if (!hwnd) {
+        if (bar) DestroyMenu(bar);
+        return nullptr;
+    }
+    if (tab) place_tab_page(hwnd, tab, dx, dy);
+    set_cursor(hwnd, kept);
     WindowRecord* r = record_of(hwnd);
     if (r) {
         r->flags = size_pair ? WF_SIZE_PAIR : 0;
         r->face_flags = flags;
     }
-    BringWindowToTop(hwnd);
+    if (!popup) BringWindowToTop(hwnd);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(kept)), 0);
     switch (type) {
+    case FT_BUTTON:
+        set_button_images(hwnd, kept);
+        break;
     case FT_TOGGLE:
+        set_button_images(hwnd, kept);
         set_check(hwnd, facet(kept, sym.data), false);
         break;
     case FT_CHECK:
@@ -758,12 +798,28 @@ HWND create_face_window(Cell* face, HWND parent) {
         set_check(hwnd, facet(kept, sym.data), false);
         break;
     case FT_TEXT_LIST:
-        set_list_data(hwnd, facet(kept, sym.data), false);
+        set_list_data(hwnd, kept);
         break;
     case FT_DROP_DOWN:
     case FT_DROP_LIST:
-        set_list_data(hwnd, facet(kept, sym.data), true);
-        update_selected(hwnd, kept, type);
+        set_combo_data(hwnd, kept, type == FT_DROP_LIST);
+        break;
+    case FT_TAB_PANEL:
+        set_tabs_data(hwnd, kept);
+        break;
+    case FT_CALENDAR:
+        sync_calendar(hwnd, kept);
+        set_calendar_color(hwnd, kept);
+        break;
+    case FT_BASE:
+        init_base_face(hwnd, parent, kept, layered);
+        attach_caret(hwnd, kept);
+        break;
+    case FT_RICH_TEXT:
+        init_base_face(hwnd, parent, kept, layered);
+        break;
+    case FT_CAMERA:
+        make_camera(hwnd, kept);
         break;
     case FT_SLIDER:
     case FT_PROGRESS: {
@@ -890,12 +946,17 @@ void update_data(HWND hwnd, const Cell* face, FaceType type) {
                          reinterpret_cast<LPARAM>(hwnd));
         break;
     case FT_TEXT_LIST:
-        set_list_data(hwnd, data, false);
+        if (type_of(data) == TYPE_BLOCK) set_list_data(hwnd, face);
         break;
     case FT_DROP_DOWN:
     case FT_DROP_LIST:
-        set_list_data(hwnd, data, true);
-        update_selected(hwnd, face, type);
+        set_combo_data(hwnd, face, type == FT_DROP_LIST);
+        break;
+    case FT_TAB_PANEL:
+        set_tabs_data(hwnd, face);
+        break;
+    case FT_CALENDAR:
+        set_calendar_date(hwnd, face);
         break;
     default:
         break;
@@ -921,6 +982,10 @@ void update_selected(HWND hwnd, const Cell* face, FaceType type) {
         else if (type_of(sel) == TYPE_NONE)
             SendMessageW(hwnd, EM_SETSEL, static_cast<WPARAM>(-1), 0);
         break;
+    case FT_TAB_PANEL:
+        if (index >= 1 && index - 1 != SendMessageW(hwnd, TCM_GETCURSEL, 0, 0))
+            select_tab(hwnd, index - 1);
+        break;
     default:
         break;
     }
@@ -930,7 +995,8 @@ void update_selected(HWND hwnd, const Cell* face, FaceType type) {
 constexpr uint32_t B_OFFSET = 1u << 1, B_SIZE = 1u << 2, B_TEXT = 1u << 3, B_IMAGE = 1u << 4,
                    B_COLOR = 1u << 5, B_DATA = 1u << 7, B_ENABLED = 1u << 8, B_VISIBLE = 1u << 9,
                    B_SELECTED = 1u << 10, B_FLAGS = 1u << 11, B_OPTIONS = 1u << 12,
-                   B_RATE = 1u << 16, B_PARA = 1u << 18, B_FONT = 1u << 19, B_DRAW = 1u << 22;
+                   B_RATE = 1u << 16, B_PARA = 1u << 18, B_FONT = 1u << 19, B_DRAW = 1u << 22,
+                   B_MENU = 1u << 6;
 
 void apply_changes(Cell* face) {
     HWND hwnd = face_handle(face);
@@ -953,13 +1019,15 @@ void apply_changes(Cell* face) {
         int32_t cx = dpi_scale(coord(size, false)), cy = dpi_scale(coord(size, true));
         if (type == FT_WINDOW) {
             RECT rc{0, 0, cx, cy};
-            AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
+            AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)),
+                               GetMenu(hwnd) != nullptr,
                                static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
             cx = rc.right - rc.left;
             cy = rc.bottom - rc.top;
         }
         UINT swp = SWP_NOZORDER | SWP_NOACTIVATE;
-        if (!(bits & B_OFFSET)) swp |= SWP_NOMOVE;
+        // A layered pop-up is placed in screen coordinates by follow_layered.
+        if (!(bits & B_OFFSET) || layered_popup_q(hwnd)) swp |= SWP_NOMOVE;
         if (!(bits & B_SIZE)) swp |= SWP_NOSIZE;
         SetWindowPos(hwnd, nullptr, dpi_scale(coord(facet(face, sym.offset), false)),
                      dpi_scale(coord(facet(face, sym.offset), true)), cx, cy, swp);
@@ -989,6 +1057,18 @@ void apply_changes(Cell* face) {
         ShowWindow(hwnd, shown ? (type == FT_BASE ? SW_SHOWNA : SW_SHOW) : SW_HIDE);
     }
     if (bits & B_SELECTED) update_selected(hwnd, face, type);
+    if (type == FT_CAMERA) {
+        if (bits & B_SIZE) resize_camera(hwnd);
+        if (bits & B_SELECTED) {
+            const Cell* sel = facet(face, sym.selected);
+            if (type_of(sel) == TYPE_INTEGER) {
+                if (select_camera(hwnd, get_integer(sel) - 1)) run_camera(hwnd, true);
+            } else if (type_of(sel) == TYPE_NONE) {
+                close_camera(hwnd);
+            }
+        }
+    }
+    if (bits & (B_OFFSET | B_SIZE | B_VISIBLE)) follow_layered(face);
     if (bits & B_FLAGS) {
         uint32_t flags = get_flags(facet(face, sym.flags));
         if (r) r->face_flags = flags;
@@ -997,9 +1077,28 @@ void apply_changes(Cell* face) {
             InvalidateRect(hwnd, nullptr, TRUE);
         }
     }
+    if (bits & (B_OFFSET | B_VISIBLE | B_ENABLED))
+        update_caret(hwnd, face, B_OFFSET, B_VISIBLE | B_ENABLED, bits);
+    if (type == FT_TAB_PANEL) {
+        if (bits & B_OFFSET) update_tab_panel(hwnd, face, 1);
+        if (bits & B_SIZE) update_tab_panel(hwnd, face, 2);
+        if (bits & B_VISIBLE) update_tab_panel(hwnd, face, 9);
+    }
+    if (bits & B_MENU) update_menu_bar(hwnd, face);
+    if ((bits & B_IMAGE) && (type == FT_BUTTON || type == FT_TOGGLE)) set_button_images(hwnd, face);
+    if (bits & B_OPTIONS) set_cursor(hwnd, face);
+    if ((bits & B_COLOR) && type == FT_CALENDAR) set_calendar_color(hwnd, face);
     if (bits & B_RATE) set_rate(hwnd, facet(face, sym.rate));
     if (bits & B_FONT) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(face)), 0);
-    if (bits & (B_COLOR | B_FONT | B_PARA | B_DRAW)) InvalidateRect(hwnd, nullptr, TRUE);
+    bool base_face = type == FT_BASE || type == FT_RICH_TEXT;
+    if ((bits & B_COLOR) && base_face && !layered_q(hwnd) &&
+        transparent_color_q(facet(face, sym.color)))
+        remake_layered(hwnd, face);
+    else if ((bits & (B_COLOR | B_FONT | B_PARA | B_DRAW | B_TEXT | B_IMAGE)) && base_face &&
+             layered_q(hwnd))
+        update_layered(hwnd, nullptr, face);
+    else if (bits & (B_COLOR | B_FONT | B_PARA | B_DRAW | B_IMAGE))
+        InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 // Frees the native side of a face tree, children first; a window face's
@@ -1024,7 +1123,9 @@ void free_faces(Cell* face, bool post_close, int32_t depth) {
         stack::top = base;
     }
     WindowRecord* r = record_of(hwnd);
-    if (type == FT_PANEL || type == FT_GROUP_BOX) DestroyWindow(hwnd);
+    if (type == FT_CAMERA) close_camera(hwnd);
+    // Pop-ups are owned by the top-level window: they would outlive a pane.
+    if (type == FT_PANEL || type == FT_GROUP_BOX || layered_popup_q(hwnd)) DestroyWindow(hwnd);
     r = record_of(hwnd);
     if (type == FT_WINDOW) {
         Cell none;
@@ -1104,6 +1205,11 @@ void show_window_star() {
             UpdateWindow(hwnd);
             SetForegroundWindow(hwnd);
         }
+        if (Cell* face = face_of(hwnd)) {
+            Cell* base = stack::top;
+            follow_layered(stack::push(face));
+            stack::top = base;
+        }
     }
     make_none(stack::arguments);
 }
@@ -1116,7 +1222,10 @@ void refresh_window_star() {
 
 void redraw_star() {
     HWND hwnd = face_handle(stack::arguments);
-    if (hwnd) {
+    // A layered window gets no paint messages: it is drawn anew here.
+    if (hwnd && layered_q(hwnd) && record_of(hwnd) && record_of(hwnd)->type != FT_WINDOW) {
+        update_layered(hwnd, nullptr, stack::arguments);
+    } else if (hwnd) {
         InvalidateRect(hwnd, nullptr, FALSE);
         UpdateWindow(hwnd);
     }
@@ -1192,17 +1301,48 @@ void size_text_star() {
 
 void on_change_facet_star() {
     Cell* a = stack::arguments;
-    // Series changes of data are applied as a whole update of the face;
-    // pane changes are made by the language side's show of the new faces.
-    if (is_any_word(type_of(a + 1)) && same_word(a[1].data2, sym.data)) {
-        Cell* state = facet(a, sym.state);
-        if (type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 1 &&
-            type_of(block::rs_head(state) + 1) == TYPE_INTEGER) {
-            Cell* bits = block::rs_head(state) + 1;
-            make_integer(bits, get_integer(bits) | static_cast<int32_t>(B_DATA));
-            apply_changes(a);
+    // Pane changes are made by the language side's show of the new faces.
+    // A change inside data is applied in place where the widget allows it,
+    // else (and for the other facets) as an update of the face.
+    Cell* state = facet(a, sym.state);
+    Cell* bits = type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 1 &&
+                         type_of(block::rs_head(state) + 1) == TYPE_INTEGER
+                     ? block::rs_head(state) + 1
+                     : nullptr;
+    if (!bits || !is_any_word(type_of(a + 1)) || same_word(a[1].data2, sym.pane)) {
+        make_none(stack::arguments);
+        return;
+    }
+    bool in_place = false;
+    if (same_word(a[1].data2, sym.data)) {
+        static const uint32_t sort = symbol::make("sort");
+        FaceType type = face_type(a);
+        int32_t index = type_of(a + 5) == TYPE_INTEGER ? get_integer(a + 5) : 0;
+        int32_t part = type_of(a + 6) == TYPE_INTEGER ? get_integer(a + 6) : 0;
+        bool sorted = is_any_word(type_of(a + 3)) && same_word(a[3].data2, sort);
+        if ((type == FT_TEXT_LIST && !sorted) ||
+            ((type == FT_DROP_DOWN || type == FT_DROP_LIST) && part != 0)) {
+            update_list_data(a, a + 2, a + 3, index, part, type != FT_TEXT_LIST);
+            in_place = true;
+        } else if (type == FT_TAB_PANEL) {
+            update_tabs_data(a, a + 2, a + 3, index, part);
+            in_place = true;
+        }
+        // The handlers may have destroyed the face meanwhile.
+        state = facet(a, sym.state);
+        bits = type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 1 &&
+                       type_of(block::rs_head(state) + 1) == TYPE_INTEGER
+                   ? block::rs_head(state) + 1
+                   : nullptr;
+        if (!bits) {
+            in_place = true;
+        } else {
+            int32_t b = get_integer(bits);
+            make_integer(bits, in_place ? b & ~static_cast<int32_t>(B_DATA)
+                                        : b | static_cast<int32_t>(B_DATA));
         }
     }
+    if (!in_place) apply_changes(a);
     make_none(stack::arguments);
 }
 

@@ -19,6 +19,8 @@
 
 namespace mox::gui::win {
 
+struct RenderTarget;
+
 // The face types the back end tells apart (the type facet's word).
 enum FaceType : int32_t {
     FT_OTHER = 0,
@@ -56,6 +58,13 @@ constexpr uint32_t FF_ALL_OVER = 0x00000001, FF_FOCUSABLE = 0x00000002, FF_TRI_S
 
 // Back-end window flags.
 constexpr uint32_t WF_SIZE_PAIR = 0x10;
+// A caret face; the window that holds the system caret of one.
+constexpr uint32_t WF_CARET = 0x02, WF_HAS_CARET = 0x08;
+
+// Event types raised by the widget and menu code.
+constexpr int32_t EV_SELECT = 25, EV_CHANGE = 26, EV_MENU = 27;
+// The picked id of a menu item without an id word.
+constexpr uint32_t NO_MENU_ID = 0xFFFFFFFF;
 
 // The private message asking a window to minimize, maximize or restore.
 constexpr UINT WM_MOX_STATE = WM_USER + 2;
@@ -71,6 +80,18 @@ struct WindowRecord {
     int32_t sizing = 0;        // the last interactive sizing event (31 or 32)
     bool close_passes = false; // WM_CLOSE goes by without a close event
     HWND inner = nullptr;      // a group box's frame window
+    int32_t list_longest = 0;  // a list box's longest item, in characters
+    HWND caret_parent = nullptr; // a caret face: the window holding its caret
+    RenderTarget* render_target = nullptr;  // Direct2D drawing of the window (dx.h)
+    // Base faces and layered windows (base-faces.cpp, layered.cpp).
+    HWND owner = nullptr;      // the parent window a layered pop-up follows
+    HWND companion = nullptr;  // the pop-up hosting a layered face's children
+    POINT place{};             // a pop-up's screen position, else the client one
+    bool popup = false;        // a layered face made as an owned pop-up
+    bool clipped = false;      // a clip region is set
+    bool over_client = false;  // the mouse is over the client area
+    int32_t captures = 0;      // left-button presses not yet released
+    struct CameraRecord* camera = nullptr; // a camera face's capture graph
 };
 
 // Words the back end compares with or writes.
@@ -161,6 +182,13 @@ WNDPROC base_proc_of(int32_t cls);
 // The font a native widget gets for a face (its font object's, or the
 // default GUI font). May collect.
 HFONT font_for(const Cell* face);
+// The valid state block of a font object [owner | scaled-font text-format
+// font-at-96], made with its scaled GDI font when missing; null only when
+// the block could not be made. May collect.
+Cell* font_state(const Cell* font);
+// The para flags of a face type for a para object (0 for anything else):
+// text-drawing flags for base and rich-text faces, style bits for widgets.
+uint32_t get_para_flags(FaceType type, const Cell* para);
 
 // Logical units to device pixels and back.
 inline int32_t dpi_scale(float v) { return static_cast<int32_t>(v * g.scale + 0.5f); }
@@ -181,6 +209,9 @@ void get_metrics();
 // Raises an event of a window: type, flags word and the message it stands
 // for. Returns 0 when the language side answered stop, else 1. May collect.
 int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t flags, int32_t type);
+// The notifications of native controls (WM_COMMAND) as events. May
+// collect.
+void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam);
 // Marks the innermost loop level that still runs as ending (its window was
 // destroyed) and posts the quit that ends it.
 void end_owning_level();
@@ -192,6 +223,149 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // Installs the event accessors.
 void install_accessors();
+
+// --- base faces and layered windows (base-faces.cpp, layered.cpp) ----------
+
+// The colour a companion pop-up's background is keyed out with.
+constexpr COLORREF COMPANION_KEY = RGB(1, 0, 0);
+LRESULT CALLBACK base_face_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+LRESULT CALLBACK base_internal_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// Whether layered faces are child windows (Windows 8 and later, not Wine)
+// or owned pop-ups that follow their parent.
+bool layered_children();
+bool layered_q(HWND hwnd);
+// True unless the colour is an opaque tuple.
+bool transparent_color_q(const Cell* color);
+// The class styles of a base face under parent: may turn it into a layered
+// window (child or pop-up). Sets *layered.
+void base_face_style(const Cell* face, HWND parent, DWORD* style, DWORD* ex, bool* layered);
+// The window a child of parent is created in: parent, or the companion
+// pop-up of a layered pop-up face.
+HWND layered_parent(HWND parent);
+// The set-up after creation (position record, first render, show, clip).
+void init_base_face(HWND hwnd, HWND parent, Cell* face, bool layered);
+// A window's background: its face's colour, then its image stretched over
+// the client area (GDI+). True when anything was painted.
+bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face);
+// Whether the window is a layered face made as an owned pop-up.
+bool layered_popup_q(HWND hwnd);
+// Renders a base face and hands its bitmap to the system (at the given
+// screen point, or where it is); 0 when there was nothing to hand. May
+// collect.
+BOOL update_layered(HWND hwnd, const POINT* screen, Cell* face);
+// A base face whose colour now lets what is below show through is made
+// again as a layered window, with its children, in its place among its
+// siblings; its state block is new. May collect.
+void remake_layered(HWND hwnd, Cell* face);
+// The layered pop-ups of a face tree (the face included) take the place,
+// visibility and clip their faces have inside their owners: called after
+// anything moved, sized, showed or hid a window of the tree.
+void follow_layered(Cell* face);
+// A layered face's bitmap (and its layered children's) painted into dc at
+// x, y. May collect.
+void paint_layered_tree(HDC dc, Cell* face, int32_t x, int32_t y, int32_t depth);
+
+// --- face-to-image (capture.cpp) --------------------------------------------
+
+// The image of a face into out (none without a window). May collect.
+void face_to_image(const Cell* face, Cell* out);
+// Makes `to image!` of a face come here.
+void install_face_capture();
+
+// --- camera (camera.cpp) ----------------------------------------------------
+
+LRESULT CALLBACK camera_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// Enumerates the devices into data and, when selected is an integer, opens
+// and runs that one. May collect.
+void make_camera(HWND hwnd, Cell* face);
+// 1 when the device (0-based) was connected, 0 when not; an index out of
+// range raises cannot-open with index + 1.
+int32_t select_camera(HWND hwnd, int32_t index);
+HRESULT run_camera(HWND hwnd, bool run);
+void resize_camera(HWND hwnd);
+void close_camera(HWND hwnd);
+// One frame into out, or none. May collect.
+void get_camera_frame(HWND hwnd, Cell* out);
+
+// --- menus (menus.cpp) ---------------------------------------------------
+
+// The last chosen menu item (position and menu, -1 and null when none), and
+// the pop-up menu on show with the window it was shown for.
+struct MenuState {
+    int32_t item = -1;
+    HMENU item_menu = nullptr;
+    HMENU popup = nullptr;
+    HWND target = nullptr;
+    POINT client{0, 0}, screen{0, 0}; // the last right-button press
+};
+extern MenuState menus;
+
+// Fills a menu from a menu block; null when the value is no block. May
+// collect.
+HMENU build_menu(const Cell* block, HMENU menu);
+// Whether a face's menu block is a window's menu bar.
+bool menu_bar_q(const Cell* menu, FaceType type);
+// A window face's menu bar, or null. May collect.
+HMENU make_menu_bar(const Cell* face);
+// A changed menu facet: the window's menu bar replaced. May collect.
+void update_menu_bar(HWND hwnd, const Cell* face);
+void clear_menu_selection();
+// WM_MENUSELECT: the item the user is on.
+void store_menu_selection(WPARAM wparam, LPARAM lparam);
+// Whether a WM_COMMAND is a menu's command.
+bool menu_command_q(WPARAM wparam, LPARAM lparam);
+// Shows the face's pop-up menu at a screen point; false when it has none.
+// May collect.
+bool show_context_menu(HWND hwnd, int32_t x, int32_t y);
+// Raises the menu event of the chosen item. May collect.
+void do_menu_event(HWND hwnd);
+
+// --- widgets (widgets.cpp) ------------------------------------------------
+
+bool string_like_q(const Cell* v);
+// A string-like value as UTF-16 (empty for anything else). May collect.
+std::u16string wide_text(const Cell* value);
+// Items of list and combo boxes from a face's data and selection. May
+// collect.
+void set_list_data(HWND hwnd, const Cell* face);
+void set_combo_data(HWND hwnd, const Cell* face, bool drop_list);
+// A drop-down's item text into its face's text. May collect.
+void read_combo_item(HWND hwnd, Cell* face, int32_t index);
+// A series change inside a list's data (the on-change-facet arguments).
+// May collect.
+void update_list_data(Cell* face, Cell* target, const Cell* action, int32_t index, int32_t part,
+                      bool combo);
+// Tab panels. May collect.
+void set_tabs_data(HWND hwnd, const Cell* face);
+void select_tab(HWND hwnd, int32_t index);
+bool on_tab_changing(HWND hwnd);
+void on_tab_changed(HWND hwnd);
+void fit_tab_page(Cell* page, HWND tab);
+void place_tab_page(HWND page, HWND tab, int32_t x, int32_t y);
+void update_tab_panel(HWND hwnd, Cell* face, int32_t which);
+void update_tabs_data(Cell* face, Cell* target, const Cell* action, int32_t index, int32_t part);
+// Button images from the image facet; their image list freed.
+void set_button_images(HWND hwnd, const Cell* face);
+void free_button_images(HWND hwnd);
+// Calendars.
+int32_t clamp_year(int32_t y);
+void set_calendar_date(HWND hwnd, const Cell* face);
+void sync_calendar(HWND hwnd, const Cell* face);
+void set_calendar_color(HWND hwnd, const Cell* face);
+void on_calendar_change(HWND hwnd);
+// WM_NOTIFY of tab panels and calendars: true when handled (result set).
+bool notify_widget(const NMHDR* hdr, LRESULT* result);
+// The cursor option into the window's record.
+void set_cursor(HWND hwnd, const Cell* face);
+// Caret faces: the system caret made, attached from the options, updated.
+void make_caret(HWND hwnd, const Cell* face);
+void attach_caret(HWND hwnd, const Cell* face);
+void update_caret(HWND hwnd, const Cell* face, uint32_t offset_bit, uint32_t shown_bit,
+                  uint32_t bits);
+bool dark_mode_active_q();
+
+// The scaled GDI font of a font object (made when missing). May collect.
+HFONT font_object_handle(const Cell* font);
 
 // --- routine bodies -------------------------------------------------------
 

@@ -26,6 +26,7 @@
 #include "evaluator/stack.h"
 #include "view/gui.h"
 #include "view/windows/backend.h"
+#include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {
@@ -225,6 +226,7 @@ void init_star() {
         register_classes();
         register_font_kind();
         install_accessors();
+        dx_init();
     }
     Cell* platform = stack::arguments;
     if (type_of(platform) == TYPE_OBJECT) {
@@ -297,21 +299,6 @@ void detach_image_star() {
     make_none(stack::arguments);
 }
 
-void draw_image_star() { make_none(stack::arguments); }
-void draw_face_star() { make_none(stack::arguments); }
-void request_font_star() { make_none(stack::arguments); }
-void request_file_star() { make_none(stack::arguments); }
-void request_dir_star() { make_none(stack::arguments); }
-void toggle_GPU_star() { make_none(stack::arguments); }
-
-void text_box_metrics_star() {
-    Cell* a = stack::arguments;
-    if (face_type(a) != FT_RICH_TEXT) {
-        Cell t = *facet(a, sym.type);
-        fire(err::face_type, &t);
-    }
-    make_none(a);
-}
 
 void update_scroller_star() {
     Cell* a = stack::arguments;
@@ -345,21 +332,6 @@ void update_scroller_star() {
     }
     make_none(stack::arguments);
 }
-
-// Dark mode needs the undocumented theme export Wine lacks; the high
-// contrast setting still rules it out.
-void support_dark_mode_q_star() {
-    bool ok = false;
-    if (g.win10) {
-        HIGHCONTRASTW hc{};
-        hc.cbSize = sizeof hc;
-        ok = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof hc, &hc, 0) &&
-             !(hc.dwFlags & HCF_HIGHCONTRASTON);
-    }
-    make_logic(stack::arguments, ok);
-}
-
-void set_dark_mode_star() { make_none(stack::arguments); }
 
 void register_routines() {
     struct Entry {
@@ -408,6 +380,7 @@ void register_routines() {
         {"view-null-gui-version", &gui::null_gui_version_star},
     };
     for (const Entry& e : entries) routines::register_(e.name, e.body);
+    install_face_capture();
     // send-event runs its Mox body here: its native body sends through the
     // null back end.
 }

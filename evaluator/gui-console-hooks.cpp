@@ -1,0 +1,145 @@
+// The GUI console's output hooks. Every print and prin, and every text the
+// runtime writes by itself, goes to the terminal's vprint while the console
+// runs. The hooks suspend tracing for their duration, so that a traced
+// program does not trace the console drawing its own output.
+#include "evaluator/gui-console-hooks.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/console.h"
+#include "core/dyn-print.h"
+#include "core/startup.h"
+#include "core/value.h"
+#include "datatypes/string.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/routines.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+
+#ifdef _WIN32
+extern "C" __declspec(dllimport) unsigned int __stdcall GetCaretBlinkTime(void);
+extern "C" __declspec(dllimport) int __stdcall SetConsoleTitleA(const char* title);
+#endif
+
+namespace mox::gui_console {
+
+namespace {
+
+Cell* vprint_fn = nullptr;  // the terminal's vprint, kept as a root
+Cell* buffer = nullptr;     // gui-console-buffer: the one string raw writes reuse
+
+// The print hook. It refuses to run on a nearly full evaluation stack, where
+// drawing the text could not finish. May collect.
+void print_gui(Cell* text, bool new_line) {
+    if (stack::ctop + 60 >= stack::frame_limit || stack::top + 80 >= stack::cell_limit)
+        fire(err::stack_overflow);
+    const uint32_t saved = trace::active;
+    trace::active = 0;
+    Cell* base = stack::top;
+    try {
+        Cell* args = stack::push(text);
+        make_logic(stack::push_cell(), new_line);
+        Cell* out = stack::push_cell();
+        interpreter::call_value(vprint_fn, args, 2, out);
+    } catch (...) {
+        trace::active = saved;
+        stack::top = base;
+        throw;
+    }
+    trace::active = saved;
+    stack::top = base;
+}
+
+// The write hook: the runtime writes from places that cannot take a
+// non-local exit, so a failing vprint is dropped here. May collect.
+void write_gui(const char* utf8, size_t length, int flag) {
+    static bool busy = false;  // a write made while vprint runs is not fed back to it
+    if (!vprint_fn || type_of(vprint_fn) == TYPE_NONE || busy) return;
+    if (stack::ctop + 60 >= stack::frame_limit || stack::top + 80 >= stack::cell_limit) return;
+    if (type_of(buffer) == TYPE_STRING) string::ms_reset(buffer);
+    else string::make_at(buffer, static_cast<uint32_t>(length), 1);
+    string::append_utf8(buffer, utf8, length);
+    Cell* saved_top = stack::top;
+    stack::mark_try(nullptr);
+    busy = true;
+    try {
+        print_gui(buffer, flag != 0);
+    } catch (const stack::Unwind&) {
+        busy = false;
+        stack::top = saved_top;
+        return;
+    }
+    busy = false;
+    stack::ctop--;
+    stack::top = saved_top;
+}
+
+// gui-console-add-print: fn. Installs the hooks once; later calls only
+// replace the function they call. none takes the hooks away again, so that
+// tests which launched the console leave the process's output as they
+// found it. May collect.
+void add_print_body() {
+    Cell* fn = stack::arguments;
+    if (type_of(fn) == TYPE_NONE) {
+        if (vprint_fn && type_of(vprint_fn) != TYPE_NONE) dyn_print::remove(&print_gui, &write_gui);
+        if (vprint_fn) make_none(vprint_fn);
+    } else if (!vprint_fn) {
+        vprint_fn = root_append(fn);
+        Cell unset_cell;
+        make_unset(&unset_cell);
+        buffer = root_append(&unset_cell);
+        dyn_print::add(&print_gui, &write_gui);
+    } else {
+        if (type_of(vprint_fn) == TYPE_NONE) dyn_print::add(&print_gui, &write_gui);
+        *vprint_fn = *fn;
+    }
+    make_unset(stack::arguments);
+}
+
+// Milliseconds, -1 for a caret that does not blink. MOX_CARET_BLINK_TIME
+// stands in for the system's answer where tests need a given rate.
+void caret_blink_time_body() {
+    int64_t ms = 530;
+    if (const char* seam = std::getenv("MOX_CARET_BLINK_TIME")) {
+        ms = std::strtoll(seam, nullptr, 10);
+    } else {
+#ifdef _WIN32
+        ms = GetCaretBlinkTime();
+#endif
+    }
+    if (ms == 0xFFFFFFFFLL) ms = -1;
+    make_integer(stack::arguments, static_cast<int32_t>(ms));
+}
+
+// console-set-title: str. The title of the process's text console; a
+// failure is reported and the program goes on.
+void set_title_body() {
+    Cell* str = stack::arguments;
+    std::string bytes;
+    const uint32_t unit = string::buffer_of(str)->unit();
+    const int32_t n = string::ms_length_q(str);
+    const uint8_t* p = string::ms_head(str);
+    for (int32_t i = 0; i < n; i++) {
+        uint32_t c = string::get_char(p + static_cast<size_t>(i) * unit, unit);
+        if (c == 0) break;
+        bytes.push_back(c < 256 ? static_cast<char>(c) : '?');
+    }
+    bool ok = true;
+#ifdef _WIN32
+    ok = SetConsoleTitleA(bytes.c_str()) != 0;
+#endif
+    if (!ok) console::write_cstring("SetConsoleTitle failed!\n");
+    make_unset(stack::arguments);
+}
+
+}  // namespace
+
+void register_routines() {
+    routines::register_("gui-console-add-print", &add_print_body);
+    routines::register_("caret-blink-time", &caret_blink_time_body);
+    routines::register_("console-set-title", &set_title_body);
+}
+
+}  // namespace mox::gui_console

@@ -1,0 +1,67 @@
+// Reads back the items of list and combo boxes and the selection of tab
+// controls under a top-level window found by its title, which Win32 keeps
+// and a script cannot see.
+//
+//     widget-probe TITLE
+//     list CLASS SELECTED COUNT     then one line per item: item TEXT
+//     tab CLASS SELECTED COUNT X Y W H (screen rectangle of the control)
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string utf8(const wchar_t* text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+BOOL CALLBACK visit(HWND child, LPARAM) {
+    wchar_t cls[128] = {0};
+    GetClassNameW(child, cls, 128);
+    std::wstring name(cls);
+    bool list = name == L"MoxListBox", combo = name == L"MoxCombo";
+    if (list || combo) {
+        UINT count_msg = list ? LB_GETCOUNT : CB_GETCOUNT, sel_msg = list ? LB_GETCURSEL : CB_GETCURSEL;
+        UINT text_msg = list ? LB_GETTEXT : CB_GETLBTEXT;
+        LRESULT count = SendMessageW(child, count_msg, 0, 0);
+        std::printf("list %s %ld %ld\n", utf8(cls).c_str(),
+                    static_cast<long>(SendMessageW(child, sel_msg, 0, 0)), static_cast<long>(count));
+        for (LRESULT i = 0; i < count; i++) {
+            wchar_t text[256] = {0};
+            SendMessageW(child, text_msg, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            std::printf("item %s\n", utf8(text).c_str());
+        }
+    } else if (name == L"MoxTabpanel") {
+        RECT r;
+        GetWindowRect(child, &r);
+        std::printf("tab %s %ld %ld %ld %ld %ld %ld\n", utf8(cls).c_str(),
+                    static_cast<long>(SendMessageW(child, TCM_GETCURSEL, 0, 0)),
+                    static_cast<long>(SendMessageW(child, TCM_GETITEMCOUNT, 0, 0)), r.left, r.top,
+                    r.right - r.left, r.bottom - r.top);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: widget-probe TITLE\n");
+        return 2;
+    }
+    SetProcessDPIAware();
+    HWND hwnd = FindWindowW(nullptr, argv[1]);
+    if (!hwnd) {
+        std::printf("none\n");
+        return 1;
+    }
+    EnumChildWindows(hwnd, &visit, 0);
+    std::fflush(stdout);
+    return 0;
+}

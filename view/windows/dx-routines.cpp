@@ -1,0 +1,115 @@
+// The routines that draw: draw on an image, draw-face during a paint,
+// toggle-GPU; and the paint of faces drawn with Direct2D.
+#include <windows.h>
+
+#include <vector>
+
+#include "core/image-store.h"
+#include "datatypes/series.h"
+#include "evaluator/stack.h"
+#include "view/draw-renderer.h"
+#include "view/windows/dx-renderer.h"
+#include "view/windows/dx.h"
+#include "view/windows/internal.h"
+
+namespace mox::gui::win {
+
+namespace {
+
+constexpr int32_t E_DRAWING = 34;
+
+// The drawings in progress, innermost last: draw-face adds to the one of
+// its window.
+struct Active {
+    HWND hwnd;
+    D2DRenderer* renderer;
+};
+std::vector<Active> active;
+
+D2DRenderer* active_of(HWND hwnd) {
+    for (auto it = active.rbegin(); it != active.rend(); ++it)
+        if (it->hwnd == hwnd) return it->renderer;
+    return nullptr;
+}
+
+} // namespace
+
+// May collect.
+bool paint_face(HWND hwnd, Cell* face, bool layered) {
+    if (!dx.context || !face) return false;
+    // BeginPaint comes first: a lost device found while drawing invalidates
+    // the window again, and that must outlive this paint.
+    PAINTSTRUCT ps;
+    HDC dc = layered ? nullptr : BeginPaint(hwnd, &ps);
+    int32_t saved_dpi = push_dpi(hwnd);
+    bool drawn = false;
+    {
+        D2DRenderer r(hwnd, nullptr, true, layered);
+        guarded([&] {
+            Cell* commands = stack::push(facet(face, sym.draw));
+            if (type_of(commands) == TYPE_BLOCK) {
+                drawn = do_draw(r, commands, true, true) == 0;
+                return;
+            }
+            if (!r.begin()) {
+                r.end();
+                return;
+            }
+            active.push_back({hwnd, &r});
+            guarded([&] { make_event(hwnd, WM_PAINT, 0, 0, 0, E_DRAWING); });
+            active.pop_back();
+            r.end();
+            drawn = true;
+        });
+    }
+    pop_dpi(saved_dpi);
+    if (layered) return drawn;
+    if (HDC mem = drawn ? copy_to_dib(hwnd) : nullptr) {
+        RenderTarget* rt = render_target_of(hwnd);
+        BitBlt(dc, 0, 0, rt->dib_width, rt->dib_height, mem, 0, 0, SRCCOPY);
+    }
+    EndPaint(hwnd, &ps);
+    return drawn;
+}
+
+void draw_image_star() {
+    Cell* img = stack::arguments;
+    Cell* commands = stack::arguments + 1;
+    if (image::width_of(img) == 0 || image::height_of(img) == 0 || !image::store_of(img)) {
+        make_none(stack::arguments);
+        return;
+    }
+    {
+        D2DRenderer r(nullptr, img, false);
+        try {
+            do_draw(r, commands, false, false);
+        } catch (...) {
+            // What was drawn before the error stays drawn.
+            r.write_back(img);
+            throw;
+        }
+        r.write_back(img);
+    }
+    Cell none;
+    make_none(&none);
+    series::notify(img, series::Change::poke, &none, -1, -1);
+    make_none(stack::arguments);
+}
+
+void draw_face_star() {
+    Cell* face = stack::arguments;
+    Cell* commands = stack::arguments + 1;
+    HWND hwnd = face_handle(face);
+    D2DRenderer* r = hwnd ? active_of(hwnd) : nullptr;
+    if (r) parse_draw(*r, commands, true);
+    make_none(stack::arguments);
+}
+
+// The windows' records belong to the old device: they go as after a lost
+// device, and every window paints again on the new one.
+void toggle_GPU_star() {
+    if (dx.factory) recover_lost_device();
+    make_none(stack::arguments);
+}
+
+} // namespace mox::gui::win
