@@ -13,7 +13,7 @@ runs=${1:-5}
 shapes=${2:-10000}
 win=${WIN_BUILD:-build/d2d-win64}
 cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null 2>&1
 cmake --build "$win" --target mox-run -j 3 >/dev/null
 x86_64-w64-mingw32-g++-posix -O2 -std=c++20 bench/draw_floor.cpp -o "$win/draw_floor.exe" \
   -static -ld2d1 -lwindowscodecs -lole32 -luuid

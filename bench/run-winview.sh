@@ -16,6 +16,9 @@ set -eu
 cd "$(dirname "$0")/.."
 n="${1:-100000}"
 m="${2:-1000}"
+if ! python3 -c "import tkinter" 2>/dev/null; then
+  sudo apt-get install -y python3-tk >/dev/null
+fi
 for tool in xvfb-run wine x86_64-w64-mingw32-g++-posix python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done

@@ -28,7 +28,8 @@ LRESULT CALLBACK top_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CALLBACK button_superproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (msg == WM_NCCREATE) SetWindowLongPtrW(hwnd, slot, reinterpret_cast<LONG_PTR>(new Record{1}));
+    if (msg == WM_NCCREATE)
+        SetWindowLongPtrW(hwnd, slot, reinterpret_cast<LONG_PTR>(new Record{1}));
     LRESULT r = CallWindowProcW(button_proc, hwnd, msg, wparam, lparam);
     if (msg == WM_NCDESTROY) delete reinterpret_cast<Record*>(GetWindowLongPtrW(hwnd, slot));
     return r;
@@ -76,7 +77,8 @@ int wmain(int argc, wchar_t** argv) {
     bc.cbSize = sizeof bc;
     button_proc = bc.lpfnWndProc;
     bc.lpfnWndProc = &button_superproc;
-    slot = (bc.cbWndExtra + static_cast<int>(sizeof(LONG_PTR)) - 1) & ~(static_cast<int>(sizeof(LONG_PTR)) - 1);
+    slot = (bc.cbWndExtra + static_cast<int>(sizeof(LONG_PTR)) - 1) &
+           ~(static_cast<int>(sizeof(LONG_PTR)) - 1);
     bc.cbWndExtra = slot + static_cast<int>(sizeof(LONG_PTR));
     bc.hInstance = instance;
     bc.lpszClassName = L"FloorButton";
@@ -91,10 +93,9 @@ int wmain(int argc, wchar_t** argv) {
                                r.bottom - r.top, nullptr, nullptr, instance, nullptr);
     std::vector<HWND> buttons;
     for (int i = 0; i < n; i++) {
-        HWND b = CreateWindowExW(0, L"FloorButton", L"b", WS_CHILD | WS_CLIPSIBLINGS | WS_VISIBLE |
-                                                              BS_MULTILINE,
-                                 (i % 40) * 20, (i / 40) * 20, 18, 18, top, nullptr, instance,
-                                 nullptr);
+        HWND b = CreateWindowExW(
+            0, L"FloorButton", L"b", WS_CHILD | WS_CLIPSIBLINGS | WS_VISIBLE | BS_MULTILINE,
+            (i % 40) * 20, (i / 40) * 20, 18, 18, top, nullptr, instance, nullptr);
         BringWindowToTop(b);
         SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
         buttons.push_back(b);

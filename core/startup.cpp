@@ -25,9 +25,12 @@
 #include "evaluator/console-io.h"
 #include "evaluator/gui-console-hooks.h"
 #include "evaluator/math-time-bodies.h"
+#include "evaluator/trace-body.h"
 #include "evaluator/routines.h"
 #include "evaluator/series-bodies.h"
 #include "io/url-parse-body.h"
+#include "io/reactivity-body.h"
+#include "io/help-what-body.h"
 #include "evaluator/system-routines.h"
 #include "evaluator/system-state.h"
 #include "io/csv.h"
@@ -312,7 +315,10 @@ void init_runtime() {
     interpreter::register_collect_body();
     trace::register_routines();
     math_time_bodies::register_bodies();
+    trace_body::register_bodies();
     url_parse_body::register_bodies();
+    reactivity_body::register_bodies();
+    help_what_body::register_bodies();
     simple_io::init();
     image::register_natives();
     parse::init();

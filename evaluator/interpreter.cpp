@@ -593,14 +593,14 @@ struct Fetch {
 // an unselected refinement is passed as unused. Returns false on a pending
 // exit.
 bool fetch_refinement(Fetch& f, int32_t at, bool on) {
-    Cell entry = cells_of(tpl_of(f.callee))[at];
+    Cell entry = call_data(f.callee).entries[at];
     int32_t ordinal = ordinal_of(&entry);
     int32_t n = tail_of(tpl_of(f.callee));
     if (f.function) {
         int32_t slot = static_cast<int32_t>(entry.data3);
         make_logic(stack::arguments + slot, on);
-        for (int32_t k = 1; at + k < n && argument_entry(&cells_of(tpl_of(f.callee))[at + k]); k++) {
-            Cell arg = cells_of(tpl_of(f.callee))[at + k];
+        for (int32_t k = 1; at + k < n && argument_entry(&call_data(f.callee).entries[at + k]); k++) {
+            Cell arg = call_data(f.callee).entries[at + k];
             if (!on && (f.src.flags & CALL_SAFER)) {
                 skip_argument(f.src);
                 continue;
@@ -613,8 +613,8 @@ bool fetch_refinement(Fetch& f, int32_t at, bool on) {
         return true;
     }
     Cell* base = stack::top;
-    for (int32_t k = at + 1; k < n && argument_entry(&cells_of(tpl_of(f.callee))[k]); k++) {
-        Cell arg = cells_of(tpl_of(f.callee))[k];
+    for (int32_t k = at + 1; k < n && argument_entry(&call_data(f.callee).entries[k]); k++) {
+        Cell arg = call_data(f.callee).entries[k];
         if (!on && (f.src.flags & CALL_SAFER)) {
             skip_argument(f.src);
             continue;
@@ -638,7 +638,7 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
         set_type(&e, TYPE_WORD);
         fire(err::no_refine, &call, &e);
     }
-    int32_t ordinal = ordinal_of(&cells_of(tpl_of(f.callee))[at]);
+    int32_t ordinal = ordinal_of(&call_data(f.callee).entries[at]);
     uint64_t bit = ordinal <= 64 ? uint64_t{1} << (ordinal - 1) : 0;
     if (f.named & bit) {
         Cell whole = path ? *path : *element;
@@ -729,7 +729,7 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
             if (kind_of(&entry) == KIND_RETURN) continue;
             if (active) {
                 if (!fetch_argument(callee, entry, src)) return false;
-                entries = cells_of(tpl_of(callee));
+                entries = call_data(callee).entries;
             } else if (f.function) {
                 make_none(stack::push_cell());
             }
@@ -738,13 +738,13 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
             if (src.flags & CALL_ALL) {
                 // apply/all: a truth value, then the refinement's arguments.
                 int32_t k = i + 1;
-                while (k < n && argument_entry(&cells_of(tpl_of(callee))[k])) k++;
+                while (k < n && argument_entry(&call_data(callee).entries[k])) k++;
                 if (f.function)
                     for (int32_t j = i + 1; j < k; j++) make_none(stack::push_cell());
                 bool on;
                 if (!fetch_truth(src, &on)) return false;
                 if (!fetch_refinement(f, i, on)) return false;
-                entries = cells_of(tpl_of(callee));
+                entries = call_data(callee).entries;
                 i = k - 1;
             } else {
                 active = false;
@@ -766,7 +766,7 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
         while (!at_end(src)) {
             Cell element = src.block ? cells_of(src.block)[src.pos] : src.values[src.pos];
             if (type_of(&element) != TYPE_REFINEMENT) {
-                Cell last = n > 0 ? cells_of(tpl_of(callee))[n - 1] : Cell{TYPE_NONE, 0, 0, 0};
+                Cell last = n > 0 ? call_data(callee).entries[n - 1] : Cell{TYPE_NONE, 0, 0, 0};
                 if (!f.function && type_of(&last) != TYPE_INTEGER) break;
                 fire(err::bad_refine, &element);
             }
@@ -782,7 +782,7 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
         trace::fire(trace::CALL, src.block, src.pos, callee, &name);
     }
     if (f.function) {
-        Cell last = n > 0 ? cells_of(tpl_of(callee))[n - 1] : Cell{TYPE_NONE, 0, 0, 0};
+        Cell last = n > 0 ? call_data(callee).entries[n - 1] : Cell{TYPE_NONE, 0, 0, 0};
         if (type_of(&last) == TYPE_INTEGER) function::push_refinement_defaults(get_integer(&last));
         eval_function(callee);
         return !stack::pending;

@@ -76,6 +76,12 @@ add_test(NAME mox-cases-call-frames-mox-bodies
 # The URL parser's tables over the Mox body of url-parser/parse-url.
 add_test(NAME mox-cases-url-parser-mox-bodies COMMAND mox-run --mox-bodies --cases
   ${CMAKE_SOURCE_DIR}/tests/mox/url-parser.mox ${CMAKE_SOURCE_DIR}/tests/mox/url-parser-native.mox)
+# The reactive engine's tables over the Mox body of system/reactivity/check.
+add_test(NAME mox-cases-reactivity-mox-bodies COMMAND mox-run --mox-bodies --cases
+  ${CMAKE_SOURCE_DIR}/tests/mox/reactivity.mox ${CMAKE_SOURCE_DIR}/tests/mox/react-propagation.mox)
+# The help tables over the Mox body of what.
+add_test(NAME mox-cases-help-mox-bodies COMMAND mox-run --mox-bodies --cases
+  ${CMAKE_SOURCE_DIR}/tests/mox/help.mox ${CMAKE_SOURCE_DIR}/tests/mox/help-what.mox)
 # The base library's tables again with every library function on its Mox
 # body (no native body bound), in a folder of its own: the tables make files
 # in the current directory.
@@ -120,6 +126,11 @@ set_tests_properties(mox-run-transcode-trace PROPERTIES PASS_REGULAR_EXPRESSION
 add_test(NAME tools-check COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/tools_check.py
   $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
 set_tests_properties(tools-check PROPERTIES TIMEOUT 600)
+# Programs under the tracers print the same with the tracer's native bodies
+# as with its Mox bodies.
+add_test(NAME trace-bodies COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/trace_bodies.py
+  $<TARGET_FILE:mox-run> ${CMAKE_SOURCE_DIR} ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(trace-bodies PROPERTIES TIMEOUT 900)
 add_test(NAME math-time-tools-mox-bodies COMMAND mox-run --mox-bodies --cases
   ${CMAKE_SOURCE_DIR}/tests/mox/math-time.mox ${CMAKE_SOURCE_DIR}/tests/mox/tools.mox)
 
@@ -277,6 +288,10 @@ if(WIN32)
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
     ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-widgets PROPERTIES TIMEOUT 400 RUN_SERIAL TRUE)
+  # The console's configuration file through real starts and quits of mox.exe.
+  add_test(NAME gui-console-cfg COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/cfg_check.py
+    $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-console-cfg PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 endif()
 
 # The console engine through mox-run --console: transcripts of sessions.

@@ -82,11 +82,19 @@ def point_at(window):
             w, h = [int(v) for v in line.split()[1].split("x")]
     xdotool("mousemove", x + w // 2, y + h // 2)
     time.sleep(0.3)
+    # Without a window manager the first click activates the window.
+    xdotool("click", "1")
+    time.sleep(0.3)
+
+
+def windows_path(path):
+    """The program runs under Wine: Unix paths reach it through drive Z:."""
+    return "Z:" + path.replace("/", "\\") if path.startswith("/") else path
 
 
 def start(mox_exe, emulator, args, log):
-    env = dict(os.environ, MOX_CONSOLE_LOG=log)
-    return subprocess.Popen(emulator + [mox_exe] + args, env=env, stdout=subprocess.DEVNULL,
+    env = dict(os.environ, MOX_CONSOLE_LOG=windows_path(log))
+    return subprocess.Popen(emulator + [mox_exe] + [windows_path(a) for a in args], env=env, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
 

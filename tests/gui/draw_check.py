@@ -170,6 +170,12 @@ def solid(model, inside, outside=WHITE):
     return colour
 
 
+def band(x, a, b, sigma):
+    """Coverage at x of the interval [a, b] blurred by a Gaussian."""
+    phi = lambda t: 0.5 * (1 + math.erf(t / (sigma * math.sqrt(2))))
+    return phi(x - a) - phi(x - b)
+
+
 def srgb_mix(a, b, t):
     return tuple(round(a[i] + (b[i] - a[i]) * t) for i in range(3))
 
@@ -359,6 +365,10 @@ CASES = [
          layered(x, y, [in_rect(20, 20, 60, 60), in_rect(30, 30, 70, 70)]))),
     ("text stays near its position", 'pen 0.0.0 text 10x10 "Hello"',
      lambda x, y: WHITE if y >= 50 or x < 8 else None),
+    ("blurred shadow follows a Gaussian of sigma blur / 1.88",
+     "shadow 0x0 16 0 0.0.0 pen off fill-pen off box 30x30 70x70",
+     gradient(lambda px, py: (lambda k: (k, k, k))(
+         round(255 * (1 - band(px, 30, 70, 16 / 1.88) * band(py, 30, 70, 16 / 1.88)))), 14)),
     ("spline through two points is a line",
      "pen 0.0.0 line-width 6 spline 10x80 90x20",
      solid(near_segment(10, 80, 90, 20, 3), BLACK)),
@@ -400,6 +410,12 @@ def mox_script(outdir):
     lines.append("img: make image! reduce [10x10 0.0.0.255]")
     lines.append("draw img [pen off fill-pen 255.0.0.128 box 0x0 10x10]")
     lines.append("write/binary %alpha.bin img/argb")
+    # A failing command raises after the drawing ended; what was drawn
+    # before it stays in the image.
+    lines.append("img: make image! reduce [%dx%d 255.255.255]" % (W, H))
+    lines.append("err: try [draw img [pen off fill-pen 255.0.0 box 20x20 70x60 frob]]")
+    lines.append('print ["error" err/id]')
+    lines.append("write/binary %partial.bin img/argb")
     lines.append('print "drawn"')
     path = os.path.join(outdir, "draw-table.mox")
     with open(path, "w") as f:
@@ -452,6 +468,14 @@ def draw_table(mox_run, emulator):
                 dark = sum(1 for y in range(10, 40) for x in range(10, 90)
                            if data[(y * W + x) * 4 + 2] < 100)
                 check(dark > 20, "text draws dark glyph pixels (%d)" % dark)
+        check("error draw-invalid" in run.stdout.splitlines(),
+              "a failing command raises draw-invalid")
+        path = os.path.join(d, "partial.bin")
+        if os.path.exists(path):
+            compare("what was drawn before a failing command stays", open(path, "rb").read(),
+                    solid(in_rect(20, 20, 70, 60), RED))
+        else:
+            check(False, "the image of the failed drawing was written")
         path = os.path.join(d, "alpha.bin")
         if os.path.exists(path):
             b, g, r, a = open(path, "rb").read()[5 * 40 + 20:5 * 40 + 24]
@@ -535,17 +559,24 @@ def window_grab(mox_run, emulator, lose_device):
             check(bool(found), "the draw window appears")
             if not found:
                 return
-            wid = found.split()[0]
-            # The client origin on screen: xdotool's geometry of the client.
+            # The client origin on screen: the position of the X window of
+            # the client's size (Wine may make more than one per window).
             pixel = grab()
             seen = None
+            x0 = y0 = 0
             for _ in range(40):
                 time.sleep(0.5)
-                geo = gui_check.xdotool("getwindowgeometry", wid)
-                pos = [l for l in geo.splitlines() if "Position" in l]
-                if not pos:
+                origin = None
+                ids = gui_check.xdotool("search", "--name", "Mox draw check").split()
+                for wid in ids:
+                    geo = gui_check.xdotool("getwindowgeometry", wid)
+                    pos = [l for l in geo.splitlines() if "Position" in l]
+                    size = [l for l in geo.splitlines() if "Geometry" in l]
+                    if pos and size and size[0].split()[1] == "200x150":
+                        origin = [int(v) for v in pos[0].split()[1].split(",")]
+                if not origin:
                     continue
-                x0, y0 = [int(v) for v in pos[0].split()[1].split(",")]
+                x0, y0 = origin
                 seen = (pixel(x0 + 50, y0 + 75), pixel(x0 + 150, y0 + 50),
                         pixel(x0 + 150, y0 + 120))
                 if seen[0][0] > 200 and seen[1][2] > 200:
@@ -557,8 +588,16 @@ def window_grab(mox_run, emulator, lose_device):
                   "the child panel's draw block shows %sblue (got %r)" % (what, seen and seen[1]))
             check(seen is not None and min(seen[2]) > 200,
                   "the window's colour shows %sbelow the panel (got %r)" % (what, seen and seen[2]))
+            # Closed as a user would: the program ends by itself.
+            gui_check.click((x0 + 150, y0 + 120))
+            gui_check.xdotool("key", "alt+F4")
+            try:
+                program.proc.wait(timeout=gui_check.WAIT)
+            except subprocess.TimeoutExpired:
+                pass
         finally:
-            program.proc.kill()
+            if program.proc.poll() is None:
+                program.proc.kill()
             program.proc.wait()
             # The next program must not find this window.
             for _ in range(100):

@@ -84,13 +84,37 @@ def plus(p, dx, dy):
     return (p[0] + dx, p[1] + dy)
 
 
+def check_holder(wins, path, main, origin, when):
+    """A layered face with a control: the control sits at its offset inside
+    the face, in the face's companion pop-up (pop-up path) or in the face's
+    own window (child path)."""
+    holder = find(wins, "MoxBase", (56, 30))
+    button = find(wins, "MoxButton", (30, 20))
+    check_layered(holder, "holder " + when, path, main, main, plus(origin, 200, 30), (56, 30))
+    if holder is None or button is None:
+        gc.check(False, "%s: the holder's button has a window %s" % (path, when))
+        return
+    gc.check(button["rect"][:2] == plus(holder["rect"][:2], 5, 5),
+             "%s: the button is at 5x5 in the holder %s (%r)" % (path, when, button["rect"]))
+    if path == "popup":
+        companion = next((w for w in wins.values() if w["cls"] == "MoxBaseInternal"), None)
+        gc.check(companion is not None and companion["owner"] == holder["hwnd"] and
+                 companion["rect"] == holder["rect"] and button["parent"] == companion["hwnd"],
+                 "%s: the button lives in the holder's companion pop-up %s (%r)"
+                 % (path, when, companion))
+    else:
+        gc.check(button["parent"] == holder["hwnd"], "%s: the button is the holder's child %s"
+                 % (path, when))
+
+
 def run_path(mox_run, probe, emulator, path):
     os.environ["MOX_TEST_LAYERED_PATH"] = path
     program = gc.Program(emulator + [mox_run, os.path.join(HERE, "layered-faces.mox")])
     try:
         program.expect("shown")
         wins, origin, client = probe.windows()
-        main = next((w for w in wins.values() if w["cls"] == "MoxWindow"), None)
+        main = next((w for w in wins.values() if w["cls"] == "MoxWindow" and
+                     w["rect"][2:] != (50, 40)), None)
         gc.check(main is not None and origin is not None, "%s: the window is found" % path)
         if main is None or origin is None:
             return
@@ -100,10 +124,18 @@ def run_path(mox_run, probe, emulator, path):
         gc.check(solid is not None and solid["style"] & WS_CHILD and
                  not solid["exstyle"] & WS_EX_LAYERED and solid["rect"][:2] == plus(origin, 120, 30),
                  "%s: the solid face is a plain child at 120x30 (%r)" % (path, solid))
+        # A borderless window with a see-through colour is layered itself.
+        ghost = find(wins, "MoxWindow", (50, 40))
+        gc.check(ghost is not None and ghost["exstyle"] & WS_EX_LAYERED and
+                 ghost["rect"][:2] == (420, 100) and not main["exstyle"] & WS_EX_LAYERED,
+                 "%s: the borderless see-through window is layered at 420x100, the framed one "
+                 "is not (%r)" % (path, ghost))
         check_layered(find(wins, "MoxBase", (80, 40)), "glass", path, main, main,
                       plus(origin, 20, 30), (80, 40))
         check_layered(find(wins, "MoxBase", (50, 30)), "inner", path, main, panel,
                       plus(origin, 160, 110), (50, 30))
+
+        check_holder(wins, path, main, origin, "at first")
 
         # Pictures: controls and the window copied from the screen, a
         # layered face with its own transparency.
@@ -126,6 +158,7 @@ def run_path(mox_run, probe, emulator, path):
                  "%s: the window moved to 200x150" % path)
         check_layered(find(wins, "MoxBase", (80, 40)), "glass after the move", path, main, main,
                       plus(origin, 20, 30), (80, 40))
+        check_holder(wins, path, main, origin, "after the move")
         probe.post("o")
         program.expect("inner moved")
         wins, origin, client = probe.windows()

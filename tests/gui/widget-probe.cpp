@@ -5,6 +5,7 @@
 //     widget-probe TITLE
 //     list CLASS SELECTED COUNT     then one line per item: item TEXT
 //     tab CLASS SELECTED COUNT X Y W H (screen rectangle of the control)
+//     caret CLASS X Y W H               (the thread's caret, in its window)
 #include <windows.h>
 
 #include <commctrl.h>
@@ -27,11 +28,13 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
     std::wstring name(cls);
     bool list = name == L"MoxListBox", combo = name == L"MoxCombo";
     if (list || combo) {
-        UINT count_msg = list ? LB_GETCOUNT : CB_GETCOUNT, sel_msg = list ? LB_GETCURSEL : CB_GETCURSEL;
+        UINT count_msg = list ? LB_GETCOUNT : CB_GETCOUNT,
+             sel_msg = list ? LB_GETCURSEL : CB_GETCURSEL;
         UINT text_msg = list ? LB_GETTEXT : CB_GETLBTEXT;
         LRESULT count = SendMessageW(child, count_msg, 0, 0);
         std::printf("list %s %ld %ld\n", utf8(cls).c_str(),
-                    static_cast<long>(SendMessageW(child, sel_msg, 0, 0)), static_cast<long>(count));
+                    static_cast<long>(SendMessageW(child, sel_msg, 0, 0)),
+                    static_cast<long>(count));
         for (LRESULT i = 0; i < count; i++) {
             wchar_t text[256] = {0};
             SendMessageW(child, text_msg, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
@@ -62,6 +65,15 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     EnumChildWindows(hwnd, &visit, 0);
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &gui) && gui.hwndCaret) {
+        wchar_t cls[128] = {0};
+        GetClassNameW(gui.hwndCaret, cls, 128);
+        RECT r = gui.rcCaret;
+        std::printf("caret %s %ld %ld %ld %ld\n", utf8(cls).c_str(), r.left, r.top,
+                    r.right - r.left, r.bottom - r.top);
+    }
     std::fflush(stdout);
     return 0;
 }

@@ -13,6 +13,7 @@ dialogs answered by keys), checking the lines the scripts print.
 
 Shares the display, program and probe helpers of gui_check.py.
 """
+import ctypes
 import os
 import shutil
 import sys
@@ -34,6 +35,35 @@ class Program(gc.Program):
             if not line.startswith("wine: "):
                 self.lines.put(line)
         self.lines.put(None)
+
+
+def cursor_pixels():
+    """Size and ARGB pixels of the X pointer's current image (XFixes)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    xfixes = ctypes.CDLL("libXfixes.so.3")
+
+    class Image(ctypes.Structure):
+        _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short),
+                    ("width", ctypes.c_ushort), ("height", ctypes.c_ushort),
+                    ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                    ("serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                    ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(Image)
+    xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    if not display:
+        return (0, 0), []
+    got = xfixes.XFixesGetCursorImage(display)
+    if not got:
+        x11.XCloseDisplay(display)
+        return (0, 0), []
+    image = got.contents
+    pixels = [image.pixels[i] & 0xFFFFFFFF for i in range(image.width * image.height)]
+    size = (image.width, image.height)
+    x11.XCloseDisplay(display)
+    return size, pixels
 
 
 def find_window(name):
@@ -92,7 +122,8 @@ def menus(mox_run, win_probe, emulator):
         gc.xdotool("key", key)
         time.sleep(0.3)
     program.expect("menu window menu-far-beyond")
-    # A right click raises alt-down, then shows the text face's pop-up menu.
+    # A right click raises alt-down, then shows the text face's pop-up menu;
+    # the menu event's offset is the clicked point in the face (its centre).
     for keys, wanted in [(["Down", "Down", "Return"], "popup text paste"),
                          (["Escape"], None),
                          (["Down", "Down", "Down", "Return"], "popup text none"),
@@ -106,7 +137,7 @@ def menus(mox_run, win_probe, emulator):
             gc.xdotool("key", key)
             time.sleep(0.3)
         if wanted:
-            line = program.expect(wanted + " (40, 15)")
+            program.expect(wanted + " (40, 15)")
     gc.click(done["center"])
     program.expect("done")
     program.expect("end")
@@ -124,7 +155,7 @@ def lists(mox_run, win_probe, widget_probe, emulator):
         return program
     lines = probe(emulator, widget_probe, "Mox widget check")
     items = []
-    tab = None
+    tab = caret = None
     current = None
     for line in lines:
         f = line.split(" ")
@@ -133,6 +164,8 @@ def lists(mox_run, win_probe, widget_probe, emulator):
             items.append(current)
         elif f[0] == "item" and current is not None:
             current["items"].append(line[5:])
+        elif f[0] == "caret":
+            caret = (f[1], tuple(int(v) for v in f[2:6]))
         elif f[0] == "tab":
             tab = dict(selected=int(f[2]), count=int(f[3]),
                        rect=tuple(int(v) for v in f[4:8]))
@@ -147,7 +180,9 @@ def lists(mox_run, win_probe, widget_probe, emulator):
           % (combo,))
     check(tab is not None and tab["count"] == 3 and tab["selected"] == 0,
           "the tab panel has three tabs, the first selected (got %r)" % (tab,))
-    window, children = children_of(probe(emulator, win_probe, "Mox widget check"))
+    check(caret == ("MoxBase", (9, 6, 2, 16)),
+          "the caret face's caret is in its host's window at its offset (got %r)" % (caret,))
+    _, children = children_of(probe(emulator, win_probe, "Mox widget check"))
     # A button with an image shows it (BS_BITMAP and an image list); one
     # without keeps its text.
     styles = {line.split(" text ", 1)[1]: int(line.split()[11], 16)
@@ -156,6 +191,16 @@ def lists(mox_run, win_probe, widget_probe, emulator):
     BS_BITMAP = 0x80
     check(styles.get("Pic", 0) & BS_BITMAP and not styles.get("Reset", BS_BITMAP) & BS_BITMAP,
           "only the button with an image has BS_BITMAP (got %r)" % styles)
+    # An image in the cursor option becomes the pointer over its face.
+    cur = children.get("Cur")
+    check(cur is not None, "the cursor face has a window")
+    if cur:
+        gc.xdotool("mousemove", cur["center"][0], cur["center"][1])
+        time.sleep(0.5)
+        size, pixels = cursor_pixels()
+        reds = sum(1 for p in pixels if p == 0xFFFF0000)
+        check(reds == 144, "the pointer over the face is the 12x12 red image (got %r, %d red)"
+              % (size, reds))
     listrect = next((c for c in children.values() if c["cls"] == "MoxListBox"), None)
     if failures_in_flight() or not listrect or not tab:
         return program
@@ -244,6 +289,10 @@ def dialogs(mox_run, emulator):
     program.expect("dir %/Z/tmp/mox-dialog/")
     answer("font", "Font", ["Escape"])
     program.expect("font none")
+    # The chooser starts on the given font; OK gives back its name, size
+    # and style.
+    answer("chosen font", "Font", ["Return"])
+    program.expect("chosen DejaVu Sans 12 [bold italic]")
     program.expect("end")
     gc.ends_cleanly(program)
     shutil.rmtree(folder, ignore_errors=True)

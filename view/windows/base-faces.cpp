@@ -28,33 +28,19 @@ constexpr int32_t E_SCROLL = 35;
 // A paint in progress: handlers that pump messages must not start another.
 bool painting = false;
 
-// The input-method context of the focused face that takes composed text.
-HIMC ime_context = nullptr;
-
-// Input-method messages of a face holding a caret: the context is taken
-// while the face is active, and a composition uses the face's font.
-void input_method(HWND hwnd, UINT msg, WPARAM wparam, const Cell* face) {
-    switch (msg) {
-    case WM_IME_SETCONTEXT:
-        if (wparam) {
-            if (!ime_context) ime_context = ImmGetContext(hwnd);
-        } else if (ime_context) {
-            ImmReleaseContext(hwnd, ime_context);
-            ime_context = nullptr;
-        }
-        break;
-    case WM_IME_STARTCOMPOSITION: {
-        if (!ime_context || !face || type_of(facet(face, sym.font)) != TYPE_OBJECT) break;
-        Cell* base = stack::top;
-        HFONT font = font_for(stack::push(face));
-        stack::top = base;
-        LOGFONTW lf{};
-        if (font && GetObjectW(font, sizeof lf, &lf) == sizeof lf)
-            ImmSetCompositionFontW(ime_context, &lf);
-        break;
-    }
-    default:
-        break;
+// A composition in a face holding a caret uses the face's font. (The
+// context is taken only for that: holding it from WM_IME_SETCONTEXT on
+// costs Wine's thread its caret.)
+void composition_font(HWND hwnd, const Cell* face) {
+    if (!face || type_of(facet(face, sym.font)) != TYPE_OBJECT) return;
+    Cell* base = stack::top;
+    HFONT font = font_for(stack::push(face));
+    stack::top = base;
+    LOGFONTW lf{};
+    if (!font || GetObjectW(font, sizeof lf, &lf) != sizeof lf) return;
+    if (HIMC context = ImmGetContext(hwnd)) {
+        ImmSetCompositionFontW(context, &lf);
+        ImmReleaseContext(hwnd, context);
     }
 }
 
@@ -98,9 +84,8 @@ LRESULT handle_base(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         break;
     case WM_ERASEBKGND:
         return 1;
-    case WM_IME_SETCONTEXT:
     case WM_IME_STARTCOMPOSITION:
-        if (r->flags & WF_HAS_CARET) input_method(hwnd, msg, wparam, found);
+        if (r->flags & WF_HAS_CARET) composition_font(hwnd, found);
         break;
     case WM_SIZE: {
         int32_t w = static_cast<int16_t>(LOWORD(lparam)), h = static_cast<int16_t>(HIWORD(lparam));

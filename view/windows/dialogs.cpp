@@ -28,9 +28,9 @@ namespace {
 // A file! of a Windows path, pushed. May collect.
 Cell* push_file(const std::u16string& path) {
     std::u16string name = clipboard::to_mox_file(path);
-    return make_series(stack::push_cell(), TYPE_FILE,
-                       unicode::load_utf16(name.data(), static_cast<uint32_t>(name.size()),
-                                           nullptr, false));
+    return make_series(
+        stack::push_cell(), TYPE_FILE,
+        unicode::load_utf16(name.data(), static_cast<uint32_t>(name.size()), nullptr, false));
 }
 
 // The Windows form of a file! or string! name. May collect.
@@ -179,7 +179,8 @@ void request_dir_star() {
     bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
     bi.lpfn = &browse_callback;
     browse.by_path = !(keep && browse.kept);
-    bi.lParam = browse.by_path ? reinterpret_cast<LPARAM>(path) : reinterpret_cast<LPARAM>(browse.kept);
+    bi.lParam =
+        browse.by_path ? reinterpret_cast<LPARAM>(path) : reinterpret_cast<LPARAM>(browse.kept);
     if (browse.by_path && !path[0]) bi.lParam = 0;
     browse.reselect = false;
     LPITEMIDLIST chosen = SHBrowseForFolderW(&bi);

@@ -92,11 +92,20 @@ public:
     void matrix_reset(MatrixTarget target) override;
     void matrix_invert(MatrixTarget target) override;
 
+    // Whether the drawing began (what was drawn before an error stays).
+    bool drew() const { return drew_; }
+
     // Present result of a window drawing (S_OK when nothing went wrong).
     HRESULT result() const { return result_; }
 
     // Brush modes.
     enum Mode : int32_t { NONE = 0, SOLID = 1, GEOMETRY = 2, FITTED = 3, IMAGE_BRUSH = 4 };
+
+    // One drop shadow of the list boxes and ellipses cast.
+    struct Shadow {
+        float dx, dy, blur, spread;
+        uint32_t colour;
+    };
 
     // The drawing state a push saves (brushes hold their own reference).
     struct Pens {
@@ -114,7 +123,7 @@ public:
         float width = 1.0f;
         float pen_periods = 1.0f, fill_periods = 1.0f;  // repeated gradient periods
         bool anti_alias = true;
-        std::vector<std::array<float, 5>> shadows;  // dx dy blur spread colour(bits)
+        std::vector<Shadow> shadows;
     };
 
 private:
@@ -133,7 +142,9 @@ private:
     ID2D1Brush* make_solid(uint32_t colour);
     void set_brush(bool fill, ID2D1Brush* brush, int32_t mode, GradientKind kind);
     void rebuild_stroke();
-    void paint_geometry(ID2D1Geometry* geometry, bool fill_allowed, bool fit);
+    // Fills (when allowed) then strokes a geometry, fitting brushes to its
+    // bounds.
+    void paint_geometry(ID2D1Geometry* geometry, bool fill_allowed);
     // Strokes with the pen's width and style (built as geometry where the
     // system ignores caps, joins and dashes).
     bool styled_stroke() const;
@@ -165,6 +176,7 @@ private:
     ID2D1RenderTarget* base_target_ = nullptr;  // the drawing's own target
     IWICBitmap* wic_ = nullptr;
     bool began_ = false;
+    bool drew_ = false;
     HRESULT result_ = S_OK;
     Pens p_;
     // A pushed clip: axis-aligned, a layer, or (where layers ignore their

@@ -48,7 +48,8 @@ bool paint_face(HWND hwnd, Cell* face, bool layered) {
         guarded([&] {
             Cell* commands = stack::push(facet(face, sym.draw));
             if (type_of(commands) == TYPE_BLOCK) {
-                drawn = do_draw(r, commands, true, true) == 0;
+                do_draw(r, commands, true, true);
+                drawn = r.drew();
                 return;
             }
             if (!r.begin()) {

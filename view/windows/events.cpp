@@ -954,7 +954,11 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_SIZE:
         if (RenderTarget* rt = render_target_of(hwnd))
             resize_render_target(rt, LOWORD(lparam), HIWORD(lparam));
-        InvalidateRect(hwnd, nullptr, TRUE);
+        // A layered window gets no paint messages: it is drawn anew.
+        if (layered_q(hwnd) && wparam != SIZE_MINIMIZED)
+            update_layered(hwnd, nullptr, face);
+        else
+            InvalidateRect(hwnd, nullptr, TRUE);
         [[fallthrough]];
     case WM_MOVE: {
         if (!window) break;

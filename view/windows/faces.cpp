@@ -275,6 +275,7 @@ void detach_record(HWND hwnd, int32_t cls) {
     if (r->render_target) release_render_target(r->render_target);
     // The thread's caret lives in this window (or is this caret face's).
     if (r->flags & (WF_CARET | WF_HAS_CARET)) DestroyCaret();
+    if (r->cursor_icon) DestroyIcon(r->cursor_icon);
     delete r;
 }
 
@@ -664,6 +665,12 @@ HWND create_face_window(Cell* face, HWND parent) {
     case FT_GROUP_BOX:
         cls = L"MoxPanel";
         style |= WS_CLIPCHILDREN;
+        // Inside a layered window a panel is layered too (where the system
+        // composes layered children).
+        if (type == FT_PANEL && layered_children() && layered_q(parent)) {
+            ex |= WS_EX_LAYERED;
+            layered = true;
+        }
         break;
     case FT_TAB_PANEL:
         cls = L"MoxTabpanel";
@@ -734,7 +741,15 @@ HWND create_face_window(Cell* face, HWND parent) {
         else
             style &= ~WS_MAXIMIZEBOX;
         if (flags & FF_NO_TITLE) style = WS_POPUP | WS_BORDER;
-        if (flags & FF_NO_BORDER) style = WS_POPUP;
+        if (flags & FF_NO_BORDER) {
+            style = WS_POPUP;
+            // A borderless window whose colour lets the desktop through.
+            if (type_of(facet(face, sym.color)) == TYPE_TUPLE &&
+                transparent_color_q(facet(face, sym.color))) {
+                ex |= WS_EX_LAYERED;
+                layered = true;
+            }
+        }
         if (w < 0) w = 200;
         if (h < 0) h = 200;
         if (flags & FF_MODAL)
@@ -882,6 +897,10 @@ HWND create_face_window(Cell* face, HWND parent) {
     }
     case FT_WINDOW:
         if (!g.main_window) g.main_window = hwnd;
+        if (layered) update_layered(hwnd, nullptr, kept);
+        break;
+    case FT_PANEL:
+        if (layered) init_base_face(hwnd, parent, kept, true);
         break;
     default:
         break;
@@ -1091,10 +1110,11 @@ void apply_changes(Cell* face) {
     if (bits & B_RATE) set_rate(hwnd, facet(face, sym.rate));
     if (bits & B_FONT) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(face)), 0);
     bool base_face = type == FT_BASE || type == FT_RICH_TEXT;
+    bool drawn_whole = base_face || type == FT_WINDOW || type == FT_PANEL;
     if ((bits & B_COLOR) && base_face && !layered_q(hwnd) &&
         transparent_color_q(facet(face, sym.color)))
         remake_layered(hwnd, face);
-    else if ((bits & (B_COLOR | B_FONT | B_PARA | B_DRAW | B_TEXT | B_IMAGE)) && base_face &&
+    else if ((bits & (B_COLOR | B_FONT | B_PARA | B_DRAW | B_TEXT | B_IMAGE)) && drawn_whole &&
              layered_q(hwnd))
         update_layered(hwnd, nullptr, face);
     else if (bits & (B_COLOR | B_FONT | B_PARA | B_DRAW | B_IMAGE))

@@ -82,11 +82,11 @@ struct WindowRecord {
     HWND inner = nullptr;      // a group box's frame window
     int32_t list_longest = 0;  // a list box's longest item, in characters
     HWND caret_parent = nullptr; // a caret face: the window holding its caret
+    HICON cursor_icon = nullptr; // a cursor made from an image, destroyed with it
     RenderTarget* render_target = nullptr;  // Direct2D drawing of the window (dx.h)
     // Base faces and layered windows (base-faces.cpp, layered.cpp).
     HWND owner = nullptr;      // the parent window a layered pop-up follows
     HWND companion = nullptr;  // the pop-up hosting a layered face's children
-    POINT place{};             // a pop-up's screen position, else the client one
     bool popup = false;        // a layered face made as an owned pop-up
     bool clipped = false;      // a clip region is set
     bool over_client = false;  // the mouse is over the client area

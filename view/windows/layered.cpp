@@ -105,7 +105,6 @@ void follow_one(HWND hwnd, WindowRecord* r, Cell* face) {
             SetWindowPos(r->companion, nullptr, p.x, p.y, 0, 0,
                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    r->place = p;
     GetClientRect(owner, &oc);
     set_clip_region(hwnd, r, client.x, client.y, wr.right - wr.left, wr.bottom - wr.top, oc.right,
                     oc.bottom);
@@ -286,15 +285,11 @@ void init_base_face(HWND hwnd, HWND parent, Cell* face, bool layered) {
     r->owner = parent;
     r->companion = nullptr;
     r->captures = 0;
-    const Cell* offset = facet(face, sym.offset);
-    POINT p{dpi_scale(coord(offset, false)), dpi_scale(coord(offset, true))};
-    r->place = p;
     if (!layered) return;
     r->popup = !(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CHILD);
-    if (r->popup) {
-        ClientToScreen(parent, &p);
-        r->place = p;
-    }
+    const Cell* offset = facet(face, sym.offset);
+    POINT p{dpi_scale(coord(offset, false)), dpi_scale(coord(offset, true))};
+    if (r->popup) ClientToScreen(parent, &p);
     Cell* base = stack::top;
     Cell* kept = stack::push(face);
     update_layered(hwnd, r->popup ? &p : nullptr, kept);

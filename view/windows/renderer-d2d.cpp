@@ -1,10 +1,13 @@
 // The draw renderer on Direct2D.
 //
 // Wine's d2d1 leaves some calls without effect (they answer success): arcs
-// become lines, repeat and reflect gradients pad, widened bounds fail. The
-// renderer therefore builds arcs from Bézier segments, repeats gradient
-// stops itself and bounds strokes by half the line width everywhere: the
-// same pixels come out on either system.
+// become lines, repeat and reflect gradients pad, widened bounds fail,
+// bitmaps ignore perspective, the shadow effect draws nothing. The renderer
+// therefore builds arcs from Bézier segments, repeats gradient stops
+// itself, bounds strokes by half the line width, maps images onto corners
+// cell by cell and blurs shadows on the CPU everywhere: the same pixels come
+// out on either system. Where only Wine falls short (caps, joins and dashes
+// ignored, layer masks ignored) the layers apply under Wine only.
 #include "view/windows/dx-renderer.h"
 
 #include <algorithm>
@@ -111,6 +114,7 @@ bool D2DRenderer::begin() {
                                                   width_ * 4, width_ * height_ * 4, store_->premul,
                                                   &wic_))) {
             std::fputs("CreateWicBitmapRenderTarget failed in draw-begin\n", stdout);
+            std::fflush(stdout);
             return false;
         }
         D2D1_RENDER_TARGET_PROPERTIES props = D2D1::RenderTargetProperties(
@@ -132,7 +136,7 @@ bool D2DRenderer::begin() {
     }
     base_target_ = target_;
     target_->BeginDraw();
-    began_ = true;
+    began_ = drew_ = true;
     target_->SetTextAntialiasMode(hwnd_ && !copy_out_ ? D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE
                                                       : D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
     target_->SetAntialiasMode(D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
@@ -570,9 +574,7 @@ void D2DRenderer::font(const Cell* font) {
 }
 
 void D2DRenderer::shadow(DrawPoint offset, float blur, float spread, uint32_t colour, bool) {
-    float bits;
-    std::memcpy(&bits, &colour, 4);
-    p_.shadows.push_back({offset.x, offset.y, blur, spread, bits});
+    p_.shadows.push_back({offset.x, offset.y, blur, spread, colour});
 }
 
 void D2DRenderer::shadow_off() { p_.shadows.clear(); }
@@ -620,7 +622,7 @@ void D2DRenderer::paint(const D2D1_RECT_F& bounds, Fill fill, Stroke stroke) {
     }
 }
 
-void D2DRenderer::paint_geometry(ID2D1Geometry* geometry, bool fill_allowed, bool) {
+void D2DRenderer::paint_geometry(ID2D1Geometry* geometry, bool fill_allowed) {
     D2D1_RECT_F bounds{0, 0, 0, 0};
     if ((p_.fill_mode >= FITTED || p_.pen_mode >= FITTED)) geometry->GetBounds(nullptr, &bounds);
     int32_t fill_mode = p_.fill_mode;
@@ -690,7 +692,7 @@ void D2DRenderer::line(const std::vector<DrawPoint>& points) {
     draw_points(sink, pts, p_.fill_mode != NONE, false);
     sink->Close();
     sink->Release();
-    paint_geometry(path, true, true);
+    paint_geometry(path, true);
     path->Release();
 }
 
@@ -741,7 +743,7 @@ void D2DRenderer::polygon(const std::vector<DrawPoint>& points) {
     draw_points(sink, pts, p_.fill_mode != NONE, true);
     sink->Close();
     sink->Release();
-    paint_geometry(path, true, true);
+    paint_geometry(path, true);
     path->Release();
 }
 
@@ -763,13 +765,9 @@ void D2DRenderer::arc(DrawPoint centre, DrawPoint radius, float start, float swe
     float rx = radius.x, ry = radius.y;
     if (sweep >= 359.999f || sweep <= -359.999f) {
         D2D1_ELLIPSE e{pt(centre), rx, ry};
-        int32_t fm = p_.fill_mode, pm = p_.pen_mode;
         // No gradient fitting for arcs: a fitted brush paints as placed.
         if (p_.fill_mode != NONE && p_.fill) target_->FillEllipse(e, p_.fill);
-        if (p_.pen_mode != NONE && p_.pen && p_.width > 0)
-            stroke_ellipse(e, p_.pen);
-        p_.fill_mode = fm;
-        p_.pen_mode = pm;
+        if (p_.pen_mode != NONE && p_.pen && p_.width > 0) stroke_ellipse(e, p_.pen);
         return;
     }
     double a1 = start * PI / 180, a2 = (start + sweep) * PI / 180;
@@ -838,7 +836,7 @@ void D2DRenderer::curve(const std::vector<DrawPoint>& points) {
     sink->EndFigure(D2D1_FIGURE_END_OPEN);
     sink->Close();
     sink->Release();
-    paint_geometry(path, false, true);
+    paint_geometry(path, false);
     path->Release();
 }
 
@@ -878,7 +876,7 @@ void D2DRenderer::spline(const std::vector<DrawPoint>& points, bool closed) {
     sink->EndFigure(closed ? D2D1_FIGURE_END_CLOSED : D2D1_FIGURE_END_OPEN);
     sink->Close();
     sink->Release();
-    paint_geometry(path, true, true);
+    paint_geometry(path, true);
     path->Release();
 }
 
@@ -1470,7 +1468,7 @@ bool D2DRenderer::shape_end() {
     figure_open_ = false;
     bool ok = SUCCEEDED(sink_->Close());
     release(sink_);
-    if (ok) paint_geometry(path_, true, true);
+    if (ok) paint_geometry(path_, true);
     release(path_);
     return ok;
 }
@@ -1606,10 +1604,9 @@ void D2DRenderer::state_pop() {
 // passes per axis (a Gaussian of sigma = blur / 1.88), tinted with the
 // shadow's colour and drawn offset under the shape.
 void D2DRenderer::draw_shadows(const D2D1_RECT_F& r, bool is_ellipse, float radius) {
-    for (const auto& s : p_.shadows) {
-        float dxo = s[0], dyo = s[1], blur = s[2], spread = s[3];
-        uint32_t colour;
-        std::memcpy(&colour, &s[4], 4);
+    for (const Shadow& s : p_.shadows) {
+        float dxo = s.dx, dyo = s.dy, blur = s.blur, spread = s.spread;
+        uint32_t colour = s.colour;
         float sigma = blur / 1.88f;
         int pad = static_cast<int>(std::ceil(sigma * 3)) + 1;
         float w = r.right - r.left + 2 * spread, h = r.bottom - r.top + 2 * spread;
@@ -1635,7 +1632,9 @@ void D2DRenderer::draw_shadows(const D2D1_RECT_F& r, bool is_ellipse, float radi
                 a[static_cast<size_t>(y) * W + x] = in ? 1.0f : 0.0f;
             }
         if (sigma > 0.1f) {
-            int box = std::max(1, static_cast<int>(std::floor(sigma * 1.88 + 0.5)) / 2);
+            // Three passes of a box of width w have the variance of a
+            // Gaussian of sigma when w * w = 4 sigma * sigma + 1.
+            int box = std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
             std::vector<float> t(a.size());
             for (int pass = 0; pass < 3; pass++) {
                 for (int y = 0; y < H; y++)

@@ -199,7 +199,8 @@ namespace {
 void insert_list_item(HWND hwnd, const Cell* value, int32_t pos, bool combo) {
     if (!string_like_q(value)) return;
     std::u16string text = wide_text(value);
-    int32_t count = static_cast<int32_t>(SendMessageW(hwnd, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0));
+    int32_t count =
+        static_cast<int32_t>(SendMessageW(hwnd, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0));
     if (pos > count) pos = count;
     if (pos < 0) pos = 0;
     SendMessageW(hwnd, combo ? CB_INSERTSTRING : LB_INSERTSTRING, static_cast<WPARAM>(pos),
@@ -528,7 +529,8 @@ void set_button_images(HWND hwnd, const Cell* face_in) {
     } else if (type_of(value) == TYPE_BLOCK) {
         int32_t n = block::rs_length_q(value);
         const Cell* size = facet(face, sym.size);
-        if (n == 2 && type_of(block::rs_head(value) + 1) == TYPE_PAIR) size = block::rs_head(value) + 1;
+        if (n == 2 && type_of(block::rs_head(value) + 1) == TYPE_PAIR)
+            size = block::rs_head(value) + 1;
         w = static_cast<int32_t>(coord(size, false));
         h = static_cast<int32_t>(coord(size, true));
         for (int32_t i = 0; i < n; i++)
@@ -541,8 +543,8 @@ void set_button_images(HWND hwnd, const Cell* face_in) {
     bool had = old.himl && old.himl != reinterpret_cast<HIMAGELIST>(-1);
     if (images.empty() || w <= 0 || h <= 0) {
         if (had) {
-            BUTTON_IMAGELIST none{reinterpret_cast<HIMAGELIST>(-1), {0, 0, 0, 0},
-                                  BUTTON_IMAGELIST_ALIGN_CENTER};
+            BUTTON_IMAGELIST none{
+                reinterpret_cast<HIMAGELIST>(-1), {0, 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_CENTER};
             SendMessageW(hwnd, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&none));
             ImageList_Destroy(old.himl);
             SetWindowLongPtrW(hwnd, GWL_STYLE, GetWindowLongPtrW(hwnd, GWL_STYLE) & ~BS_BITMAP);
@@ -566,8 +568,10 @@ void set_button_images(HWND hwnd, const Cell* face_in) {
     // Wine's BM_SETSTYLE keeps only the type bits.
     LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE) | BS_BITMAP;
     SendMessageW(hwnd, BM_SETSTYLE, static_cast<WPARAM>(style), TRUE);
-    if (!(GetWindowLongPtrW(hwnd, GWL_STYLE) & BS_BITMAP)) SetWindowLongPtrW(hwnd, GWL_STYLE, style);
-    BUTTON_IMAGELIST record{list ? list : reinterpret_cast<HIMAGELIST>(-1), {0, 0, 0, 0},
+    if (!(GetWindowLongPtrW(hwnd, GWL_STYLE) & BS_BITMAP))
+        SetWindowLongPtrW(hwnd, GWL_STYLE, style);
+    BUTTON_IMAGELIST record{list ? list : reinterpret_cast<HIMAGELIST>(-1),
+                            {0, 0, 0, 0},
                             BUTTON_IMAGELIST_ALIGN_CENTER};
     BUTTON_IMAGELIST nothing{};
     SendMessageW(hwnd, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&nothing));
@@ -680,23 +684,48 @@ const Cell* option_value(const Cell* face, uint32_t key) {
     return nullptr;
 }
 
+// A cursor of an image's pixels with its hot spot at the top left. The
+// icon is made from a colour and a mask bitmap (Wine's GDI+ makes no icon
+// from a bitmap).
+HICON image_cursor(const Cell* img) {
+    uint32_t w = image::width_of(img), h = image::height_of(img);
+    if (!w || !h) return nullptr;
+    auto color = static_cast<HBITMAP>(image::to_HBITMAP(img));
+    if (!color) return nullptr;
+    // An all-zero mask: every pixel is the image's own (its alpha decides).
+    std::vector<uint8_t> zeros(((w + 15) / 16) * 2 * h, 0);
+    HBITMAP mask = CreateBitmap(static_cast<int>(w), static_cast<int>(h), 1, 1, zeros.data());
+    ICONINFO info{FALSE, 0, 0, mask, color};
+    HICON icon = mask ? CreateIconIndirect(&info) : nullptr;
+    if (mask) DeleteObject(mask);
+    DeleteObject(color);
+    return icon;
+}
+
 } // namespace
 
-// The cursor of the face's cursor option for WM_SETCURSOR; null leaves the
-// class cursor.
+// The cursor of the face's cursor option for WM_SETCURSOR: a word names a
+// system cursor, an image becomes one; nothing leaves the class cursor.
 void set_cursor(HWND hwnd, const Cell* face) {
     WindowRecord* r = record_of(hwnd);
     if (!r) return;
     r->cursor = nullptr;
+    if (r->cursor_icon) DestroyIcon(r->cursor_icon);
+    r->cursor_icon = nullptr;
     const Cell* v = option_value(face, sym.cursor);
+    if (v && type_of(v) == TYPE_IMAGE) {
+        r->cursor_icon = image_cursor(v);
+        r->cursor = r->cursor_icon;
+        return;
+    }
     if (!v || !is_any_word(type_of(v))) return;
     struct Named {
         uint32_t* symbol;
         LPCWSTR id;
     };
-    const Named names[] = {{&sym.I_beam, IDC_IBEAM},       {&sym.hand, IDC_HAND},
-                           {&sym.cross, IDC_CROSS},        {&sym.resize_ns, IDC_SIZENS},
-                           {&sym.resize_ew, IDC_SIZEWE},   {&sym.resize_we, IDC_SIZEWE}};
+    const Named names[] = {{&sym.I_beam, IDC_IBEAM},     {&sym.hand, IDC_HAND},
+                           {&sym.cross, IDC_CROSS},      {&sym.resize_ns, IDC_SIZENS},
+                           {&sym.resize_ew, IDC_SIZEWE}, {&sym.resize_we, IDC_SIZEWE}};
     LPCWSTR id = IDC_ARROW;
     for (const Named& n : names)
         if (same_word(v->data2, *n.symbol)) id = n.id;
@@ -741,7 +770,8 @@ void update_caret(HWND hwnd, const Cell* face, uint32_t offset_bit, uint32_t sho
     if (bits & shown_bit) {
         const Cell* v = facet(face, sym.visible_q);
         const Cell* e = facet(face, sym.enabled_q);
-        bool shown = type_of(v) == TYPE_LOGIC && v->data1 && !(type_of(e) == TYPE_LOGIC && !e->data1);
+        bool shown =
+            type_of(v) == TYPE_LOGIC && v->data1 && !(type_of(e) == TYPE_LOGIC && !e->data1);
         if (shown)
             make_caret(hwnd, face);
         else
@@ -764,8 +794,8 @@ DarkModeFn dark_mode_fn() {
     static DarkModeFn fn = [] {
         if (!g.win10) return static_cast<DarkModeFn>(nullptr);
         HMODULE theme = LoadLibraryA("uxtheme.dll");
-        return theme ? reinterpret_cast<DarkModeFn>(reinterpret_cast<void*>(
-                           GetProcAddress(theme, MAKEINTRESOURCEA(132))))
+        return theme ? reinterpret_cast<DarkModeFn>(
+                           reinterpret_cast<void*>(GetProcAddress(theme, MAKEINTRESOURCEA(132))))
                      : nullptr;
     }();
     return fn;
@@ -798,8 +828,8 @@ void set_dark_mode_star() {
         using SetThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
         static auto set_attribute = reinterpret_cast<SetAttributeFn>(reinterpret_cast<void*>(
             GetProcAddress(LoadLibraryA("dwmapi.dll"), "DwmSetWindowAttribute")));
-        static auto set_theme = reinterpret_cast<SetThemeFn>(reinterpret_cast<void*>(
-            GetProcAddress(LoadLibraryA("uxtheme.dll"), "SetWindowTheme")));
+        static auto set_theme = reinterpret_cast<SetThemeFn>(
+            reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("uxtheme.dll"), "SetWindowTheme")));
         if (face_type(a) == FT_WINDOW && set_attribute) {
             BOOL on = dark;
             set_attribute(hwnd, 20, &on, sizeof on);

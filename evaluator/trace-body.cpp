@@ -1,0 +1,765 @@
+// Native bodies of the tracer that trace prints through: the collector
+// (system/tools/tracers/data/collector), run for every event of a traced
+// evaluation, and the tracers' bounded mold (system/tools/tracers/mold-part).
+// They keep the bookkeeping of the Mox bodies they stand for, cell for cell:
+// the inspector and guided-trace read the same data object, and the levels
+// pushed on data/stack have the same nine values. A data object whose fields
+// hold values of other types, and the collector's /debug dump, are left to
+// the Mox body, evaluated in the same frame, so the two cannot disagree.
+#include "evaluator/trace-body.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "core/cell.h"
+#include "core/context.h"
+#include "core/datatype.h"
+#include "core/memory.h"
+#include "core/symbol.h"
+#include "core/words.h"
+#include "core/value.h"
+#include "datatypes/block.h"
+#include "datatypes/function.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/routines.h"
+#include "evaluator/stack.h"
+
+namespace mox::trace_body {
+
+namespace {
+
+// Evaluates the running function's Mox body in its own frame (its exit and
+// return end this call). May collect.
+void run_mox_body() {
+    node_t ctx = stack::top_frame()->function_context;
+    const Cell* fn = context::owner_of(ctx);
+    Cell* body = stack::push(&function::extra_of(fn)[function::EXTRA_BODY]);
+    interpreter::eval_body(body);
+}
+
+bool truthy(const Cell* c) {
+    const uint32_t t = type_of(c);
+    return t != TYPE_NONE && !(t == TYPE_LOGIC && c->data1 == 0);
+}
+
+bool is_any_function(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION ||
+           t == TYPE_ROUTINE;
+}
+
+// An object field's value cell. The field's index is kept per context and
+// name (an object's fields keep their places), checked against the word
+// found there before use. May not collect.
+struct FieldSlot {
+    node_t ctx;
+    uint32_t symbol;
+    uint32_t spelled;  // the symbol of the word found there
+    int32_t index;
+};
+FieldSlot field_slots[256];
+
+Cell* field_value(node_t ctx, uint32_t symbol) {
+    FieldSlot& s = field_slots[((ctx * 0x9E3779B1u) ^ (symbol * 0x85EBCA77u)) >> 24];
+    if (s.ctx == ctx && s.symbol == symbol && s.index < context::word_count(ctx) &&
+        context::get_word(ctx, s.index)->data2 == s.spelled)
+        return context::value_ptr(ctx, s.index);
+    const int32_t index = object::find_field(ctx, symbol);
+    if (index < 0) return nullptr;
+    s = FieldSlot{ctx, symbol, context::get_word(ctx, index)->data2, index};
+    return context::value_ptr(ctx, index);
+}
+
+// The value a path of field names reaches from the system object, or null.
+Cell* system_field(const uint32_t* symbols, int32_t count) {
+    if (!context::global || !words::system) return nullptr;
+    Cell* v = field_value(context::global, words::system);
+    for (int32_t i = 0; i < count; i++) {
+        if (!v || type_of(v) != TYPE_OBJECT) return nullptr;
+        v = field_value(v->data1, symbols[i]);
+    }
+    return v;
+}
+
+// ---------------------------------------------------------------------------
+// mold-part
+// ---------------------------------------------------------------------------
+
+// Pushes mold/flat/part of the value, cut to n characters. May collect.
+Cell* push_mold_flat(const Cell* value, int32_t n, bool only) {
+    Cell* v = stack::push(value);
+    Cell* limit = make_integer(stack::push_cell(), n);
+    Cell* buffer = string::push_new(static_cast<uint32_t>(n) + 1);
+    actions::mold(v, buffer, only, false, true, limit, n, 0);
+    string::ms_truncate(buffer, static_cast<uint32_t>(n));
+    return buffer;
+}
+
+// The mold of the value in at most part characters; a cut one ends in
+// "..." and, when an opening bracket or quote shows before the cut, its
+// closing one. May collect.
+Cell* push_mold_part(const Cell* value, int32_t part, bool only) {
+    if (part < 4) {
+        if (part > 0) return push_mold_flat(value, part, false);
+        return string::push_new(0);
+    }
+    Cell* text = push_mold_flat(value, part + 1, only);
+    const int32_t length = string::total_length(text);
+    if (part >= length) return text;
+    static const char markers[] = "()[]{}<>\"\"";
+    uint32_t closing = 0;
+    for (int32_t i = 0; i < length - 5 && !closing; i++) {
+        const uint32_t cp = string::abs_char_at(text, static_cast<uint32_t>(i));
+        for (int32_t k = 0; k < 10; k += 2)
+            if (cp == static_cast<unsigned char>(markers[k])) {
+                closing = static_cast<unsigned char>(markers[k + 1]);
+                break;
+            }
+    }
+    string::ms_truncate(text, static_cast<uint32_t>(length - (closing ? 5 : 4)));
+    string::concatenate_literal(text, "...");
+    if (closing) string::append_char(text, closing);
+    return text;
+}
+
+// Slots: value part /only /local text cut. May collect.
+void mold_part_body() {
+    Cell* a = stack::arguments;
+    *a = *push_mold_part(&a[0], get_integer(&a[1]), truthy(&a[2]));
+}
+
+// ---------------------------------------------------------------------------
+// The collector
+// ---------------------------------------------------------------------------
+
+enum Field {
+    F_DEBUG, F_INSPECT, F_EVENT_FILTER, F_SCOPE_FILTER, F_SUB_EXPRS, F_FUNC_DEPTH, F_EXPR_DEPTH,
+    F_PATH, F_FETCHED, F_FETCHED_, F_PUSHED, F_PUSHED_, F_SUBEXPRS, F_STACK, F_PERIOD, F_COUNT
+};
+const char* const field_names[F_COUNT] = {
+    "debug?", "inspect", "event-filter", "scope-filter", "inspect-sub-exprs?", "func-depth",
+    "expr-depth", "path", "fetched", "fetched'", "pushed", "pushed'", "subexprs", "stack",
+    "stack-period"};
+// The words a level saves, in order (data/saved).
+constexpr Field saved_fields[] = {F_FUNC_DEPTH, F_EXPR_DEPTH, F_FETCHED, F_FETCHED_,
+                                  F_PUSHED,     F_PUSHED_,    F_SUBEXPRS};
+constexpr int32_t SAVED_COUNT = sizeof saved_fields / sizeof *saved_fields;
+
+enum Event {
+    E_INIT, E_END, E_PROLOG, E_EPILOG, E_ENTER, E_EXIT, E_OPEN, E_RETURN, E_FETCH, E_PUSH, E_SET,
+    E_CALL, E_ERROR, E_THROW, E_CATCH, E_EXPR, E_COUNT, E_OTHER = E_COUNT
+};
+const char* const event_names[E_COUNT] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
+                                          "open",  "return", "fetch",  "push",   "set",   "call",
+                                          "error", "throw",  "catch",  "expr"};
+
+struct Symbols {
+    bool ready = false;
+    uint32_t fields[F_COUNT];
+    uint32_t events[E_COUNT];
+    uint32_t system_tools, tracers, data, list;
+    uint32_t console, size;
+    uint32_t free;
+    uint32_t collector_names[3];  // in the order of CW_...
+    uint32_t inspector_names[3];  // in the order of IW_...
+};
+Symbols sym;
+
+// May collect (interning).
+void intern() {
+    if (sym.ready) return;
+    for (int32_t i = 0; i < F_COUNT; i++) sym.fields[i] = symbol::resolve(symbol::make(field_names[i]));
+    for (int32_t i = 0; i < E_COUNT; i++) sym.events[i] = symbol::resolve(symbol::make(event_names[i]));
+    sym.system_tools = symbol::make("tools");
+    sym.tracers = symbol::make("tracers");
+    sym.list = symbol::make("list");
+    sym.data = symbol::make("data");
+    sym.console = symbol::make("console");
+    sym.size = symbol::make("size");
+    sym.free = symbol::make("free");
+    const char* const collector_names[] = {"resumed?", "fetched", "mold-size"};
+    for (int32_t i = 0; i < 3; i++) sym.collector_names[i] = symbol::resolve(symbol::make(collector_names[i]));
+    const char* const inspector_names[] = {"fixed-width", "last-path", "emit"};
+    for (int32_t i = 0; i < 3; i++) sym.inspector_names[i] = symbol::resolve(symbol::make(inspector_names[i]));
+    sym.ready = true;
+}
+
+Event event_of(const Cell* word) {
+    if (type_of(word) != TYPE_WORD) return E_OTHER;
+    const uint32_t s = symbol::resolve(word->data2);
+    for (int32_t i = 0; i < E_COUNT; i++)
+        if (sym.events[i] == s) return static_cast<Event>(i);
+    return E_OTHER;
+}
+
+bool event_in(Event e, std::initializer_list<Event> set) {
+    for (Event x : set)
+        if (x == e) return true;
+    return false;
+}
+
+// The data object's field cells, found by name once per object; fetched
+// anew after every allocation (the values live in a series buffer).
+struct Data {
+    node_t ctx = 0;
+    int32_t index[F_COUNT];
+    Cell* operator[](Field f) const { return context::value_ptr(ctx, index[f]); }
+};
+Data data_cache;
+
+bool is_block(const Cell* c) { return type_of(c) == TYPE_BLOCK; }
+bool is_int(const Cell* c) { return type_of(c) == TYPE_INTEGER; }
+
+// The data object with every field the collector needs of the type it
+// needs, else null.
+const Data* find_data(node_t ctx) {
+    Data& d = data_cache;
+    if (d.ctx != ctx) {
+        d.ctx = 0;
+        for (int32_t i = 0; i < F_COUNT; i++) {
+            d.index[i] = object::find_field(ctx, sym.fields[i]);
+            if (d.index[i] < 0) return nullptr;
+        }
+        d.ctx = ctx;
+    }
+    for (Field f : {F_PATH, F_FETCHED, F_FETCHED_, F_PUSHED, F_PUSHED_, F_SUBEXPRS, F_STACK})
+        if (!is_block(d[f])) return nullptr;
+    for (Field f : {F_FUNC_DEPTH, F_EXPR_DEPTH, F_PERIOD})
+        if (!is_int(d[f])) return nullptr;
+    if (get_integer(d[F_PERIOD]) != 2 + SAVED_COUNT) return nullptr;
+    const Cell* filter = d[F_EVENT_FILTER];
+    if (type_of(filter) != TYPE_NONE && !is_any_block(type_of(filter))) return nullptr;
+    filter = d[F_SCOPE_FILTER];
+    if (type_of(filter) != TYPE_NONE && !is_any_block(type_of(filter))) return nullptr;
+    return &d;
+}
+
+uint32_t length_of(const Cell* blk) { return block::abs_length(blk); }
+Cell* cells_of(const Cell* blk) { return memory::buffer_of(blk->data2)->cells(); }
+bool empty_q(const Cell* blk) { return blk->data1 >= length_of(blk); }
+
+// append/only: the value must not lie in a series buffer. May collect.
+void push_value(const Cell* blk, const Cell* value) {
+    const Cell copy = *value;
+    const node_t node = blk->data2;
+    *memory::alloc_tail(node) = copy;
+}
+
+// The last cell of a series (none when empty from its index); removes it.
+Cell pop_value(const Cell* blk) {
+    Cell out;
+    make_none(&out);
+    const uint32_t length = length_of(blk);
+    if (blk->data1 < length) {
+        out = cells_of(blk)[length - 1];
+        Cell cut = *blk;
+        block::ms_clear_at(&cut, length - 1);
+    }
+    return out;
+}
+
+void clear_from(const Cell* blk, uint32_t at) {
+    if (at < length_of(blk)) {
+        Cell cut = *blk;
+        block::ms_clear_at(&cut, at);
+    }
+}
+
+// The cell a word names when it is bound to a context with values, else null.
+const Cell* bound_value(const Cell* word) {
+    const auto index = static_cast<int32_t>(word->data3);
+    if (index == -1 || !word->data1 || !context::record_of(word->data1)->data2) return nullptr;
+    return context::value_ptr(word->data1, index);
+}
+
+bool names_op(const Cell* c) {
+    if (type_of(c) != TYPE_WORD) return false;
+    const Cell* v = bound_value(c);
+    return v && type_of(v) == TYPE_OP;
+}
+
+// The collector's `resumed?`, a word of the library context around it,
+// found in its body.
+const Cell* find_word(const Cell* blk, uint32_t symbol, int32_t depth) {
+    const uint32_t length = length_of(blk);
+    for (uint32_t i = 0; i < length; i++) {
+        const Cell* c = &cells_of(blk)[i];
+        if (is_any_word(type_of(c)) && symbol::resolve(c->data2) == symbol && bound_value(c)) return c;
+        if (depth < 8 && is_any_block(type_of(c))) {
+            if (const Cell* w = find_word(c, symbol, depth + 1)) return w;
+        }
+    }
+    return nullptr;
+}
+
+// Words of a library function's body bound outside it (to the objects and
+// the library context it was made in), found once per function: the body
+// reaches its data through them, as the Mox body does.
+template <int32_t N>
+struct BodyWords {
+    node_t function_context = 0;
+    node_t body = 0;
+    Cell words[N];
+
+    // False when a name is missing from the running function's body.
+    bool load(const uint32_t* canonical_names) {
+        const node_t fctx = stack::top_frame()->function_context;
+        const Cell* b = &function::extra_of(context::owner_of(fctx))[function::EXTRA_BODY];
+        if (function_context == fctx && body == b->data2) return true;
+        if (!is_any_block(type_of(b))) return false;
+        for (int32_t i = 0; i < N; i++) {
+            const Cell* w = find_word(b, canonical_names[i], 0);
+            if (!w) return false;
+            words[i] = *w;
+        }
+        function_context = fctx;
+        body = b->data2;
+        return true;
+    }
+    // The value cell of word i (its context's values may move: fetch anew
+    // after allocating).
+    Cell* value(int32_t i) const { return const_cast<Cell*>(bound_value(&words[i])); }
+};
+
+// The collector's words: resumed? (library context), fetched (data),
+// mold-size (tracers).
+enum { CW_RESUMED, CW_FETCHED, CW_MOLD_SIZE, CW_COUNT };
+BodyWords<CW_COUNT> collector_words;
+// The inspector's: fixed-width and last-path (inspector), emit (tracers).
+enum { IW_FIXED_WIDTH, IW_LAST_PATH, IW_EMIT, IW_COUNT };
+BodyWords<IW_COUNT> inspector_words;
+
+// push of a mold-part of value onto the string block of field f. May
+// collect.
+void push_mold(const Data& d, Field f, const Cell* value, int32_t size) {
+    const Cell* text = push_mold_part(value, size, false);
+    push_value(d[f], text);
+}
+
+// tracers/free/list, or null.
+const Cell* free_list() {
+    const Cell* free = field_value(collector_words.words[CW_MOLD_SIZE].data1, sym.free);
+    if (!free || type_of(free) != TYPE_OBJECT) return nullptr;
+    return field_value(free->data1, sym.list);
+}
+
+// data/free/get. May collect.
+Cell* push_free_block() {
+    const Cell* list = free_list();
+    if (list && is_any_block(type_of(list)) && !empty_q(list)) {
+        Cell taken = pop_value(list);
+        return stack::push(&taken);
+    }
+    return block::make_at(stack::push_cell(), 10);
+}
+
+// data/free/put. May collect.
+void free_block(const Cell* blk) {
+    Cell head = *blk;
+    head.data1 = 0;
+    if (length_of(&head) >= 100) return;
+    block::ms_clear_at(&head, 0);
+    const Cell* list = free_list();
+    if (list && is_any_block(type_of(list))) push_value(list, &head);
+}
+
+void save_level(const Data& d, const Cell* frame) {
+    push_value(d[F_STACK], frame);
+    Cell n;
+    const Cell* path = d[F_PATH];
+    make_integer(&n, static_cast<int32_t>(length_of(path)) - static_cast<int32_t>(path->data1));
+    push_value(d[F_STACK], &n);
+    for (Field f : saved_fields) {
+        const Cell value = *d[f];
+        push_value(d[F_STACK], &value);
+        if (is_block(&value)) {
+            const Cell* fresh = push_free_block();
+            *d[f] = *fresh;
+        } else {
+            make_integer(d[f], 0);
+        }
+    }
+}
+
+void unroll_level(const Data& d) {
+    for (int32_t i = SAVED_COUNT - 1; i >= 0; i--) {
+        const Field f = saved_fields[i];
+        if (is_block(d[f])) free_block(stack::push(d[f]));
+        *d[f] = pop_value(d[F_STACK]);
+    }
+    const Cell n = pop_value(d[F_STACK]);
+    const Cell* path = d[F_PATH];
+    clear_from(path, is_int(&n) && get_integer(&n) > 0 ? static_cast<uint32_t>(get_integer(&n)) : 0);
+    pop_value(d[F_STACK]);
+}
+
+// The frame cell of the innermost level, or null.
+const Cell* level_start(const Data& d) {
+    const Cell* stk = d[F_STACK];
+    const uint32_t length = length_of(stk);
+    if (stk->data1 >= length) return nullptr;
+    const uint32_t period = static_cast<uint32_t>(get_integer(d[F_PERIOD]));
+    const Cell* start = &cells_of(stk)[length >= period ? length - period : 0];
+    return type_of(start) == TYPE_PAIR ? start : nullptr;
+}
+
+bool filter_has_event(const Cell* filter, uint32_t event_symbol) {
+    const uint32_t length = length_of(filter);
+    for (uint32_t i = filter->data1; i < length; i++) {
+        const Cell* c = &cells_of(filter)[i];
+        if (type_of(c) == TYPE_WORD && symbol::resolve(c->data2) == event_symbol) return true;
+    }
+    return false;
+}
+
+bool filter_has_head(const Cell* filter, const Cell* code) {
+    const uint32_t length = length_of(filter);
+    for (uint32_t i = filter->data1; i < length; i++) {
+        const Cell* c = &cells_of(filter)[i];
+        if (type_of(c) == type_of(code) && c->data2 == code->data2 && c->data1 == 0) return true;
+    }
+    return false;
+}
+
+// Hands the event to data/inspect when it passes the filters. May collect.
+void inspect_now(const Data& d, Event event, Cell* a) {
+    const Cell* filter = d[F_EVENT_FILTER];
+    if (type_of(filter) != TYPE_NONE && !filter_has_event(filter, symbol::resolve(a[0].data2)))
+        return;
+    filter = d[F_SCOPE_FILTER];
+    if (type_of(filter) != TYPE_NONE && type_of(&a[1]) != TYPE_NONE && !filter_has_head(filter, &a[1]))
+        return;
+    const int32_t depth = get_integer(d[F_EXPR_DEPTH]);
+    if (!(truthy(d[F_SUB_EXPRS]) || event == E_ERROR || event == E_THROW || depth == 0 ||
+          (depth == 1 && (event == E_CALL || event == E_RETURN))))
+        return;
+    const uint32_t data_path[] = {sym.system_tools, sym.tracers, sym.data};
+    const Cell* data_object = system_field(data_path, 3);
+    Cell* fn = stack::push(d[F_INSPECT]);
+    Cell* args = stack::push(data_object ? data_object : &a[1]);
+    for (int32_t i = 0; i < 6; i++) stack::push(&a[i]);
+    interpreter::call_value(fn, args, 7, stack::push_cell());
+}
+
+// Slots: event code offset value ref frame /local start. May collect.
+void collector_body() {
+    intern();
+    Cell* a = stack::arguments;
+    if (!collector_words.load(sym.collector_names)) {
+        run_mox_body();
+        return;
+    }
+    const Cell* fetched_word = &collector_words.words[CW_FETCHED];
+    const Data* dp = bound_value(fetched_word) ? find_data(fetched_word->data1) : nullptr;
+    const Cell* size_cell = collector_words.value(CW_MOLD_SIZE);
+    const Cell* resumed = collector_words.value(CW_RESUMED);
+    if (!dp || !size_cell || !is_int(size_cell) || !resumed || truthy((*dp)[F_DEBUG]) ||
+        type_of(&a[5]) != TYPE_PAIR) {
+        run_mox_body();
+        return;
+    }
+    const Data& d = *dp;
+    const int32_t mold_size = get_integer(size_cell);
+    const Event event = event_of(&a[0]);
+    const int32_t frame_x = static_cast<int32_t>(a[5].data2);
+    const bool code_is_path = type_of(&a[1]) == TYPE_PATH;
+    Cell* value = &a[3];
+
+    if (event == E_RETURN || event == E_CATCH) {
+        for (const Cell* start = level_start(d); start && frame_x < static_cast<int32_t>(start->data2);
+             start = level_start(d))
+            unroll_level(d);
+    }
+    if (truthy(collector_words.value(CW_RESUMED)) && event == E_EXPR) {
+        clear_from(d[F_FETCHED], d[F_FETCHED]->data1);
+        clear_from(d[F_FETCHED_], d[F_FETCHED_]->data1);
+        make_logic(collector_words.value(CW_RESUMED), false);
+    }
+    const bool inspect_first =
+        event_in(event, {E_RETURN, E_EPILOG, E_EXIT, E_EXPR, E_ERROR, E_THROW});
+    if (inspect_first) inspect_now(d, event, a);
+    const bool sub_exprs = truthy(d[F_SUB_EXPRS]);
+    switch (event) {
+    case E_PROLOG:
+        make_integer(d[F_FUNC_DEPTH], get_integer(d[F_FUNC_DEPTH]) + 1);
+        break;
+    case E_EPILOG:
+        make_integer(d[F_FUNC_DEPTH], get_integer(d[F_FUNC_DEPTH]) - 1);
+        break;
+    case E_FETCH:
+    case E_PUSH:
+        if (sub_exprs || !code_is_path) {
+            const Field raw = event == E_FETCH ? F_FETCHED : F_PUSHED;
+            push_value(d[raw], value);
+            push_mold(d, raw == F_FETCHED ? F_FETCHED_ : F_PUSHED_, value, mold_size);
+        }
+        break;
+    case E_OPEN: {
+        Cell index;
+        make_integer(&index, static_cast<int32_t>(d[F_PUSHED]->data1) + 1);
+        push_value(d[F_SUBEXPRS], &index);
+        // An infix call opens with the op's function: the word fetched
+        // before it tells.
+        const Cell* fetched = d[F_FETCHED];
+        const Cell* last =
+            empty_q(fetched) ? nullptr : stack::push(&cells_of(fetched)[length_of(fetched) - 1]);
+        const bool infix = type_of(value) == TYPE_OP || names_op(value) || (last && names_op(last));
+        for (Field f : {F_PUSHED, F_PUSHED_}) {
+            Cell* s = d[f];
+            const uint32_t length = length_of(s);
+            s->data1 = infix ? (length ? length - 1 : 0) : length;
+        }
+        push_value(d[F_PUSHED], value);
+        // A call shows as the word or path that named it.
+        const Cell* shown = value;
+        if (last && is_any_function(type_of(value)) &&
+            (is_any_word(type_of(last)) || is_any_path(type_of(last))))
+            shown = last;
+        push_mold(d, F_PUSHED_, shown, mold_size);
+        make_integer(d[F_EXPR_DEPTH], get_integer(d[F_EXPR_DEPTH]) + 1);
+        break;
+    }
+    case E_CALL: {
+        const Cell* ref = &a[4];
+        Cell name;
+        if (type_of(ref) == TYPE_PATH) {
+            make_none(&name);
+            if (ref->data1 < length_of(ref)) name = cells_of(ref)[ref->data1];
+        } else if (is_any_word(type_of(ref))) {
+            name = *ref;
+        } else {
+            Cell* tag = string::make_at(stack::push_cell(), 4, 1, TYPE_TAG);
+            string::concatenate_literal(tag, "anon");
+            name = *tag;
+        }
+        push_value(d[F_PATH], &name);
+        break;
+    }
+    case E_RETURN: {
+        if (!empty_q(d[F_PATH])) pop_value(d[F_PATH]);
+        const int32_t depth = get_integer(d[F_EXPR_DEPTH]) - 1;
+        make_integer(d[F_EXPR_DEPTH], depth > 0 ? depth : 0);
+        int32_t start = 1;
+        if (!empty_q(d[F_SUBEXPRS])) {
+            const Cell popped = pop_value(d[F_SUBEXPRS]);
+            if (!is_int(&popped)) fire(err::invalid_arg, &popped);
+            start = get_integer(&popped);
+        }
+        for (Field f : {F_PUSHED, F_PUSHED_}) {
+            Cell* s = d[f];
+            clear_from(s, s->data1);
+            const int32_t length = static_cast<int32_t>(length_of(s));
+            const int32_t at = start - 1 < 0 ? 0 : start - 1 > length ? length : start - 1;
+            s->data1 = static_cast<uint32_t>(at);
+        }
+        push_value(d[F_PUSHED], value);
+        push_mold(d, F_PUSHED_, value, mold_size);
+        break;
+    }
+    case E_ENTER:
+        if (!code_is_path) save_level(d, &a[5]);
+        break;
+    case E_EXIT:
+        if (!code_is_path) {
+            // The level of a block whose entry went unseen (delivery off)
+            // is not this one's.
+            const Cell* start = level_start(d);
+            if (start && static_cast<int32_t>(start->data2) >= frame_x) unroll_level(d);
+            if (type_of(&a[1]) == TYPE_PAREN) {
+                push_value(d[F_PUSHED], value);
+                push_mold(d, F_PUSHED_, value, mold_size);
+            }
+        }
+        break;
+    case E_EXPR:
+        for (Field f : {F_FETCHED, F_FETCHED_}) clear_from(d[f], d[f]->data1);
+        for (Field f : {F_PUSHED, F_PUSHED_}) {
+            Cell* s = d[f];
+            s->data1 = 0;
+            clear_from(s, 0);
+        }
+        break;
+    default:
+        break;
+    }
+    if (!inspect_first) inspect_now(d, event, a);
+    make_none(a);
+}
+
+// ---------------------------------------------------------------------------
+// The inspector
+// ---------------------------------------------------------------------------
+
+// Pushes a new block of the first n values of a block (from its index), all
+// of them when it has fewer. May collect.
+Cell* push_prefix(const Cell* blk, int32_t n) {
+    const int32_t length = static_cast<int32_t>(length_of(blk)) - static_cast<int32_t>(blk->data1);
+    if (n > length) n = length;
+    if (n < 0) n = 0;
+    const Cell source = *blk;
+    Cell* out = block::make_at(stack::push_cell(), n);
+    for (int32_t i = 0; i < n; i++) {
+        const Cell value = cells_of(&source)[source.data1 + static_cast<uint32_t>(i)];
+        *memory::alloc_tail(out->data2) = value;
+    }
+    return out;
+}
+
+// Pushes the form of a value. May collect.
+Cell* push_form(const Cell* value) {
+    Cell* v = stack::push(value);
+    Cell* buffer = string::push_new(0);
+    actions::form(v, buffer, nullptr, INT32_MAX);
+    return buffer;
+}
+
+// change at line offset + 1 copy/part text n: text is cut in place. May
+// collect.
+void change_at(Cell* line, int32_t offset, Cell* text, int32_t n) {
+    if (string::total_length(text) > n) string::ms_truncate(text, static_cast<uint32_t>(n < 0 ? 0 : n));
+    const int32_t length = string::total_length(line);
+    string::overwrite(line, text, static_cast<uint32_t>(offset < 0 ? 0 : offset > length ? length : offset));
+}
+
+// A string of n copies of a character after a prefix. May collect.
+Cell* push_filled(const char* prefix, char cp, int32_t n) {
+    std::string text(prefix);
+    if (n > 0) text.append(static_cast<size_t>(n), static_cast<char>(cp));
+    Cell* line = string::push_new(static_cast<uint32_t>(text.size()));
+    string::concatenate_literal(line, text.c_str());
+    return line;
+}
+
+// The console's column count, or 0 when no console is attached.
+int32_t console_columns() {
+    const uint32_t path[] = {sym.console, sym.size};
+    const Cell* size = system_field(path, 2);
+    if (!size || type_of(size) != TYPE_PAIR) return 0;
+    const auto x = static_cast<int32_t>(size->data2);
+    return x > 0 ? x : 0;
+}
+
+// Hands one line to tracers/emit. May collect.
+void emit(const Cell* line, Cell* out) {
+    const Cell* fn = inspector_words.value(IW_EMIT);
+    Cell* callee = stack::push(fn ? fn : out);
+    interpreter::call_value(callee, line, 1, out);
+}
+
+// Slots: data event code offset value ref frame /local word full width left
+// right level expr text line caller path-text. The lines of expressions,
+// errors and throws (with the call path's header line when it changed);
+// with sub-expressions asked for (trace/all) the Mox body runs. May
+// collect.
+void inspect_body() {
+    intern();
+    Cell* a = stack::arguments;
+    const Data* dp = type_of(&a[0]) == TYPE_OBJECT ? find_data(a[0].data1) : nullptr;
+    const bool loaded = inspector_words.load(sym.inspector_names);
+    const Cell* fixed = loaded ? inspector_words.value(IW_FIXED_WIDTH) : nullptr;
+    const Cell* last = loaded ? inspector_words.value(IW_LAST_PATH) : nullptr;
+    if (!dp || truthy((*dp)[F_SUB_EXPRS]) || !fixed || (truthy(fixed) && !is_int(fixed)) || !last ||
+        !is_any_block(type_of(last)) || (!is_any_block(type_of(&a[2])) && type_of(&a[2]) != TYPE_NONE)) {
+        run_mox_body();
+        return;
+    }
+    const Data& d = *dp;
+    const Event event = event_of(&a[1]);
+    const uint32_t code_type = type_of(&a[2]);
+    bool shown = false;
+    if (event == E_EXPR)
+        shown = get_integer(d[F_EXPR_DEPTH]) == 0 && code_type != TYPE_PAREN && !empty_q(d[F_FETCHED_]);
+    else if (event == E_ERROR || event == E_THROW)
+        shown = true;
+    if (!shown) {
+        make_unset(a);
+        return;
+    }
+    // The saved fetched' of the level around, for the header line.
+    const Cell* stk = d[F_STACK];
+    const Cell* outer = nullptr;
+    if (!empty_q(stk)) {
+        const uint32_t length = length_of(stk);
+        outer = length >= 4 ? &cells_of(stk)[length - 4] : nullptr;
+        if (!outer || !is_any_block(type_of(outer))) {
+            run_mox_body();
+            return;
+        }
+        outer = stack::push(outer);
+    }
+    const int32_t full = truthy(fixed) ? get_integer(fixed) : console_columns() ? console_columns() : 80;
+    const int32_t width = full - 7;
+    const int32_t left = width / 2 < 60 ? width / 2 : 60;
+    const int32_t right = width - left;
+    int32_t level = static_cast<int32_t>(length_of(stk) - stk->data1) / get_integer(d[F_PERIOD]) - 1;
+    level = 2 * (1 + level % 10);
+
+    Cell* text;
+    if (code_type == TYPE_PATH) {
+        Cell* parts = stack::push(d[F_FETCHED_]);
+        text = string::push_new(0);
+        for (uint32_t i = parts->data1; i < length_of(parts); i++) {
+            if (i > parts->data1) string::concatenate_literal(text, "/");
+            const Cell* formed = push_form(&cells_of(parts)[i]);
+            string::concatenate(text, formed);
+        }
+    } else {
+        text = push_form(d[F_FETCHED_]);
+    }
+    if (code_type == TYPE_PAREN) {
+        Cell* wrapped = string::push_new(0);
+        string::concatenate_literal(wrapped, "[");
+        string::concatenate(wrapped, text);
+        string::concatenate_literal(wrapped, "]");
+        text = wrapped;
+    }
+    Cell* path = stack::push(d[F_PATH]);
+    Cell* previous = stack::push(inspector_words.value(IW_LAST_PATH));
+    Cell* out = stack::push_cell();
+    make_unset(out);
+    if (actions::compare_star(path, previous, COMP_NOT_EQUAL)) {
+        Cell* line = push_filled("  ", '`', full - 3);
+        // Each element molds to a character at least: the mold cut to
+        // part + 1 characters needs no more than part + 1 of them.
+        const int32_t part = full - 1 - level;
+        Cell* as_path = set_type(push_prefix(path, part + 1), TYPE_PATH);
+        Cell* caller = push_mold_part(as_path, part, false);
+        string::change_case(caller, nullptr, true);
+        string::concatenate_literal(caller, " ");
+        if (outer) {
+            Cell* rest = block::clone(outer, false, false);
+            if (!empty_q(rest) && !empty_q(path)) {
+                Cell* first = stack::push(&cells_of(rest)[rest->data1]);
+                Cell* name = push_form(&cells_of(path)[length_of(path) - 1]);
+                if (actions::compare_star(first, name, COMP_EQUAL)) rest->data1++;
+            }
+            string::concatenate(caller, push_form(rest));
+        }
+        const int32_t room = full - 1 - level;
+        change_at(line, level, caller, room > 0 ? room : 0);
+        emit(line, out);
+        Cell* copied = block::clone(stack::push(d[F_PATH]), false, false);
+        *inspector_words.value(IW_LAST_PATH) = *copied;
+    }
+    Cell* line = push_filled("", ' ', full - 1);
+    change_at(line, level, text, left - level > 0 ? left - level : 0);
+    Cell* shown_value = string::push_new(0);
+    string::concatenate_literal(shown_value, " => ");
+    string::concatenate(shown_value, push_mold_part(&a[4], right, false));
+    change_at(line, left, shown_value, INT32_MAX);
+    emit(line, out);
+    *a = *out;
+}
+
+}  // namespace
+
+void register_bodies() {
+    routines::bind_native_body("system/tools/tracers/data/collector", &collector_body);
+    routines::bind_native_body("system/tools/tracers/mold-part", &mold_part_body);
+    routines::bind_native_body("system/tools/tracers/inspector/inspect", &inspect_body);
+}
+
+}  // namespace mox::trace_body
