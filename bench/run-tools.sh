@@ -4,7 +4,8 @@
 #   each side's profiled time over its plain time;
 # - trace/deep of fib(15) with its lines going to the null device against
 #   python3 -m trace --trace: the time each adds per fib call (the whole
-#   run's processor time less a plain run's, over fib(15)'s 1973 calls);
+#   run's processor time less a plain run's, over fib(15)'s 1973 calls),
+#   and the same with the tracer's Mox bodies (mox-run --mox-bodies);
 # - sum and average of a million floats against sum and statistics.fmean.
 # Prints medians of the runs and the ratios (below 1: Mox is faster).
 #
@@ -51,6 +52,10 @@ pt = (cpu(["python3", "-m", "trace", "--trace", "bench/tools/fib.py"])
       - cpu(["python3", "bench/tools/fib.py"])) / calls
 print("trace fib(15), per traced call: mox %.1f us, python3 %.1f us, mox/py %.2f"
       % (mt * 1e6, pt * 1e6, mt / pt))
+# The same with the tracer's Mox bodies (no native body bound).
+mb = (cpu([mox, "--mox-bodies", "bench/tools/trace.mox"])
+      - cpu([mox, "--mox-bodies", "bench/tools/plain.mox"])) / calls
+print("  with the Mox bodies: %.1f us, mox/py %.2f" % (mb * 1e6, mb / pt))
 
 ms, ma = medians([mox, "bench/tools/sum.mox"])
 ps, pa = medians(["python3", "bench/tools/sum.py"])

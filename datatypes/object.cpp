@@ -123,6 +123,88 @@ void deep_copy_value(Cell* object, int32_t i) {
     stack::top = saved;
 }
 
+// Binds a method body copied for a derived object to the object, then to the
+// method's own words, exactly as two bind passes would. Bodies hold many
+// uses of few words, so each word's outcome is worked out once per walk.
+class BodyBinder {
+public:
+    BodyBinder(node_t object_context, node_t function_context)
+        : object_(object_context), function_(function_context) {
+        for (Entry& e : table_) e.key = EMPTY;
+    }
+
+    void walk(node_t series, uint32_t index) {
+        if (cycles::find(series)) return;
+        cycles::Scope scope(series);
+        memory::SeriesBuffer* b = memory::buffer_of(series);
+        Cell* end = b->cells_tail();
+        for (Cell* c = b->cells() + index; c < end; c++) {
+            uint32_t t = type_of(c);
+            if (t >= TYPE_WORD && t <= TYPE_REFINEMENT) {
+                const Entry& e = outcome(c->data2, t == TYPE_WORD);
+                if (e.in_function >= 0) {
+                    c->data1 = function_;
+                    c->data3 = static_cast<uint32_t>(e.in_function);
+                } else if (e.in_object != ABSENT) {
+                    c->data1 = object_;
+                    c->data3 = static_cast<uint32_t>(e.in_object);
+                }
+            } else if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t)) {
+                walk(c->data2, c->data1);
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t EMPTY = 0xFFFFFFFFu;
+    static constexpr int32_t ABSENT = -2;
+    static constexpr uint32_t SLOTS = 256;
+    struct Entry {
+        uint32_t key;
+        int32_t in_object; // ABSENT, -1 for self, else the field
+        int32_t in_function;
+    };
+
+    Entry compute(uint32_t symbol, bool plain_word) const {
+        Entry e{0, ABSENT, context::find_word(function_, symbol, true)};
+        if (plain_word && words::self &&
+            symbol::resolve(symbol) == symbol::resolve(words::self)) {
+            e.in_object = -1;
+        } else {
+            int32_t i = context::find_word(object_, symbol, true);
+            if (i >= 0) e.in_object = i;
+        }
+        return e;
+    }
+
+    const Entry& outcome(uint32_t symbol, bool plain_word) {
+        const uint32_t key = symbol << 1 | (plain_word ? 1u : 0u);
+        uint32_t i = (key * 2654435761u) >> 24;
+        for (uint32_t n = 0; n < SLOTS; n++, i = (i + 1) & (SLOTS - 1)) {
+            if (table_[i].key == key) return table_[i];
+            if (table_[i].key == EMPTY) {
+                if (used_ * 4 >= SLOTS * 3) break;
+                used_++;
+                table_[i] = compute(symbol, plain_word);
+                table_[i].key = key;
+                return table_[i];
+            }
+        }
+        spill_ = compute(symbol, plain_word);
+        return spill_;
+    }
+
+    node_t object_;
+    node_t function_;
+    Entry table_[SLOTS];
+    Entry spill_{};
+    uint32_t used_ = 0;
+};
+
+void rebind_body(Cell* body, node_t object_context, node_t function_context) {
+    BodyBinder(object_context, function_context).walk(body->data2, body->data1);
+}
+
 void rebind_value(Cell* object, int32_t i) {
     Cell* saved = stack::top;
     Cell* f = stack::push(context::value_ptr(object->data1, i));
@@ -250,8 +332,7 @@ void rebind_function(Cell* function, node_t object_context) {
     Cell* old_body = stack::push(function::extra_of(function) + function::EXTRA_BODY);
     context::clone(function, context::KIND_FUNCTION);
     Cell* body = block::clone(old_body, true, true);
-    context::bind(body, object_context, true);
-    context::bind(body, function->data1, false);
+    rebind_body(body, object_context, function->data1);
     node_t fresh = memory::alloc_cells(function::EXTRA_CELLS);
     memory::SeriesBuffer* nb = memory::buffer_of(fresh);
     Cell* cells = nb->cells();

@@ -40,12 +40,7 @@ const Cell* running_function() {
     return context::owner_of(stack::top_frame()->function_context);
 }
 
-// Evaluates the running function's Mox body from its index in its own
-// frame. May collect.
-void run_mox_body() {
-    Cell* body = stack::push(&function::extra_of(running_function())[function::EXTRA_BODY]);
-    eval_body(body);
-}
+using routines::run_mox_body;
 
 // The value of a field of an object, or null; valid until the next
 // allocation.

@@ -20,13 +20,7 @@ namespace mox::math_time_bodies {
 
 namespace {
 
-// Evaluates the running function's Mox body in its own frame. May collect.
-void run_mox_body() {
-    node_t ctx = stack::top_frame()->function_context;
-    const Cell* fn = context::owner_of(ctx);
-    Cell* body = stack::push(&function::extra_of(fn)[function::EXTRA_BODY]);
-    interpreter::eval_block(body, true);
-}
+using routines::run_mox_body;
 
 // Adds up the values from the block's position; false when one of them is
 // neither integer! nor float!. Nothing here allocates.

@@ -540,6 +540,8 @@ void catch_star(int32_t name) {
         Cell thrown_name = args[1];
         stack::throw_value(stack::EXIT_THROW, &value, &thrown_name);
     }
+    // Handled: a later error must not report the place of this throw.
+    stack::throw_position = nullptr;
     if (trace::active) trace::fire(trace::CATCH, nullptr, -1, args, nullptr);
 }
 

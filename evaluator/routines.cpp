@@ -15,6 +15,7 @@
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 
 namespace mox::routines {
@@ -119,6 +120,12 @@ int32_t find(const char* name, size_t length) {
         if (t[i].name.size() == length && std::memcmp(t[i].name.data(), name, length) == 0)
             return static_cast<int32_t>(i);
     return -1;
+}
+
+void run_mox_body() {
+    const Cell* fn = context::owner_of(stack::top_frame()->function_context);
+    Cell* body = stack::push(&function::extra_of(fn)[function::EXTRA_BODY]);
+    interpreter::eval_body(body);
 }
 
 void run(const Cell* callee) {

@@ -60,6 +60,11 @@ void bind_native_bodies();
 // call's frame and slots being ready (see above).
 void run(const Cell* callee);
 
+// Evaluates the running function's Mox body from its head as the call's
+// own body: a native body handing a case over to its reference. A return or
+// exit in it ends this call. May collect.
+void run_mox_body();
+
 // The index of a registered body by name, or -1.
 int32_t find(const char* name, size_t length);
 

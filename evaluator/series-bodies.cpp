@@ -34,15 +34,7 @@ namespace mox::series_bodies {
 
 namespace {
 
-// Evaluates the running function's Mox body in its own frame; its value
-// becomes the call's result. The bodies run this way hold no return or
-// exit, which would end the caller instead. May collect.
-void run_mox_body() {
-    node_t ctx = stack::top_frame()->function_context;
-    const Cell* fn = context::owner_of(ctx);
-    Cell* body = stack::push(&function::extra_of(fn)[function::EXTRA_BODY]);
-    interpreter::eval_block(body, true);
-}
+using routines::run_mox_body;
 
 bool owned_q(const Cell* series) {
     return (memory::buffer_of(series->data2)->flags & memory::SERIES_OWNED) != 0;

@@ -1,11 +1,15 @@
 // Native bodies of the tracer that trace prints through: the collector
 // (system/tools/tracers/data/collector), run for every event of a traced
-// evaluation, and the tracers' bounded mold (system/tools/tracers/mold-part).
-// They keep the bookkeeping of the Mox bodies they stand for, cell for cell:
-// the inspector and guided-trace read the same data object, and the levels
-// pushed on data/stack have the same nine values. A data object whose fields
-// hold values of other types, and the collector's /debug dump, are left to
-// the Mox body, evaluated in the same frame, so the two cannot disagree.
+// evaluation, the inspector that prints its lines
+// (system/tools/tracers/inspector/inspect) and the tracers' bounded mold
+// (system/tools/tracers/mold-part). They keep the bookkeeping of the Mox
+// bodies they stand for, cell for cell: guided-trace and the other tracer
+// functions read the same data object, and the levels pushed on data/stack
+// have the same nine values. Each reaches its objects through the words of
+// its own Mox body, as that body does. The cases these bodies do not take
+// (a data object whose fields hold values of other types, the collector's
+// /debug dump, the inspector's sub-expressions of trace/all) run the Mox
+// body, evaluated in the same frame, so the two cannot disagree.
 #include "evaluator/trace-body.h"
 
 #include <cstdint>
@@ -17,8 +21,8 @@
 #include "core/datatype.h"
 #include "core/memory.h"
 #include "core/symbol.h"
-#include "core/words.h"
 #include "core/value.h"
+#include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
@@ -32,14 +36,7 @@ namespace mox::trace_body {
 
 namespace {
 
-// Evaluates the running function's Mox body in its own frame (its exit and
-// return end this call). May collect.
-void run_mox_body() {
-    node_t ctx = stack::top_frame()->function_context;
-    const Cell* fn = context::owner_of(ctx);
-    Cell* body = stack::push(&function::extra_of(fn)[function::EXTRA_BODY]);
-    interpreter::eval_body(body);
-}
+using routines::run_mox_body;
 
 bool truthy(const Cell* c) {
     const uint32_t t = type_of(c);
@@ -57,7 +54,7 @@ bool is_any_function(uint32_t t) {
 struct FieldSlot {
     node_t ctx;
     uint32_t symbol;
-    uint32_t spelled;  // the symbol of the word found there
+    uint32_t spelled; // the symbol of the word found there
     int32_t index;
 };
 FieldSlot field_slots[256];
@@ -136,21 +133,51 @@ void mold_part_body() {
 // ---------------------------------------------------------------------------
 
 enum Field {
-    F_DEBUG, F_INSPECT, F_EVENT_FILTER, F_SCOPE_FILTER, F_SUB_EXPRS, F_FUNC_DEPTH, F_EXPR_DEPTH,
-    F_PATH, F_FETCHED, F_FETCHED_, F_PUSHED, F_PUSHED_, F_SUBEXPRS, F_STACK, F_PERIOD, F_COUNT
+    F_DEBUG,
+    F_INSPECT,
+    F_EVENT_FILTER,
+    F_SCOPE_FILTER,
+    F_SUB_EXPRS,
+    F_FUNC_DEPTH,
+    F_EXPR_DEPTH,
+    F_PATH,
+    F_FETCHED,
+    F_FETCHED_,
+    F_PUSHED,
+    F_PUSHED_,
+    F_SUBEXPRS,
+    F_STACK,
+    F_PERIOD,
+    F_COUNT
 };
 const char* const field_names[F_COUNT] = {
-    "debug?", "inspect", "event-filter", "scope-filter", "inspect-sub-exprs?", "func-depth",
-    "expr-depth", "path", "fetched", "fetched'", "pushed", "pushed'", "subexprs", "stack",
-    "stack-period"};
+    "debug?",     "inspect",    "event-filter", "scope-filter", "inspect-sub-exprs?",
+    "func-depth", "expr-depth", "path",         "fetched",      "fetched'",
+    "pushed",     "pushed'",    "subexprs",     "stack",        "stack-period"};
 // The words a level saves, in order (data/saved).
 constexpr Field saved_fields[] = {F_FUNC_DEPTH, F_EXPR_DEPTH, F_FETCHED, F_FETCHED_,
                                   F_PUSHED,     F_PUSHED_,    F_SUBEXPRS};
 constexpr int32_t SAVED_COUNT = sizeof saved_fields / sizeof *saved_fields;
 
 enum Event {
-    E_INIT, E_END, E_PROLOG, E_EPILOG, E_ENTER, E_EXIT, E_OPEN, E_RETURN, E_FETCH, E_PUSH, E_SET,
-    E_CALL, E_ERROR, E_THROW, E_CATCH, E_EXPR, E_COUNT, E_OTHER = E_COUNT
+    E_INIT,
+    E_END,
+    E_PROLOG,
+    E_EPILOG,
+    E_ENTER,
+    E_EXIT,
+    E_OPEN,
+    E_RETURN,
+    E_FETCH,
+    E_PUSH,
+    E_SET,
+    E_CALL,
+    E_ERROR,
+    E_THROW,
+    E_CATCH,
+    E_EXPR,
+    E_COUNT,
+    E_OTHER = E_COUNT
 };
 const char* const event_names[E_COUNT] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
                                           "open",  "return", "fetch",  "push",   "set",   "call",
@@ -163,16 +190,18 @@ struct Symbols {
     uint32_t system_tools, tracers, data, list;
     uint32_t console, size;
     uint32_t free;
-    uint32_t collector_names[3];  // in the order of CW_...
-    uint32_t inspector_names[3];  // in the order of IW_...
+    uint32_t collector_names[3]; // in the order of CW_...
+    uint32_t inspector_names[3]; // in the order of IW_...
 };
 Symbols sym;
 
 // May collect (interning).
 void intern() {
     if (sym.ready) return;
-    for (int32_t i = 0; i < F_COUNT; i++) sym.fields[i] = symbol::resolve(symbol::make(field_names[i]));
-    for (int32_t i = 0; i < E_COUNT; i++) sym.events[i] = symbol::resolve(symbol::make(event_names[i]));
+    for (int32_t i = 0; i < F_COUNT; i++)
+        sym.fields[i] = symbol::resolve(symbol::make(field_names[i]));
+    for (int32_t i = 0; i < E_COUNT; i++)
+        sym.events[i] = symbol::resolve(symbol::make(event_names[i]));
     sym.system_tools = symbol::make("tools");
     sym.tracers = symbol::make("tracers");
     sym.list = symbol::make("list");
@@ -181,17 +210,27 @@ void intern() {
     sym.size = symbol::make("size");
     sym.free = symbol::make("free");
     const char* const collector_names[] = {"resumed?", "fetched", "mold-size"};
-    for (int32_t i = 0; i < 3; i++) sym.collector_names[i] = symbol::resolve(symbol::make(collector_names[i]));
+    for (int32_t i = 0; i < 3; i++)
+        sym.collector_names[i] = symbol::resolve(symbol::make(collector_names[i]));
     const char* const inspector_names[] = {"fixed-width", "last-path", "emit"};
-    for (int32_t i = 0; i < 3; i++) sym.inspector_names[i] = symbol::resolve(symbol::make(inspector_names[i]));
+    for (int32_t i = 0; i < 3; i++)
+        sym.inspector_names[i] = symbol::resolve(symbol::make(inspector_names[i]));
     sym.ready = true;
 }
 
+// The event words' spellings as last met, to spare resolving them.
+uint32_t met_events[E_COUNT];
+
 Event event_of(const Cell* word) {
     if (type_of(word) != TYPE_WORD) return E_OTHER;
+    for (int32_t i = 0; i < E_COUNT; i++)
+        if (met_events[i] == word->data2 && word->data2) return static_cast<Event>(i);
     const uint32_t s = symbol::resolve(word->data2);
     for (int32_t i = 0; i < E_COUNT; i++)
-        if (sym.events[i] == s) return static_cast<Event>(i);
+        if (sym.events[i] == s) {
+            met_events[i] = word->data2;
+            return static_cast<Event>(i);
+        }
     return E_OTHER;
 }
 
@@ -287,7 +326,8 @@ const Cell* find_word(const Cell* blk, uint32_t symbol, int32_t depth) {
     const uint32_t length = length_of(blk);
     for (uint32_t i = 0; i < length; i++) {
         const Cell* c = &cells_of(blk)[i];
-        if (is_any_word(type_of(c)) && symbol::resolve(c->data2) == symbol && bound_value(c)) return c;
+        if (is_any_word(type_of(c)) && symbol::resolve(c->data2) == symbol && bound_value(c))
+            return c;
         if (depth < 8 && is_any_block(type_of(c))) {
             if (const Cell* w = find_word(c, symbol, depth + 1)) return w;
         }
@@ -298,8 +338,7 @@ const Cell* find_word(const Cell* blk, uint32_t symbol, int32_t depth) {
 // Words of a library function's body bound outside it (to the objects and
 // the library context it was made in), found once per function: the body
 // reaches its data through them, as the Mox body does.
-template <int32_t N>
-struct BodyWords {
+template <int32_t N> struct BodyWords {
     node_t function_context = 0;
     node_t body = 0;
     Cell words[N];
@@ -392,7 +431,8 @@ void unroll_level(const Data& d) {
     }
     const Cell n = pop_value(d[F_STACK]);
     const Cell* path = d[F_PATH];
-    clear_from(path, is_int(&n) && get_integer(&n) > 0 ? static_cast<uint32_t>(get_integer(&n)) : 0);
+    clear_from(path,
+               is_int(&n) && get_integer(&n) > 0 ? static_cast<uint32_t>(get_integer(&n)) : 0);
     pop_value(d[F_STACK]);
 }
 
@@ -430,7 +470,8 @@ void inspect_now(const Data& d, Event event, Cell* a) {
     if (type_of(filter) != TYPE_NONE && !filter_has_event(filter, symbol::resolve(a[0].data2)))
         return;
     filter = d[F_SCOPE_FILTER];
-    if (type_of(filter) != TYPE_NONE && type_of(&a[1]) != TYPE_NONE && !filter_has_head(filter, &a[1]))
+    if (type_of(filter) != TYPE_NONE && type_of(&a[1]) != TYPE_NONE &&
+        !filter_has_head(filter, &a[1]))
         return;
     const int32_t depth = get_integer(d[F_EXPR_DEPTH]);
     if (!(truthy(d[F_SUB_EXPRS]) || event == E_ERROR || event == E_THROW || depth == 0 ||
@@ -469,8 +510,8 @@ void collector_body() {
     Cell* value = &a[3];
 
     if (event == E_RETURN || event == E_CATCH) {
-        for (const Cell* start = level_start(d); start && frame_x < static_cast<int32_t>(start->data2);
-             start = level_start(d))
+        for (const Cell* start = level_start(d);
+             start && frame_x < static_cast<int32_t>(start->data2); start = level_start(d))
             unroll_level(d);
     }
     if (truthy(collector_words.value(CW_RESUMED)) && event == E_EXPR) {
@@ -619,9 +660,13 @@ Cell* push_form(const Cell* value) {
 // change at line offset + 1 copy/part text n: text is cut in place. May
 // collect.
 void change_at(Cell* line, int32_t offset, Cell* text, int32_t n) {
-    if (string::total_length(text) > n) string::ms_truncate(text, static_cast<uint32_t>(n < 0 ? 0 : n));
+    if (string::total_length(text) > n)
+        string::ms_truncate(text, static_cast<uint32_t>(n < 0 ? 0 : n));
     const int32_t length = string::total_length(line);
-    string::overwrite(line, text, static_cast<uint32_t>(offset < 0 ? 0 : offset > length ? length : offset));
+    string::overwrite(line, text,
+                      static_cast<uint32_t>(offset < 0        ? 0
+                                            : offset > length ? length
+                                                              : offset));
 }
 
 // A string of n copies of a character after a prefix. May collect.
@@ -662,7 +707,8 @@ void inspect_body() {
     const Cell* fixed = loaded ? inspector_words.value(IW_FIXED_WIDTH) : nullptr;
     const Cell* last = loaded ? inspector_words.value(IW_LAST_PATH) : nullptr;
     if (!dp || truthy((*dp)[F_SUB_EXPRS]) || !fixed || (truthy(fixed) && !is_int(fixed)) || !last ||
-        !is_any_block(type_of(last)) || (!is_any_block(type_of(&a[2])) && type_of(&a[2]) != TYPE_NONE)) {
+        !is_any_block(type_of(last)) ||
+        (!is_any_block(type_of(&a[2])) && type_of(&a[2]) != TYPE_NONE)) {
         run_mox_body();
         return;
     }
@@ -671,7 +717,8 @@ void inspect_body() {
     const uint32_t code_type = type_of(&a[2]);
     bool shown = false;
     if (event == E_EXPR)
-        shown = get_integer(d[F_EXPR_DEPTH]) == 0 && code_type != TYPE_PAREN && !empty_q(d[F_FETCHED_]);
+        shown =
+            get_integer(d[F_EXPR_DEPTH]) == 0 && code_type != TYPE_PAREN && !empty_q(d[F_FETCHED_]);
     else if (event == E_ERROR || event == E_THROW)
         shown = true;
     if (!shown) {
@@ -690,11 +737,14 @@ void inspect_body() {
         }
         outer = stack::push(outer);
     }
-    const int32_t full = truthy(fixed) ? get_integer(fixed) : console_columns() ? console_columns() : 80;
+    const int32_t full = truthy(fixed)       ? get_integer(fixed)
+                         : console_columns() ? console_columns()
+                                             : 80;
     const int32_t width = full - 7;
     const int32_t left = width / 2 < 60 ? width / 2 : 60;
     const int32_t right = width - left;
-    int32_t level = static_cast<int32_t>(length_of(stk) - stk->data1) / get_integer(d[F_PERIOD]) - 1;
+    int32_t level =
+        static_cast<int32_t>(length_of(stk) - stk->data1) / get_integer(d[F_PERIOD]) - 1;
     level = 2 * (1 + level % 10);
 
     Cell* text;
@@ -730,7 +780,8 @@ void inspect_body() {
         string::change_case(caller, nullptr, true);
         string::concatenate_literal(caller, " ");
         if (outer) {
-            Cell* rest = block::clone(outer, false, false);
+            // Formed where it lies: nothing changes it before the form.
+            Cell* rest = stack::push(outer);
             if (!empty_q(rest) && !empty_q(path)) {
                 Cell* first = stack::push(&cells_of(rest)[rest->data1]);
                 Cell* name = push_form(&cells_of(path)[length_of(path) - 1]);
@@ -754,7 +805,7 @@ void inspect_body() {
     *a = *out;
 }
 
-}  // namespace
+} // namespace
 
 void register_bodies() {
     routines::bind_native_body("system/tools/tracers/data/collector", &collector_body);
@@ -762,4 +813,4 @@ void register_bodies() {
     routines::bind_native_body("system/tools/tracers/inspector/inspect", &inspect_body);
 }
 
-}  // namespace mox::trace_body
+} // namespace mox::trace_body

@@ -3,8 +3,8 @@
 
 namespace mox::trace_body {
 
-// Asks for the bodies of the collector and of mold-part to be bound. Call
-// before the boot source loads.
+// Asks for the bodies of the collector, the inspector and mold-part to be
+// bound. Call before the boot source loads.
 void register_bodies();
 
-}  // namespace mox::trace_body
+} // namespace mox::trace_body

@@ -70,11 +70,7 @@ const Cell* running_function() {
     return context::owner_of(stack::top_frame()->function_context);
 }
 
-// Evaluates the running function's Mox body in its own frame. May collect.
-void run_mox_body() {
-    Cell* body = stack::push(&function::extra_of(running_function())[function::EXTRA_BODY]);
-    interpreter::eval_body(body);
-}
+using routines::run_mox_body;
 
 // The context the body's words reach the table and the queue through: that
 // of its first `relations` word (0 when there is none).

@@ -20,6 +20,11 @@ endforeach()
 
 # Whole-program checks of the executable (start, exit codes, fatal texts).
 add_test(NAME program COMMAND ${CMAKE_SOURCE_DIR}/tests/program.sh $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})
+# Without a script the Windows program opens the console and waits for its
+# user: the start-and-end check runs it on the null back end.
+if(WIN32)
+  set_tests_properties(program PROPERTIES ENVIRONMENT "MOX_NULL_GUI=1")
+endif()
 
 add_executable(fault-probe ${CMAKE_SOURCE_DIR}/tests/probe/fault-probe.cpp)
 target_link_libraries(fault-probe PRIVATE moxrt)
@@ -134,6 +139,11 @@ set_tests_properties(trace-bodies PROPERTIES TIMEOUT 900)
 add_test(NAME math-time-tools-mox-bodies COMMAND mox-run --mox-bodies --cases
   ${CMAKE_SOURCE_DIR}/tests/mox/math-time.mox ${CMAKE_SOURCE_DIR}/tests/mox/tools.mox)
 
+# The GUI console's launcher on the null back end (MOX_GUI_CONSOLE=1).
+if(NOT WIN32)
+  add_test(NAME console-launcher COMMAND ${Python3_EXECUTABLE}
+    ${CMAKE_SOURCE_DIR}/tests/gui/console_native_check.py $<TARGET_FILE:mox>)
+endif()
 # The View tables once more with the face field sets taken by the Mox
 # steps only (view-face-changed? answers false under --mox-bodies).
 file(GLOB MOX_VIEW_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/view-*.mox)
@@ -257,6 +267,11 @@ if(WIN32)
   add_dependencies(mox-run win-probe)
   set_tests_properties(mox-cases mox-cases-view-mox-bodies mox-run-view-traces mox-run-draw-paint PROPERTIES
     ENVIRONMENT "MOX_NULL_GUI=1")
+  # The GUI console's launcher: scripts that print nothing and that print
+  # and quit with a status, through mox.exe on the test display.
+  add_test(NAME gui-console COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/console_check.py
+    $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-console PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
   add_test(NAME gui-windows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/gui_check.py
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-windows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)

@@ -82,8 +82,8 @@ def point_at(window):
             w, h = [int(v) for v in line.split()[1].split("x")]
     xdotool("mousemove", x + w // 2, y + h // 2)
     time.sleep(0.3)
-    # Without a window manager the first click activates the window.
-    xdotool("click", "1")
+    # Without a window manager the window gets the input focus from X.
+    xdotool("windowfocus", window)
     time.sleep(0.3)
 
 
@@ -156,7 +156,8 @@ def session(mox_exe, emulator, folder):
         enter("1 + 2", lambda r: "== 3" in r["lines"], "1 + 2 answers == 3")
         enter("[", lambda r: r["lines"][-1] == "[    ", "an open block asks with the cue")
         enter("1 2", lambda r: r["lines"][-1] == "[    ", "the block goes on with the cue")
-        enter("]", lambda r: "== [1 2]" in r["lines"] and r["lines"][-1] == ">> ",
+        # The block keeps the line breaks it was typed with.
+        enter("]", lambda r: r["lines"][-4:] == ["== [", "    1 2", "]", ">> "],
               "the closed block is evaluated")
         r = enter("no-such-word", lambda r: any(l.startswith("*** Script Error") for l in r["lines"]),
                   "an unknown word reports an error")
@@ -184,8 +185,7 @@ def session(mox_exe, emulator, folder):
 
 
 def main():
-    mox_exe = sys.argv[1]
-    emulator = sys.argv[2:]
+    mox_exe, emulator = sys.argv[1], sys.argv[2:]
     xvfb = gui_check.start_display()
     try:
         with tempfile.TemporaryDirectory() as folder:

@@ -1020,6 +1020,14 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         if (!window) break;
         if (LOWORD(wparam)) {
             make_event(hwnd, msg, wparam, lparam, 0, E_FOCUS);
+            // The activated window hands the keyboard focus to its selected
+            // face (the console's terminal face), which gets the keys.
+            if (Cell* again = face_of(hwnd)) {
+                const Cell* sel = facet(again, sym.selected);
+                if (type_of(sel) == TYPE_OBJECT) {
+                    if (HWND child = face_handle(sel)) SetFocus(child);
+                }
+            }
             return 0;
         }
         make_event(hwnd, msg, wparam, lparam, 0, E_UNFOCUS);

@@ -1005,6 +1005,13 @@ void update_selected(HWND hwnd, const Cell* face, FaceType type) {
         if (index >= 1 && index - 1 != SendMessageW(hwnd, TCM_GETCURSEL, 0, 0))
             select_tab(hwnd, index - 1);
         break;
+    case FT_WINDOW:
+        // A window's selected face takes the keyboard focus (the console
+        // gives it to its terminal face this way).
+        if (type_of(sel) == TYPE_OBJECT) {
+            if (HWND child = face_handle(sel)) SetFocus(child);
+        }
+        break;
     default:
         break;
     }
