@@ -71,6 +71,8 @@ root.destroy()
 PY
 cat >"$dir/view.mox" <<MOX
 faces: make block! $m
+; The floor's grid: whole rows (a fractional row would overlap the buttons,
+; and overlapping siblings make every clip region costly).
 repeat i $m [
 	append faces make face! [type: 'button text: "b" size: 18x18
 		offset: as-pair (i - 1 // 40) * 20 (to integer! i - 1 / 40) * 20]
