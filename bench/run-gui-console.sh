@@ -32,10 +32,13 @@ cat >"$dir/bench.py" <<'PY'
 import json, os, statistics, subprocess, sys, time
 mox, folder = sys.argv[1], sys.argv[2]
 
+def win(path):  # Unix paths reach the program through drive Z:
+    return "Z:" + path.replace("/", "\\")
+
 def first_prompt(args, log):
     if os.path.exists(log):
         os.remove(log)
-    env = dict(os.environ, MOX_CONSOLE_LOG=log)
+    env = dict(os.environ, MOX_CONSOLE_LOG=win(log))
     t0 = time.monotonic()
     p = subprocess.Popen(["wine", mox] + args, env=env, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
@@ -62,7 +65,8 @@ def idle_mapped():
 
 def run_to_end(script):
     t0 = time.monotonic()
-    subprocess.run(["wine", mox, script], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wine", mox, win(script)], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
     return time.monotonic() - t0
 
 def tk_text(n):
