@@ -12,6 +12,7 @@
 #include "core/dyn-print.h"
 #include "core/startup.h"
 #include "core/value.h"
+#include "platform/platform.h"
 #include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
@@ -102,8 +103,14 @@ void add_print_body() {
 // stands in for the system's answer where tests need a given rate.
 void caret_blink_time_body() {
     int64_t ms = 530;
-    if (const char* seam = std::getenv("MOX_CARET_BLINK_TIME")) {
-        ms = std::strtoll(seam, nullptr, 10);
+    // Read as set-env sets it: the C library's copy of the environment does
+    // not see later changes on Windows.
+    char16_t seam[24];
+    int n = platform::get_env(u"MOX_CARET_BLINK_TIME", seam, 24);
+    if (n > 0 && n < 24) {
+        std::string digits;
+        for (int i = 0; i < n; i++) digits.push_back(seam[i] < 128 ? static_cast<char>(seam[i]) : '?');
+        ms = std::strtoll(digits.c_str(), nullptr, 10);
     } else {
 #ifdef _WIN32
         ms = GetCaretBlinkTime();
@@ -130,8 +137,10 @@ void set_title_body() {
 #ifdef _WIN32
     ok = SetConsoleTitleA(bytes.c_str()) != 0;
 #endif
-    if (!ok) console::write_cstring("SetConsoleTitle failed!\n");
+    // The message may reach the terminal's print hook, which evaluates:
+    // the result is in place first.
     make_unset(stack::arguments);
+    if (!ok) console::write_cstring("SetConsoleTitle failed!\n");
 }
 
 }  // namespace
