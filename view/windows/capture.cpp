@@ -22,6 +22,20 @@
 
 namespace mox::gui::win {
 
+HBITMAP make_dib_section(HDC dc, int32_t w, int32_t h, void** bits) {
+    *bits = nullptr;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
+    if (!bitmap) *bits = nullptr;
+    return bitmap;
+}
+
 namespace {
 
 #ifndef PW_RENDERFULLCONTENT
@@ -50,16 +64,9 @@ struct Surface {
 
     bool make(int32_t width, int32_t height) {
         if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) return false;
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = width;
-        bi.bmiHeader.biHeight = -height;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
         void* p = nullptr;
         dc = CreateCompatibleDC(nullptr);
-        bitmap = dc ? CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0) : nullptr;
+        bitmap = dc ? make_dib_section(dc, width, height, &p) : nullptr;
         if (!bitmap || !p) return false;
         old = SelectObject(dc, bitmap);
         bits = static_cast<uint8_t*>(p);

@@ -285,17 +285,9 @@ HDC copy_to_dib(HWND hwnd) {
         desc.Usage = D3D11_USAGE_STAGING;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
         if (FAILED(dx.d3d->CreateTexture2D(&desc, nullptr, &rt->staging))) return nullptr;
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
         rt->dib_dc = CreateCompatibleDC(g.screen_dc);
-        rt->dib = rt->dib_dc ? CreateDIBSection(g.screen_dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0)
-                             : nullptr;
+        rt->dib = rt->dib_dc ? make_dib_section(g.screen_dc, w, h, &bits) : nullptr;
         if (!rt->dib || !bits) {
             free_dib(rt);
             return nullptr;

@@ -190,6 +190,10 @@ Cell* font_state(const Cell* font);
 // text-drawing flags for base and rich-text faces, style bits for widgets.
 uint32_t get_para_flags(FaceType type, const Cell* para);
 
+// A 32-bit top-down DIB section of w x h pixels for dc, its pixels in
+// *bits; null (and *bits null) when it cannot be made.
+HBITMAP make_dib_section(HDC dc, int32_t w, int32_t h, void** bits);
+
 // Logical units to device pixels and back.
 inline int32_t dpi_scale(float v) { return static_cast<int32_t>(v * g.scale + 0.5f); }
 inline float dpi_unscale(float v) { return v / g.scale; }

@@ -40,16 +40,9 @@ struct DeviceLessFill {
     }
 
     bool make(const Cell* face, int32_t w, int32_t h) {
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
         dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bitmap = make_dib_section(dc, w, h, &bits);
         if (!dc || !bitmap || !bits) return false;
         old = SelectObject(dc, bitmap);
         uint32_t pixel = 0;
