@@ -137,20 +137,25 @@ TEST(CameraHandshake, TwoThreadsNeverShareTheBuffer) {
     constexpr int32_t W = 64, H = 32;
     FrameHandshake h;
     ASSERT_TRUE(h.open(W, H, FrameHandshake::IDLE));
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false}, started{false};
     std::atomic<uint32_t> offered{0};
     std::thread streaming([&] {
         std::vector<uint32_t> sample(W * H);
+        started.store(true);
         for (uint32_t n = 1; !stop.load(); n++) {
             for (uint32_t& px : sample) px = n;
             if (h.offer(sample.data(), sample.size() * 4)) offered.fetch_add(1);
         }
     });
+    // Thread start and short sleeps are slow or coarse on some systems
+    // (Wine sleeps 0 for less than a millisecond): wait for the streaming
+    // side, and never sleep under a millisecond.
+    while (!started.load()) std::this_thread::yield();
     uint32_t last = 0;
     int32_t got = 0;
     for (int32_t i = 0; i < 200; i++) {
         bool ok = h.request(
-            [](int32_t ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); },
+            [](int32_t ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 100)); },
             3000);
         if (!ok) continue;
         got++;
