@@ -189,7 +189,13 @@ void sys_quit(int code, uintptr_t address) {
     platform::exit_process(code);
 }
 
+void (*exit_hook)() = nullptr;
+
 void sys_quit_status(int status) {
+    if (void (*hook)() = exit_hook) {
+        exit_hook = nullptr;
+        hook();
+    }
     sys_free_all();
     platform::exit_process(status);
 }
@@ -306,6 +312,7 @@ void init_runtime() {
 #else
     gui::register_routines();
 #endif
+    gui::register_vid_bodies();
     system_state::register_routines();
     console_io::register_routines();
     gui_console::register_routines();

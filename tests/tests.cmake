@@ -144,9 +144,10 @@ if(NOT WIN32)
   add_test(NAME console-launcher COMMAND ${Python3_EXECUTABLE}
     ${CMAKE_SOURCE_DIR}/tests/gui/console_native_check.py $<TARGET_FILE:mox>)
 endif()
-# The View tables once more with the face field sets taken by the Mox
-# steps only (view-face-changed? answers false under --mox-bodies).
-file(GLOB MOX_VIEW_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/view-*.mox)
+# The View and VID tables once more with the face field sets taken by the
+# Mox steps only (view-face-set's native body is not bound under --mox-bodies).
+file(GLOB MOX_VIEW_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/view-*.mox
+  ${CMAKE_SOURCE_DIR}/tests/mox/vid*.mox)
 add_test(NAME mox-cases-view-mox-bodies COMMAND mox-run --mox-bodies --cases ${MOX_VIEW_CASE_FILES})
 # The traces of system/view/debug?: labels, values and their order.
 add_test(NAME mox-run-view-traces
@@ -268,10 +269,15 @@ if(WIN32)
   set_tests_properties(mox-cases mox-cases-view-mox-bodies mox-run-view-traces mox-run-draw-paint PROPERTIES
     ENVIRONMENT "MOX_NULL_GUI=1")
   # The GUI console's launcher: scripts that print nothing and that print
-  # and quit with a status, through mox.exe on the test display.
+  # and quit with a status, through mox.exe on the test display; a typed
+  # session, the clipboard through xclip, the close box, the caret's rate.
   add_test(NAME gui-console COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/console_check.py
     $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})
-  set_tests_properties(gui-console PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  set_tests_properties(gui-console PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  # The console's screen read back from X: rows, selection, scrolling, zoom.
+  add_test(NAME gui-console-screen COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/console_check.py
+    --screen $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-console-screen PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
   add_test(NAME gui-windows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/gui_check.py
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-windows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
@@ -303,6 +309,12 @@ if(WIN32)
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
     ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-widgets PROPERTIES TIMEOUT 400 RUN_SERIAL TRUE)
+  # The View dispatch and VID tables on real windows: clicks, keys and
+  # close boxes by xdotool, faces read back through win-probe, colours on
+  # an X grab.
+  add_test(NAME gui-view-rows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/view_rows_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-view-rows PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
   # The console's configuration file through real starts and quits of mox.exe.
   add_test(NAME gui-console-cfg COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/cfg_check.py
     $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})

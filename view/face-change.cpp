@@ -1,16 +1,18 @@
-// The common case of a face field set, done natively: face!/on-change*
-// asks view-face-changed? first and runs its own Mox steps only when this
-// answers false. The native path takes only sets whose every step is plain:
-// no trace, no pane, font, para, selected, size or offset word, a field or
-// text face's text with no options, and old and new values that are scalars
-// or strings. Everything else, and every set while the runner keeps to Mox
-// bodies, goes the Mox way.
+// The native body of view-face-set, the change handler that every face's
+// on-change* calls: the common sets are done here, the others run the Mox
+// body. The native path takes only sets whose every step is plain: no
+// trace, no pane, font, para or selected word, a field or text face's text
+// with no options and never its data, old and new values that are scalars,
+// strings, blocks or objects, and a size or offset only when old and new are
+// pairs or none. While the runner keeps to Mox bodies none of it is bound.
 #include "core/context.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
+#include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
@@ -23,7 +25,8 @@ namespace {
 struct Symbols {
     uint32_t system, view, debug_q, auto_sync_q, reactivity, check, type, state, extra, pane,
         font, para, selected, size, offset, field, text, data, options, edge, actors, window,
-        rich_text, platform, update_view, show, view_text_data_strict, view_react_check;
+        rich_text, platform, update_view, show, view_text_data_strict, view_react_check,
+        relations, debug_info_q;
     bool ready = false;
 };
 Symbols sym;
@@ -34,7 +37,8 @@ void ensure_symbols() {
                            "type", "state", "extra", "pane", "font", "para", "selected", "size",
                            "offset", "field", "text", "data", "options", "edge", "actors",
                            "window", "rich-text", "platform", "update-view", "show",
-                           "view-text-data-strict", "view-react-check"};
+                           "view-text-data-strict", "view-react-check", "relations",
+                           "debug-info?"};
     uint32_t* out = &sym.system;
     for (size_t i = 0; i < std::size(names); i++) out[i] = symbol::make(names[i]);
     sym.ready = true;
@@ -55,12 +59,12 @@ bool truthy(const Cell* v) {
     return !(t == TYPE_NONE || (t == TYPE_LOGIC && !v->data1));
 }
 
-// Values whose set needs no ownership step but a string's.
+// Values whose set needs no ownership step but a string's or a block's.
 bool plain(const Cell* v) {
     switch (type_of(v)) {
     case TYPE_NONE: case TYPE_LOGIC: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PAIR:
     case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_PERCENT: case TYPE_CHAR: case TYPE_WORD:
-    case TYPE_STRING: case TYPE_UNSET:
+    case TYPE_STRING: case TYPE_BLOCK: case TYPE_OBJECT: case TYPE_UNSET:
         return true;
     default:
         return false;
@@ -94,45 +98,65 @@ void show_face(Cell* face, Cell* view) {
     stack::top = base;
 }
 
-}  // namespace
+bool boot_function(const Cell* v) {
+    return type_of(v) == TYPE_FUNCTION && (v->header & function::FLAG_BOOT);
+}
 
-// view-face-changed? face word old new: true when the set was handled here.
-void face_changed_star() {
-    Cell* a = stack::arguments;
-    Cell* face = a;
-    Cell* word = a + 1;
-    Cell* old = a + 2;
-    Cell* value = a + 3;
-    auto finish = [&](bool handled) { make_logic(a, handled); };
-    if (routines::mox_bodies) return finish(false);
+// True when checking the reactions of a field set cannot do anything: the
+// library's own view-react-check and check run, and there is no relation
+// (check then stops at once).
+bool no_reactions(const Cell* reactivity) {
+    const Cell* relations = field(reactivity, sym.relations);
+    return boot_function(word::get_value(word::from_symbol(sym.view_react_check))) &&
+           boot_function(field(reactivity, sym.check)) && type_of(relations) == TYPE_BLOCK &&
+           block::rs_length_q(relations) == 0;
+}
+
+// True when the set of word from old to value was done here; false when the
+// Mox steps must run (nothing has happened then). May collect.
+bool set_natively(Cell* face, Cell* word, Cell* old, Cell* value) {
     ensure_symbols();
     Cell* system = word::get_value(word::from_symbol(sym.system));
-    if (type_of(system) != TYPE_OBJECT) return finish(false);
+    if (type_of(system) != TYPE_OBJECT) return false;
     Cell* view = stack::push(field(system, sym.view));
-    if (type_of(view) != TYPE_OBJECT || truthy(field(view, sym.debug_q))) return finish(false);
+    if (type_of(view) != TYPE_OBJECT || truthy(field(view, sym.debug_q))) return false;
     const uint32_t w = word->data2;
-    if (same(w, sym.state) || same(w, sym.extra)) return finish(true);
-    for (uint32_t s : {sym.pane, sym.font, sym.para, sym.selected, sym.size, sym.offset})
-        if (same(w, s)) return finish(false);
-    if (!plain(old) || !plain(value)) return finish(false);
+    if (same(w, sym.state) || same(w, sym.extra)) return true;
+    for (uint32_t s : {sym.pane, sym.font, sym.para, sym.selected})
+        if (same(w, s)) return false;
+    if (!plain(old) || !plain(value)) return false;
+    if (same(w, sym.size) || same(w, sym.offset)) {
+        // Sure here: pairs and nones (a pair never equals none).
+        auto sure = [](uint32_t t) { return t == TYPE_PAIR || t == TYPE_NONE; };
+        const uint32_t t = type_of(old);
+        if (!sure(t) || !sure(type_of(value))) return false;
+        if (t == type_of(value) &&
+            (t == TYPE_NONE || actions::compare_star(old, value, COMP_EQUAL)))
+            return true;
+    }
     const Cell* type = field(face, sym.type);
     const bool synced = word_is(type, sym.field) || word_is(type, sym.text);
     if (synced) {
-        if (same(w, sym.data)) return finish(false);
-        if (same(w, sym.text) && type_of(field(face, sym.options)) == TYPE_BLOCK)
-            return finish(false);
+        if (same(w, sym.data)) return false;
+        if (same(w, sym.text) && type_of(field(face, sym.options)) == TYPE_BLOCK) return false;
     }
     const int32_t index = object::find_field(face->data1, w);
-    if (index < 0) return finish(false);
+    if (index < 0) return false;
 
-    // Ownership: the old string stops reporting to the face, the new one
-    // starts (edge and actors values are never owned).
-    if (type_of(old) == TYPE_STRING && series::ownership.unbind) series::ownership.unbind(old);
-    if (type_of(value) == TYPE_STRING && series::ownership.unbind) {
-        series::ownership.unbind(value);
-        if (!same(w, sym.edge) && !same(w, sym.actors) && series::ownership.bind_object) {
-            Cell* field_word = word::push_symbol(w);
-            series::ownership.bind_object(value, face, field_word);
+    // Ownership: the old series stops reporting to the face, the new one
+    // starts (edge and actors values are never owned); a block set again on
+    // its own series keeps its owner.
+    auto owned_kind = [](const Cell* v) {
+        return type_of(v) == TYPE_STRING || type_of(v) == TYPE_BLOCK;
+    };
+    const bool kept =
+        type_of(value) == TYPE_BLOCK && type_of(old) == TYPE_BLOCK && old->data2 == value->data2;
+    if (!kept && series::ownership.unbind) {
+        if (owned_kind(old)) series::ownership.unbind(old);
+        if (owned_kind(value)) {
+            series::ownership.unbind(value);
+            if (!same(w, sym.edge) && !same(w, sym.actors) && series::ownership.bind_object)
+                series::ownership.bind_object(value, face, word);
         }
     }
     if (synced && same(w, sym.text)) {
@@ -147,7 +171,7 @@ void face_changed_star() {
     // system object is read again: the call above may have moved it).
     system = word::get_value(word::from_symbol(sym.system));
     Cell* reactivity = field(system, sym.reactivity);
-    if (type_of(reactivity) == TYPE_OBJECT) {
+    if (type_of(reactivity) == TYPE_OBJECT && !no_reactions(reactivity)) {
         uint32_t t = type_of(field(reactivity, sym.check));
         if (t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE) {
             Cell* out = make_none(stack::push_cell());
@@ -168,7 +192,39 @@ void face_changed_star() {
         Cell* routine = stack::push(field(platform, sym.update_view));
         interpreter::call_value(routine, face, 1, out);
     }
-    finish(true);
+    return true;
+}
+
+}  // namespace
+
+// view-face-set face word old new, its slots then its four /local ones.
+void face_set_body() {
+    Cell* a = stack::arguments;
+    if (set_natively(a, a + 1, a + 2, a + 3)) {
+        if (!stack::pending) make_unset(a);
+        return;
+    }
+    if (stack::pending) return;
+    routines::run_mox_body();
+}
+
+// on-face-deep-change* owner word target action new index part state forced?,
+// then its /local slots: a series change in a face with no state (one not
+// shown) is neither traced nor recorded, so it ends here without the Mox
+// body, unless traces are on or debug-info? is not the library's own.
+void face_deep_change_body() {
+    Cell* a = stack::arguments;
+    ensure_symbols();
+    Cell* system = word::get_value(word::from_symbol(sym.system));
+    const Cell* view = type_of(system) == TYPE_OBJECT ? field(system, sym.view) : nullptr;
+    const bool quiet = view && type_of(view) == TYPE_OBJECT && !truthy(field(view, sym.debug_q)) &&
+                       boot_function(word::get_value(word::from_symbol(sym.debug_info_q)));
+    const bool inert = !truthy(a + 7) || word_is(a + 1, sym.state) || word_is(a + 1, sym.extra);
+    if (quiet && inert) {
+        make_unset(a);
+        return;
+    }
+    routines::run_mox_body();
 }
 
 }  // namespace mox::gui

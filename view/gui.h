@@ -54,9 +54,14 @@ void set_dark_mode_star();
 void support_dark_mode_q_star();
 void toggle_GPU_star();
 
-// view-face-changed? face word old new: the common case of face!/on-change*
-// done natively; false when the Mox steps must run (view/face-change.cpp).
-void face_changed_star();
+// The native body of view-face-set, the change handler of every face: the
+// common sets done natively, the others by its Mox body (view/face-change.cpp).
+void face_set_body();
+// The native body of on-face-deep-change*: the changes of faces not shown.
+void face_deep_change_body();
+// Binds those two and the VID processors' native bodies (view/vid-bodies.cpp).
+// Called before the boot source loads.
+void register_vid_bodies();
 
 // send-event-os: event [event!] queued? [logic!].
 void send_event_os_star();

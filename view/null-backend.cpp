@@ -926,7 +926,6 @@ void register_routines() {
         {"view-support-dark-mode?", &support_dark_mode_q_star},
         {"view-toggle-GPU", &toggle_GPU_star},
         {"view-send-event-os", &send_event_os_star},
-        {"view-face-changed?", &face_changed_star},
         {"view-event?", &event::event_q_star},
         {"view-find-flag?", &event::find_flag_q_star},
         {"view-null-gui-log", &null_gui_log_star},

@@ -888,7 +888,9 @@ HWND create_face_window(Cell* face, HWND parent) {
         break;
     }
     case FT_GROUP_BOX: {
-        HWND inner = CreateWindowExW(0, L"BUTTON", reinterpret_cast<LPCWSTR>(text.c_str()),
+        // Transparent: the panel beneath paints the box's inside, which the
+        // frame control itself leaves unpainted.
+        HWND inner = CreateWindowExW(WS_EX_TRANSPARENT, L"BUTTON", reinterpret_cast<LPCWSTR>(text.c_str()),
                                      WS_CHILD | WS_VISIBLE | WS_GROUP | BS_GROUPBOX, 0, 0, dw, dh,
                                      hwnd, nullptr, g.instance, nullptr);
         if (inner) SendMessageW(inner, WM_SETFONT, reinterpret_cast<WPARAM>(g.default_font), 0);
@@ -1231,6 +1233,15 @@ void show_window_star() {
             ShowWindow(hwnd, SW_SHOWDEFAULT);
             UpdateWindow(hwnd);
             SetForegroundWindow(hwnd);
+            // The window's selected face takes the focus it was shown with
+            // (an alert's OK button): activation alone leaves it on the
+            // window where no window manager hands it over.
+            if (Cell* face = face_of(hwnd)) {
+                const Cell* sel = facet(face, sym.selected);
+                if (type_of(sel) == TYPE_OBJECT) {
+                    if (HWND child = face_handle(sel)) SetFocus(child);
+                }
+            }
         }
         if (Cell* face = face_of(hwnd)) {
             Cell* base = stack::top;
