@@ -34,7 +34,11 @@ Cell* root_append(const Cell* value);
 // "Mox App Error", frees every tracked allocation and exits with the code.
 [[noreturn]] void sys_quit(int code, uintptr_t address);
 // Ends the process with a status and no box (after a message was printed).
+// The exit hook, when set, runs first, once.
 [[noreturn]] void sys_quit_status(int status);
+// Set by a back end that holds system objects to release at a normal exit
+// (not on a fault, where releasing could fault again).
+extern void (*exit_hook)();
 const char* runtime_error_text(int code);
 
 // Runtime initialisation: every table in order, up to the boot image.

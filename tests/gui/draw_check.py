@@ -12,15 +12,32 @@ out: anti-aliasing decides them.
 Part 2 shows a window with a draw block and a child panel with its own
 draw block, grabs the X screen (Xlib's XGetImage) and checks colours inside both.
 
-Part 3 runs the same window with MOX_TEST_LOSE_DEVICE=1: its first present
-fails as a removed device would; the window must still come up drawn. Both
-runs also call toggle-GPU once shown, which re-creates the device.
+Part 3 runs the same window with MOX_TEST_LOSE_DEVICE=1 and swap chains
+(MOX_TEST_SWAPCHAIN=1; under Wine windows draw without them otherwise): its
+first present fails as a removed device would; the window must still come
+up drawn. Both runs also call toggle-GPU once shown, which re-creates the
+device.
+
+Part 4 changes a face's colour and redraws a face whose drawing actor
+draws somewhere else: the X screen shows both changes.
+
+Part 5 turns base faces into images (`to image!`): each is drawn again into
+the image with its colour, image facet, text and draw block or drawing
+actor, hidden or not.
+
+Part 6 draws into a window and an image and quits with a status: the status
+comes back, Wine reports no error, and Wine's own reference-count traces show
+every Direct2D, Direct3D, DXGI and WIC object released before the process
+ends. The same with MOX_TEST_NO_SWAPCHAIN=1, where the target of every
+window drawn on screen (its swap chain) fails: the failure is reported as
+"cannot create:" naming the window's face.
 
 Needs an X display: the one in DISPLAY, else an Xvfb of its own.
 """
 import ctypes
 import math
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -423,11 +440,11 @@ def mox_script(outdir):
     return path
 
 
-def compare(name, pixels, model):
+def compare(name, pixels, model, w=W, h=H):
     bad = []
     checked = 0
-    for y in range(1, H, 3):
-        for x in range(1, W, 3):
+    for y in range(1, h, 3):
+        for x in range(1, w, 3):
             expected = model(x, y)
             if expected is None:
                 continue
@@ -437,7 +454,7 @@ def compare(name, pixels, model):
                 colour, tol = expected, TOL
             if colour is None:
                 continue
-            i = (y * W + x) * 4
+            i = (y * w + x) * 4
             b, g, r = pixels[i], pixels[i + 1], pixels[i + 2]
             got = (r, g, b)
             checked += 1
@@ -538,9 +555,13 @@ def window_grab(mox_run, emulator, lose_device):
         with open(path, "w") as f:
             f.write(WINDOW_SCRIPT)
         if lose_device:
+            # Under Wine windows draw without swap chains unless asked: the
+            # lost device is met with swap chains, as on Windows.
             os.environ["MOX_TEST_LOSE_DEVICE"] = "1"
+            os.environ["MOX_TEST_SWAPCHAIN"] = "1"
         program = gui_check.Program(emulator + [mox_run, path])
         os.environ.pop("MOX_TEST_LOSE_DEVICE", None)
+        os.environ.pop("MOX_TEST_SWAPCHAIN", None)
         try:
             # The first paint comes before view/no-wait returns: with the
             # switch its present fails as a lost device's would.
@@ -606,6 +627,239 @@ def window_grab(mox_run, emulator, lose_device):
                 time.sleep(0.2)
 
 
+# --- repaints ------------------------------------------------------------------
+
+REDRAW_SCRIPT = """
+n: 0
+painted: make face! [
+	type: 'base offset: 10x10 size: 60x40 color: 255.0.0
+]
+drawing: make face! [
+	type: 'base offset: 90x10 size: 100x40 color: 255.255.255
+	actors: make object! [
+		on-drawing: func [face event][
+			system/view/platform/draw-face face compose [
+				pen off fill-pen 0.0.255 box (as-pair n * 50 0) (as-pair n * 50 + 50 40)
+			]
+		]
+	]
+]
+win: make face! [
+	type: 'window text: "Mox redraw check" offset: 50x50 size: 200x60 color: 255.255.255
+	pane: reduce [painted drawing]
+]
+view/no-wait win
+print "shown"
+wait 2
+painted/color: 0.0.255
+n: 1
+system/view/platform/redraw drawing
+print "changed"
+do-events
+"""
+
+
+def client_origin(title, size):
+    """The screen position of the X window of a client area of that size
+    (Wine may make more than one X window per window), or None."""
+    for _ in range(50):
+        for wid in gui_check.xdotool("search", "--name", title).split():
+            geo = gui_check.xdotool("getwindowgeometry", wid)
+            pos = [l for l in geo.splitlines() if "Position" in l]
+            dims = [l for l in geo.splitlines() if "Geometry" in l]
+            if pos and dims and dims[0].split()[1] == size:
+                return [int(v) for v in pos[0].split()[1].split(",")]
+        time.sleep(0.2)
+    return None
+
+
+def redraw(mox_run, emulator):
+    """Faces painted again after a change show the change on the screen: a
+    colour changed, and a drawing actor's picture redrawn."""
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "redraw.mox")
+        with open(path, "w") as f:
+            f.write(REDRAW_SCRIPT)
+        program = gui_check.Program(emulator + [mox_run, path])
+        try:
+            pixel = grab()
+            points = [("the colour", (40, 30)), ("the actor's box", (115, 30)),
+                      ("the actor's box", (165, 30))]
+            for line, want in [("shown", [RED, BLUE, WHITE]), ("changed", [BLUE, WHITE, BLUE])]:
+                program.expect(line)
+                origin = client_origin("Mox redraw check", "200x60")
+                check(origin is not None, "the redraw window is found (%s)" % line)
+                if origin is None:
+                    return
+                got = []
+                for _ in range(20):
+                    time.sleep(0.3)
+                    got = [pixel(origin[0] + x, origin[1] + y) for _, (x, y) in points]
+                    if all(all(abs(g[k] - w[k]) <= TOL for k in range(3)) for g, w in zip(got, want)):
+                        break
+                for (what, at), g, w in zip(points, got, want):
+                    check(all(abs(g[k] - w[k]) <= TOL for k in range(3)),
+                          "%s: the screen shows %s at %r as %r (got %r)" % (line, what, at, w, g))
+            gui_check.xdotool("key", "alt+F4")
+        finally:
+            if program.proc.poll() is None:
+                program.proc.kill()
+            program.proc.wait()
+
+
+# --- faces into images -------------------------------------------------------
+
+INTO_SCRIPT = """
+drawn: make face! [
+	type: 'base offset: 10x10 size: 80x60 color: 0.128.0 image: make image! reduce [4x4 0.0.255]
+	draw: [pen off fill-pen 255.0.0 box 0x0 40x60]
+]
+actor: make face! [
+	type: 'base offset: 100x10 size: 60x40 color: 0.128.0 visible?: false
+	actors: make object! [
+		on-drawing: func [face event][
+			system/view/platform/draw-face face [pen off fill-pen 255.0.0 box 0x0 30x40]
+		]
+	]
+]
+lettered: make face! [
+	type: 'base offset: 100x60 size: 80x30 color: 255.255.255 text: "MMMM" visible?: false
+	font: make font! [size: 16 color: 0.0.0]
+]
+selfie: make face! [
+	type: 'base offset: 10x70 size: 40x20 color: 0.128.0 visible?: false
+	actors: make object! [
+		on-drawing: func [face event][
+			print ["inner picture" (to image! face) = none]
+			system/view/platform/draw-face face [pen off fill-pen 255.0.0 box 0x0 20x20]
+		]
+	]
+]
+win: make face! [
+	type: 'window text: "Mox into image" offset: 50x50 size: 200x100
+	pane: reduce [drawn actor lettered selfie]
+]
+view/no-wait win
+foreach [name f] reduce ["drawn" drawn "actor" actor "lettered" lettered "selfie" selfie][
+	img: to image! f
+	print [name img/size]
+	write/binary to file! rejoin [name ".bin"] img/argb
+]
+unview/all
+print "done"
+"""
+
+
+def faces_into_images(mox_run, emulator):
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "into.mox")
+        with open(path, "w") as f:
+            f.write(INTO_SCRIPT)
+        run = subprocess.run(emulator + [mox_run, path], cwd=d, capture_output=True, text=True,
+                             timeout=300)
+        check("done" in run.stdout.splitlines(),
+              "the faces are turned into images (%s)" % (run.stdout + run.stderr)[-300:])
+        # (name, size, model): the image facet covers the face's colour
+        # under the draw block; a hidden face's drawing actor still draws.
+        table = [
+            ("drawn", (80, 60), solid(in_rect(0, 0, 40, 60), RED, BLUE)),
+            ("actor", (60, 40), solid(in_rect(0, 0, 30, 40), RED, GREEN)),
+            # Its actor takes the face's own picture while the face is being
+            # drawn into one: that inner picture comes from the screen, and
+            # the drawing goes on.
+            ("selfie", (40, 20), solid(in_rect(0, 0, 20, 20), RED, GREEN)),
+        ]
+        for name, (w, h), model in table:
+            check("%s %dx%d" % (name, w, h) in run.stdout.splitlines(),
+                  "%s: an image of the face's size" % name)
+            data = open(os.path.join(d, name + ".bin"), "rb").read() \
+                if os.path.exists(os.path.join(d, name + ".bin")) else b""
+            if len(data) != w * h * 4:
+                check(False, "%s: %d bytes of image" % (name, len(data)))
+                continue
+            compare("a base face into an image: " + name, data, model, w, h)
+        check("inner picture false" in run.stdout.splitlines(),
+              "a face's actor can take the face's own picture while it is drawn")
+        path = os.path.join(d, "lettered.bin")
+        data = open(path, "rb").read() if os.path.exists(path) else b""
+        dark = sum(1 for i in range(0, len(data), 4) if data[i + 2] < 100)
+        light = sum(1 for i in range(0, len(data), 4) if min(data[i:i + 3]) > 240)
+        check(len(data) == 80 * 30 * 4 and dark > 20 and light > 80 * 30 // 2,
+              "a hidden face's text is drawn over its colour (%d dark, %d white)" % (dark, light))
+
+
+# --- the process end ----------------------------------------------------------
+
+QUIT_SCRIPT = """
+win: make face! [
+	type: 'window text: "Mox quit check" offset: 50x50 size: 200x100 color: 255.255.255
+	draw: [pen off fill-pen 255.0.0 box 0x0 100x100]
+	pane: reduce [
+		make face! [type: 'base offset: 120x20 size: 40x40 color: 0.0.0.100
+			draw: [pen off fill-pen 0.0.255 box 0x0 20x20]]
+		make face! [type: 'base offset: 120x70 size: 40x20 color: 0.0.255 text: "ab"]
+	]
+]
+view/no-wait win
+img: draw 20x20 [fill-pen 255.0.0 circle 10x10 5 text 0x0 "x"]
+wait 0.3
+print "drawn"
+quit/return 7
+"""
+
+# Wine's reference-count traces of the graphics objects: the object and the
+# count it went down to.
+RELEASE = [
+    re.compile(r"trace:(?:d2d|d3d11|dxgi):(\w+_Release) (\w+) decreasing refcount to (\d+)"),
+    re.compile(r"trace:wincodecs:(ImagingFactory_Release) \((\w+)\) refcount=(\d+)"),
+]
+
+
+def quit_clean(mox_run, emulator, no_swapchain):
+    what = " (swap chains refused)" if no_swapchain else ""
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "quit.mox")
+        with open(path, "w") as f:
+            f.write(QUIT_SCRIPT)
+        env = dict(os.environ, WINEDEBUG="fixme-all,trace+d2d,trace+d3d11,trace+dxgi,trace+wincodecs")
+        if no_swapchain:
+            env["MOX_TEST_NO_SWAPCHAIN"] = "1"
+        run = subprocess.run(emulator + [mox_run, path], cwd=d, capture_output=True, text=True,
+                             errors="replace", env=env, timeout=300)
+        out = run.stdout.splitlines()
+        check(run.returncode == 7 and "drawn" in out,
+              "a script that drew quits with its status%s (got %r, %r)"
+              % (what, run.returncode, out[-3:]))
+        if no_swapchain:
+            check(any(l.startswith("*** Access Error: cannot create: make object! [type: 'window")
+                      for l in out),
+                  "a refused swap chain is reported naming the window's face (%r)" % out[:3])
+        else:
+            check(not any("cannot create" in l for l in out), "no creation failure is reported")
+        last = {}
+        for line in run.stderr.splitlines():
+            for pattern in RELEASE:
+                m = pattern.search(line)
+                if m:
+                    last[(m.group(1), m.group(2))] = int(m.group(3))
+        kinds = {k[0] for k in last}
+        # The image codecs keep a WIC factory of their own for the whole
+        # process: one WIC factory must go, the others may stay.
+        wic_released = any(v == 0 for k, v in last.items() if k[0] == "ImagingFactory_Release")
+        held = sorted("%s %s: %d" % (k[0], k[1], v) for k, v in last.items()
+                      if v and k[0] != "ImagingFactory_Release")
+        check({"d2d_factory_Release", "dxgi_device_Release"} <= kinds and wic_released
+              and not held,
+              "every graphics object is released before the process ends%s (%s)"
+              % (what, "; ".join(held[:6]) if held else "%d objects" % len(last)))
+        # No Vulkan library on the test machines: Wine says so when the
+        # device is made; anything else it reports is a fault of ours.
+        errors = [l for l in run.stderr.splitlines()
+                  if (":err:" in l and "err:vulkan:wine_vk_init" not in l)
+                  or "Unhandled" in l or "page fault" in l]
+        check(not errors, "Wine reports no error%s (%r)" % (what, errors[:3]))
+
+
 def main():
     mox_run = sys.argv[1]
     emulator = sys.argv[2:]
@@ -614,6 +868,10 @@ def main():
         draw_table(mox_run, emulator)
         window_grab(mox_run, emulator, False)
         window_grab(mox_run, emulator, True)
+        redraw(mox_run, emulator)
+        faces_into_images(mox_run, emulator)
+        quit_clean(mox_run, emulator, False)
+        quit_clean(mox_run, emulator, True)
     finally:
         if xvfb:
             xvfb.kill()

@@ -7,7 +7,8 @@ as on Windows 8 and later), reads every window of the script back through
 Win32 with layered-probe, and steps the script by posting characters to its
 window: pictures of faces, a moved window, a moved face inside a panel, a
 hidden and shown face, and a DPI change that the probe sends (Wine never
-sends one). Then tests/gui/camera-none.mox: a camera face on a machine
+sends one). The layered faces' pixels are read from the X screen as well.
+Then tests/gui/camera-none.mox: a camera face on a machine
 without capture devices.
 
     layered_check.py MOX-RUN LAYERED-PROBE [EMULATOR]
@@ -20,6 +21,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import gui_check as gc  # noqa: E402  (its Program, check and display)
+from draw_check import grab  # noqa: E402  (X screen pixels through Xlib)
 
 TITLE = "Mox layered check"
 WS_POPUP, WS_CHILD, WS_EX_LAYERED = 0x80000000, 0x40000000, 0x80000
@@ -107,6 +109,47 @@ def check_holder(wins, path, main, origin, when):
                  % (path, when))
 
 
+def premultiplied(r, g, b, transparency):
+    """What Wine's X side shows of a layered pixel: with no compositing
+    manager nothing is blended; the premultiplied pixel shows as it is, and a
+    fully see-through pixel is cut out of the window's shape."""
+    a = (255 - transparency) / 255
+    return (round(r * a), round(g * a), round(b * a))
+
+
+def screen_pixels(path, origin):
+    """The layered faces on the X screen: their colours inside, what lies
+    below where they are see-through, and the window untouched around them."""
+    pixel = grab()
+    at = lambda x, y: pixel(origin[0] + x, origin[1] + y)
+    window = at(5, 5)
+    panel = (0, 200, 0)
+    # (what, window point, expected colour): glass 20x30 80x40, the panel
+    # 150x100 120x80 holding inner 10x10 50x30 and peek 70x40 40x30.
+    around = [
+        ("left of glass", (17, 50), window), ("below glass", (60, 73), window),
+        ("right of glass", (103, 35), window),
+        ("the panel beside inner", (155, 105), panel), ("the panel below peek", (240, 173), panel),
+    ]
+    inside = [
+        ("glass", (22, 32), premultiplied(0, 0, 128, 100)),
+        ("glass", (97, 67), premultiplied(0, 0, 128, 100)),
+        ("inner", (163, 113), premultiplied(10, 20, 30, 40)),
+        ("peek's drawn half", (223, 143), (255, 0, 0)),
+        ("peek's drawn half", (237, 167), (255, 0, 0)),
+        ("peek's see-through half, the panel", (243, 143), panel),
+        ("peek's see-through half, the panel", (257, 167), panel),
+    ]
+    # Wine gives a child window no X window of its own, and layered windows
+    # are shown only through theirs: on the child path the faces do not
+    # show, and only the window around them is checked.
+    table = around + (inside if path == "popup" else [])
+    for what, (x, y), want in table:
+        got = at(x, y)
+        gc.check(all(abs(got[k] - want[k]) <= 3 for k in range(3)),
+                 "%s: the screen shows %s at %dx%d as %r (got %r)" % (path, what, x, y, want, got))
+
+
 def run_path(mox_run, probe, emulator, path):
     os.environ["MOX_TEST_LAYERED_PATH"] = path
     program = gc.Program(emulator + [mox_run, os.path.join(HERE, "layered-faces.mox")])
@@ -136,6 +179,7 @@ def run_path(mox_run, probe, emulator, path):
                       plus(origin, 160, 110), (50, 30))
 
         check_holder(wins, path, main, origin, "at first")
+        screen_pixels(path, origin)
 
         # Pictures: controls and the window copied from the screen, a
         # layered face with its own transparency.
@@ -144,6 +188,9 @@ def run_path(mox_run, probe, emulator, path):
         program.expect("image field 80x24 true")
         program.expect("image window %dx%d true" % main["rect"][2:])
         program.expect("image glass 80x40 0.0.128.100 1")
+        # A see-through face's draw block drawn into the picture: what it
+        # left see-through stays so.
+        program.expect("image peek 40x30 255.0.0.0 0.0.0.255")
         # The solid face as it shows (its colour, until the renderer draws it).
         program.expect("image solid 60x40 200.30.30.0")
         # A panel's image covers its colour, stretched over it.

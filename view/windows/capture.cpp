@@ -1,5 +1,5 @@
 // Faces turned into images (`to image!` of a face): a camera's current
-// frame, a screen grab, a base face's draw block rendered off screen, and
+// frame, a screen grab, a base face drawn again into an image, and
 // for every other window what it shows. Wine's PrintWindow paints nothing
 // for windows that paint themselves, so there the pixels are copied from
 // the window's device context; layered pop-ups, which are windows of their
@@ -13,11 +13,11 @@
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/image.h"
-#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "view/gui.h"
+#include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {
@@ -110,27 +110,6 @@ void grab_screen(const Cell* face, Cell* out) {
     s.to_image(out, false);
 }
 
-// A base face with a draw block: the block drawn into a new image of the
-// face's size over its colour. May collect.
-void draw_base(const Cell* face, int32_t w, int32_t h, Cell* out) {
-    Cell* base = stack::top;
-    Cell* kept = stack::push(face);
-    uint32_t bgra = 0;
-    const Cell* color = facet(kept, sym.color);
-    if (type_of(color) == TYPE_TUPLE) {
-        const uint8_t* b = tuple::bytes_of(color);
-        uint32_t alpha = tuple::length_of(color) > 3 ? 255u - b[3] : 255u;
-        bgra = alpha << 24 | static_cast<uint32_t>(b[0]) << 16 | static_cast<uint32_t>(b[1]) << 8 |
-               b[2];
-    }
-    Cell* args = image::make_filled(stack::push_cell(), static_cast<uint32_t>(w),
-                                    static_cast<uint32_t>(h), bgra);
-    stack::push(facet(kept, sym.draw));
-    Cell fn = *word::get_value(word::load("draw"));
-    interpreter::call_value(&fn, args, 2, out);
-    stack::top = base;
-}
-
 } // namespace
 
 void face_to_image(const Cell* face_in, Cell* out) {
@@ -157,10 +136,18 @@ void face_to_image(const Cell* face_in, Cell* out) {
     GetWindowRect(hwnd, &wr);
     int32_t w = wr.right - wr.left, h = wr.bottom - wr.top;
     bool base_face = type == FT_BASE || type == FT_RICH_TEXT;
-    if (base_face && type_of(facet(face, sym.draw)) == TYPE_BLOCK) {
-        draw_base(face, w, h, out);
-        stack::top = base;
-        return;
+    // A base face draws itself: its content is drawn again into the image,
+    // whatever covers it on the screen. A layered one without a draw block
+    // takes the layered path below, which adds its layered children.
+    if (base_face && dx.context && w > 0 && h > 0 &&
+        (type_of(facet(face, sym.draw)) == TYPE_BLOCK || !layered_q(hwnd))) {
+        Cell* img = image::make_filled(stack::push_cell(), static_cast<uint32_t>(w),
+                                       static_cast<uint32_t>(h), 0);
+        if (draw_face_into_image(hwnd, face, img)) {
+            *out = *img;
+            stack::top = base;
+            return;
+        }
     }
     Surface s;
     if (!s.make(w, h)) {

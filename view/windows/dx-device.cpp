@@ -11,6 +11,8 @@
 
 #include "core/image-store.h"
 #include "core/symbol.h"
+#include "datatypes/error.h"
+#include "evaluator/stack.h"
 #include "datatypes/word.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
@@ -80,6 +82,28 @@ void bind_target_bitmap(RenderTarget* rt, IDXGISwapChain1* chain) {
         rt->target = bitmap;
     surface->Release();
     rt->context = dx.context;
+}
+
+// The test switch MOX_TEST_NO_SWAPCHAIN=1 makes the target of every window
+// drawn on screen (its swap chain, or the bitmap that stands for one) fail
+// as a system that refuses them would.
+bool swap_chains_refused() {
+    static const bool refused = [] {
+        const char* v = std::getenv("MOX_TEST_NO_SWAPCHAIN");
+        return v && std::strcmp(v, "1") == 0;
+    }();
+    return refused;
+}
+
+// The test switch MOX_TEST_SWAPCHAIN=1 gives windows swap chains under Wine
+// too, so that the swap-chain paths (the copy out of a back buffer, a lost
+// device met with swap chains) run there.
+bool swap_chains_forced() {
+    static const bool forced = [] {
+        const char* v = std::getenv("MOX_TEST_SWAPCHAIN");
+        return v && std::strcmp(v, "1") == 0;
+    }();
+    return forced;
 }
 
 bool create_swap_chain(HWND hwnd, RenderTarget* rt) {
@@ -203,7 +227,13 @@ RenderTarget* get_render_target(HWND hwnd, bool offscreen) {
     auto* rt = new RenderTarget;
     rt->brushes.reserve(BRUSH_CACHE_SIZE);
     bool made;
-    if (offscreen) {
+    // Every paint of a window is copied out through its DIB. Under Wine a
+    // swap chain made for a window puts a GL surface over its client area,
+    // which hides every later copy: the first frame stays on screen for
+    // good. There windows draw into a plain target bitmap.
+    if (!offscreen && swap_chains_refused()) {
+        made = false;
+    } else if (offscreen || (dx.wine && !swap_chains_forced())) {
         RECT rc;
         GetClientRect(hwnd, &rc);
         rt->context = dx.context;
@@ -216,6 +246,13 @@ RenderTarget* get_render_target(HWND hwnd, bool offscreen) {
     }
     if (!made) {
         release_render_target(rt);
+        // Reported, not raised: the caller is painting. The drawing is
+        // dropped and the next paint tries again.
+        Cell* base = stack::top;
+        Cell* face = face_of(hwnd);
+        Cell* arg = face ? stack::push(face) : make_none(stack::push_cell());
+        error::report_error(err::no_create, arg, nullptr, nullptr);
+        stack::top = base;
         return nullptr;
     }
     r->render_target = rt;
@@ -407,6 +444,20 @@ BOOL CALLBACK drop_top(HWND hwnd, LPARAM) {
     return TRUE;
 }
 
+BOOL CALLBACK release_child(HWND hwnd, LPARAM) {
+    drop_render_target(hwnd);
+    return TRUE;
+}
+
+BOOL CALLBACK release_top(HWND hwnd, LPARAM) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != GetCurrentProcessId()) return TRUE;
+    drop_render_target(hwnd);
+    EnumChildWindows(hwnd, &release_child, 0);
+    return TRUE;
+}
+
 } // namespace
 
 void recover_lost_device() {
@@ -416,6 +467,17 @@ void recover_lost_device() {
     HWND msg = nullptr;
     while ((msg = FindWindowExW(HWND_MESSAGE, msg, nullptr, nullptr))) drop_top(msg, 0);
     dx_create_dev();
+}
+
+void dx_shutdown() {
+    if (!dx.factory) return;
+    // Windows still open hold swap chains and bitmaps of the device: their
+    // records go first, as after a lost device but with no repaint.
+    EnumWindows(&release_top, 0);
+    HWND msg = nullptr;
+    while ((msg = FindWindowExW(HWND_MESSAGE, msg, nullptr, nullptr))) release_top(msg, 0);
+    dx_release_dev();
+    dx_cleanup();
 }
 
 bool take_test_device_loss() {

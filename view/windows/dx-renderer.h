@@ -21,10 +21,11 @@ namespace mox::gui::win {
 class D2DRenderer : public gui::Renderer {
 public:
     // A window drawing (image null), or an image drawing (hwnd null; image
-    // a stack cell of the caller that outlives the drawing). copy_out: the
-    // caller shows the pixels itself (no Present). offscreen: a window
-    // drawing for a layered window (its record, when made now, has no swap
-    // chain).
+    // a stack cell of the caller that outlives the drawing), or both: the
+    // window's face (colour, image, text) drawn into the image at the
+    // window's DPI instead of into the window. copy_out: the caller shows
+    // the pixels itself (no Present). offscreen: a window drawing for a
+    // layered window (its record, when made now, has no swap chain).
     D2DRenderer(HWND hwnd, const Cell* image, bool copy_out, bool offscreen = false);
     ~D2DRenderer() override;
 
@@ -165,11 +166,13 @@ private:
     void draw_shadows(const D2D1_RECT_F& bounds, bool ellipse, float radius);
     void paint_background();
 
-    HWND hwnd_;
+    HWND hwnd_;       // the face's window (null for a plain image drawing)
+    bool to_window_;  // drawing into the window itself, not into an image
     bool copy_out_;
     bool offscreen_;
     image::Store* store_ = nullptr;  // the target image's store
     uint32_t width_ = 0, height_ = 0;
+    float dpi_ = 96.0f;  // of an image target
     RenderTarget* rt_ = nullptr;
     bool own_rt_ = false;
     ID2D1RenderTarget* target_ = nullptr;       // where drawing goes now

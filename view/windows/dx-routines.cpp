@@ -32,6 +32,31 @@ D2DRenderer* active_of(HWND hwnd) {
     return nullptr;
 }
 
+// The face's content through a renderer: its draw block, else its drawing
+// event with the renderer active for draw-face. True when the renderer
+// drew. May collect.
+bool render_face(D2DRenderer& r, HWND hwnd, Cell* face) {
+    bool drawn = false;
+    guarded([&] {
+        Cell* commands = stack::push(facet(face, sym.draw));
+        if (type_of(commands) == TYPE_BLOCK) {
+            do_draw(r, commands, true, true);
+            drawn = r.drew();
+            return;
+        }
+        if (!r.begin()) {
+            r.end();
+            return;
+        }
+        active.push_back({hwnd, &r});
+        guarded([&] { make_event(hwnd, WM_PAINT, 0, 0, 0, E_DRAWING); });
+        active.pop_back();
+        r.end();
+        drawn = true;
+    });
+    return drawn;
+}
+
 } // namespace
 
 // May collect.
@@ -42,26 +67,10 @@ bool paint_face(HWND hwnd, Cell* face, bool layered) {
     PAINTSTRUCT ps;
     HDC dc = layered ? nullptr : BeginPaint(hwnd, &ps);
     int32_t saved_dpi = push_dpi(hwnd);
-    bool drawn = false;
+    bool drawn;
     {
         D2DRenderer r(hwnd, nullptr, true, layered);
-        guarded([&] {
-            Cell* commands = stack::push(facet(face, sym.draw));
-            if (type_of(commands) == TYPE_BLOCK) {
-                do_draw(r, commands, true, true);
-                drawn = r.drew();
-                return;
-            }
-            if (!r.begin()) {
-                r.end();
-                return;
-            }
-            active.push_back({hwnd, &r});
-            guarded([&] { make_event(hwnd, WM_PAINT, 0, 0, 0, E_DRAWING); });
-            active.pop_back();
-            r.end();
-            drawn = true;
-        });
+        drawn = render_face(r, hwnd, face);
     }
     pop_dpi(saved_dpi);
     if (layered) return drawn;
@@ -70,6 +79,22 @@ bool paint_face(HWND hwnd, Cell* face, bool layered) {
         BitBlt(dc, 0, 0, rt->dib_width, rt->dib_height, mem, 0, 0, SRCCOPY);
     }
     EndPaint(hwnd, &ps);
+    return drawn;
+}
+
+// May collect.
+bool draw_face_into_image(HWND hwnd, Cell* face, Cell* image) {
+    // A face's drawing actor that takes the face's own picture would draw
+    // it again without end: that picture is taken as the screen shows it.
+    if (!dx.context || !face || active_of(hwnd)) return false;
+    int32_t saved_dpi = push_dpi(hwnd);
+    bool drawn;
+    {
+        D2DRenderer r(hwnd, image, true);
+        drawn = render_face(r, hwnd, face);
+        if (drawn) r.write_back(image);
+    }
+    pop_dpi(saved_dpi);
     return drawn;
 }
 

@@ -81,11 +81,16 @@ bool dx_create_dev();
 void dx_release_dev();
 // Releases the factories (after dx_release_dev) at the back end's teardown.
 void dx_cleanup();
+// The back end's teardown at process end: every window's record, then the
+// device, then the factories; nothing is drawn afterwards.
+void dx_shutdown();
 
 // The record of a window (made on first use); null when there is no device
-// or no target could be made. offscreen: a record made now gets a plain
-// target bitmap instead of a swap chain (layered windows show their pixels
-// through the DIB copy only, and some systems refuse their swap chains).
+// or no target could be made (then reported as an Access Error naming the
+// face, not raised). offscreen: a record made now gets a plain target
+// bitmap instead of a swap chain (layered windows show their pixels through
+// the DIB copy only, and some systems refuse their swap chains). May
+// collect.
 RenderTarget* get_render_target(HWND hwnd, bool offscreen = false);
 // The record a window keeps, or null (never makes one).
 RenderTarget* render_target_of(HWND hwnd);
@@ -154,6 +159,12 @@ void recover_lost_device();
 // windows are not shown everywhere). layered: render only, and copy_to_dib
 // gives the pixels afterwards. False when nothing was drawn. May collect.
 bool paint_face(HWND hwnd, Cell* face, bool layered);
+
+// Draws a window's face (colour, image, text, then its draw block or its
+// drawing event) into an image of the window's pixel size instead of into
+// the window. image: a stack cell. False when nothing could be drawn (no
+// device, or the face is drawing already). May collect.
+bool draw_face_into_image(HWND hwnd, Cell* face, Cell* image);
 
 // The device lost test switch: MOX_TEST_LOSE_DEVICE=1 makes the first
 // Present fail as if the device were removed. True once, when it fires.

@@ -75,8 +75,8 @@ void add_arc_beziers(ID2D1GeometrySink* sink, D2D1_POINT_2F c, float rx, float r
 }
 
 D2DRenderer::D2DRenderer(HWND hwnd, const Cell* image, bool copy_out, bool offscreen)
-    : hwnd_(hwnd), copy_out_(copy_out), offscreen_(offscreen) {
-    if (image && !hwnd) {
+    : hwnd_(hwnd), to_window_(hwnd && !image), copy_out_(copy_out), offscreen_(offscreen) {
+    if (image) {
         store_ = image::store_of(image);
         width_ = image::width_of(image);
         height_ = image::height_of(image);
@@ -97,12 +97,12 @@ D2DRenderer::~D2DRenderer() {
         release_render_target(rt_);
     }
     release(wic_);
-    if (target_ && !hwnd_) release(target_);
+    if (target_ && !to_window_) release(target_);
 }
 
 bool D2DRenderer::begin() {
     if (!dx.factory || !dx.context) return false;
-    if (hwnd_) {
+    if (to_window_) {
         rt_ = get_render_target(hwnd_, offscreen_);
         if (!rt_ || !rt_->target) return false;
         dx.context->SetTarget(rt_->target);
@@ -110,6 +110,9 @@ bool D2DRenderer::begin() {
         target_ = dx.context;
     } else {
         if (!store_ || !store_->premul || !dx.wic) return false;
+        // A window's face drawn into an image keeps the window's DPI: the
+        // image has the window's pixel size.
+        dpi_ = hwnd_ ? g.dpi : 96.0f;
         if (FAILED(dx.wic->CreateBitmapFromMemory(width_, height_, GUID_WICPixelFormat32bppPBGRA,
                                                   width_ * 4, width_ * height_ * 4, store_->premul,
                                                   &wic_))) {
@@ -119,8 +122,8 @@ bool D2DRenderer::begin() {
         }
         D2D1_RENDER_TARGET_PROPERTIES props = D2D1::RenderTargetProperties(
             D2D1_RENDER_TARGET_TYPE_DEFAULT,
-            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 96.0f,
-            96.0f);
+            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), dpi_,
+            dpi_);
         if (FAILED(dx.factory->CreateWicBitmapRenderTarget(wic_, &props, &target_))) {
             std::fputs("CreateWicBitmapRenderTarget failed in draw-begin\n", stdout);
             std::fflush(stdout);
@@ -137,25 +140,26 @@ bool D2DRenderer::begin() {
     base_target_ = target_;
     target_->BeginDraw();
     began_ = drew_ = true;
-    target_->SetTextAntialiasMode(hwnd_ && !copy_out_ ? D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE
+    target_->SetTextAntialiasMode(to_window_ && !copy_out_ ? D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE
                                                       : D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
     target_->SetAntialiasMode(D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
-    if (!hwnd_) {
+    if (!to_window_) {
         // Wine's WIC targets start from transparent pixels, not from the
         // bitmap's: the image's own pixels are put back first.
         target_->Clear(D2D1::ColorF(0, 0, 0, 0));
         ID2D1Bitmap* own = nullptr;
         D2D1_BITMAP_PROPERTIES props = D2D1::BitmapProperties(
-            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 96, 96);
+            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), dpi_,
+            dpi_);
+        D2D1_RECT_F all = D2D1::RectF(0, 0, static_cast<float>(width_) * 96.0f / dpi_,
+                                      static_cast<float>(height_) * 96.0f / dpi_);
         if (SUCCEEDED(target_->CreateBitmap(D2D1::SizeU(width_, height_), store_->premul,
                                             width_ * 4, props, &own))) {
-            target_->DrawBitmap(own, nullptr, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+            target_->DrawBitmap(own, all, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
                                 nullptr);
             own->Release();
         }
-        target_->PushAxisAlignedClip(D2D1::RectF(0, 0, static_cast<float>(width_),
-                                                 static_cast<float>(height_)),
-                                     D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+        target_->PushAxisAlignedClip(all, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
     }
     target_->SetTransform(matrix_identity());
     p_.pen = make_solid(0);
@@ -199,7 +203,7 @@ void D2DRenderer::end() {
     while (!patterns_.empty()) pattern_end(false, false, {0, 0}, std::nullopt, std::nullopt,
                                            TileMode::tile);
     pop_clips(0);
-    if (!hwnd_) target_->PopAxisAlignedClip();
+    if (!to_window_) target_->PopAxisAlignedClip();
     HRESULT hr = target_->EndDraw();
     release_pens(p_);
     for (Saved& s : saved_) {
@@ -207,7 +211,7 @@ void D2DRenderer::end() {
         release(s.block);
     }
     saved_.clear();
-    if (!hwnd_) return;
+    if (!to_window_) return;
     dx.context->SetTarget(nullptr);
     target_ = nullptr;
     if (hr == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
@@ -236,7 +240,7 @@ void D2DRenderer::end() {
 }
 
 void D2DRenderer::write_back(const Cell* image) {
-    if (hwnd_ || !wic_) return;
+    if (to_window_ || !wic_) return;
     uint8_t* dst = image::to_premultiplied(image);
     if (!dst || image::width_of(image) != width_ || image::height_of(image) != height_) return;
     WICRect r{0, 0, static_cast<INT>(width_), static_cast<INT>(height_)};
@@ -947,7 +951,7 @@ bool D2DRenderer::image(const Cell* img, const std::vector<DrawPoint>& points,
                         std::optional<uint32_t>, bool, std::optional<ImageCrop> crop) {
     uint32_t w = image::width_of(img), h = image::height_of(img);
     if (!w || !h) return true;
-    ID2D1Bitmap* bmp = bitmap_of(img, hwnd_ != nullptr);
+    ID2D1Bitmap* bmp = bitmap_of(img, to_window_);
     if (!bmp) return false;
     D2D1_POINT_2F pos = points.empty() ? D2D1_POINT_2F{0, 0} : pt(points[0]);
     D2D1_RECT_F src{0, 0, static_cast<float>(w), static_cast<float>(h)};

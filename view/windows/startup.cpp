@@ -10,6 +10,7 @@
 
 #include "core/context.h"
 #include "core/ownership.h"
+#include "core/startup.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -227,6 +228,7 @@ void init_star() {
         register_font_kind();
         install_accessors();
         dx_init();
+        exit_hook = &dx_shutdown;
     }
     Cell* platform = stack::arguments;
     if (type_of(platform) == TYPE_OBJECT) {
@@ -369,7 +371,6 @@ void register_routines() {
         {"view-support-dark-mode?", &support_dark_mode_q_star},
         {"view-toggle-GPU", &toggle_GPU_star},
         {"view-send-event-os", &send_event_os_star},
-        {"view-face-changed?", &gui::face_changed_star},
         {"view-event?", &event::event_q_star},
         {"view-find-flag?", &event::find_flag_q_star},
         // The null back end's test controls stay callable (they act on the
