@@ -42,10 +42,14 @@ inline int32_t data_cells(const Record* r) {
 }
 
 // A map! table keeps, in its keys series, two words per bucket: the hash of
-// a live bucket's key and a copy of the bucket's entry. Probes pass over
-// other keys without reading them, one cache line gives both the hash and
-// the key's position, and growth never hashes a key again.
+// a live bucket's key and a copy of the bucket's entry, or SLOT_EMPTY as the
+// entry of an empty bucket. A map! never deletes a bucket (a removed entry
+// keeps its pair until the table is rebuilt or cleared), so the pair alone
+// tells a probe all it needs: one cache line per bucket visited, the flags
+// and the other keys left unread, and growth never hashes a key again.
 inline bool keeps_hashes(const Record* r) { return r->type == KIND_MAP; }
+constexpr uint32_t SLOT_EMPTY = 0xFFFFFFFF;
+constexpr uint8_t SLOT_FILL = 0xFF;
 inline uint32_t* hash_slots_of(const Record* r) {
     return words_of(static_cast<node_t>(r->keys));
 }
@@ -61,6 +65,15 @@ inline void store_hash(uint32_t* slots, uint32_t bucket, uint32_t hash, int32_t 
 }
 inline uint32_t hash_slot_bytes(int32_t bucket_count) {
     return static_cast<uint32_t>(bucket_count) * 8;
+}
+// The entry of a live bucket. A map! keeps its entries in the slot pairs
+// only: its buckets series is a single unused word, so that an insertion
+// writes one cache line and growth fills no second array.
+inline int32_t entry_at(const Record* r, uint32_t bucket) {
+    return keeps_hashes(r) ? stored_entry(r, bucket) : ints_of(r->buckets)[bucket];
+}
+inline uint32_t bucket_bytes(int32_t type, int32_t bucket_count) {
+    return type == KIND_MAP ? 4 : static_cast<uint32_t>(bucket_count) * 4;
 }
 
 // A byte series of exactly bytes bytes, all set to fill, tail at the end.
@@ -223,7 +236,7 @@ inline int32_t grow_request(const Record* r) {
 // empty one that ended the probe.
 void take_bucket(Record* r, uint32_t bucket, bool was_empty, int32_t entry) {
     set_state_at(words_of(r->flags), bucket, BUCKET_LIVE);
-    ints_of(r->buckets)[bucket] = entry;
+    if (!keeps_hashes(r)) ints_of(r->buckets)[bucket] = entry;
     r->count++;
     if (was_empty) r->occupied++;
 }
@@ -282,24 +295,58 @@ Cell* put_hash(node_t table, int32_t pos, bool* rebuilt) {
     return cell_at(record_of(table), pos);
 }
 
-// map! and word tables: one position per key.
-Cell* put_unique(node_t table, int32_t pos) {
+// map!: the live bucket whose key's hash is hash and whose key matches, or
+// -1 with *empty set to the empty bucket that ended the probe. Reads only
+// the slot pairs (see keeps_hashes).
+template <typename Match>
+int64_t probe_map(const Record* r, uint32_t hash, Match match, uint32_t* empty) {
+    const uint32_t* slots = hash_slots_of(r);
+    for (Probe p(r, hash); p.more(); p.next()) {
+        uint32_t entry = slots[2 * p.i + 1];
+        if (entry == SLOT_EMPTY) {
+            *empty = p.i;
+            return -1;
+        }
+        if (slots[2 * p.i] == hash && match(static_cast<int32_t>(entry))) return p.i;
+    }
+    assert(false && "a map! table always keeps an empty bucket");
+    return -1;
+}
+
+// A map! key goes in as a new entry unless a strictly equal key is there.
+Cell* put_map_hashed(node_t table, int32_t pos, uint32_t hash) {
     Record* r = record_of(table);
     if (r->occupied >= r->upper) {
-        resize(table, r->type == KIND_MAP ? r->bucket_count + 1 : grow_request(r));
+        resize(table, r->bucket_count + 1);
         r = record_of(table);
     }
     const Cell* value = cell_at(r, pos);
-    uint32_t hash = hash_value(value, false);
-    bool hashes = keeps_hashes(r);
-    Slot slot = probe_for_insert(r, hash, [&](uint32_t bucket) {
-        if (hashes && stored_hash(r, bucket) != hash) return false;
+    uint32_t empty = 0;
+    int64_t found = probe_map(r, hash, [&](int32_t entry) {
+        const Cell* key = cell_at(r, entry);
+        return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
+    }, &empty);
+    if (found >= 0) return cell_at(r, stored_entry(r, static_cast<uint32_t>(found)));
+    take_bucket(r, empty, true, pos);
+    store_hash(hash_slots_of(r), empty, hash, pos);
+    return cell_at(r, pos);
+}
+
+// map! and word tables: one position per key.
+Cell* put_unique(node_t table, int32_t pos) {
+    Record* r = record_of(table);
+    if (r->type == KIND_MAP) return put_map_hashed(table, pos, hash_value(cell_at(r, pos), false));
+    if (r->occupied >= r->upper) {
+        resize(table, grow_request(r));
+        r = record_of(table);
+    }
+    const Cell* value = cell_at(r, pos);
+    Slot slot = probe_for_insert(r, hash_value(value, false), [&](uint32_t bucket) {
         const Cell* key = cell_at(r, ints_of(r->buckets)[bucket]);
         return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
     });
     if (slot.found) return cell_at(r, ints_of(r->buckets)[slot.bucket]);
     take_bucket(r, slot.bucket, slot.was_empty, pos);
-    if (hashes) store_hash(hash_slots_of(r), slot.bucket, hash, pos);
     return cell_at(r, pos);
 }
 
@@ -309,9 +356,9 @@ Cell* put_unique(node_t table, int32_t pos) {
 void reinsert(node_t table, int32_t bucket_count, int32_t upper,
               const std::vector<int32_t>& entries, const std::vector<uint32_t>* hashes = nullptr) {
     node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
-    node_t buckets = alloc_filled(static_cast<uint32_t>(bucket_count) * 4, 0);
+    node_t buckets = alloc_filled(bucket_bytes(record_of(table)->type, bucket_count), 0);
     node_t stored =
-        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), 0) : 0;
+        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), SLOT_FILL) : 0;
     Record* r = record_of(table);
     r->flags = flags;
     r->buckets = buckets;
@@ -332,8 +379,10 @@ void reinsert(node_t table, int32_t bucket_count, int32_t upper,
         Probe p(r, hash);
         while (state_at(words_of(r->flags), p.i) != BUCKET_EMPTY) p.next();
         set_state_at(words_of(r->flags), p.i, BUCKET_LIVE);
-        ints_of(r->buckets)[p.i] = entry;
-        if (stored) store_hash(words_of(stored), p.i, hash, entry);
+        if (stored)
+            store_hash(words_of(stored), p.i, hash, entry);
+        else
+            ints_of(r->buckets)[p.i] = entry;
         r->occupied++;
         if (r->type == KIND_HASH) {
             each_position(r, entry, [&](int32_t pos) {
@@ -348,10 +397,9 @@ void reinsert(node_t table, int32_t bucket_count, int32_t upper,
 std::vector<int32_t> live_entries(const Record* r, std::vector<uint32_t>* hashes) {
     std::vector<int32_t> entries;
     const uint32_t* flags = words_of(r->flags);
-    const int32_t* buckets = ints_of(r->buckets);
     for (int32_t i = 0; i < r->bucket_count; i++) {
         if (state_at(flags, static_cast<uint32_t>(i)) != BUCKET_LIVE) continue;
-        entries.push_back(buckets[i]);
+        entries.push_back(entry_at(r, static_cast<uint32_t>(i)));
         if (hashes) hashes->push_back(stored_hash(r, static_cast<uint32_t>(i)));
     }
     return entries;
@@ -668,7 +716,7 @@ node_t init(int32_t size, node_t block, int32_t type, int32_t cells) {
     int32_t bucket_count = pow2_at_least(static_cast<int64_t>(size / 0.77));
     node_t table = alloc_filled(sizeof(Record), 0);
     node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
-    node_t buckets = alloc_filled(static_cast<uint32_t>(bucket_count) * 4, 0);
+    node_t buckets = alloc_filled(bucket_bytes(type, bucket_count), 0);
     int32_t keys = 0;
     node_t chains = 0;
     int32_t stamp = 0;
@@ -676,7 +724,7 @@ node_t init(int32_t size, node_t block, int32_t type, int32_t cells) {
         keys = static_cast<int32_t>(alloc_filled(static_cast<uint32_t>(size) * 4, 0xFF));
         chains = memory::alloc_bytes(16);
     } else if (type == KIND_MAP) {
-        keys = static_cast<int32_t>(alloc_filled(hash_slot_bytes(bucket_count), 0));
+        keys = static_cast<int32_t>(alloc_filled(hash_slot_bytes(bucket_count), SLOT_FILL));
     } else if (type >= KIND_KEYED) {
         keys = cells * 16 + 16;
         stamp = cycle_stamp();
@@ -818,20 +866,7 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
     collector::Hold hold;
     check_stamp(table);
     Record* r = record_of(table);
-    if (r->type == KIND_MAP) {
-        Cell k = *key;
-        uint32_t t = type_of(&k);
-        if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
-        uint32_t hash = hash_value(&k, false);
-        for (Probe p(r, hash); p.more(); p.next()) {
-            uint32_t s = state_at(words_of(r->flags), p.i);
-            if (s == BUCKET_EMPTY) break;
-            if (s != BUCKET_LIVE || stored_hash(r, p.i) != hash) continue;
-            Cell* c = cell_at(r, stored_entry(r, p.i));
-            if (type_of(c) == type_of(&k) && equal(r, c, &k, op)) return c;
-        }
-        return nullptr;
-    }
+    if (r->type == KIND_MAP) return find_map(table, key, map_hash(key), op);
     if (skip == 0) skip = 1;
     int32_t span = skip < 0 ? -skip : skip;
     auto divisible = [span](int32_t n) {
@@ -860,6 +895,33 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
     return best < 0 ? nullptr : cell_at(r, best);
 }
 
+uint32_t map_hash(const Cell* key) {
+    Cell k = *key;
+    uint32_t t = type_of(&k);
+    if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
+    return hash_value(&k, false);
+}
+
+Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op) {
+    collector::Hold hold;
+    Record* r = record_of(table);
+    assert(r->type == KIND_MAP);
+    Cell k = *key;
+    uint32_t t = type_of(&k);
+    if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
+    uint32_t empty = 0;
+    int64_t found = probe_map(r, hash, [&](int32_t entry) {
+        const Cell* c = cell_at(r, entry);
+        return type_of(c) == type_of(&k) && equal(r, c, &k, op);
+    }, &empty);
+    return found < 0 ? nullptr : cell_at(r, stored_entry(r, static_cast<uint32_t>(found)));
+}
+
+Cell* put_map(node_t table, int32_t pos, uint32_t hash) {
+    collector::Hold hold;
+    return put_map_hashed(table, pos, hash);
+}
+
 Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {
     if (cursor->bucket == CURSOR_DONE) return nullptr;
     collector::Hold hold;
@@ -883,7 +945,7 @@ Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {
         uint32_t s = state_at(words_of(r->flags), p.i);
         if (s == BUCKET_EMPTY) break;
         if (s != BUCKET_LIVE || (keeps_hashes(r) && stored_hash(r, p.i) != hash)) continue;
-        int32_t entry = ints_of(r->buckets)[p.i];
+        int32_t entry = entry_at(r, p.i);
         Cell* first = cell_at(r, first_position(r, entry));
         if (r->type == KIND_MAP && type_of(first) != type_of(key)) continue;
         if (!equal(r, first, key, COMP_EQUAL)) continue;
@@ -941,11 +1003,11 @@ void clear(node_t table, int32_t pos, int32_t n) {
         r->stamp = r->type >= KIND_KEYED ? cycle_stamp() : 0;
         SeriesBuffer* f = buffer_of(r->flags);
         memory::fill(f->head_ptr(), f->tail_ptr(), 0xAA);
-        if (r->type == KIND_HASH) {
+        if (r->type == KIND_HASH || keeps_hashes(r)) {
             SeriesBuffer* k = buffer_of(static_cast<node_t>(r->keys));
-            memory::fill(k->head_ptr(), k->tail_ptr(), 0xFF);
-            buffer_of(r->chains)->tail = buffer_of(r->chains)->head;
+            memory::fill(k->head_ptr(), k->tail_ptr(), r->type == KIND_HASH ? 0xFF : SLOT_FILL);
         }
+        if (r->type == KIND_HASH) buffer_of(r->chains)->tail = buffer_of(r->chains)->head;
         return;
     }
     int32_t step = r->type == KIND_MAP ? 2 : 1;
@@ -1031,9 +1093,9 @@ void rehash(node_t table, int32_t size) {
     collector::Hold hold;
     int32_t bucket_count = pow2_at_least(static_cast<int64_t>(size * 1.5));
     node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
-    node_t buckets = alloc_filled(static_cast<uint32_t>(bucket_count) * 4, 0);
+    node_t buckets = alloc_filled(bucket_bytes(record_of(table)->type, bucket_count), 0);
     node_t stored =
-        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), 0) : 0;
+        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), SLOT_FILL) : 0;
     Record* r = record_of(table);
     if (stored) r->keys = static_cast<int32_t>(stored);
     r->flags = flags;
@@ -1234,7 +1296,6 @@ void sweep_weak(node_t table) {
 void dump(node_t table) {
     Record* r = record_of(table);
     const uint32_t* flags = words_of(r->flags);
-    const int32_t* buckets = ints_of(r->buckets);
     for (uint32_t wanted : {uint32_t{BUCKET_LIVE}, uint32_t{BUCKET_DELETED}}) {
         console::write_cstring(wanted == BUCKET_LIVE ? "== Alive keys ==\n"
                                                      : "== Deleted keys ==\n");
@@ -1242,7 +1303,7 @@ void dump(node_t table) {
             if (state_at(flags, static_cast<uint32_t>(i)) != wanted) continue;
             console::print_int(i);
             console::write_cstring(": ");
-            console::print_int(buckets[i]);
+            console::print_int(entry_at(r, static_cast<uint32_t>(i)));
             console::write_cstring("\n");
         }
     }

@@ -9,7 +9,8 @@
 //
 //   flags    two bits per bucket, sixteen buckets per 32-bit word: 2 empty,
 //            1 deleted, 0 live (a fresh flags series is all 0xAA bytes)
-//   buckets  one 32-bit entry per bucket. hash!, map!, word tables: the
+//   buckets  one 32-bit entry per bucket (map!: a single unused word, its
+//            entries being in keys). hash!, map!, word tables: the
 //            position (in cells from the data series' head) of the indexed
 //            cell; for hash! a negative entry -k names chain k, a list of
 //            positions that all hold equal values. Keyed tables: the byte
@@ -17,6 +18,7 @@
 //   keys     hash!: one entry per data cell, its bucket + 1 (0xFFFFFFFF
 //            when the cell is not indexed); map!: two words per bucket, the
 //            hash of a live bucket's key and a copy of the bucket's entry
+//            (0xFFFFFFFF in both for an empty bucket)
 //   chains   hash! only: entry k - 1 is the node of chain k (0 once emptied)
 //   data     the indexed block, or for keyed tables the record series: each
 //            record is a header word (2 used, 0 freed), the key, two unused
@@ -139,6 +141,14 @@ void put_all(node_t table, int32_t first, int32_t step);
 // The hash! and map! lookup: see hashtable.cpp. Null when nothing matches.
 Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last,
            bool reverse);
+
+// map!: the hash a key is indexed under (word kinds as set-word!); the
+// lookup with that hash given (find's map! rule); the insertion of the new
+// key at pos with its hash given (put_at's rule). Computing the hash once
+// serves a lookup that misses and the insertion after it.
+uint32_t map_hash(const Cell* key);
+Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op);
+Cell* put_map(node_t table, int32_t pos, uint32_t hash);
 
 // Iterates over every cell equal to a key (comparison operator 0).
 constexpr int32_t CURSOR_DONE = -2;

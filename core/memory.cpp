@@ -186,16 +186,21 @@ SeriesFrame* new_series_frame() {
 }
 
 // After a collection the series frames keep at least as many free bytes as
-// the survivors use, adding frames when they do not: the next collection is
-// then at least the live size of allocation away, so a heap that keeps
-// growing costs a bounded number of collections per byte instead of one
-// full mark of everything live every frame's worth of allocation.
+// the survivors use, big buffers included, adding frames when they do not:
+// the next collection is then at least the live size of allocation away, so
+// a heap that keeps growing costs a bounded number of collections per byte
+// instead of one full mark of everything live every frame's worth of
+// allocation. (A million-value block lives in one big buffer; counting only
+// the frames, its small strings would be re-marked every few megabytes.)
+// The share counted for big buffers is capped, so that a few huge binaries
+// do not reserve as much again of the 4 GiB reference space.
 //
 // Big buffers follow the same rule: they bring a collection on only once
 // the big frames made since the last one reach the bytes in use after it.
 // Growing a large block or table by doubling then costs a bounded number of
 // collections instead of one per step.
 namespace {
+constexpr uint64_t BIG_RESERVE_CAP = 64u << 20;
 uint64_t big_since_cycle = 0;
 uint64_t live_after_cycle = 0;
 }  // namespace
@@ -212,7 +217,8 @@ void reserve_after_cycle() {
         big += arena::at<BigFrame>(f)->size;
     live_after_cycle = used + big;
     big_since_cycle = 0;
-    while (free < used) {
+    uint64_t want = used + std::min<uint64_t>(big, BIG_RESERVE_CAP);
+    while (free < want) {
         SeriesFrame* frame = new_series_frame();
         free += frame->end - frame->first_free;
     }

@@ -270,7 +270,9 @@ Cell* key_value(Cell* key) {
 // new pair. map, key and value must be cells the collector sees. May
 // collect.
 void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
-    int32_t pos = lookup(map, key, op);
+    uint32_t hash = hashtable::map_hash(key);
+    Cell* found = hashtable::find_map(map->data3, key, hash, op);
+    int32_t pos = found ? static_cast<int32_t>(found - block::ms_abs_at(map, 0)) : -1;
     if (pos < 0) {
         Cell* saved = stack::top;
         Cell* k = stack::push(key);
@@ -282,7 +284,7 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
         pos = static_cast<int32_t>(block::abs_length(data));
         block::ms_append(data, k);
         make_unset(block::alloc_tail(data));
-        Cell* entry = hashtable::put_at(map->data3, pos);
+        Cell* entry = hashtable::put_map(map->data3, pos, hash);
         int32_t at = static_cast<int32_t>(entry - block::ms_abs_at(map, 0));
         if (at != pos) {
             // A strictly equal key was there already (a /same lookup misses

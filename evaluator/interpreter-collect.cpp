@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "core/cell.h"
+#include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
 #include "core/symbol.h"
@@ -50,12 +51,36 @@ Cell* field_of(const Cell* object, uint32_t symbol) {
     return index < 0 ? nullptr : context::value_ptr(object->data1, index);
 }
 
+// The index of `collected` in the locals object of the last collect that
+// kept, found once by name: a context keeps its words and their indexes for
+// its life, so it holds until the next collection (which may give the node
+// to another context).
+struct CollectedSlot {
+    node_t context;
+    int32_t cycles;
+    int32_t index;
+};
+CollectedSlot collected_slot = {0, -1, -1};
+
+// The value of the locals object's `collected`, or null; valid until the
+// next allocation.
+Cell* collected_of(const Cell* locals) {
+    if (type_of(locals) != TYPE_OBJECT) return nullptr;
+    node_t context = locals->data1;
+    if (collected_slot.context != context || collected_slot.cycles != collector::stats.cycles) {
+        static const uint32_t collected_word = symbol::make("collected");
+        int32_t index = context::find_word(context, collected_word, true);
+        if (index < 0) return nullptr;
+        collected_slot = {context, collector::stats.cycles, index};
+    }
+    return context::value_ptr(context, collected_slot.index);
+}
+
 // May collect.
 void keep_body() {
     Cell* args = stack::arguments;
     Cell* locals = stack::push(&function::extra_of(running_function())[function::EXTRA_OBJECT]);
-    static const uint32_t collected_word = symbol::make("collected");
-    Cell* collected = field_of(locals, collected_word);
+    Cell* collected = collected_of(locals);
     if (!collected || (type_of(collected) != TYPE_BLOCK && type_of(collected) != TYPE_STRING) ||
         (memory::buffer_of(collected->data2)->flags & memory::SERIES_OWNED))
         return run_mox_body();

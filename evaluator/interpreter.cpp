@@ -88,8 +88,10 @@ struct RunningScope {
 };
 
 // The value cells of the running function's context or of the global
-// context when the word is bound to one of them, else null.
-inline Cell* fast_values(node_t ctx) {
+// context when the word is bound to one of them, else null. (This and the
+// other small readers of the evaluation loop are forced inline: left to
+// itself the compiler calls some of them from the hottest paths.)
+[[gnu::always_inline]] inline Cell* fast_values(node_t ctx) {
     if (ctx == running.context && running.cycles == collector::stats.cycles) return running.values;
     if (ctx == context::global) return context::global_values();
     return nullptr;
@@ -97,7 +99,7 @@ inline Cell* fast_values(node_t ctx) {
 
 // The value cell of a bound word, read directly; anything unusual (an
 // unbound word, a context without values) takes the checked lookup.
-inline Cell* word_value(const Cell* word) {
+[[gnu::always_inline]] inline Cell* word_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (index >= 0)
@@ -127,7 +129,7 @@ inline bool truthy(const Cell* c) {
 
 // The value of a word when it has one to give without raising: bound, in
 // a context that has values.
-inline Cell* quiet_value(const Cell* word) {
+[[gnu::always_inline]] inline Cell* quiet_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (index < 0) return nullptr;
@@ -142,7 +144,7 @@ inline Cell* quiet_value(const Cell* word) {
 // The value of a one-value expression that needs no evaluation step: a
 // literal, or a word holding neither a function nor an operator nor unset!;
 // null for anything else.
-inline const Cell* plain_value(const Cell* at) {
+[[gnu::always_inline]] inline const Cell* plain_value(const Cell* at) {
     switch (type_of(at)) {
     case TYPE_WORD: {
         const Cell* v = quiet_value(at);
@@ -170,13 +172,11 @@ inline const Cell* plain_value(const Cell* at) {
     }
 }
 
-// Whether the value at pos (before end) is a word holding an operator.
-inline bool op_follows(const Cell* block, int32_t pos, int32_t end) {
-    if (pos >= clip_end(block, end)) return false;
-    const Cell* next = &cells_of(block)[pos];
-    if (type_of(next) != TYPE_WORD) return false;
-    const Cell* v = quiet_value(next);
-    return v && type_of(v) == TYPE_OP;
+// The op! a word holds, or null for any other cell.
+[[gnu::always_inline]] inline const Cell* op_word(const Cell* at) {
+    if (type_of(at) != TYPE_WORD) return nullptr;
+    const Cell* v = quiet_value(at);
+    return v && type_of(v) == TYPE_OP ? v : nullptr;
 }
 
 // The word of the running call (for error arguments).
@@ -217,8 +217,14 @@ inline void set_type_bit(Cell* entry, uint32_t t) {
     else if (t < 64) entry->data2 |= 0x80000000u >> ((t - 32) ^ 24);
 }
 
-// The bit layout of typeset_has (core/value.h): byte t / 8, mask 0x80 >> t % 8.
-inline bool entry_has(const Cell* entry, uint32_t t) { return typeset_has(entry, t); }
+// The bit layout of typeset_has (core/value.h): byte t / 8, mask 0x80 >> t % 8,
+// read from the entry's words (which a call holds in registers) when the
+// type is below 64.
+inline bool entry_has(const Cell* entry, uint32_t t) {
+    if (t < 32) return entry->data1 & (0x80000000u >> (t ^ 24));
+    if (t < 64) return entry->data2 & (0x80000000u >> ((t - 32) ^ 24));
+    return typeset_has(entry, t);
+}
 
 void add_types(Cell* entry, const Cell* item) {
     switch (type_of(item)) {
@@ -446,9 +452,127 @@ void entry_word(const Cell* callee_spec_node_holder, const Cell* entry, Cell* ou
     fire(err::expect_arg, &call, &datatype, &word);
 }
 
+// The operators whose integer operands are computed without a call: the
+// arithmetic actions and the comparison natives.
+enum FastOp : uint8_t {
+    FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_AND, FAST_OR, FAST_XOR,
+    FAST_EQUAL, FAST_NOT_EQUAL, FAST_LESSER, FAST_GREATER, FAST_LESSER_EQUAL, FAST_GREATER_EQUAL,
+};
+
+// op: an op! cell (its source type tells an action from a native).
+[[gnu::always_inline]] inline FastOp fast_op(const Cell* op) {
+    int32_t id = static_cast<int32_t>(op->data1);
+    uint32_t source = native::op_source_type(op);
+    if (source == TYPE_ACTION) {
+        switch (id) {
+        case A_ADD: return FAST_ADD;
+        case A_SUBTRACT: return FAST_SUB;
+        case A_MULTIPLY: return FAST_MUL;
+        case A_AND_T: return FAST_AND;
+        case A_OR_T: return FAST_OR;
+        case A_XOR_T: return FAST_XOR;
+        default: return FAST_NONE;
+        }
+    }
+    if (source == TYPE_NATIVE) {
+        // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal?
+        // greater-or-equal?: natives 25 to 31 (strict equality of two
+        // integers is equality).
+        static const FastOp codes[] = {FAST_EQUAL,   FAST_NOT_EQUAL, FAST_EQUAL,
+                                       FAST_LESSER,  FAST_GREATER,   FAST_LESSER_EQUAL,
+                                       FAST_GREATER_EQUAL};
+        if (id >= 25 && id <= 31) return codes[id - 25];
+    }
+    return FAST_NONE;
+}
+
+// An operator on two integers, computed into the left one: the results of
+// the integer actions and comparisons (a sum, difference or product that
+// overflows 32 bits becomes a float!).
+[[gnu::always_inline]] inline void integer_op(FastOp fast, Cell* left, int32_t b) {
+    int32_t a = get_integer(left);
+    int32_t r = 0;
+    switch (fast) {
+    case FAST_ADD:
+        if (__builtin_add_overflow(a, b, &r)) {
+            make_float(left, double(a) + double(b));
+            return;
+        }
+        break;
+    case FAST_SUB:
+        if (__builtin_sub_overflow(a, b, &r)) {
+            make_float(left, double(a) - double(b));
+            return;
+        }
+        break;
+    case FAST_MUL:
+        if (__builtin_mul_overflow(a, b, &r)) {
+            make_float(left, double(a) * double(b));
+            return;
+        }
+        break;
+    case FAST_AND: r = a & b; break;
+    case FAST_OR: r = a | b; break;
+    case FAST_XOR: r = a ^ b; break;
+    case FAST_NOT_EQUAL: make_logic(left, a != b); return;
+    case FAST_LESSER: make_logic(left, a < b); return;
+    case FAST_GREATER: make_logic(left, a > b); return;
+    case FAST_LESSER_EQUAL: make_logic(left, a <= b); return;
+    case FAST_GREATER_EQUAL: make_logic(left, a >= b); return;
+    default: make_logic(left, a == b); return;
+    }
+    make_integer(left, r);
+}
+
+bool fetch_other_argument(const Cell* callee, Cell entry, Source& src);
+
 // Fetches one argument by its entry and pushes it, checked against the
 // entry's types. Returns false when a pending exit interrupted it.
-bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
+inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
+    if (src.block && kind_of(&entry) == KIND_NORMAL && !trace::active) {
+        // An evaluated argument from a block: the block's cells are read
+        // once here, and nothing below allocates before a plain value is
+        // pushed.
+        memory::SeriesBuffer* b = memory::buffer_of(src.block->data2);
+        const Cell* at = b->cells() + src.pos;
+        int32_t end = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+        if (src.end < end) end = src.end;
+        if (src.pos < end) {
+            bool one = src.infix || (src.flags & CALL_SAFER);
+            const Cell* op = !one && src.pos + 1 < end ? op_word(at + 1) : nullptr;
+            Cell* slot = stack::top;
+            const Cell* v = plain_value(at);
+            if (v && !op) {
+                // The type is checked on the value read, not on its copy
+                // just stored.
+                uint32_t t = type_of(v);
+                push_value(v);
+                src.pos++;
+                if (!entry_has(&entry, t)) fire_expect(callee, &entry, t);
+                return true;
+            } else if (const Cell* right = v && type_of(v) == TYPE_INTEGER && src.pos + 2 < end &&
+                                               !(src.pos + 3 < end && op_word(at + 3))
+                                           ? plain_value(at + 2)
+                                           : nullptr;
+                       right && type_of(right) == TYPE_INTEGER && fast_op(op) != FAST_NONE) {
+                // `a op b` on two integers, nothing after it: no expression
+                // to set up.
+                integer_op(fast_op(op), push_value(v), get_integer(right));
+                src.pos += 3;
+            } else {
+                src.pos = eval_expression(src.block, src.pos, src.end, one, true, false);
+                if (stack::pending) return false;
+            }
+            if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
+            return true;
+        }
+    }
+    return fetch_other_argument(callee, entry, src);
+}
+
+// fetch_argument's other cases: the end of the source, values given by
+// C++, get and literal arguments, traced evaluation.
+bool fetch_other_argument(const Cell* callee, Cell entry, Source& src) {
     Cell* slot;
     if (at_end(src)) {
         if (src.flags & (CALL_ALL | CALL_APPLY)) {
@@ -484,28 +608,9 @@ bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
             break;
         }
         default: {
+            // Traced: every argument is evaluated, so that its events are seen.
             Cell* base = stack::top;
             bool one = src.infix || (src.flags & CALL_SAFER);
-            if (!trace::active) {
-                // The block's cells are read once here; nothing below
-                // allocates before the plain value is pushed.
-                memory::SeriesBuffer* b = memory::buffer_of(src.block->data2);
-                const Cell* at = b->cells() + src.pos;
-                int32_t end = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
-                if (src.end < end) end = src.end;
-                bool op_next = false;
-                if (!one && src.pos + 1 < end && type_of(at + 1) == TYPE_WORD) {
-                    const Cell* v = quiet_value(at + 1);
-                    op_next = v && type_of(v) == TYPE_OP;
-                }
-                const Cell* v = op_next ? nullptr : plain_value(at);
-                if (v) {
-                    push_value(v);
-                    src.pos++;
-                    slot = base;
-                    break;
-                }
-            }
             src.pos = eval_expression(src.block, src.pos, src.end, one, true, false);
             if (stack::pending) return false;
             slot = base;
@@ -525,9 +630,12 @@ void skip_argument(Source& src) {
 
 // The refinement entry of the callee named by symbol, or -1.
 int32_t find_refinement(const Cell* tpl, uint32_t symbol) {
-    uint32_t canon = symbol::resolve(symbol);
     Cell* entries = cells_of(tpl);
     int32_t n = tail_of(tpl);
+    // A call usually spells the refinement as its spec does.
+    for (int32_t i = 0; i < n; i++)
+        if (entries[i].data2 == symbol && type_of(&entries[i]) == TYPE_REFINEMENT) return i;
+    uint32_t canon = symbol::resolve(symbol);
     for (int32_t i = 0; i < n; i++)
         if (type_of(&entries[i]) == TYPE_REFINEMENT && symbol::resolve(entries[i].data2) == canon)
             return i;
@@ -547,9 +655,10 @@ void fire_epilog(const Cell* body, const Cell* result) {
 }
 
 void call_native(const Cell* callee, const int32_t* refs) {
-    natives::Entry entry = type_of(callee) == TYPE_NATIVE
-                               ? natives::lookup(static_cast<int32_t>(callee->data1))
-                               : actions_entry::lookup(static_cast<int32_t>(callee->data1));
+    int32_t id = static_cast<int32_t>(callee->data1);
+    natives::Entry entry = type_of(callee) != TYPE_NATIVE ? actions_entry::lookup(id)
+                           : id >= 1 && id <= natives::TABLE_SLOTS ? natives::table[id]
+                                                                    : nullptr;
     if (!entry) fire(err::not_done);
     entry(refs);
 }
@@ -599,8 +708,9 @@ bool fetch_refinement(Fetch& f, int32_t at, bool on) {
     if (f.function) {
         int32_t slot = static_cast<int32_t>(entry.data3);
         make_logic(stack::arguments + slot, on);
-        for (int32_t k = 1; at + k < n && argument_entry(&call_data(f.callee).entries[at + k]); k++) {
+        for (int32_t k = 1; at + k < n; k++) {
             Cell arg = call_data(f.callee).entries[at + k];
+            if (!argument_entry(&arg)) break;
             if (!on && (f.src.flags & CALL_SAFER)) {
                 skip_argument(f.src);
                 continue;
@@ -613,8 +723,9 @@ bool fetch_refinement(Fetch& f, int32_t at, bool on) {
         return true;
     }
     Cell* base = stack::top;
-    for (int32_t k = at + 1; k < n && argument_entry(&call_data(f.callee).entries[k]); k++) {
+    for (int32_t k = at + 1; k < n; k++) {
         Cell arg = call_data(f.callee).entries[k];
+        if (!argument_entry(&arg)) break;
         if (!on && (f.src.flags & CALL_SAFER)) {
             skip_argument(f.src);
             continue;
@@ -1074,73 +1185,6 @@ inline bool set_object_path(const Cell* path, const Cell* value) {
     return true;
 }
 
-// The operators whose integer operands are computed without a call: the
-// arithmetic actions and the comparison natives.
-struct FastOp {
-    enum Kind { NONE, MATH, COMPARE } kind;
-    int32_t code;
-};
-
-inline FastOp fast_op(const Cell* op) {
-    int32_t id = static_cast<int32_t>(op->data1);
-    if (type_of(op) == TYPE_ACTION) {
-        switch (id) {
-        case A_ADD: return {FastOp::MATH, OP_ADD};
-        case A_SUBTRACT: return {FastOp::MATH, OP_SUB};
-        case A_MULTIPLY: return {FastOp::MATH, OP_MUL};
-        case A_AND_T: return {FastOp::MATH, OP_AND};
-        case A_OR_T: return {FastOp::MATH, OP_OR};
-        case A_XOR_T: return {FastOp::MATH, OP_XOR};
-        default: return {FastOp::NONE, 0};
-        }
-    }
-    if (type_of(op) == TYPE_NATIVE) {
-        // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal?
-        // greater-or-equal?: natives 25 to 31.
-        static const int32_t codes[] = {COMP_EQUAL,   COMP_NOT_EQUAL,    COMP_STRICT_EQUAL,
-                                        COMP_LESSER,  COMP_GREATER,      COMP_LESSER_EQUAL,
-                                        COMP_GREATER_EQUAL};
-        if (id >= 25 && id <= 31) return {FastOp::COMPARE, codes[id - 25]};
-    }
-    return {FastOp::NONE, 0};
-}
-
-// An operator on two integers, computed into the left one: the results of
-// the integer actions and comparisons (a sum, difference or product that
-// overflows 32 bits becomes a float!).
-inline void integer_op(FastOp fast, Cell* left, int32_t b) {
-    int32_t a = get_integer(left);
-    if (fast.kind == FastOp::COMPARE) {
-        bool r;
-        switch (fast.code) {
-        case COMP_NOT_EQUAL: r = a != b; break;
-        case COMP_LESSER: r = a < b; break;
-        case COMP_LESSER_EQUAL: r = a <= b; break;
-        case COMP_GREATER: r = a > b; break;
-        case COMP_GREATER_EQUAL: r = a >= b; break;
-        default: r = a == b; break;
-        }
-        make_logic(left, r);
-        return;
-    }
-    int32_t r = 0;
-    bool overflow = false;
-    switch (fast.code) {
-    case OP_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
-    case OP_SUB: overflow = __builtin_sub_overflow(a, b, &r); break;
-    case OP_MUL: overflow = __builtin_mul_overflow(a, b, &r); break;
-    case OP_AND: r = a & b; break;
-    case OP_OR: r = a | b; break;
-    default: r = a ^ b; break;
-    }
-    if (!overflow) {
-        make_integer(left, r);
-        return;
-    }
-    double x = a, y = b;
-    make_float(left, fast.code == OP_ADD ? x + y : fast.code == OP_SUB ? x - y : x * y);
-}
-
 // Stores the value after the set-word at arguments into it. A word of the
 // global context or of a function is written directly; objects (which may
 // hear of the change) and everything unusual go through word::set.
@@ -1171,11 +1215,53 @@ inline void set_word_value() {
     word::set_from_arguments();
 }
 
-// Evaluates one operand at pos and pushes its value. Returns the position
-// after it.
-int32_t eval_operand(const Cell* block, int32_t pos, int32_t end, bool no_call) {
+// eval_operand's rarer cases, kept out of the evaluation loop's code.
+
+// A set-path and the expression after it (pos: the set-path's index).
+[[gnu::noinline]] int32_t eval_set_path(const Cell* block, Cell* at, int32_t pos, int32_t end) {
     Cell* start = stack::top;
-    Cell* at = &cells_of(block)[pos];
+    // The set-path is kept in the expression's own cell, below the
+    // frame, which the assigned value replaces at the end.
+    Cell* sp = push_value(at);
+    stack::mark_native(set_path_word);
+    if (pos + 1 >= clip_end(block, end)) fire(err::need_value, sp);
+    int32_t next = eval_expression(block, pos + 1, end, false, true, false);
+    if (stack::pending) return next;
+    if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
+    if (trace::active || !set_object_path(sp, stack::top - 1)) {
+        eval_path(sp, nullptr, 0, 0, true, false, false);
+        if (stack::pending) return next;
+    }
+    Cell r = *(stack::top - 1);
+    stack::unwind();
+    *start = r;
+    stack::top = start + 1;
+    return next;
+}
+
+// An issue! value; #system and #system-global before a block are refused.
+[[gnu::noinline]] int32_t eval_issue(const Cell* block, Cell* at, int32_t pos, int32_t end) {
+    if (pos + 1 < clip_end(block, end) && type_of(at + 1) == TYPE_BLOCK) {
+        size_t len = 0;
+        const char* name = symbol::name_utf8(at->data2, &len);
+        auto eq = [&](const char* s) {
+            size_t i = 0;
+            for (; i < len && s[i]; i++) {
+                char a = name[i];
+                if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
+                if (a != s[i]) return false;
+            }
+            return i == len && !s[i];
+        };
+        if (eq("system") || eq("system-global")) fire(err::mox_system);
+    }
+    stack::push(at);
+    return pos + 1;
+}
+
+// Evaluates one operand at pos (at: the block's cell there, read just
+// before) and pushes its value. Returns the position after it.
+int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool no_call) {
     switch (type_of(at)) {
     case TYPE_WORD: {
         Cell* v = word_value(at);
@@ -1237,43 +1323,10 @@ int32_t eval_operand(const Cell* block, int32_t pos, int32_t end, bool no_call) 
         c->data3 = 0;
         return pos + 1;
     }
-    case TYPE_SET_PATH: {
-        // The set-path is kept in the expression's own cell, below the
-        // frame, which the assigned value replaces at the end.
-        Cell* sp = push_value(at);
-        stack::mark_native(set_path_word);
-        if (pos + 1 >= clip_end(block, end)) fire(err::need_value, sp);
-        int32_t next = eval_expression(block, pos + 1, end, false, true, false);
-        if (stack::pending) return next;
-        if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
-        if (trace::active || !set_object_path(sp, stack::top - 1)) {
-            eval_path(sp, nullptr, 0, 0, true, false, false);
-            if (stack::pending) return next;
-        }
-        Cell r = *(stack::top - 1);
-        stack::unwind();
-        *start = r;
-        stack::top = start + 1;
-        return next;
-    }
-    case TYPE_ISSUE: {
-        if (pos + 1 < clip_end(block, end) && type_of(at + 1) == TYPE_BLOCK) {
-            size_t len = 0;
-            const char* name = symbol::name_utf8(at->data2, &len);
-            auto eq = [&](const char* s) {
-                size_t i = 0;
-                for (; i < len && s[i]; i++) {
-                    char a = name[i];
-                    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-                    if (a != s[i]) return false;
-                }
-                return i == len && !s[i];
-            };
-            if (eq("system") || eq("system-global")) fire(err::mox_system);
-        }
-        stack::push(at);
-        return pos + 1;
-    }
+    case TYPE_SET_PATH:
+        return eval_set_path(block, at, pos, end);
+    case TYPE_ISSUE:
+        return eval_issue(block, at, pos, end);
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
@@ -1292,6 +1345,45 @@ int32_t eval_operand(const Cell* block, int32_t pos, int32_t end, bool no_call) 
         push_value(at);
         return pos + 1;
     }
+}
+
+// The operator call of eval_expression's infix loop (every case but two
+// integers given in the block): the operator op (at pos) with the left
+// operand at the top. fast and operand: whether the operator computes two
+// integers itself and a right operand follows. Returns the position after
+// the right operand.
+[[gnu::noinline]] int32_t infix_call(const Cell* block, int32_t pos, int32_t end, const Cell* v,
+                                     FastOp fast, bool operand) {
+    Cell op = *v;
+    op.header = native::op_source_type(v);
+    Cell name = cells_of(block)[pos];
+    if (trace::active) trace::fire(trace::FETCH, block, pos, &name, nullptr);
+    if (operand) {
+        // The right operand first; two integers need no call.
+        Cell* right = stack::top;
+        if (const Cell* plain = plain_value(&cells_of(block)[pos + 1])) {
+            push_value(plain);
+            pos += 2;
+        } else {
+            pos = eval_expression(block, pos + 1, end, true, true, false);
+            if (stack::pending) return pos;
+        }
+        if (type_of(right) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
+            integer_op(fast, right - 1, get_integer(right));
+            stack::top = right;
+            return pos;
+        }
+        Cell r = *right;
+        collector::Root k1(&r), k2(&op);
+        stack::top = right;
+        Source src{nullptr, &r, 1, 0, 1, 0, true};
+        do_call(&op, src, &name, 0, nullptr);
+        return pos;
+    }
+    collector::Root k1(&op);
+    Source src{block, nullptr, 0, pos + 1, end, 0, true};
+    do_call(&op, src, &name, 0, nullptr);
+    return src.pos;
 }
 
 // The sort comparator hook of block! and string!: the function's result
@@ -1332,59 +1424,41 @@ void eval_body(const Cell* block) { run_body(block); }
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool push,
                         bool no_call) {
     Cell* start = stack::top;
-    end = clip_end(block, end);
-    if (trace::active && pos < end)
-        trace::fire(trace::FETCH, block, pos, &cells_of(block)[pos], nullptr);
+    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+    int32_t tail = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+    if (tail < end) end = tail;
+    if (trace::active) {
+        if (pos < end) trace::fire(trace::FETCH, block, pos, &cells_of(block)[pos], nullptr);
+        b = memory::buffer_of(block->data2);
+    }
     const int32_t first = pos;
-    pos = eval_operand(block, pos, end, no_call);
+    pos = eval_operand(block, b->cells() + pos, pos, end, no_call);
     if (stack::pending) return pos;
     if (trace::active) trace::fire(trace::PUSH, block, first, start, nullptr);
     if (!no_infix) {
         for (;;) {
             memory::SeriesBuffer* b = memory::buffer_of(block->data2);
-            if (pos >= end || pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) break;
+            int32_t limit = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+            if (end < limit) limit = end;
+            if (pos >= limit) break;
             const Cell* next = b->cells() + pos;
             if (type_of(next) != TYPE_WORD) break;
             const Cell* v = quiet_value(next);
             if (!v || type_of(v) != TYPE_OP) break;
-            Cell op = *v;
-            op.header = native::op_source_type(v);
-            Cell name = *next;
-            if (trace::active) trace::fire(trace::FETCH, block, pos, &name, nullptr);
             // Traced code calls every operator, so that its calls are seen.
-            FastOp fast = trace::active ? FastOp{FastOp::NONE, 0} : fast_op(&op);
-            if (fast.kind != FastOp::NONE && pos + 1 < clip_end(block, end)) {
-                // The right operand first; two integers need no call.
-                Cell* right = stack::top;
-                if (const Cell* plain = plain_value(&cells_of(block)[pos + 1])) {
-                    if (type_of(plain) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
-                        integer_op(fast, right - 1, get_integer(plain));
-                        pos += 2;
-                        continue;
-                    }
-                    push_value(plain);
+            FastOp fast = trace::active ? FAST_NONE : fast_op(v);
+            bool operand = fast != FAST_NONE && pos + 1 < limit;
+            if (operand && type_of(stack::top - 1) == TYPE_INTEGER) {
+                // Two integers need no call (nothing has allocated since the
+                // block's cells were read).
+                const Cell* plain = plain_value(next + 1);
+                if (plain && type_of(plain) == TYPE_INTEGER) {
+                    integer_op(fast, stack::top - 1, get_integer(plain));
                     pos += 2;
-                } else {
-                    pos = eval_expression(block, pos + 1, end, true, true, false);
-                    if (stack::pending) return pos;
-                }
-                if (type_of(right) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
-                    integer_op(fast, right - 1, get_integer(right));
-                    stack::top = right;
                     continue;
                 }
-                Cell r = *right;
-                collector::Root k1(&r), k2(&op);
-                stack::top = right;
-                Source src{nullptr, &r, 1, 0, 1, 0, true};
-                do_call(&op, src, &name, 0, nullptr);
-                if (stack::pending) return pos;
-                continue;
             }
-            collector::Root k1(&op);
-            Source src{block, nullptr, 0, pos + 1, end, 0, true};
-            do_call(&op, src, &name, 0, nullptr);
-            pos = src.pos;
+            pos = infix_call(block, pos, end, v, fast, operand);
             if (stack::pending) return pos;
         }
     }

@@ -9,6 +9,7 @@
 // evaluated in the same frame, so the two cannot answer differently.
 #include "evaluator/series-bodies.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -332,11 +333,28 @@ void pad_body() {
     Cell* str = &args[0];
     if (type_of(str) != TYPE_STRING || owned_q(str)) return run_mox_body();
     int32_t count = get_integer(&args[1]) - string::ms_length_q(str);
-    if (count > 0) {
+    uint32_t cp = logic::truthy(&args[3]) ? args[4].data2 : ' ';
+    bool left = logic::truthy(&args[2]);
+    if (count > 0 && cp < 256) {
+        // The fill fits every unit width: the string grows once in place,
+        // without the generic insert's dispatch and duplication.
+        uint32_t unit = string::buffer_of(str)->unit();
+        uint32_t length = static_cast<uint32_t>(string::total_length(str));
+        uint32_t at = left ? std::min(str->data1, length) : length;
+        uint32_t bytes = static_cast<uint32_t>(count) * unit;
+        memory::alloc_tail_bytes(str->data2, bytes);
+        uint8_t* from = string::buffer_of(str)->head_ptr() + size_t{at} * unit;
+        std::memmove(from + bytes, from, size_t{length - at} * unit);
+        if (unit == 1) {
+            std::memset(from, static_cast<int>(cp), bytes);
+        } else {
+            for (uint32_t i = 0; i < bytes; i += unit) string::put_char(from + i, unit, cp);
+        }
+    } else if (count > 0) {
         Cell* fill = stack::push_cell();
-        make_char(fill, logic::truthy(&args[3]) ? args[4].data2 : ' ');
+        make_char(fill, cp);
         Cell* at = stack::push(str);
-        if (!logic::truthy(&args[2])) at->data1 = static_cast<uint32_t>(string::total_length(str));
+        if (!left) at->data1 = static_cast<uint32_t>(string::total_length(str));
         actions::insert(at, fill, -1, false, count);
     }
     str->data1 = 0;
