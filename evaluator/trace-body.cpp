@@ -9,18 +9,30 @@
 // its own Mox body, as that body does. The cases these bodies do not take
 // (a data object whose fields hold values of other types, the collector's
 // /debug dump, the inspector's sub-expressions of trace/all) run the Mox
-// body, evaluated in the same frame, so the two cannot disagree.
+// body, evaluated in the same frame, so the two cannot disagree. Molds and
+// forms go through one scratch string (words and paths of words are spelled
+// directly), so that an event allocates only the texts the data keeps; the
+// inspector builds its lines as characters and skips the call for events
+// the library's inspector ignores.
 #include "evaluator/trace-body.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "core/arena.h"
 #include "core/cell.h"
+#include "core/collector.h"
 #include "core/context.h"
+#include "core/cycles.h"
 #include "core/datatype.h"
+#include "core/dyn-print.h"
 #include "core/memory.h"
 #include "core/symbol.h"
+#include "core/unicode.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
@@ -85,41 +97,134 @@ Cell* system_field(const uint32_t* symbols, int32_t count) {
 // mold-part
 // ---------------------------------------------------------------------------
 
-// Pushes mold/flat/part of the value, cut to n characters. May collect.
-Cell* push_mold_flat(const Cell* value, int32_t n, bool only) {
-    Cell* v = stack::push(value);
-    Cell* limit = make_integer(stack::push_cell(), n);
-    Cell* buffer = string::push_new(static_cast<uint32_t>(n) + 1);
-    actions::mold(v, buffer, only, false, true, limit, n, 0);
-    string::ms_truncate(buffer, static_cast<uint32_t>(n));
-    return buffer;
+// The string every bounded mold and form is first written into, so that an
+// event allocates only the texts it keeps, and the one the inspector's
+// lines are printed from (see emit). Collector roots.
+Cell scratch = {TYPE_NONE, 0, 0, 0};
+Cell line_text = {TYPE_NONE, 0, 0, 0};
+
+void mark_scratch() {
+    collector::mark_values(&scratch, &scratch + 1);
+    collector::mark_values(&line_text, &line_text + 1);
 }
 
-// The mold of the value in at most part characters; a cut one ends in
-// "..." and, when an opening bracket or quote shows before the cut, its
-// closing one. May collect.
-Cell* push_mold_part(const Cell* value, int32_t part, bool only) {
-    if (part < 4) {
-        if (part > 0) return push_mold_flat(value, part, false);
-        return string::push_new(0);
+void register_roots() {
+    static bool registered = false;
+    if (!registered) collector::register_callback(&mark_scratch);
+    registered = true;
+}
+
+// The scratch string, emptied. May collect.
+Cell* empty_scratch() {
+    if (type_of(&scratch) != TYPE_STRING) {
+        register_roots();
+        Cell* made = string::push_new(128);
+        scratch = *made;
+        stack::top = made;
     }
-    Cell* text = push_mold_flat(value, part + 1, only);
-    const int32_t length = string::total_length(text);
-    if (part >= length) return text;
+    scratch.data1 = 0;
+    string::ms_truncate(&scratch, 0);
+    return &scratch;
+}
+
+// The characters of the scratch string, appended to text.
+void append_scratch(std::vector<uint32_t>& text) {
+    const memory::SeriesBuffer* b = string::buffer_of(&scratch);
+    const uint32_t unit = b->unit();
+    for (const uint8_t* p = arena::at<uint8_t>(b->head); p < arena::at<uint8_t>(b->tail); p += unit)
+        text.push_back(string::get_char(p, unit));
+}
+
+// A word's name as code points, appended to text.
+void append_name(uint32_t symbol, std::vector<uint32_t>& text) {
+    size_t n = 0;
+    const auto* p = reinterpret_cast<const uint8_t*>(symbol::name_utf8(symbol, &n));
+    const uint8_t* end = p + n;
+    while (p < end) {
+        int32_t cp;
+        p = unicode::fast_decode_utf8_char(p, &cp);
+        text.push_back(static_cast<uint32_t>(cp));
+    }
+}
+
+// mold/flat/part of a word!, or of a path! of words from its index (the
+// names between slashes), cut to n characters, into text: the common
+// values of a trace, written without the mold action. False for any other
+// value.
+bool mold_words(const Cell* value, int32_t n, std::vector<uint32_t>& text) {
+    const auto room = static_cast<size_t>(n);
+    if (type_of(value) == TYPE_WORD) {
+        append_name(value->data2, text);
+    } else if (type_of(value) == TYPE_PATH && cycles::depth() == 0) {
+        const uint32_t length = block::abs_length(value);
+        for (uint32_t i = value->data1; i < length && text.size() < room; i++) {
+            const Cell* item = memory::buffer_of(value->data2)->cells() + i;
+            if (type_of(item) != TYPE_WORD) return false;
+            if (i > value->data1) text.push_back('/');
+            append_name(item->data2, text);
+        }
+    } else {
+        return false;
+    }
+    if (text.size() > room) text.resize(room);
+    return true;
+}
+
+// mold/flat/part of the value, cut to n characters (at least 1), into text.
+// May collect.
+void mold_flat(const Cell* value, int32_t n, bool only, std::vector<uint32_t>& text) {
+    text.clear();
+    if (mold_words(value, n, text)) return;
+    text.clear();
+    Cell* v = stack::push(value);
+    Cell* limit = make_integer(stack::push_cell(), n);
+    Cell* buffer = empty_scratch();
+    actions::mold(v, buffer, only, false, true, limit, n, 0);
+    string::ms_truncate(buffer, static_cast<uint32_t>(n));
+    stack::top = v;
+    append_scratch(text);
+}
+
+// The mold of the value in at most part characters, into text; a cut one
+// ends in "..." and, when an opening bracket or quote shows before the cut,
+// its closing one. May collect.
+void mold_part(const Cell* value, int32_t part, bool only, std::vector<uint32_t>& text) {
+    if (part < 4) {
+        text.clear();
+        if (part > 0) mold_flat(value, part, false, text);
+        return;
+    }
+    mold_flat(value, part + 1, only, text);
+    const auto length = static_cast<int32_t>(text.size());
+    if (part >= length) return;
     static const char markers[] = "()[]{}<>\"\"";
     uint32_t closing = 0;
     for (int32_t i = 0; i < length - 5 && !closing; i++) {
-        const uint32_t cp = string::abs_char_at(text, static_cast<uint32_t>(i));
+        const uint32_t cp = text[static_cast<size_t>(i)];
         for (int32_t k = 0; k < 10; k += 2)
             if (cp == static_cast<unsigned char>(markers[k])) {
                 closing = static_cast<unsigned char>(markers[k + 1]);
                 break;
             }
     }
-    string::ms_truncate(text, static_cast<uint32_t>(length - (closing ? 5 : 4)));
-    string::concatenate_literal(text, "...");
-    if (closing) string::append_char(text, closing);
-    return text;
+    text.resize(static_cast<size_t>(length - (closing ? 5 : 4)));
+    text.insert(text.end(), {'.', '.', '.'});
+    if (closing) text.push_back(closing);
+}
+
+// Pushes a new string of the characters. May collect.
+Cell* push_text(const std::vector<uint32_t>& text) {
+    Cell* out = string::push_new(static_cast<uint32_t>(text.size()));
+    string::append_chars(out, text.data(), text.size());
+    return out;
+}
+
+// Pushes a new string holding the bounded mold (see mold_part). May
+// collect.
+Cell* push_mold_part(const Cell* value, int32_t part, bool only) {
+    std::vector<uint32_t> text;
+    mold_part(value, part, only, text);
+    return push_text(text);
 }
 
 // Slots: value part /only /local text cut. May collect.
@@ -189,7 +294,7 @@ struct Symbols {
     uint32_t events[E_COUNT];
     uint32_t system_tools, tracers, data, list;
     uint32_t console, size;
-    uint32_t free;
+    uint32_t free, print;
     uint32_t collector_names[3]; // in the order of CW_...
     uint32_t inspector_names[3]; // in the order of IW_...
 };
@@ -209,6 +314,7 @@ void intern() {
     sym.console = symbol::make("console");
     sym.size = symbol::make("size");
     sym.free = symbol::make("free");
+    sym.print = symbol::make("print");
     const char* const collector_names[] = {"resumed?", "fetched", "mold-size"};
     for (int32_t i = 0; i < 3; i++)
         sym.collector_names[i] = symbol::resolve(symbol::make(collector_names[i]));
@@ -464,6 +570,15 @@ bool filter_has_head(const Cell* filter, const Cell* code) {
     return false;
 }
 
+// Whether the function runs the inspector's native body.
+bool runs_inspect_body(const Cell* fn) {
+    static const char name[] = "system/tools/tracers/inspector/inspect";
+    static const int32_t id = routines::find(name, sizeof name - 1);
+    if (id < 0 || type_of(fn) != TYPE_FUNCTION) return false;
+    const Cell* code = &function::extra_of(fn)[function::EXTRA_CODE];
+    return type_of(code) == TYPE_INTEGER && get_integer(code) == id;
+}
+
 // Hands the event to data/inspect when it passes the filters. May collect.
 void inspect_now(const Data& d, Event event, Cell* a) {
     const Cell* filter = d[F_EVENT_FILTER];
@@ -479,6 +594,11 @@ void inspect_now(const Data& d, Event event, Cell* a) {
         return;
     const uint32_t data_path[] = {sym.system_tools, sym.tracers, sym.data};
     const Cell* data_object = system_field(data_path, 3);
+    // The library's inspector writes nothing and changes nothing for other
+    // events than these unless sub-expressions are asked for: no call.
+    if (!truthy(d[F_SUB_EXPRS]) && event != E_EXPR && event != E_ERROR && event != E_THROW &&
+        data_object && type_of(data_object) == TYPE_OBJECT && runs_inspect_body(d[F_INSPECT]))
+        return;
     Cell* fn = stack::push(d[F_INSPECT]);
     Cell* args = stack::push(data_object ? data_object : &a[1]);
     for (int32_t i = 0; i < 6; i++) stack::push(&a[i]);
@@ -634,47 +754,35 @@ void collector_body() {
 // The inspector
 // ---------------------------------------------------------------------------
 
-// Pushes a new block of the first n values of a block (from its index), all
-// of them when it has fewer. May collect.
-Cell* push_prefix(const Cell* blk, int32_t n) {
-    const int32_t length = static_cast<int32_t>(length_of(blk)) - static_cast<int32_t>(blk->data1);
-    if (n > length) n = length;
-    if (n < 0) n = 0;
-    const Cell source = *blk;
-    Cell* out = block::make_at(stack::push_cell(), n);
-    for (int32_t i = 0; i < n; i++) {
-        const Cell value = cells_of(&source)[source.data1 + static_cast<uint32_t>(i)];
-        *memory::alloc_tail(out->data2) = value;
-    }
-    return out;
-}
-
-// Pushes the form of a value. May collect.
-Cell* push_form(const Cell* value) {
+// The form of a value, appended to text. May collect.
+void append_form(const Cell* value, std::vector<uint32_t>& text) {
     Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(0);
-    actions::form(v, buffer, nullptr, INT32_MAX);
-    return buffer;
+    actions::form(v, empty_scratch(), nullptr, INT32_MAX);
+    stack::top = v;
+    append_scratch(text);
 }
 
-// change at line offset + 1 copy/part text n: text is cut in place. May
-// collect.
-void change_at(Cell* line, int32_t offset, Cell* text, int32_t n) {
-    if (string::total_length(text) > n)
-        string::ms_truncate(text, static_cast<uint32_t>(n < 0 ? 0 : n));
-    const int32_t length = string::total_length(line);
-    string::overwrite(line, text,
-                      static_cast<uint32_t>(offset < 0        ? 0
-                                            : offset > length ? length
-                                                              : offset));
+// The bounded mold of a value, appended to text. May collect.
+void append_mold_part(const Cell* value, int32_t part, std::vector<uint32_t>& text) {
+    std::vector<uint32_t> molded;
+    mold_part(value, part, false, molded);
+    text.insert(text.end(), molded.begin(), molded.end());
 }
 
-// A string of n copies of a character after a prefix. May collect.
-Cell* push_filled(const char* prefix, char cp, int32_t n) {
-    std::string text(prefix);
-    if (n > 0) text.append(static_cast<size_t>(n), static_cast<char>(cp));
-    Cell* line = string::push_new(static_cast<uint32_t>(text.size()));
-    string::concatenate_literal(line, text.c_str());
+// change at line offset + 1 copy/part text n.
+void change_at(std::vector<uint32_t>& line, int32_t offset, const std::vector<uint32_t>& text,
+               int32_t n) {
+    const size_t count = std::min(text.size(), static_cast<size_t>(n < 0 ? 0 : n));
+    const size_t at = std::min(line.size(), static_cast<size_t>(offset < 0 ? 0 : offset));
+    if (line.size() < at + count) line.resize(at + count);
+    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(count),
+              line.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// n copies of a character after a prefix.
+std::vector<uint32_t> filled(const char* prefix, char cp, int32_t n) {
+    std::vector<uint32_t> line(prefix, prefix + std::strlen(prefix));
+    if (n > 0) line.insert(line.end(), static_cast<size_t>(n), static_cast<uint8_t>(cp));
     return line;
 }
 
@@ -687,11 +795,34 @@ int32_t console_columns() {
     return x > 0 ? x : 0;
 }
 
-// Hands one line to tracers/emit. May collect.
-void emit(const Cell* line, Cell* out) {
+// Whether the function is the print native.
+bool prints_q(const Cell* fn) {
+    const Cell* print = context::symbol_value(context::global, sym.print);
+    return print && type_of(print) == TYPE_NATIVE && type_of(fn) == TYPE_NATIVE &&
+           fn->data1 == print->data1;
+}
+
+// Hands one line to tracers/emit. print keeps nothing of the string it
+// writes unless a print hook takes it (the GUI console's keeps its lines):
+// without one, every line goes to print in the same string. May collect.
+void emit(const std::vector<uint32_t>& line, Cell* out) {
     const Cell* fn = inspector_words.value(IW_EMIT);
+    Cell* text;
+    if (fn && prints_q(fn) && dyn_print::print_hook_count() == 0) {
+        if (type_of(&line_text) != TYPE_STRING) {
+            register_roots();
+            line_text = *string::push_new(128);
+        }
+        line_text.data1 = 0;
+        string::ms_truncate(&line_text, 0);
+        string::append_chars(&line_text, line.data(), line.size());
+        text = stack::push(&line_text);
+    } else {
+        text = push_text(line);
+    }
+    fn = inspector_words.value(IW_EMIT);
     Cell* callee = stack::push(fn ? fn : out);
-    interpreter::call_value(callee, line, 1, out);
+    interpreter::call_value(callee, text, 1, out);
 }
 
 // Slots: data event code offset value ref frame /local word full width left
@@ -747,47 +878,44 @@ void inspect_body() {
         static_cast<int32_t>(length_of(stk) - stk->data1) / get_integer(d[F_PERIOD]) - 1;
     level = 2 * (1 + level % 10);
 
-    Cell* text;
+    std::vector<uint32_t> text;
     if (code_type == TYPE_PATH) {
         Cell* parts = stack::push(d[F_FETCHED_]);
-        text = string::push_new(0);
         for (uint32_t i = parts->data1; i < length_of(parts); i++) {
-            if (i > parts->data1) string::concatenate_literal(text, "/");
-            const Cell* formed = push_form(&cells_of(parts)[i]);
-            string::concatenate(text, formed);
+            if (i > parts->data1) text.push_back('/');
+            append_form(&cells_of(parts)[i], text);
         }
     } else {
-        text = push_form(d[F_FETCHED_]);
+        append_form(d[F_FETCHED_], text);
     }
     if (code_type == TYPE_PAREN) {
-        Cell* wrapped = string::push_new(0);
-        string::concatenate_literal(wrapped, "[");
-        string::concatenate(wrapped, text);
-        string::concatenate_literal(wrapped, "]");
-        text = wrapped;
+        text.insert(text.begin(), '[');
+        text.push_back(']');
     }
     Cell* path = stack::push(d[F_PATH]);
     Cell* previous = stack::push(inspector_words.value(IW_LAST_PATH));
     Cell* out = stack::push_cell();
     make_unset(out);
     if (actions::compare_star(path, previous, COMP_NOT_EQUAL)) {
-        Cell* line = push_filled("  ", '`', full - 3);
-        // Each element molds to a character at least: the mold cut to
-        // part + 1 characters needs no more than part + 1 of them.
+        std::vector<uint32_t> line = filled("  ", '`', full - 3);
+        // The path molded as a path! of the same values.
         const int32_t part = full - 1 - level;
-        Cell* as_path = set_type(push_prefix(path, part + 1), TYPE_PATH);
-        Cell* caller = push_mold_part(as_path, part, false);
-        string::change_case(caller, nullptr, true);
-        string::concatenate_literal(caller, " ");
+        Cell* as_path = stack::push(path);
+        as_path->header = TYPE_PATH;
+        std::vector<uint32_t> caller;
+        append_mold_part(as_path, part, caller);
+        for (uint32_t& c : caller) c = unicode::change_case(c, true);
+        caller.push_back(' ');
         if (outer) {
             // Formed where it lies: nothing changes it before the form.
             Cell* rest = stack::push(outer);
             if (!empty_q(rest) && !empty_q(path)) {
                 Cell* first = stack::push(&cells_of(rest)[rest->data1]);
-                Cell* name = push_form(&cells_of(path)[length_of(path) - 1]);
-                if (actions::compare_star(first, name, COMP_EQUAL)) rest->data1++;
+                std::vector<uint32_t> formed;
+                append_form(&cells_of(path)[length_of(path) - 1], formed);
+                if (actions::compare_star(first, push_text(formed), COMP_EQUAL)) rest->data1++;
             }
-            string::concatenate(caller, push_form(rest));
+            append_form(rest, caller);
         }
         const int32_t room = full - 1 - level;
         change_at(line, level, caller, room > 0 ? room : 0);
@@ -795,11 +923,10 @@ void inspect_body() {
         Cell* copied = block::clone(stack::push(d[F_PATH]), false, false);
         *inspector_words.value(IW_LAST_PATH) = *copied;
     }
-    Cell* line = push_filled("", ' ', full - 1);
+    std::vector<uint32_t> line = filled("", ' ', full - 1);
     change_at(line, level, text, left - level > 0 ? left - level : 0);
-    Cell* shown_value = string::push_new(0);
-    string::concatenate_literal(shown_value, " => ");
-    string::concatenate(shown_value, push_mold_part(&a[4], right, false));
+    std::vector<uint32_t> shown_value = {' ', '=', '>', ' '};
+    append_mold_part(&a[4], right, shown_value);
     change_at(line, left, shown_value, INT32_MAX);
     emit(line, out);
     *a = *out;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/collector.h"
+#include "core/context.h"
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "core/value.h"
@@ -50,13 +51,31 @@ int32_t bit_number(uint32_t event) {
     return n;
 }
 
+// The event word of bit n as word::make_at makes it, its index in the
+// global context found once: the context keeps its words in place.
+int32_t event_indexes[EVENT_COUNT];
+
+void event_word(int32_t n, Cell* out) {
+    const int32_t index = event_indexes[n];
+    if (index >= 0 && index < context::word_count(context::global) &&
+        context::get_word(context::global, index)->data2 == event_symbols[n]) {
+        *out = Cell{TYPE_WORD, context::global, event_symbols[n], static_cast<uint32_t>(index)};
+        return;
+    }
+    word::make_at(event_symbols[n], out);
+    event_indexes[n] = static_cast<int32_t>(out->data3);
+}
+
 // The events that carry ref.
 constexpr uint32_t WITH_REF = SET | PROLOG | EPILOG | RETURN | CALL;
 
 } // namespace
 
 void init() {
-    for (int32_t i = 0; i < EVENT_COUNT; i++) event_symbols[i] = symbol::make(event_names[i]);
+    for (int32_t i = 0; i < EVENT_COUNT; i++) {
+        event_symbols[i] = symbol::make(event_names[i]);
+        event_indexes[i] = -1;
+    }
     collector::register_callback(&mark_callback);
 }
 
@@ -106,7 +125,7 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
         make_none(stack::push_cell());
     pair::make_cell(stack::push_cell(), args_index, top_index);
     Cell* out = stack::push_cell();
-    word::make_at(event_symbols[bit_number(event)], args);
+    event_word(bit_number(event), args);
     // An exit the traced code has raised waits while the callback runs.
     const uint32_t pending = stack::pending;
     stack::pending = 0;
