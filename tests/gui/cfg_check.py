@@ -201,7 +201,7 @@ def moved_and_resized(mox_exe, emulator, folder):
           "the size is saved as 900x700 and a negative x as 0 (got %r)" % got[:160])
     c = Console(mox_exe, emulator, folder, "restored")
     if c.window:
-        _, _, w, h = geometry(c.window)
+        _, _, w, h = console_check.geometry(c.window)
         check((w, h) == (900, 719), "the saved size opens a 900x700 console (X window %dx%d)"
               % (w, h))
     check(c.close() == 0, "the close box ends with status 0")
@@ -212,7 +212,7 @@ def no_menu_bar(mox_exe, emulator, folder):
     place(HEADER + "menu-bar?: false\n")
     c = Console(mox_exe, emulator, folder, "menu")
     if c.window:
-        x, y, w, h = geometry(c.window)
+        x, y, w, h = console_check.geometry(c.window)
         pixel = draw_check.grab()
         top = pixel(x + MENU_OPTIONS[0], y + MENU_OPTIONS[1])
         check(h == 480 and top == (252, 252, 252), "menu-bar? false: the console fills the "
@@ -301,7 +301,7 @@ def quits(mox_exe, emulator, folder):
         if act:
             got = act(c)
         elif c.window:
-            x, y, _, _ = geometry(c.window)
+            x, y, _, _ = console_check.geometry(c.window)
             click_at(x + MENU_FILE[0], y + MENU_FILE[1])
             click_at(x + MENU_FILE[0] + 20, y + ITEM_LAST)
             got = c.end()
@@ -320,17 +320,6 @@ def quits(mox_exe, emulator, folder):
                             stdin=subprocess.DEVNULL)
     check(console_check.status(proc) == 0, "a silent script ends with status 0")
     check(read_cfg() is None, "a silent script writes no configuration file")
-
-
-def geometry(window):
-    x = y = w = h = 0
-    for line in xdotool("getwindowgeometry", window).splitlines():
-        line = line.strip()
-        if line.startswith("Position:"):
-            x, y = [int(v) for v in line.split()[1].split(",")]
-        elif line.startswith("Geometry:"):
-            w, h = [int(v) for v in line.split()[1].split("x")]
-    return x, y, w, h
 
 
 def click_at(x, y):
@@ -375,7 +364,7 @@ def darkest(pixel, origin, rect):
 
 def console_pixel(pixel, window):
     """A pixel of the console face well below its text: its background."""
-    x, y, w, h = geometry(window)
+    x, y, w, h = console_check.geometry(window)
     return pixel(x + w // 2, y + h - 40)
 
 
@@ -392,13 +381,13 @@ def dialogs(mox_exe, emulator, folder):
         name = "OK" if button is OK else "Cancel"
         got = console_pixel(pixel, c.window)
         check(got == (252, 252, 252), "the console is drawn on 252.252.252 (got %r)" % (got,))
-        x, y, _, _ = geometry(c.window)
+        x, y, _, _ = console_check.geometry(c.window)
         click_at(x + MENU_OPTIONS[0], y + MENU_OPTIONS[1])
         click_at(x + MENU_OPTIONS[0] + 20, y + ITEM_2)
         found = wait_window("Settings")
         check(found is not None, "Options > Settings... opens the Settings dialog")
         if found:
-            dx, dy, dw, dh = geometry(found)
+            dx, dy, dw, dh = console_check.geometry(found)
             check((dw, dh) == (346, 295), "the dialog is 346x295 (got %r)" % ((dw, dh),))
             time.sleep(0.5)
             inside = pixel(dx + BOX_GAP[0], dy + BOX_GAP[1])
@@ -428,7 +417,7 @@ def dialogs(mox_exe, emulator, folder):
     place(None)
     c = Console(mox_exe, emulator, folder, "help")
     if c.window:
-        x, y, _, _ = geometry(c.window)
+        x, y, _, _ = console_check.geometry(c.window)
         mark = console_check.last_counter(c.log)
         click_at(x + MENU_HELP[0], y + MENU_HELP[1])
         click_at(x + MENU_HELP[0] + 30, y + 19 + 10)
@@ -443,7 +432,7 @@ def dialogs(mox_exe, emulator, folder):
         found = wait_window("About")
         check(found is not None, "Help > About opens the About window")
         if found:
-            ax, ay, aw, ah = geometry(found)
+            ax, ay, aw, ah = console_check.geometry(found)
             # A window without a title bar keeps a one-pixel frame.
             check((aw - 2, ah - 2) == (360, 330), "About is 360x330 inside its frame (got %r)"
                   % ((aw, ah),))
@@ -462,13 +451,13 @@ def buffer_lines(mox_exe, emulator, folder):
         if not c.window:
             c.close()
             continue
-        x, y, _, _ = geometry(c.window)
+        x, y, _, _ = console_check.geometry(c.window)
         click_at(x + MENU_OPTIONS[0], y + MENU_OPTIONS[1])
         click_at(x + MENU_OPTIONS[0] + 20, y + ITEM_2)
         found = wait_window("Settings")
         check(found is not None, "Buffer Lines %r: Settings opens" % typed)
         if found:
-            dx, dy, _, _ = geometry(found)
+            dx, dy, _, _ = console_check.geometry(found)
             click_at(dx + BUFFER_LINES[0], dy + BUFFER_LINES[1])
             xdotool("key", "End")
             xdotool("key", "--repeat", "8", "BackSpace")
@@ -507,13 +496,13 @@ def mouse_mode(mox_exe, emulator, folder):
         c.close()
         return
     check(not context_menu_shown(), "mouse-paste? true: no context menu on the right button")
-    x, y, _, _ = geometry(c.window)
+    x, y, _, _ = console_check.geometry(c.window)
     click_at(x + MENU_OPTIONS[0], y + MENU_OPTIONS[1])
     click_at(x + MENU_OPTIONS[0] + 20, y + ITEM_2)
     found = wait_window("Settings")
     check(found is not None, "mouse mode: Settings opens")
     if found:
-        dx, dy, _, _ = geometry(found)
+        dx, dy, _, _ = console_check.geometry(found)
         click_at(dx + MOUSE_CHECK[0], dy + MOUSE_CHECK[1])
         click_at(dx + OK[0], dy + OK[1])
         wait_window("Settings", gone=True)
@@ -535,7 +524,7 @@ def font_chooser(mox_exe, emulator, folder):
         if not c.window:
             c.close()
             continue
-        x, y, _, _ = geometry(c.window)
+        x, y, _, _ = console_check.geometry(c.window)
         click_at(x + MENU_OPTIONS[0], y + MENU_OPTIONS[1])
         click_at(x + MENU_OPTIONS[0] + 20, y + 19 + 10)
         found = wait_window("Font")
@@ -543,7 +532,7 @@ def font_chooser(mox_exe, emulator, folder):
         if not found:
             c.close()
             continue
-        fx, fy, _, _ = geometry(found)
+        fx, fy, _, _ = console_check.geometry(found)
         time.sleep(0.5)
         if button is FONT_OK:
             # The proportional DejaVu Sans is installed in the prefix too.
@@ -589,7 +578,7 @@ def run_file(mox_exe, emulator, folder):
     if not c.window:
         c.close()
         return
-    x, y, _, _ = geometry(c.window)
+    x, y, _, _ = console_check.geometry(c.window)
     mark = console_check.last_counter(c.log)
     click_at(x + MENU_FILE[0], y + MENU_FILE[1])
     click_at(x + MENU_FILE[0] + 20, y + 19 + 10)

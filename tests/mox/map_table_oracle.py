@@ -15,6 +15,8 @@ output only changes when this script does).
 import os
 import random
 
+from sertypes_oracle import mox_string
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 BASES = ["k%d" % i for i in range(240)] + [
     "caf\u00e9", "se\u00f1or", "\u00fcber", "stra\u00dfe-free", "\u0436\u0443\u043a",
@@ -31,16 +33,6 @@ def spell(rng, base):
                    for c in base)
 
 
-def mox_string(text):
-    out = []
-    for c in text:
-        if c == '"':
-            out.append('^"')
-        elif c == '^':
-            out.append('^^')
-        else:
-            out.append(c)
-    return '"' + "".join(out) + '"'
 
 
 class Model:
