@@ -3,29 +3,29 @@
 
     draw_check.py MOX-RUN [EMULATOR...]
 
-Part 1 draws a table of blocks into images with `draw` (one Mox script,
+Step 1 draws a table of blocks into images with `draw` (one Mox script,
 every image written out as raw BGRA), then samples every third pixel and
 compares it with a Python model of the shape (point in polygon, in ellipse,
 in pie, gradient stop offsets). Pixels within 2 px of a model edge are left
 out: anti-aliasing decides them.
 
-Part 2 shows a window with a draw block and a child panel with its own
+Step 2 shows a window with a draw block and a child panel with its own
 draw block, grabs the X screen (Xlib's XGetImage) and checks colours inside both.
 
-Part 3 runs the same window with MOX_TEST_LOSE_DEVICE=1 and swap chains
+Step 3 runs the same window with MOX_TEST_LOSE_DEVICE=1 and swap chains
 (MOX_TEST_SWAPCHAIN=1; under Wine windows draw without them otherwise): its
 first present fails as a removed device would; the window must still come
 up drawn. Both runs also call toggle-GPU once shown, which re-creates the
 device.
 
-Part 4 changes a face's colour and redraws a face whose drawing actor
+Step 4 changes a face's colour and redraws a face whose drawing actor
 draws somewhere else: the X screen shows both changes.
 
-Part 5 turns base faces into images (`to image!`): each is drawn again into
+Step 5 turns base faces into images (`to image!`): each is drawn again into
 the image with its colour, image facet, text and draw block or drawing
 actor, hidden or not.
 
-Part 6 draws into a window and an image and quits with a status: the status
+Step 6 draws into a window and an image and quits with a status: the status
 comes back, Wine reports no error, and Wine's own reference-count traces show
 every Direct2D, Direct3D, DXGI and WIC object released before the process
 ends. The same with MOX_TEST_NO_SWAPCHAIN=1, where the target of every
