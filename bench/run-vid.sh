@@ -36,12 +36,16 @@ fi
 dir="$(mktemp -d)"
 trap 'rm -rf "$dir"' EXIT
 
-cat >"$dir/layout.mox" <<MOX
-spec: make block! 3 * $n
+# The VID block of both rows: text, field and button in turn, ten to a row.
+spec_mox="spec: make block! 3 * $n
 repeat i $n [
-	append spec pick [[text "label"] [field "entry"] [button "push"]] i - 1 // 3 + 1
+	append spec pick [[text \"label\"] [field \"entry\"] [button \"push\"]] i - 1 // 3 + 1
 	if all [i // 10 = 0 i < $n] [append spec 'return]
 ]
+"
+
+cat >"$dir/layout.mox" <<MOX
+$spec_mox
 start: now/precise
 win: layout spec
 spent: to float! difference now/precise start
@@ -73,11 +77,7 @@ wine_view_row() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   bash scripts/wine-prefix "$WINEPREFIX" >/dev/null 2>&1
   cat >"$dir/view.mox" <<MOX
-spec: make block! 3 * $n
-repeat i $n [
-	append spec pick [[text "label"] [field "entry"] [button "push"]] i - 1 // 3 + 1
-	if all [i // 10 = 0 i < $n] [append spec 'return]
-]
+$spec_mox
 start: now/precise
 win: layout spec
 laid: now/precise
