@@ -273,9 +273,22 @@ def dialogs(mox_run, emulator):
             gc.xdotool("key", "ctrl+a")
             gc.xdotool("type", "--delay", "50", typed)
             time.sleep(0.3)
-        for key in keys:
-            gc.xdotool("key", key)
-            time.sleep(0.3)
+        # A dialog still filling itself in (Wine's folder browser walks the
+        # drives first) can drop the key: it is sent again while the dialog
+        # stays.
+        for _ in range(4):
+            for key in keys:
+                gc.xdotool("key", key)
+                time.sleep(0.3)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and shown(found):
+                time.sleep(0.2)
+            if not shown(found):
+                return
+            gc.xdotool("windowfocus", found)
+
+    def shown(window):
+        return window in gc.xdotool("search", "--onlyvisible", "--name", ".").split()
 
     # The open dialog starts in the name's folder with its file filled in.
     answer("open", "Mox open check", ["Return"])
