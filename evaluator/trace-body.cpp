@@ -9,23 +9,28 @@
 // its own Mox body, as that body does. The cases these bodies do not take
 // (a data object whose fields hold values of other types, the collector's
 // /debug dump, the inspector's sub-expressions of trace/all) run the Mox
-// body, evaluated in the same frame, so the two cannot disagree. Molds and
-// forms go through one scratch string (words and paths of words are spelled
-// directly), so that an event allocates only the texts the data keeps; the
-// inspector builds its lines as characters and skips the call for events
-// the library's inspector ignores.
+// body, evaluated in the same frame, so the two cannot disagree. The
+// interpreter hands each event to the collector without a call (see
+// collect_event), and the collector calls the inspector the same way when
+// it is the library's. Molds and forms go through one scratch string (the
+// common values of a trace are spelled directly), so that an event
+// allocates only the texts the data keeps; the inspector builds its lines
+// as characters, writes them straight out when they go to print, and skips
+// the call for events the library's inspector ignores.
 #include "evaluator/trace-body.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/arena.h"
 #include "core/cell.h"
 #include "core/collector.h"
+#include "core/console.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
@@ -41,8 +46,10 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives-eval.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 
 namespace mox::trace_body {
 
@@ -61,24 +68,32 @@ bool is_any_function(uint32_t t) {
 }
 
 // An object field's value cell. The field's index is kept per context and
-// name (an object's fields keep their places), checked against the word
-// found there before use. May not collect.
+// name (an object's fields keep their places). Nodes are freed, reused and
+// moved only by collections: within one the index stands as found, after one
+// it is checked against the word found there. May not collect.
 struct FieldSlot {
     node_t ctx;
     uint32_t symbol;
     uint32_t spelled; // the symbol of the word found there
     int32_t index;
+    int32_t cycles; // the collection count when found or checked
 };
 FieldSlot field_slots[256];
 
 Cell* field_value(node_t ctx, uint32_t symbol) {
     FieldSlot& s = field_slots[((ctx * 0x9E3779B1u) ^ (symbol * 0x85EBCA77u)) >> 24];
-    if (s.ctx == ctx && s.symbol == symbol && s.index < context::word_count(ctx) &&
-        context::get_word(ctx, s.index)->data2 == s.spelled)
-        return context::value_ptr(ctx, s.index);
+    if (s.ctx == ctx && s.symbol == symbol) {
+        if (s.cycles == collector::stats.cycles) return context::value_ptr(ctx, s.index);
+        if (s.index < context::word_count(ctx) &&
+            context::get_word(ctx, s.index)->data2 == s.spelled) {
+            s.cycles = collector::stats.cycles;
+            return context::value_ptr(ctx, s.index);
+        }
+    }
     const int32_t index = object::find_field(ctx, symbol);
     if (index < 0) return nullptr;
-    s = FieldSlot{ctx, symbol, context::get_word(ctx, index)->data2, index};
+    s = FieldSlot{ctx, symbol, context::get_word(ctx, index)->data2, index,
+                  collector::stats.cycles};
     return context::value_ptr(ctx, index);
 }
 
@@ -97,20 +112,21 @@ Cell* system_field(const uint32_t* symbols, int32_t count) {
 // mold-part
 // ---------------------------------------------------------------------------
 
-// The string every bounded mold and form is first written into, so that an
-// event allocates only the texts it keeps, and the one the inspector's
-// lines are printed from (see emit). Collector roots.
-Cell scratch = {TYPE_NONE, 0, 0, 0};
-Cell line_text = {TYPE_NONE, 0, 0, 0};
+// Counts the calls made that may run Mox code (an interpreter call, an
+// action on a value of any type): such code may add fields to an object,
+// moving its values.
+uint32_t calls_out = 0;
 
-void mark_scratch() {
-    collector::mark_values(&scratch, &scratch + 1);
-    collector::mark_values(&line_text, &line_text + 1);
-}
+// The string every bounded mold and form is first written into, so that an
+// event allocates only the texts it keeps. A collector root.
+Cell scratch = {TYPE_NONE, 0, 0, 0};
+
+// Marks scratch and the words the bodies keep (see BodyWords).
+void mark_roots();
 
 void register_roots() {
     static bool registered = false;
-    if (!registered) collector::register_callback(&mark_scratch);
+    if (!registered) collector::register_callback(&mark_roots);
     registered = true;
 }
 
@@ -135,37 +151,119 @@ void append_scratch(std::vector<uint32_t>& text) {
         text.push_back(string::get_char(p, unit));
 }
 
+// Words' names as code points by symbol, made as met: a symbol's name
+// never changes and its number is never given to another.
+std::vector<std::vector<uint32_t>> names;
+
 // A word's name as code points, appended to text.
 void append_name(uint32_t symbol, std::vector<uint32_t>& text) {
+    if (symbol < names.size() && !names[symbol].empty()) {
+        text.insert(text.end(), names[symbol].begin(), names[symbol].end());
+        return;
+    }
+    const size_t start = text.size();
     size_t n = 0;
     const auto* p = reinterpret_cast<const uint8_t*>(symbol::name_utf8(symbol, &n));
     const uint8_t* end = p + n;
     while (p < end) {
+        if (*p < 0x80) {
+            text.push_back(*p++);
+            continue;
+        }
         int32_t cp;
         p = unicode::fast_decode_utf8_char(p, &cp);
         text.push_back(static_cast<uint32_t>(cp));
     }
+    if (symbol >= names.size()) names.resize(symbol + 1);
+    names[symbol].assign(text.begin() + static_cast<std::ptrdiff_t>(start), text.end());
 }
 
-// mold/flat/part of a word!, or of a path! of words from its index (the
-// names between slashes), cut to n characters, into text: the common
-// values of a trace, written without the mold action. False for any other
-// value.
-bool mold_words(const Cell* value, int32_t n, std::vector<uint32_t>& text) {
-    const auto room = static_cast<size_t>(n);
-    if (type_of(value) == TYPE_WORD) {
+void append_ascii(const char* chars, std::vector<uint32_t>& text) {
+    for (; *chars; chars++) text.push_back(static_cast<unsigned char>(*chars));
+}
+
+void append_integer(int32_t n, std::vector<uint32_t>& text) {
+    char digits[12];
+    int32_t at = 12;
+    uint32_t magnitude = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+    do {
+        digits[--at] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (n < 0) text.push_back('-');
+    for (; at < 12; at++) text.push_back(static_cast<unsigned char>(digits[at]));
+}
+
+// How deep mold_simple writes lists in lists. It keeps the lists being
+// written, outermost first: a list met again inside itself, like a deeper
+// one, is left to the mold action, which marks the cycle.
+constexpr int32_t MOLD_DEPTH = 8;
+
+// mold/flat of the common values of a trace (words, integers, logic values,
+// none, and blocks and parens of them, paths of words and integers), written
+// without the mold action; the writing stops once text holds more than room
+// characters, the mold action's /part giving the same first characters.
+// False for any other value (text then holds a part of the mold).
+bool mold_simple(const Cell* value, size_t room, std::vector<uint32_t>& text, node_t* lists,
+                 int32_t depth) {
+    const uint32_t type = type_of(value);
+    switch (type) {
+    case TYPE_WORD:
         append_name(value->data2, text);
-    } else if (type_of(value) == TYPE_PATH && cycles::depth() == 0) {
-        const uint32_t length = block::abs_length(value);
-        for (uint32_t i = value->data1; i < length && text.size() < room; i++) {
-            const Cell* item = memory::buffer_of(value->data2)->cells() + i;
-            if (type_of(item) != TYPE_WORD) return false;
-            if (i > value->data1) text.push_back('/');
-            append_name(item->data2, text);
-        }
-    } else {
+        return true;
+    case TYPE_SET_WORD:
+        append_name(value->data2, text);
+        text.push_back(':');
+        return true;
+    case TYPE_GET_WORD:
+        text.push_back(':');
+        append_name(value->data2, text);
+        return true;
+    case TYPE_LIT_WORD:
+        text.push_back('\'');
+        append_name(value->data2, text);
+        return true;
+    case TYPE_INTEGER:
+        append_integer(get_integer(value), text);
+        return true;
+    case TYPE_LOGIC:
+        append_ascii(value->data1 ? "true" : "false", text);
+        return true;
+    case TYPE_NONE:
+        append_ascii("none", text);
+        return true;
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_PATH:
+        break;
+    default:
         return false;
     }
+    if (depth >= MOLD_DEPTH) return false;
+    for (int32_t k = 0; k < depth; k++)
+        if (lists[k] == value->data2) return false;
+    lists[depth] = value->data2;
+    const bool path = type == TYPE_PATH;
+    if (!path) text.push_back(type == TYPE_BLOCK ? '[' : '(');
+    const uint32_t length = block::abs_length(value);
+    for (uint32_t i = value->data1; i < length && text.size() <= room; i++) {
+        const Cell* item = memory::buffer_of(value->data2)->cells() + i;
+        if (path && type_of(item) != TYPE_WORD && type_of(item) != TYPE_INTEGER) return false;
+        if (i > value->data1) text.push_back(path ? '/' : ' ');
+        if (!mold_simple(item, room, text, lists, depth + 1)) return false;
+    }
+    if (!path) text.push_back(type == TYPE_BLOCK ? ']' : ')');
+    return true;
+}
+
+// mold/flat/part of the common values of a trace (see mold_simple), cut to
+// n characters, into text. False for any other value, and for a block
+// molded /only.
+bool mold_direct(const Cell* value, int32_t n, bool only, std::vector<uint32_t>& text) {
+    if (cycles::depth() != 0 || (only && is_any_block(type_of(value)))) return false;
+    node_t lists[MOLD_DEPTH];
+    const auto room = static_cast<size_t>(n);
+    if (!mold_simple(value, room, text, lists, 0)) return false;
     if (text.size() > room) text.resize(room);
     return true;
 }
@@ -174,11 +272,12 @@ bool mold_words(const Cell* value, int32_t n, std::vector<uint32_t>& text) {
 // May collect.
 void mold_flat(const Cell* value, int32_t n, bool only, std::vector<uint32_t>& text) {
     text.clear();
-    if (mold_words(value, n, text)) return;
+    if (mold_direct(value, n, only, text)) return;
     text.clear();
     Cell* v = stack::push(value);
     Cell* limit = make_integer(stack::push_cell(), n);
     Cell* buffer = empty_scratch();
+    calls_out++;
     actions::mold(v, buffer, only, false, true, limit, n, 0);
     string::ms_truncate(buffer, static_cast<uint32_t>(n));
     stack::top = v;
@@ -214,15 +313,22 @@ void mold_part(const Cell* value, int32_t part, bool only, std::vector<uint32_t>
 
 // Pushes a new string of the characters. May collect.
 Cell* push_text(const std::vector<uint32_t>& text) {
-    Cell* out = string::push_new(static_cast<uint32_t>(text.size()));
-    string::append_chars(out, text.data(), text.size());
+    const auto n = static_cast<uint32_t>(text.size());
+    Cell* out = string::push_new(n);
+    if (std::all_of(text.begin(), text.end(), [](uint32_t c) { return c < 0x100; })) {
+        memory::SeriesBuffer* b = string::buffer_of(out);
+        std::copy(text.begin(), text.end(), b->tail_ptr());
+        b->tail += n;
+    } else {
+        string::append_chars(out, text.data(), text.size());
+    }
     return out;
 }
 
 // Pushes a new string holding the bounded mold (see mold_part). May
 // collect.
 Cell* push_mold_part(const Cell* value, int32_t part, bool only) {
-    std::vector<uint32_t> text;
+    static std::vector<uint32_t> text;
     mold_part(value, part, only, text);
     return push_text(text);
 }
@@ -324,17 +430,22 @@ void intern() {
     sym.ready = true;
 }
 
-// The event words' spellings as last met, to spare resolving them.
-uint32_t met_events[E_COUNT];
+// The events of the spellings met, by symbol (a small table: a symbol's
+// slot keeps the last met there), to spare resolving them.
+struct MetEvent {
+    uint32_t symbol;
+    Event event;
+};
+MetEvent met_events[64];
 
 Event event_of(const Cell* word) {
     if (type_of(word) != TYPE_WORD) return E_OTHER;
-    for (int32_t i = 0; i < E_COUNT; i++)
-        if (met_events[i] == word->data2 && word->data2) return static_cast<Event>(i);
+    MetEvent& met = met_events[word->data2 & 63];
+    if (met.symbol == word->data2 && word->data2) return met.event;
     const uint32_t s = symbol::resolve(word->data2);
     for (int32_t i = 0; i < E_COUNT; i++)
         if (sym.events[i] == s) {
-            met_events[i] = word->data2;
+            met = MetEvent{word->data2, static_cast<Event>(i)};
             return static_cast<Event>(i);
         }
     return E_OTHER;
@@ -346,40 +457,71 @@ bool event_in(Event e, std::initializer_list<Event> set) {
     return false;
 }
 
-// The data object's field cells, found by name once per object; fetched
-// anew after every allocation (the values live in a series buffer).
+// The data object's field cells. Its values lie in a series buffer, which
+// moves when a collection compacts the heap or when Mox code adds fields:
+// they are found again after either, through a cell the collector updates
+// (an object value or a word bound to the object, on the stack or rooted),
+// since a collection may move the object's node too.
 struct Data {
-    node_t ctx = 0;
+    const Cell* holder;
     int32_t index[F_COUNT];
-    Cell* operator[](Field f) const { return context::value_ptr(ctx, index[f]); }
+    mutable Cell* values = nullptr;
+    mutable int32_t cycles = -1;
+    mutable uint32_t calls = 0;
+    Cell* operator[](Field f) const {
+        if (cycles != collector::stats.cycles || calls != calls_out) {
+            values = context::value_ptr(holder->data1, 0);
+            cycles = collector::stats.cycles;
+            calls = calls_out;
+        }
+        return values + index[f];
+    }
 };
-Data data_cache;
+
+// The fields' indexes, found by name once per object and collection (see
+// field_value).
+struct DataIndexes {
+    node_t ctx = 0;
+    int32_t cycles = -1;
+    int32_t index[F_COUNT];
+};
+DataIndexes data_indexes;
 
 bool is_block(const Cell* c) { return type_of(c) == TYPE_BLOCK; }
 bool is_int(const Cell* c) { return type_of(c) == TYPE_INTEGER; }
 
-// The data object with every field the collector needs of the type it
-// needs, else null.
-const Data* find_data(node_t ctx) {
-    Data& d = data_cache;
-    if (d.ctx != ctx) {
-        d.ctx = 0;
+// Whether the object holder->data1 (holder a cell the collector updates,
+// see Data) has every field the collector needs, of the type it needs; d
+// then reaches them.
+bool find_data(const Cell* holder, Data& d) {
+    const node_t ctx = holder->data1;
+    DataIndexes& x = data_indexes;
+    if (x.ctx != ctx || x.cycles != collector::stats.cycles) {
+        x.ctx = 0;
         for (int32_t i = 0; i < F_COUNT; i++) {
-            d.index[i] = object::find_field(ctx, sym.fields[i]);
-            if (d.index[i] < 0) return nullptr;
+            x.index[i] = object::find_field(ctx, sym.fields[i]);
+            if (x.index[i] < 0) return false;
         }
-        d.ctx = ctx;
+        x.ctx = ctx;
+        x.cycles = collector::stats.cycles;
     }
+    d.holder = holder;
+    std::copy(x.index, x.index + F_COUNT, d.index);
+    Cell* values = context::value_ptr(ctx, 0);
+    d.values = values;
+    d.cycles = collector::stats.cycles;
+    d.calls = calls_out;
+    const auto at = [&](Field f) { return &values[x.index[f]]; };
     for (Field f : {F_PATH, F_FETCHED, F_FETCHED_, F_PUSHED, F_PUSHED_, F_SUBEXPRS, F_STACK})
-        if (!is_block(d[f])) return nullptr;
+        if (!is_block(at(f))) return false;
     for (Field f : {F_FUNC_DEPTH, F_EXPR_DEPTH, F_PERIOD})
-        if (!is_int(d[f])) return nullptr;
-    if (get_integer(d[F_PERIOD]) != 2 + SAVED_COUNT) return nullptr;
-    const Cell* filter = d[F_EVENT_FILTER];
-    if (type_of(filter) != TYPE_NONE && !is_any_block(type_of(filter))) return nullptr;
-    filter = d[F_SCOPE_FILTER];
-    if (type_of(filter) != TYPE_NONE && !is_any_block(type_of(filter))) return nullptr;
-    return &d;
+        if (!is_int(at(f))) return false;
+    if (get_integer(at(F_PERIOD)) != 2 + SAVED_COUNT) return false;
+    for (Field f : {F_EVENT_FILTER, F_SCOPE_FILTER}) {
+        const uint32_t t = type_of(at(f));
+        if (t != TYPE_NONE && !is_any_block(t)) return false;
+    }
+    return true;
 }
 
 uint32_t length_of(const Cell* blk) { return block::abs_length(blk); }
@@ -442,28 +584,39 @@ const Cell* find_word(const Cell* blk, uint32_t symbol, int32_t depth) {
 }
 
 // Words of a library function's body bound outside it (to the objects and
-// the library context it was made in), found once per function: the body
-// reaches its data through them, as the Mox body does.
+// the library context it was made in), found once per function and
+// collection (see field_value): the body reaches its data through them, as
+// the Mox body does. The words are marked (mark_roots), so that a
+// collection moving their contexts' nodes updates them.
 template <int32_t N> struct BodyWords {
     node_t function_context = 0;
     node_t body = 0;
+    int32_t cycles = -1;
     Cell words[N];
 
-    // False when a name is missing from the running function's body.
-    bool load(const uint32_t* canonical_names) {
-        const node_t fctx = stack::top_frame()->function_context;
+    BodyWords() {
+        for (Cell& w : words) make_none(&w);
+    }
+    // False when a name is missing from the body of the function whose
+    // context is fctx.
+    bool load(const uint32_t* canonical_names, node_t fctx) {
         const Cell* b = &function::extra_of(context::owner_of(fctx))[function::EXTRA_BODY];
-        if (function_context == fctx && body == b->data2) return true;
+        if (function_context == fctx && body == b->data2 && cycles == collector::stats.cycles)
+            return true;
+        function_context = 0;
         if (!is_any_block(type_of(b))) return false;
         for (int32_t i = 0; i < N; i++) {
             const Cell* w = find_word(b, canonical_names[i], 0);
             if (!w) return false;
             words[i] = *w;
         }
+        register_roots();
         function_context = fctx;
         body = b->data2;
+        cycles = collector::stats.cycles;
         return true;
     }
+    void mark() { collector::mark_values(words, words + N); }
     // The value cell of word i (its context's values may move: fetch anew
     // after allocating).
     Cell* value(int32_t i) const { return const_cast<Cell*>(bound_value(&words[i])); }
@@ -477,6 +630,12 @@ BodyWords<CW_COUNT> collector_words;
 enum { IW_FIXED_WIDTH, IW_LAST_PATH, IW_EMIT, IW_COUNT };
 BodyWords<IW_COUNT> inspector_words;
 
+void mark_roots() {
+    collector::mark_values(&scratch, &scratch + 1);
+    collector_words.mark();
+    inspector_words.mark();
+}
+
 // push of a mold-part of value onto the string block of field f. May
 // collect.
 void push_mold(const Data& d, Field f, const Cell* value, int32_t size) {
@@ -484,17 +643,27 @@ void push_mold(const Data& d, Field f, const Cell* value, int32_t size) {
     push_value(d[f], text);
 }
 
-// tracers/free/list, or null.
-const Cell* free_list() {
-    const Cell* free = field_value(collector_words.words[CW_MOLD_SIZE].data1, sym.free);
-    if (!free || type_of(free) != TYPE_OBJECT) return nullptr;
-    return field_value(free->data1, sym.list);
-}
+// tracers/free/list (a block, or null), found once for a level's blocks:
+// the cell stays in place until a collection runs.
+struct FreeList {
+    const Cell* cell = nullptr;
+    int32_t cycles = -1;
+    const Cell* get() {
+        if (cycles != collector::stats.cycles) {
+            cycles = collector::stats.cycles;
+            cell = nullptr;
+            const Cell* free = field_value(collector_words.words[CW_MOLD_SIZE].data1, sym.free);
+            if (free && type_of(free) == TYPE_OBJECT) cell = field_value(free->data1, sym.list);
+            if (cell && !is_any_block(type_of(cell))) cell = nullptr;
+        }
+        return cell;
+    }
+};
 
 // data/free/get. May collect.
-Cell* push_free_block() {
-    const Cell* list = free_list();
-    if (list && is_any_block(type_of(list)) && !empty_q(list)) {
+Cell* push_free_block(FreeList& free) {
+    const Cell* list = free.get();
+    if (list && !empty_q(list)) {
         Cell taken = pop_value(list);
         return stack::push(&taken);
     }
@@ -502,13 +671,12 @@ Cell* push_free_block() {
 }
 
 // data/free/put. May collect.
-void free_block(const Cell* blk) {
+void free_block(FreeList& free, const Cell* blk) {
     Cell head = *blk;
     head.data1 = 0;
     if (length_of(&head) >= 100) return;
     block::ms_clear_at(&head, 0);
-    const Cell* list = free_list();
-    if (list && is_any_block(type_of(list))) push_value(list, &head);
+    if (const Cell* list = free.get()) push_value(list, &head);
 }
 
 void save_level(const Data& d, const Cell* frame) {
@@ -517,11 +685,12 @@ void save_level(const Data& d, const Cell* frame) {
     const Cell* path = d[F_PATH];
     make_integer(&n, static_cast<int32_t>(length_of(path)) - static_cast<int32_t>(path->data1));
     push_value(d[F_STACK], &n);
+    FreeList free;
     for (Field f : saved_fields) {
         const Cell value = *d[f];
         push_value(d[F_STACK], &value);
         if (is_block(&value)) {
-            const Cell* fresh = push_free_block();
+            const Cell* fresh = push_free_block(free);
             *d[f] = *fresh;
         } else {
             make_integer(d[f], 0);
@@ -530,9 +699,10 @@ void save_level(const Data& d, const Cell* frame) {
 }
 
 void unroll_level(const Data& d) {
+    FreeList free;
     for (int32_t i = SAVED_COUNT - 1; i >= 0; i--) {
         const Field f = saved_fields[i];
-        if (is_block(d[f])) free_block(stack::push(d[f]));
+        if (is_block(d[f])) free_block(free, stack::push(d[f]));
         *d[f] = pop_value(d[F_STACK]);
     }
     const Cell n = pop_value(d[F_STACK]);
@@ -552,12 +722,45 @@ const Cell* level_start(const Data& d) {
     return type_of(start) == TYPE_PAIR ? start : nullptr;
 }
 
+// The words of the last event filter met, resolved, kept while the
+// filter's cells stay the same (see field_value for the collection count).
+struct FilterWords {
+    static constexpr uint32_t MAX = 16;
+    node_t node = 0;
+    uint32_t from = 0, length = 0;
+    int32_t cycles = -1;
+    uint32_t spelled[MAX]; // symbols of the words, UINT32_MAX for other values
+    uint32_t resolved[MAX];
+};
+FilterWords filter_words;
+
 bool filter_has_event(const Cell* filter, uint32_t event_symbol) {
     const uint32_t length = length_of(filter);
-    for (uint32_t i = filter->data1; i < length; i++) {
-        const Cell* c = &cells_of(filter)[i];
-        if (type_of(c) == TYPE_WORD && symbol::resolve(c->data2) == event_symbol) return true;
+    const uint32_t from = filter->data1;
+    const Cell* cells = cells_of(filter);
+    const auto spelling = [&](uint32_t i) {
+        return type_of(&cells[i]) == TYPE_WORD ? cells[i].data2 : UINT32_MAX;
+    };
+    if (from >= length) return false;
+    FilterWords& f = filter_words;
+    if (length - from > FilterWords::MAX) {
+        for (uint32_t i = from; i < length; i++)
+            if (spelling(i) != UINT32_MAX && symbol::resolve(cells[i].data2) == event_symbol)
+                return true;
+        return false;
     }
+    bool same = f.node == filter->data2 && f.from == from && f.length == length &&
+                f.cycles == collector::stats.cycles;
+    for (uint32_t i = from; same && i < length; i++) same = spelling(i) == f.spelled[i - from];
+    if (!same) {
+        f = FilterWords{filter->data2, from, length, collector::stats.cycles, {}, {}};
+        for (uint32_t i = from; i < length; i++) {
+            f.spelled[i - from] = spelling(i);
+            f.resolved[i - from] = spelling(i) == UINT32_MAX ? 0 : symbol::resolve(cells[i].data2);
+        }
+    }
+    for (uint32_t i = 0; i < length - from; i++)
+        if (f.spelled[i] != UINT32_MAX && f.resolved[i] == event_symbol) return true;
     return false;
 }
 
@@ -570,14 +773,15 @@ bool filter_has_head(const Cell* filter, const Cell* code) {
     return false;
 }
 
+bool runs_body(const Cell* fn, const char* name, int32_t& id);
+
 // Whether the function runs the inspector's native body.
 bool runs_inspect_body(const Cell* fn) {
-    static const char name[] = "system/tools/tracers/inspector/inspect";
-    static const int32_t id = routines::find(name, sizeof name - 1);
-    if (id < 0 || type_of(fn) != TYPE_FUNCTION) return false;
-    const Cell* code = &function::extra_of(fn)[function::EXTRA_CODE];
-    return type_of(code) == TYPE_INTEGER && get_integer(code) == id;
+    static int32_t id = -2;
+    return runs_body(fn, "system/tools/tracers/inspector/inspect", id);
 }
+
+bool inspect(Cell* a, node_t fctx);
 
 // Hands the event to data/inspect when it passes the filters. May collect.
 void inspect_now(const Data& d, Event event, Cell* a) {
@@ -602,27 +806,31 @@ void inspect_now(const Data& d, Event event, Cell* a) {
     Cell* fn = stack::push(d[F_INSPECT]);
     Cell* args = stack::push(data_object ? data_object : &a[1]);
     for (int32_t i = 0; i < 6; i++) stack::push(&a[i]);
+    // The library's inspector needs no interpreter call: its arguments are
+    // of the types its spec asks for.
+    if (type_of(args) == TYPE_OBJECT && runs_inspect_body(fn)) {
+        trace::FunctionScope scope(fn->header, (fn->header & function::FLAG_BOOT) != 0);
+        if (inspect(args, fn->data1)) return;
+    }
+    calls_out++;
     interpreter::call_value(fn, args, 7, stack::push_cell());
 }
 
-// Slots: event code offset value ref frame /local start. May collect.
-void collector_body() {
+// The collector's work on the slots a (event code offset value ref frame
+// /local start) of the function whose context is fctx; false, with nothing
+// done, for the cases its Mox body takes. May collect.
+bool collect(Cell* a, node_t fctx) {
     intern();
-    Cell* a = stack::arguments;
-    if (!collector_words.load(sym.collector_names)) {
-        run_mox_body();
-        return;
-    }
-    const Cell* fetched_word = &collector_words.words[CW_FETCHED];
-    const Data* dp = bound_value(fetched_word) ? find_data(fetched_word->data1) : nullptr;
+    if (!collector_words.load(sym.collector_names, fctx)) return false;
+    // Held on the stack: Mox code the collector calls may load other words.
+    const Cell* fetched_word = stack::push(&collector_words.words[CW_FETCHED]);
+    Data d;
+    const bool found = bound_value(fetched_word) && find_data(fetched_word, d);
     const Cell* size_cell = collector_words.value(CW_MOLD_SIZE);
     const Cell* resumed = collector_words.value(CW_RESUMED);
-    if (!dp || !size_cell || !is_int(size_cell) || !resumed || truthy((*dp)[F_DEBUG]) ||
-        type_of(&a[5]) != TYPE_PAIR) {
-        run_mox_body();
-        return;
-    }
-    const Data& d = *dp;
+    if (!found || !size_cell || !is_int(size_cell) || !resumed || truthy(d[F_DEBUG]) ||
+        type_of(&a[5]) != TYPE_PAIR)
+        return false;
     const int32_t mold_size = get_integer(size_cell);
     const Event event = event_of(&a[0]);
     const int32_t frame_x = static_cast<int32_t>(a[5].data2);
@@ -634,10 +842,13 @@ void collector_body() {
              start && frame_x < static_cast<int32_t>(start->data2); start = level_start(d))
             unroll_level(d);
     }
-    if (truthy(collector_words.value(CW_RESUMED)) && event == E_EXPR) {
-        clear_from(d[F_FETCHED], d[F_FETCHED]->data1);
-        clear_from(d[F_FETCHED_], d[F_FETCHED_]->data1);
-        make_logic(collector_words.value(CW_RESUMED), false);
+    if (event == E_EXPR) {
+        Cell* flag = collector_words.value(CW_RESUMED);
+        if (flag && truthy(flag)) {
+            clear_from(d[F_FETCHED], d[F_FETCHED]->data1);
+            clear_from(d[F_FETCHED_], d[F_FETCHED_]->data1);
+            make_logic(flag, false);
+        }
     }
     const bool inspect_first =
         event_in(event, {E_RETURN, E_EPILOG, E_EXIT, E_EXPR, E_ERROR, E_THROW});
@@ -748,15 +959,103 @@ void collector_body() {
     }
     if (!inspect_first) inspect_now(d, event, a);
     make_none(a);
+    return true;
+}
+
+// Slots: event code offset value ref frame /local start. May collect.
+void collector_body() {
+    if (!collect(stack::arguments, stack::top_frame()->function_context)) run_mox_body();
+}
+
+// Whether the function runs the native body registered under the name.
+bool runs_body(const Cell* fn, const char* name, int32_t& id) {
+    if (id == -2) id = routines::find(name, std::strlen(name));
+    if (id < 0 || type_of(fn) != TYPE_FUNCTION) return false;
+    const Cell* code = &function::extra_of(fn)[function::EXTRA_CODE];
+    return type_of(code) == TYPE_INTEGER && get_integer(code) == id;
 }
 
 // ---------------------------------------------------------------------------
 // The inspector
 // ---------------------------------------------------------------------------
 
+// The characters of a string from its index, appended to text.
+void append_string(const Cell* str, std::vector<uint32_t>& text) {
+    const memory::SeriesBuffer* b = string::buffer_of(str);
+    const uint32_t unit = b->unit();
+    const uint8_t* tail = arena::at<uint8_t>(b->tail);
+    const uint8_t* p = arena::at<uint8_t>(b->head) + size_t{str->data1} * unit;
+    for (; p < tail; p += unit) text.push_back(string::get_char(p, unit));
+}
+
+// The form of a string, or of a block of strings (the texts the collector
+// keeps: their characters with a space between), appended to text. False
+// for any other value, text unchanged.
+bool append_string_form(const Cell* value, std::vector<uint32_t>& text) {
+    if (type_of(value) == TYPE_STRING) {
+        append_string(value, text);
+        return true;
+    }
+    if (type_of(value) != TYPE_BLOCK) return false;
+    const uint32_t length = length_of(value);
+    const Cell* items = cells_of(value);
+    for (uint32_t i = value->data1; i < length; i++)
+        if (type_of(&items[i]) != TYPE_STRING) return false;
+    for (uint32_t i = value->data1; i < length; i++) {
+        if (i > value->data1) text.push_back(' ');
+        append_string(&items[i], text);
+    }
+    return true;
+}
+
+// Whether two blocks of the same type differ as <> tells, when their
+// lengths differ or they hold the same words (1 or 0); -1 when <> has to
+// tell.
+int32_t paths_differ(const Cell* a, const Cell* b) {
+    if (type_of(a) != TYPE_BLOCK || type_of(b) != TYPE_BLOCK) return -1;
+    const uint32_t from_a = std::min(a->data1, length_of(a));
+    const uint32_t from_b = std::min(b->data1, length_of(b));
+    const uint32_t n = length_of(a) - from_a;
+    if (n != length_of(b) - from_b) return 1;
+    const Cell* x = cells_of(a) + from_a;
+    const Cell* y = cells_of(b) + from_b;
+    for (uint32_t i = 0; i < n; i++)
+        if (type_of(&x[i]) != TYPE_WORD || type_of(&y[i]) != TYPE_WORD || x[i].data2 != y[i].data2)
+            return -1;
+    return 0;
+}
+
+// Whether the string from its index equals the characters as = compares
+// strings: upper-cased.
+bool same_text(const Cell* str, const std::vector<uint32_t>& text) {
+    const memory::SeriesBuffer* b = string::buffer_of(str);
+    const uint32_t unit = b->unit();
+    const uint8_t* tail = arena::at<uint8_t>(b->tail);
+    const uint8_t* p = arena::at<uint8_t>(b->head) + size_t{str->data1} * unit;
+    if (p > tail) p = tail;
+    if (static_cast<size_t>(tail - p) / unit != text.size()) return false;
+    for (size_t i = 0; i < text.size(); i++, p += unit)
+        if (unicode::to_upper(string::get_char(p, unit)) != unicode::to_upper(text[i]))
+            return false;
+    return true;
+}
+
+// Whether the value = a string of the characters. May collect.
+bool equals_text(Cell* value, const std::vector<uint32_t>& text) {
+    if (type_of(value) == TYPE_STRING) return same_text(value, text);
+    calls_out++;
+    return actions::compare_star(value, push_text(text), COMP_EQUAL);
+}
+
 // The form of a value, appended to text. May collect.
 void append_form(const Cell* value, std::vector<uint32_t>& text) {
+    if (type_of(value) == TYPE_WORD) {
+        append_name(value->data2, text);
+        return;
+    }
+    if (append_string_form(value, text)) return;
     Cell* v = stack::push(value);
+    calls_out++;
     actions::form(v, empty_scratch(), nullptr, INT32_MAX);
     stack::top = v;
     append_scratch(text);
@@ -764,7 +1063,7 @@ void append_form(const Cell* value, std::vector<uint32_t>& text) {
 
 // The bounded mold of a value, appended to text. May collect.
 void append_mold_part(const Cell* value, int32_t part, std::vector<uint32_t>& text) {
-    std::vector<uint32_t> molded;
+    static std::vector<uint32_t> molded;
     mold_part(value, part, false, molded);
     text.insert(text.end(), molded.begin(), molded.end());
 }
@@ -779,12 +1078,38 @@ void change_at(std::vector<uint32_t>& line, int32_t offset, const std::vector<ui
               line.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-// n copies of a character after a prefix.
-std::vector<uint32_t> filled(const char* prefix, char cp, int32_t n) {
-    std::vector<uint32_t> line(prefix, prefix + std::strlen(prefix));
+// n copies of a character after a prefix, into line.
+void fill(std::vector<uint32_t>& line, const char* prefix, char cp, int32_t n) {
+    line.assign(prefix, prefix + std::strlen(prefix));
     if (n > 0) line.insert(line.end(), static_cast<size_t>(n), static_cast<uint8_t>(cp));
-    return line;
 }
+
+// A character buffer of the inspector's, reused from call to call: a call
+// made while others are in use (from an emit function running Mox code)
+// takes others.
+class Chars {
+  public:
+    Chars() {
+        if (spare().empty()) {
+            v_ = std::make_unique<std::vector<uint32_t>>();
+        } else {
+            v_ = std::move(spare().back());
+            spare().pop_back();
+            v_->clear();
+        }
+    }
+    ~Chars() { spare().push_back(std::move(v_)); }
+    Chars(const Chars&) = delete;
+    Chars& operator=(const Chars&) = delete;
+    std::vector<uint32_t>& operator*() { return *v_; }
+
+  private:
+    static std::vector<std::unique_ptr<std::vector<uint32_t>>>& spare() {
+        static std::vector<std::unique_ptr<std::vector<uint32_t>>> buffers;
+        return buffers;
+    }
+    std::unique_ptr<std::vector<uint32_t>> v_;
+};
 
 // The console's column count, or 0 when no console is attached.
 int32_t console_columns() {
@@ -797,53 +1122,64 @@ int32_t console_columns() {
 
 // Whether the function is the print native.
 bool prints_q(const Cell* fn) {
-    const Cell* print = context::symbol_value(context::global, sym.print);
+    const Cell* print = field_value(context::global, sym.print);
     return print && type_of(print) == TYPE_NATIVE && type_of(fn) == TYPE_NATIVE &&
            fn->data1 == print->data1;
 }
 
-// Hands one line to tracers/emit. print keeps nothing of the string it
-// writes unless a print hook takes it (the GUI console's keeps its lines):
-// without one, every line goes to print in the same string. May collect.
-void emit(const std::vector<uint32_t>& line, Cell* out) {
-    const Cell* fn = inspector_words.value(IW_EMIT);
-    Cell* text;
-    if (fn && prints_q(fn) && dyn_print::print_hook_count() == 0) {
-        if (type_of(&line_text) != TYPE_STRING) {
-            register_roots();
-            line_text = *string::push_new(128);
-        }
-        line_text.data1 = 0;
-        string::ms_truncate(&line_text, 0);
-        string::append_chars(&line_text, line.data(), line.size());
-        text = stack::push(&line_text);
+// Writes a line as print writes a string of its characters: in the
+// narrowest unit that holds them.
+void print_line(const std::vector<uint32_t>& line) {
+    uint32_t bits = 0; // below 0x100 (0x10000) when every character is
+    for (uint32_t c : line) bits |= c;
+    if (bits < 0x100) {
+        static std::vector<uint8_t> bytes;
+        bytes.assign(line.begin(), line.end());
+        console::write_units(bytes.data(), bytes.size(), 1, true);
+    } else if (bits < 0x10000) {
+        static std::vector<uint16_t> units;
+        units.assign(line.begin(), line.end());
+        console::write_units(units.data(), units.size() * 2, 2, true);
     } else {
-        text = push_text(line);
+        console::write_units(line.data(), line.size() * 4, 4, true);
     }
-    fn = inspector_words.value(IW_EMIT);
+    natives::last_new_line = true;
+}
+
+// Whether tracers/emit is the print native with no print hook installed:
+// print then keeps nothing of its text (a hook may, as the GUI console's
+// keeps its lines), and a line can be written without a string or a call.
+bool emit_prints() {
+    const Cell* fn = inspector_words.value(IW_EMIT);
+    return fn && prints_q(fn) && dyn_print::print_hook_count() == 0;
+}
+
+// Hands one line to tracers/emit as a string. May collect.
+void emit(const std::vector<uint32_t>& line, Cell* out) {
+    Cell* text = push_text(line);
+    const Cell* fn = inspector_words.value(IW_EMIT);
     Cell* callee = stack::push(fn ? fn : out);
+    calls_out++;
     interpreter::call_value(callee, text, 1, out);
 }
 
-// Slots: data event code offset value ref frame /local word full width left
-// right level expr text line caller path-text. The lines of expressions,
-// errors and throws (with the call path's header line when it changed);
-// with sub-expressions asked for (trace/all) the Mox body runs. May
-// collect.
-void inspect_body() {
+// The inspector's work on the slots a (data event code offset value ref
+// frame /local word full width left right level expr text line caller
+// path-text) of the function whose context is fctx: the lines of
+// expressions, errors and throws (with the call path's header line when it
+// changed). False, with nothing done, for the cases its Mox body takes
+// (sub-expressions asked for: trace/all). May collect.
+bool inspect(Cell* a, node_t fctx) {
     intern();
-    Cell* a = stack::arguments;
-    const Data* dp = type_of(&a[0]) == TYPE_OBJECT ? find_data(a[0].data1) : nullptr;
-    const bool loaded = inspector_words.load(sym.inspector_names);
+    Data d;
+    const bool found = type_of(&a[0]) == TYPE_OBJECT && find_data(&a[0], d);
+    const bool loaded = inspector_words.load(sym.inspector_names, fctx);
     const Cell* fixed = loaded ? inspector_words.value(IW_FIXED_WIDTH) : nullptr;
     const Cell* last = loaded ? inspector_words.value(IW_LAST_PATH) : nullptr;
-    if (!dp || truthy((*dp)[F_SUB_EXPRS]) || !fixed || (truthy(fixed) && !is_int(fixed)) || !last ||
+    if (!found || truthy(d[F_SUB_EXPRS]) || !fixed || (truthy(fixed) && !is_int(fixed)) || !last ||
         !is_any_block(type_of(last)) ||
-        (!is_any_block(type_of(&a[2])) && type_of(&a[2]) != TYPE_NONE)) {
-        run_mox_body();
-        return;
-    }
-    const Data& d = *dp;
+        (!is_any_block(type_of(&a[2])) && type_of(&a[2]) != TYPE_NONE))
+        return false;
     const Event event = event_of(&a[1]);
     const uint32_t code_type = type_of(&a[2]);
     bool shown = false;
@@ -854,7 +1190,7 @@ void inspect_body() {
         shown = true;
     if (!shown) {
         make_unset(a);
-        return;
+        return true;
     }
     // The saved fetched' of the level around, for the header line.
     const Cell* stk = d[F_STACK];
@@ -862,15 +1198,11 @@ void inspect_body() {
     if (!empty_q(stk)) {
         const uint32_t length = length_of(stk);
         outer = length >= 4 ? &cells_of(stk)[length - 4] : nullptr;
-        if (!outer || !is_any_block(type_of(outer))) {
-            run_mox_body();
-            return;
-        }
+        if (!outer || !is_any_block(type_of(outer))) return false;
         outer = stack::push(outer);
     }
-    const int32_t full = truthy(fixed)       ? get_integer(fixed)
-                         : console_columns() ? console_columns()
-                                             : 80;
+    const int32_t columns = truthy(fixed) ? 0 : console_columns();
+    const int32_t full = truthy(fixed) ? get_integer(fixed) : columns ? columns : 80;
     const int32_t width = full - 7;
     const int32_t left = width / 2 < 60 ? width / 2 : 60;
     const int32_t right = width - left;
@@ -878,7 +1210,8 @@ void inspect_body() {
         static_cast<int32_t>(length_of(stk) - stk->data1) / get_integer(d[F_PERIOD]) - 1;
     level = 2 * (1 + level % 10);
 
-    std::vector<uint32_t> text;
+    Chars text_chars, header_chars, line_chars, caller_chars;
+    std::vector<uint32_t>& text = *text_chars;
     if (code_type == TYPE_PATH) {
         Cell* parts = stack::push(d[F_FETCHED_]);
         for (uint32_t i = parts->data1; i < length_of(parts); i++) {
@@ -893,46 +1226,96 @@ void inspect_body() {
         text.push_back(']');
     }
     Cell* path = stack::push(d[F_PATH]);
-    Cell* previous = stack::push(inspector_words.value(IW_LAST_PATH));
+    const Cell* last_path = inspector_words.value(IW_LAST_PATH);
+    if (!last_path) return false;
+    Cell* previous = stack::push(last_path);
     Cell* out = stack::push_cell();
     make_unset(out);
-    if (actions::compare_star(path, previous, COMP_NOT_EQUAL)) {
-        std::vector<uint32_t> line = filled("  ", '`', full - 3);
+    // Written straight out, the header line waits for the value's line, so
+    // that the two go out in one write.
+    const bool prints = emit_prints();
+    std::vector<uint32_t>& header = *header_chars;
+    bool held = false;
+    int32_t changed = paths_differ(path, previous);
+    if (changed < 0) {
+        calls_out++;
+        changed = actions::compare_star(path, previous, COMP_NOT_EQUAL);
+    }
+    if (changed) {
+        fill(header, "  ", '`', full - 3);
         // The path molded as a path! of the same values.
         const int32_t part = full - 1 - level;
         Cell* as_path = stack::push(path);
         as_path->header = TYPE_PATH;
-        std::vector<uint32_t> caller;
+        std::vector<uint32_t>& caller = *caller_chars;
         append_mold_part(as_path, part, caller);
-        for (uint32_t& c : caller) c = unicode::change_case(c, true);
+        for (uint32_t& c : caller)
+            c = c >= 0x80 ? unicode::change_case(c, true) : c >= 'a' && c <= 'z' ? c - 32 : c;
         caller.push_back(' ');
         if (outer) {
             // Formed where it lies: nothing changes it before the form.
             Cell* rest = stack::push(outer);
             if (!empty_q(rest) && !empty_q(path)) {
                 Cell* first = stack::push(&cells_of(rest)[rest->data1]);
-                std::vector<uint32_t> formed;
-                append_form(&cells_of(path)[length_of(path) - 1], formed);
-                if (actions::compare_star(first, push_text(formed), COMP_EQUAL)) rest->data1++;
+                Chars formed;
+                append_form(&cells_of(path)[length_of(path) - 1], *formed);
+                if (equals_text(first, *formed)) rest->data1++;
             }
             append_form(rest, caller);
         }
         const int32_t room = full - 1 - level;
-        change_at(line, level, caller, room > 0 ? room : 0);
-        emit(line, out);
-        Cell* copied = block::clone(stack::push(d[F_PATH]), false, false);
-        *inspector_words.value(IW_LAST_PATH) = *copied;
+        change_at(header, level, caller, room > 0 ? room : 0);
+        if (prints) {
+            held = true;
+        } else {
+            emit(header, out);
+        }
     }
-    std::vector<uint32_t> line = filled("", ' ', full - 1);
-    change_at(line, level, text, left - level > 0 ? left - level : 0);
-    std::vector<uint32_t> shown_value = {' ', '=', '>', ' '};
-    append_mold_part(&a[4], right, shown_value);
-    change_at(line, left, shown_value, INT32_MAX);
-    emit(line, out);
+    try {
+        if (changed) {
+            Cell* copied = block::clone(stack::push(d[F_PATH]), false, false);
+            if (Cell* slot = inspector_words.value(IW_LAST_PATH)) *slot = *copied;
+        }
+        std::vector<uint32_t>& line = *line_chars;
+        fill(line, "", ' ', full - 1);
+        change_at(line, level, text, left - level > 0 ? left - level : 0);
+        std::vector<uint32_t>& shown_value = text;
+        shown_value.assign({' ', '=', '>', ' '});
+        append_mold_part(&a[4], right, shown_value);
+        change_at(line, left, shown_value, INT32_MAX);
+        if (held) {
+            held = false;
+            header.push_back('\r');
+            header.push_back('\n');
+            header.insert(header.end(), line.begin(), line.end());
+            print_line(header);
+        } else if (prints) {
+            print_line(line);
+        } else {
+            emit(line, out);
+        }
+    } catch (...) {
+        if (held) print_line(header);
+        throw;
+    }
     *a = *out;
+    return true;
+}
+
+// Slots: data event code offset value ref frame /local word full width left
+// right level expr text line caller path-text. May collect.
+void inspect_body() {
+    if (!inspect(stack::arguments, stack::top_frame()->function_context)) run_mox_body();
 }
 
 } // namespace
+
+bool collect_event(const Cell* fn, Cell* args) {
+    static int32_t id = -2;
+    if (!runs_body(fn, "system/tools/tracers/data/collector", id)) return false;
+    trace::FunctionScope scope(fn->header, (fn->header & function::FLAG_BOOT) != 0);
+    return collect(args, fn->data1);
+}
 
 void register_bodies() {
     routines::bind_native_body("system/tools/tracers/data/collector", &collector_body);

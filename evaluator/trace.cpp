@@ -2,6 +2,7 @@
 // of a callback, and the delivery of one event.
 #include "evaluator/trace.h"
 
+#include <bit>
 #include <string>
 
 #include "core/collector.h"
@@ -20,6 +21,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace-body.h"
 #include "platform/platform.h"
 
 namespace mox::trace {
@@ -43,27 +45,28 @@ uint32_t mask = 0;
 void mark_callback() { collector::mark_values(&callback, &callback + 1); }
 
 int32_t bit_number(uint32_t event) {
-    int32_t n = 0;
-    while (event > 1) {
-        event >>= 1;
-        n++;
-    }
-    return n;
+    return event ? static_cast<int32_t>(std::bit_width(event)) - 1 : 0;
 }
 
 // The event word of bit n as word::make_at makes it, its index in the
-// global context found once: the context keeps its words in place.
+// global context found once: the context keeps its words in place. The
+// index is checked again after each collection (the context's node may
+// have moved).
 int32_t event_indexes[EVENT_COUNT];
+int32_t event_cycles[EVENT_COUNT];
 
 void event_word(int32_t n, Cell* out) {
     const int32_t index = event_indexes[n];
-    if (index >= 0 && index < context::word_count(context::global) &&
-        context::get_word(context::global, index)->data2 == event_symbols[n]) {
+    if (index >= 0 && (event_cycles[n] == collector::stats.cycles ||
+                       (index < context::word_count(context::global) &&
+                        context::get_word(context::global, index)->data2 == event_symbols[n]))) {
+        event_cycles[n] = collector::stats.cycles;
         *out = Cell{TYPE_WORD, context::global, event_symbols[n], static_cast<uint32_t>(index)};
         return;
     }
     word::make_at(event_symbols[n], out);
     event_indexes[n] = static_cast<int32_t>(out->data3);
+    event_cycles[n] = -1;
 }
 
 // The events that carry ref.
@@ -135,7 +138,10 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
             Off() { active = 0; }
             ~Off() { active = saved; }
         } off;
-        interpreter::call_value(fn, args, 6, out);
+        // The library's collector does its work without an interpreter
+        // call (out is then the slot of its local).
+        make_none(out);
+        if (!trace_body::collect_event(fn, args)) interpreter::call_value(fn, args, 6, out);
     }
     stack::pending = pending;
     stack::ctop = saved_ctop;
