@@ -278,6 +278,12 @@ if(WIN32)
   add_test(NAME gui-console-screen COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/console_check.py
     --screen $<TARGET_FILE:mox> ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-console-screen PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  # The console's transcripts: printing scripts on both back ends, a typed
+  # session against the engine without a window, a pasted 1 MB line.
+  add_test(NAME gui-console-transcripts COMMAND ${Python3_EXECUTABLE}
+    ${CMAKE_SOURCE_DIR}/tests/gui/console_transcript_check.py $<TARGET_FILE:mox> $<TARGET_FILE:mox-run>
+    ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-console-transcripts PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
   add_test(NAME gui-windows COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/gui_check.py
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-windows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)

@@ -556,6 +556,34 @@ void set_line_spacing(IDWriteTextFormat* target, IDWriteTextFormat* format, cons
     target->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, spacing, line.baseline);
 }
 
+namespace {
+
+// Wine's DirectWrite shapes a run through 16-bit cluster maps and fails
+// inside the paint on a run of more than 65,536 characters. Runs break
+// where the locale changes, so a long text gets the locale on alternate
+// pieces of it spelled as a private-use variant: the same language to the
+// shaper, a new run to the layout.
+constexpr int32_t WINE_RUN_LIMIT = 32768;
+
+void split_long_runs(IDWriteTextLayout* layout, const char16_t* units, int32_t length) {
+    std::wstring variant = locale ? locale : L"en-us";
+    variant += L"-x-run";
+    int32_t at = 0;
+    bool odd = false;
+    while (at < length) {
+        int32_t end = std::min(length, at + WINE_RUN_LIMIT);
+        // Never part a surrogate pair.
+        if (end < length && units[end] >= 0xDC00 && units[end] <= 0xDFFF) end++;
+        if (odd)
+            layout->SetLocaleName(variant.c_str(),
+                                  DWRITE_TEXT_RANGE{static_cast<UINT32>(at), static_cast<UINT32>(end - at)});
+        odd = !odd;
+        at = end;
+    }
+}
+
+}  // namespace
+
 IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* format, float width,
                                       float height) {
     if (!factory || !format) return nullptr;
@@ -574,6 +602,7 @@ IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* forma
     if (FAILED(factory->CreateTextLayout(units ? reinterpret_cast<const wchar_t*>(units) : L"",
                                          static_cast<UINT32>(length), format, w, h, &layout)))
         layout = nullptr;
+    if (layout && dx.wine && length > WINE_RUN_LIMIT) split_long_runs(layout, units, length);
     stack::top = base;
     return layout;
 }
