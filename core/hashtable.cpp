@@ -41,39 +41,39 @@ inline int32_t data_cells(const Record* r) {
     return static_cast<int32_t>(buffer_of(r->data)->used_bytes() / sizeof(Cell));
 }
 
-// A map! table keeps, in its keys series, two words per bucket: the hash of
-// a live bucket's key and a copy of the bucket's entry, or SLOT_EMPTY as the
-// entry of an empty bucket. A map! never deletes a bucket (a removed entry
-// keeps its pair until the table is rebuilt or cleared), so the pair alone
-// tells a probe all it needs: one cache line per bucket visited, the flags
-// and the other keys left unread, and growth never hashes a key again.
-inline bool keeps_hashes(const Record* r) { return r->type == KIND_MAP; }
+// A map! table keeps, in its keys series, one word per bucket: SLOT_EMPTY,
+// or the pair number of the bucket's entry (its key cell's position / 2) in
+// the bits below the bucket count and the hash bits above them. A pair
+// number stays below the bucket count minus one (a table grows before its
+// occupied buckets reach the upper limit), so no live slot equals
+// SLOT_EMPTY. A map! never deletes a bucket (a removed entry keeps its pair
+// until the table is rebuilt or cleared), so the slot alone tells a probe
+// all it needs: one cache line per bucket visited, four bytes a bucket, the
+// keys read only when their hash bits agree. Its buckets series holds each
+// pair's full hash in pair order: growth never hashes a key again, and it
+// puts the entries back in the order they came, so that the first of two
+// spellings of a key stays ahead on every probe path. Its flags series is
+// a single unused word.
+inline bool map_q(const Record* r) { return r->type == KIND_MAP; }
 constexpr uint32_t SLOT_EMPTY = 0xFFFFFFFF;
 constexpr uint8_t SLOT_FILL = 0xFF;
-inline uint32_t* hash_slots_of(const Record* r) {
-    return words_of(static_cast<node_t>(r->keys));
+inline uint32_t* map_slots(const Record* r) { return words_of(static_cast<node_t>(r->keys)); }
+inline uint32_t slot_mask(const Record* r) { return static_cast<uint32_t>(r->bucket_count) - 1; }
+inline uint32_t make_slot(uint32_t hash, uint32_t pair, uint32_t mask) {
+    return (hash & ~mask) | pair;
 }
-inline uint32_t stored_hash(const Record* r, uint32_t bucket) {
-    return hash_slots_of(r)[2 * bucket];
+inline int32_t slot_entry(uint32_t slot, uint32_t mask) {
+    return static_cast<int32_t>(2 * (slot & mask));
 }
-inline int32_t stored_entry(const Record* r, uint32_t bucket) {
-    return static_cast<int32_t>(hash_slots_of(r)[2 * bucket + 1]);
+inline uint32_t map_slot_bytes(int32_t bucket_count) {
+    return static_cast<uint32_t>(bucket_count) * 4;
 }
-inline void store_hash(uint32_t* slots, uint32_t bucket, uint32_t hash, int32_t entry) {
-    slots[2 * bucket] = hash;
-    slots[2 * bucket + 1] = static_cast<uint32_t>(entry);
-}
-inline uint32_t hash_slot_bytes(int32_t bucket_count) {
-    return static_cast<uint32_t>(bucket_count) * 8;
-}
-// The entry of a live bucket. A map! keeps its entries in the slot pairs
-// only: its buckets series is a single unused word, so that an insertion
-// writes one cache line and growth fills no second array.
+// The entry of a live bucket.
 inline int32_t entry_at(const Record* r, uint32_t bucket) {
-    return keeps_hashes(r) ? stored_entry(r, bucket) : ints_of(r->buckets)[bucket];
+    return map_q(r) ? slot_entry(map_slots(r)[bucket], slot_mask(r)) : ints_of(r->buckets)[bucket];
 }
-inline uint32_t bucket_bytes(int32_t type, int32_t bucket_count) {
-    return type == KIND_MAP ? 4 : static_cast<uint32_t>(bucket_count) * 4;
+inline uint32_t bucket_bytes(int32_t bucket_count) {
+    return static_cast<uint32_t>(bucket_count) * 4;
 }
 
 // A byte series of exactly bytes bytes, all set to fill, tail at the end.
@@ -236,7 +236,7 @@ inline int32_t grow_request(const Record* r) {
 // empty one that ended the probe.
 void take_bucket(Record* r, uint32_t bucket, bool was_empty, int32_t entry) {
     set_state_at(words_of(r->flags), bucket, BUCKET_LIVE);
-    if (!keeps_hashes(r)) ints_of(r->buckets)[bucket] = entry;
+    ints_of(r->buckets)[bucket] = entry;
     r->count++;
     if (was_empty) r->occupied++;
 }
@@ -297,20 +297,57 @@ Cell* put_hash(node_t table, int32_t pos, bool* rebuilt) {
 
 // map!: the live bucket whose key's hash is hash and whose key matches, or
 // -1 with *empty set to the empty bucket that ended the probe. Reads only
-// the slot pairs (see keeps_hashes).
+// the slots (see map_q) and the keys whose hash bits agree.
 template <typename Match>
 int64_t probe_map(const Record* r, uint32_t hash, Match match, uint32_t* empty) {
-    const uint32_t* slots = hash_slots_of(r);
+    const uint32_t* slots = map_slots(r);
+    uint32_t mask = slot_mask(r);
+    uint32_t high = hash & ~mask;
     for (Probe p(r, hash); p.more(); p.next()) {
-        uint32_t entry = slots[2 * p.i + 1];
-        if (entry == SLOT_EMPTY) {
+        uint32_t slot = slots[p.i];
+        if (slot == SLOT_EMPTY) {
             *empty = p.i;
             return -1;
         }
-        if (slots[2 * p.i] == hash && match(static_cast<int32_t>(entry))) return p.i;
+        if ((slot & ~mask) == high && match(slot_entry(slot, mask))) return p.i;
     }
     assert(false && "a map! table always keeps an empty bucket");
     return -1;
+}
+
+// Puts every pair's stored hash into a fresh slot series for bucket_count
+// buckets, in pair order. May collect.
+void reinsert_map(node_t table, int32_t bucket_count, int32_t upper) {
+    node_t slots = alloc_filled(map_slot_bytes(bucket_count), SLOT_FILL);
+    Record* r = record_of(table);
+    r->keys = static_cast<int32_t>(slots);
+    r->bucket_count = bucket_count;
+    r->upper = upper;
+    uint32_t* s = map_slots(r);
+    const uint32_t* hashes = words_of(r->buckets);
+    uint32_t pairs = word_count(r->buckets);
+    uint32_t mask = slot_mask(r);
+    assert(pairs < mask);
+    for (uint32_t pair = 0; pair < pairs; pair++) {
+        Probe p(r, hashes[pair]);
+        while (s[p.i] != SLOT_EMPTY) p.next();
+        s[p.i] = make_slot(hashes[pair], pair, mask);
+    }
+    r->occupied = static_cast<int32_t>(pairs);
+}
+
+// Records the hash of the pair at pos in the pair-order hash series. May
+// collect.
+void store_pair_hash(node_t table, int32_t pos, uint32_t hash) {
+    node_t hashes = record_of(table)->buckets;
+    uint32_t pair = static_cast<uint32_t>(pos) / 2;
+    uint32_t have = word_count(hashes);
+    if (pair < have) {
+        words_of(hashes)[pair] = hash;
+        return;
+    }
+    while (have++ < pair) append_word(hashes, 0);
+    append_word(hashes, hash);
 }
 
 // A map! key goes in as a new entry unless a strictly equal key is there.
@@ -326,9 +363,13 @@ Cell* put_map_hashed(node_t table, int32_t pos, uint32_t hash) {
         const Cell* key = cell_at(r, entry);
         return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
     }, &empty);
-    if (found >= 0) return cell_at(r, stored_entry(r, static_cast<uint32_t>(found)));
-    take_bucket(r, empty, true, pos);
-    store_hash(hash_slots_of(r), empty, hash, pos);
+    if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
+    store_pair_hash(table, pos, hash);
+    r = record_of(table);
+    assert(static_cast<uint32_t>(pos) / 2 < slot_mask(r));
+    map_slots(r)[empty] = make_slot(hash, static_cast<uint32_t>(pos) / 2, slot_mask(r));
+    r->count++;
+    r->occupied++;
     return cell_at(r, pos);
 }
 
@@ -351,38 +392,26 @@ Cell* put_unique(node_t table, int32_t pos) {
 }
 
 // Points each live bucket at the entries of a fresh flags and buckets
-// series sized for bucket_count; entries go in in the given order. A map!
-// table passes the stored hash of each entry in hashes. May collect.
+// series sized for bucket_count; entries go in in the given order. Not for
+// map! tables (see reinsert_map). May collect.
 void reinsert(node_t table, int32_t bucket_count, int32_t upper,
-              const std::vector<int32_t>& entries, const std::vector<uint32_t>* hashes = nullptr) {
+              const std::vector<int32_t>& entries) {
     node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
-    node_t buckets = alloc_filled(bucket_bytes(record_of(table)->type, bucket_count), 0);
-    node_t stored =
-        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), SLOT_FILL) : 0;
+    node_t buckets = alloc_filled(bucket_bytes(bucket_count), 0);
     Record* r = record_of(table);
     r->flags = flags;
     r->buckets = buckets;
-    if (stored) r->keys = static_cast<int32_t>(stored);
     r->bucket_count = bucket_count;
     r->upper = upper;
     r->occupied = 0;
-    for (size_t n = 0; n < entries.size(); n++) {
-        int32_t entry = entries[n];
-        uint32_t hash;
-        if (r->type >= KIND_KEYED) {
-            hash = mix32(words_of(r->data)[entry / 4 + 1]);
-        } else if (hashes) {
-            hash = (*hashes)[n];
-        } else {
-            hash = hash_value(cell_at(r, first_position(r, entry)), false);
-        }
+    for (int32_t entry : entries) {
+        uint32_t hash = r->type >= KIND_KEYED
+                            ? mix32(words_of(r->data)[entry / 4 + 1])
+                            : hash_value(cell_at(r, first_position(r, entry)), false);
         Probe p(r, hash);
         while (state_at(words_of(r->flags), p.i) != BUCKET_EMPTY) p.next();
         set_state_at(words_of(r->flags), p.i, BUCKET_LIVE);
-        if (stored)
-            store_hash(words_of(stored), p.i, hash, entry);
-        else
-            ints_of(r->buckets)[p.i] = entry;
+        ints_of(r->buckets)[p.i] = entry;
         r->occupied++;
         if (r->type == KIND_HASH) {
             each_position(r, entry, [&](int32_t pos) {
@@ -392,15 +421,13 @@ void reinsert(node_t table, int32_t bucket_count, int32_t upper,
     }
 }
 
-// The entries of the live buckets, and for a map! table their stored
-// hashes in the same order.
-std::vector<int32_t> live_entries(const Record* r, std::vector<uint32_t>* hashes) {
+// The entries of the live buckets.
+std::vector<int32_t> live_entries(const Record* r) {
     std::vector<int32_t> entries;
     const uint32_t* flags = words_of(r->flags);
     for (int32_t i = 0; i < r->bucket_count; i++) {
-        if (state_at(flags, static_cast<uint32_t>(i)) != BUCKET_LIVE) continue;
-        entries.push_back(entry_at(r, static_cast<uint32_t>(i)));
-        if (hashes) hashes->push_back(stored_hash(r, static_cast<uint32_t>(i)));
+        if (state_at(flags, static_cast<uint32_t>(i)) == BUCKET_LIVE)
+            entries.push_back(ints_of(r->buckets)[i]);
     }
     return entries;
 }
@@ -706,7 +733,9 @@ uint32_t hash_value(const Cell* v, bool case_) {
 // ---------------------------------------------------------------------------
 
 uint32_t bucket_state(node_t table, uint32_t bucket) {
-    return state_at(words_of(record_of(table)->flags), bucket);
+    const Record* r = record_of(table);
+    if (map_q(r)) return map_slots(r)[bucket] == SLOT_EMPTY ? BUCKET_EMPTY : BUCKET_LIVE;
+    return state_at(words_of(r->flags), bucket);
 }
 
 node_t init(int32_t size, node_t block, int32_t type, int32_t cells) {
@@ -715,8 +744,9 @@ node_t init(int32_t size, node_t block, int32_t type, int32_t cells) {
     if (size < 4) size = 4;
     int32_t bucket_count = pow2_at_least(static_cast<int64_t>(size / 0.77));
     node_t table = alloc_filled(sizeof(Record), 0);
-    node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
-    node_t buckets = alloc_filled(bucket_bytes(type, bucket_count), 0);
+    node_t flags = alloc_filled(type == KIND_MAP ? 4 : flag_bytes(bucket_count), 0xAA);
+    node_t buckets = type == KIND_MAP ? memory::alloc_bytes(static_cast<uint32_t>(size) * 4)
+                                      : alloc_filled(bucket_bytes(bucket_count), 0);
     int32_t keys = 0;
     node_t chains = 0;
     int32_t stamp = 0;
@@ -724,7 +754,7 @@ node_t init(int32_t size, node_t block, int32_t type, int32_t cells) {
         keys = static_cast<int32_t>(alloc_filled(static_cast<uint32_t>(size) * 4, 0xFF));
         chains = memory::alloc_bytes(16);
     } else if (type == KIND_MAP) {
-        keys = static_cast<int32_t>(alloc_filled(hash_slot_bytes(bucket_count), SLOT_FILL));
+        keys = static_cast<int32_t>(alloc_filled(map_slot_bytes(bucket_count), SLOT_FILL));
     } else if (type >= KIND_KEYED) {
         keys = cells * 16 + 16;
         stamp = cycle_stamp();
@@ -765,7 +795,7 @@ node_t copy(node_t table, node_t data) {
     node_t buckets = memory::copy_series(buffer_of(r->buckets));
     node_t keys = 0;
     node_t chains = 0;
-    if (r->type == KIND_HASH || keeps_hashes(r))
+    if (r->type == KIND_HASH || map_q(r))
         keys = memory::copy_series(buffer_of(static_cast<node_t>(r->keys)));
     if (r->type == KIND_HASH) {
         chains = memory::copy_series(buffer_of(r->chains));
@@ -858,7 +888,8 @@ void put_all(node_t table, int32_t first, int32_t step) {
 // candidate from start on a multiple of skip, or with reverse the largest
 // below start on a multiple of skip counted back from start - 1, or with
 // last the largest from start on a multiple of skip. map!: the first key
-// of the same type equal under op; word kinds are looked up as set-word!.
+// of the same type equal under op whose entry is live, else the first one
+// whose entry was removed; word kinds are looked up as set-word!.
 // The comparison action may allocate: collections are held off so that the
 // record and the cell pointers stay valid while it runs.
 Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last,
@@ -902,6 +933,56 @@ uint32_t map_hash(const Cell* key) {
     return hash_value(&k, false);
 }
 
+namespace {
+
+inline bool text_key_type_q(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG ||
+           t == TYPE_EMAIL || t == TYPE_REF;
+}
+
+inline uint32_t unit_at(const uint8_t* p, uint32_t unit, uint32_t i) {
+    if (unit == 1) return p[i];
+    if (unit == 2) {
+        uint16_t v;
+        std::memcpy(&v, p + size_t{i} * 2, 2);
+        return v;
+    }
+    uint32_t v;
+    std::memcpy(&v, p + size_t{i} * 4, 4);
+    return v;
+}
+
+// Two keys of one string type under equal or strict-equal, by the string
+// compare action's rule (the same length, each code point equal, folded to
+// upper case unless strict) without building its texts: map! lookups
+// compare a key at nearly every hit.
+bool text_keys_equal(const Cell* a, const Cell* b, bool strict) {
+    SeriesBuffer* ba = buffer_of(a);
+    SeriesBuffer* bb = buffer_of(b);
+    uint32_t ua = ba->unit(), ub = bb->unit();
+    uint32_t na = ba->used_bytes() / ua, nb = bb->used_bytes() / ub;
+    uint32_t ia = std::min(a->data1, na), ib = std::min(b->data1, nb);
+    uint32_t n = na - ia;
+    if (n != nb - ib) return false;
+    const uint8_t* pa = ba->head_ptr() + size_t{ia} * ua;
+    const uint8_t* pb = bb->head_ptr() + size_t{ib} * ub;
+    if (ua == 1 && ub == 1) {
+        if (strict) return std::memcmp(pa, pb, n) == 0;
+        for (uint32_t i = 0; i < n; i++) {
+            if (pa[i] != pb[i] && unicode::to_upper(pa[i]) != unicode::to_upper(pb[i]))
+                return false;
+        }
+        return true;
+    }
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t ca = unit_at(pa, ua, i), cb = unit_at(pb, ub, i);
+        if (ca != cb && (strict || unicode::to_upper(ca) != unicode::to_upper(cb))) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op) {
     collector::Hold hold;
     Record* r = record_of(table);
@@ -909,12 +990,22 @@ Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op) {
     Cell k = *key;
     uint32_t t = type_of(&k);
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
+    bool text = text_key_type_q(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL);
+    // Two spellings of a key can both match a loose lookup; a removed entry
+    // met first must not hide a live one further on.
+    int32_t removed = -1;
     uint32_t empty = 0;
     int64_t found = probe_map(r, hash, [&](int32_t entry) {
         const Cell* c = cell_at(r, entry);
-        return type_of(c) == type_of(&k) && equal(r, c, &k, op);
+        if (type_of(c) != type_of(&k)) return false;
+        if (!(text ? text_keys_equal(c, &k, op == COMP_STRICT_EQUAL) : equal(r, c, &k, op)))
+            return false;
+        if (entry + 1 < data_cells(r) && c[1].header != 0) return true;
+        if (removed < 0) removed = entry;
+        return false;
     }, &empty);
-    return found < 0 ? nullptr : cell_at(r, stored_entry(r, static_cast<uint32_t>(found)));
+    if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
+    return removed < 0 ? nullptr : cell_at(r, removed);
 }
 
 Cell* put_map(node_t table, int32_t pos, uint32_t hash) {
@@ -942,9 +1033,15 @@ Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {
         p.next();
     }
     for (; p.more(); p.next()) {
-        uint32_t s = state_at(words_of(r->flags), p.i);
-        if (s == BUCKET_EMPTY) break;
-        if (s != BUCKET_LIVE || (keeps_hashes(r) && stored_hash(r, p.i) != hash)) continue;
+        if (map_q(r)) {
+            uint32_t slot = map_slots(r)[p.i];
+            if (slot == SLOT_EMPTY) break;
+            if ((slot & ~slot_mask(r)) != (hash & ~slot_mask(r))) continue;
+        } else {
+            uint32_t s = state_at(words_of(r->flags), p.i);
+            if (s == BUCKET_EMPTY) break;
+            if (s != BUCKET_LIVE) continue;
+        }
         int32_t entry = entry_at(r, p.i);
         Cell* first = cell_at(r, first_position(r, entry));
         if (r->type == KIND_MAP && type_of(first) != type_of(key)) continue;
@@ -1003,11 +1100,12 @@ void clear(node_t table, int32_t pos, int32_t n) {
         r->stamp = r->type >= KIND_KEYED ? cycle_stamp() : 0;
         SeriesBuffer* f = buffer_of(r->flags);
         memory::fill(f->head_ptr(), f->tail_ptr(), 0xAA);
-        if (r->type == KIND_HASH || keeps_hashes(r)) {
+        if (r->type == KIND_HASH || map_q(r)) {
             SeriesBuffer* k = buffer_of(static_cast<node_t>(r->keys));
             memory::fill(k->head_ptr(), k->tail_ptr(), r->type == KIND_HASH ? 0xFF : SLOT_FILL);
         }
         if (r->type == KIND_HASH) buffer_of(r->chains)->tail = buffer_of(r->chains)->head;
+        if (map_q(r)) buffer_of(r->buckets)->tail = buffer_of(r->buckets)->head;
         return;
     }
     int32_t step = r->type == KIND_MAP ? 2 : 1;
@@ -1092,12 +1190,13 @@ void refresh_move(node_t table, int32_t dest, int32_t pos, int32_t count) {
 void rehash(node_t table, int32_t size) {
     collector::Hold hold;
     int32_t bucket_count = pow2_at_least(static_cast<int64_t>(size * 1.5));
-    node_t flags = alloc_filled(flag_bytes(bucket_count), 0xAA);
-    node_t buckets = alloc_filled(bucket_bytes(record_of(table)->type, bucket_count), 0);
-    node_t stored =
-        keeps_hashes(record_of(table)) ? alloc_filled(hash_slot_bytes(bucket_count), SLOT_FILL) : 0;
+    bool map = map_q(record_of(table));
+    node_t flags = alloc_filled(map ? 4 : flag_bytes(bucket_count), 0xAA);
+    node_t buckets = map ? memory::alloc_bytes(static_cast<uint32_t>(size) * 4)
+                         : alloc_filled(bucket_bytes(bucket_count), 0);
+    node_t slots = map ? alloc_filled(map_slot_bytes(bucket_count), SLOT_FILL) : 0;
     Record* r = record_of(table);
-    if (stored) r->keys = static_cast<int32_t>(stored);
+    if (map) r->keys = static_cast<int32_t>(slots);
     r->flags = flags;
     r->buckets = buckets;
     r->bucket_count = bucket_count;
@@ -1110,7 +1209,7 @@ void rehash(node_t table, int32_t size) {
         memory::fill(k->head_ptr(), k->tail_ptr(), 0xFF);
         buffer_of(r->chains)->tail = buffer_of(r->chains)->head;
     }
-    put_all(table, 0, r->type == KIND_MAP ? 2 : 1);
+    put_all(table, 0, map ? 2 : 1);
 }
 
 void resize(node_t table, int32_t size) {
@@ -1118,14 +1217,16 @@ void resize(node_t table, int32_t size) {
     Record* r = record_of(table);
     int32_t bucket_count = pow2_at_least(size);
     int32_t upper = static_cast<int32_t>(bucket_count * 0.77 + 0.5);
+    if (map_q(r)) {
+        if (r->occupied < upper) reinsert_map(table, bucket_count, upper);
+        return;
+    }
     if (r->count >= upper) return;
-    std::vector<uint32_t> hashes;
-    std::vector<uint32_t>* stored = keeps_hashes(r) ? &hashes : nullptr;
-    std::vector<int32_t> entries = live_entries(r, stored);
+    std::vector<int32_t> entries = live_entries(r);
     // Word entries go back in the order they were added, so the first
     // spelling of a word stays ahead of its variants on every probe path.
     if (r->type == KIND_WORDS) std::sort(entries.begin(), entries.end());
-    reinsert(table, bucket_count, upper, entries, stored);
+    reinsert(table, bucket_count, upper, entries);
 }
 
 void check_stamp(node_t table) { restamp(table); }
@@ -1245,7 +1346,7 @@ void gc_mark(node_t* table) {
     Record* r = record_of(*table);
     collector::mark_node(&r->flags);
     collector::mark_node(&r->buckets);
-    if (r->type == KIND_HASH || keeps_hashes(r)) {
+    if (r->type == KIND_HASH || map_q(r)) {
         auto keys = static_cast<node_t>(r->keys);
         collector::mark_node(&keys);
         r->keys = static_cast<int32_t>(keys);
@@ -1295,12 +1396,11 @@ void sweep_weak(node_t table) {
 
 void dump(node_t table) {
     Record* r = record_of(table);
-    const uint32_t* flags = words_of(r->flags);
     for (uint32_t wanted : {uint32_t{BUCKET_LIVE}, uint32_t{BUCKET_DELETED}}) {
         console::write_cstring(wanted == BUCKET_LIVE ? "== Alive keys ==\n"
                                                      : "== Deleted keys ==\n");
         for (int32_t i = 0; i < r->bucket_count; i++) {
-            if (state_at(flags, static_cast<uint32_t>(i)) != wanted) continue;
+            if (bucket_state(table, static_cast<uint32_t>(i)) != wanted) continue;
             console::print_int(i);
             console::write_cstring(": ");
             console::print_int(entry_at(r, static_cast<uint32_t>(i)));

@@ -8,17 +8,19 @@
 // A table is a node whose buffer holds a Record. Its series:
 //
 //   flags    two bits per bucket, sixteen buckets per 32-bit word: 2 empty,
-//            1 deleted, 0 live (a fresh flags series is all 0xAA bytes)
-//   buckets  one 32-bit entry per bucket (map!: a single unused word, its
-//            entries being in keys). hash!, map!, word tables: the
-//            position (in cells from the data series' head) of the indexed
-//            cell; for hash! a negative entry -k names chain k, a list of
+//            1 deleted, 0 live (a fresh flags series is all 0xAA bytes);
+//            map!: a single unused word
+//   buckets  one 32-bit entry per bucket. hash!, word tables: the position
+//            (in cells from the data series' head) of the indexed cell;
+//            for hash! a negative entry -k names chain k, a list of
 //            positions that all hold equal values. Keyed tables: the byte
-//            offset of the record in the data series.
+//            offset of the record in the data series. map!: instead the
+//            full hash of each key/value pair's key, in pair order
 //   keys     hash!: one entry per data cell, its bucket + 1 (0xFFFFFFFF
-//            when the cell is not indexed); map!: two words per bucket, the
-//            hash of a live bucket's key and a copy of the bucket's entry
-//            (0xFFFFFFFF in both for an empty bucket)
+//            when the cell is not indexed); map!: one word per bucket,
+//            0xFFFFFFFF when empty, else the pair number (key position / 2)
+//            in the bits below the bucket count and the key's hash bits
+//            above them
 //   chains   hash! only: entry k - 1 is the node of chain k (0 once emptied)
 //   data     the indexed block, or for keyed tables the record series: each
 //            record is a header word (2 used, 0 freed), the key, two unused
@@ -46,10 +48,10 @@ enum Kind : int32_t { KIND_HASH = 0, KIND_MAP = 1, KIND_WORDS = 2, KIND_KEYED = 
 struct Record {
     int32_t count;        // live keys
     int32_t keys;         // hash!: position-to-bucket series node; map!: node of the
-                          // bucket hashes and entries; keyed: record size
+                          // bucket slots; keyed: record size
     node_t chains;        // hash!: node of the chain list series
     node_t flags;         // bucket states, two bits per bucket
-    node_t buckets;       // one 32-bit entry per bucket
+    node_t buckets;       // one 32-bit entry per bucket (map!: per pair, its hash)
     node_t data;          // the indexed data series
     int32_t occupied;     // buckets live or deleted
     int32_t bucket_count; // a power of two, at least 4
