@@ -32,6 +32,11 @@ ends. The same with MOX_TEST_NO_SWAPCHAIN=1, where the target of every
 window drawn on screen (its swap chain) fails: the failure is reported as
 "cannot create:" naming the window's face.
 
+Step 7 sets a face's native scroll bar again and again (a range with its
+position, the same values twice, a position alone, a grown range): after
+each step but the first the bar on the X screen must be pixel for pixel the bar of a face
+made afresh and set once to the same values.
+
 Needs an X display: the one in DISPLAY, else an Xvfb of its own.
 """
 import ctypes
@@ -860,6 +865,84 @@ def quit_clean(mox_run, emulator, no_swapchain):
         check(not errors, "Wine reports no error%s (%r)" % (what, errors[:3]))
 
 
+# --- scroll bars ----------------------------------------------------------------
+
+SCROLL_SCRIPT = """
+bar-face: func [x][
+	make face! [type: 'rich-text offset: as-pair x 0 size: 120x150 color: 255.255.255 flags: [scrollable]]
+]
+kept: bar-face 0
+win: make face! [
+	type: 'window text: "Mox scroll check" offset: 50x50 size: 260x150 color: 255.255.255
+	pane: reduce [kept]
+]
+view/no-wait win
+s: get-scroller kept 'vertical
+fresh: none
+steps: [
+	"range"    [page-size: 10 max-size: 100 position: 1]
+	"end"      [max-size: 100 position: 91]
+	"same"     [max-size: 100 position: 91]
+	"position" [position: 40]
+	"grown"    [max-size: 400]
+	"back"     [position: 1]
+]
+values: make block! 6
+foreach [name step] steps [
+	foreach [word value] step [put values word value s/(to word! word): value]
+	if fresh [remove find win/pane fresh]
+	fresh: bar-face 140
+	append win/pane fresh
+	show win
+	f: get-scroller fresh 'vertical
+	f/page-size: select values to set-word! 'page-size
+	f/max-size: select values to set-word! 'max-size
+	f/position: select values to set-word! 'position
+	print name
+	wait 1
+]
+print "done"
+do-events
+"""
+
+
+def scroll_bars(mox_run, emulator):
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "scroll.mox")
+        with open(path, "w") as f:
+            f.write(SCROLL_SCRIPT)
+        program = gui_check.Program(emulator + [mox_run, path])
+        try:
+            pixel = grab()
+            for name in ["range", "end", "same", "position", "grown", "back"]:
+                if program.expect(name) != name:
+                    return
+                # The first step sets up a bar never set before.
+                if name == "range":
+                    continue
+                origin = client_origin("Mox scroll check", "260x150")
+                check(origin is not None, "the scroll window is found (%s)" % name)
+                if origin is None:
+                    return
+                # The bar is the right-hand strip of each face: its middle
+                # column, top to bottom, and the same on the fresh face.
+                kept = fresh = None
+                for _ in range(25):
+                    time.sleep(0.2)
+                    kept = [pixel(origin[0] + 111, origin[1] + y) for y in range(150)]
+                    fresh = [pixel(origin[0] + 251, origin[1] + y) for y in range(150)]
+                    if kept == fresh:
+                        break
+                check(kept == fresh and len(set(kept)) > 2,
+                      "%s: the bar set step by step shows as a bar set once (%d rows differ)"
+                      % (name, sum(1 for a, b in zip(kept, fresh) if a != b)))
+            gui_check.xdotool("key", "alt+F4")
+        finally:
+            if program.proc.poll() is None:
+                program.proc.kill()
+            program.proc.wait()
+
+
 def main():
     mox_run = sys.argv[1]
     emulator = sys.argv[2:]
@@ -872,6 +955,7 @@ def main():
         faces_into_images(mox_run, emulator)
         quit_clean(mox_run, emulator, False)
         quit_clean(mox_run, emulator, True)
+        scroll_bars(mox_run, emulator)
     finally:
         if xvfb:
             xvfb.kill()

@@ -95,6 +95,7 @@ public:
 
     // Whether the drawing began (what was drawn before an error stays).
     bool drew() const { return drew_; }
+    bool to_window() const { return to_window_; }
 
     // Present result of a window drawing (S_OK when nothing went wrong).
     HRESULT result() const { return result_; }

@@ -18,18 +18,30 @@ namespace {
 
 constexpr int32_t E_DRAWING = 34;
 
+// Under Wine the GL layer rasterises what was drawn only when it is
+// flushed or read back. A face drawn piece by piece (a console's lines) is
+// flushed every few pieces, so that the first are rasterised while the next
+// are laid out rather than all of them at the copy out.
+constexpr int32_t FLUSH_EVERY = 4;
+
 // The drawings in progress, innermost last: draw-face adds to the one of
 // its window.
 struct Active {
     HWND hwnd;
     D2DRenderer* renderer;
+    int32_t pieces;
 };
 std::vector<Active> active;
 
-D2DRenderer* active_of(HWND hwnd) {
+Active* active_entry(HWND hwnd) {
     for (auto it = active.rbegin(); it != active.rend(); ++it)
-        if (it->hwnd == hwnd) return it->renderer;
+        if (it->hwnd == hwnd) return &*it;
     return nullptr;
+}
+
+D2DRenderer* active_of(HWND hwnd) {
+    Active* a = active_entry(hwnd);
+    return a ? a->renderer : nullptr;
 }
 
 // The face's content through a renderer: its draw block, else its drawing
@@ -48,7 +60,7 @@ bool render_face(D2DRenderer& r, HWND hwnd, Cell* face) {
             r.end();
             return;
         }
-        active.push_back({hwnd, &r});
+        active.push_back({hwnd, &r, 0});
         guarded([&] { make_event(hwnd, WM_PAINT, 0, 0, 0, E_DRAWING); });
         active.pop_back();
         r.end();
@@ -126,8 +138,17 @@ void draw_face_star() {
     Cell* face = stack::arguments;
     Cell* commands = stack::arguments + 1;
     HWND hwnd = face_handle(face);
-    D2DRenderer* r = hwnd ? active_of(hwnd) : nullptr;
-    if (r) parse_draw(*r, commands, true);
+    Active* a = hwnd ? active_entry(hwnd) : nullptr;
+    if (a) {
+        parse_draw(*a->renderer, commands, true);
+        // Drawing can run code that draws other faces, which may move the
+        // list: the entry is looked up again.
+        a = active_entry(hwnd);
+        if (a && dx.wine && a->renderer->to_window() && ++a->pieces % FLUSH_EVERY == 0) {
+            dx.context->Flush();
+            if (dx.d3d_context) dx.d3d_context->Flush();
+        }
+    }
     make_none(stack::arguments);
 }
 

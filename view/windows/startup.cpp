@@ -317,16 +317,30 @@ void update_scroller_star() {
         };
         SCROLLINFO si{};
         si.cbSize = sizeof si;
+        // Setting a shown bar to the values it has already costs a redraw of
+        // the bar and changes nothing (a console re-sends its bar's values at
+        // every drawing; under Wine each redraw costs several milliseconds).
+        SCROLLINFO have{};
+        have.cbSize = sizeof have;
+        have.fMask = SIF_ALL;
+        LONG_PTR shown_style = bar == SB_VERT ? WS_VSCROLL : WS_HSCROLL;
+        bool known = (GetWindowLongPtrW(hwnd, GWL_STYLE) & shown_style) &&
+                     GetScrollInfo(hwnd, bar, &have);
         if (index == 0) {
             si.fMask = SIF_POS | SIF_DISABLENOSCROLL;
             si.nPos = integer(position);
-            SetScrollInfo(hwnd, bar, &si, TRUE);
+            if (!known || have.nPos != si.nPos) SetScrollInfo(hwnd, bar, &si, TRUE);
         } else if (index == 1 || index == 3) {
-            si.fMask = SIF_RANGE | SIF_PAGE | SIF_DISABLENOSCROLL;
+            // The position goes with the range: a bar brought up to date
+            // (range, then position) is drawn once, not twice.
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
             si.nMin = 1;
             si.nMax = integer(max_size);
             si.nPage = static_cast<UINT>(integer(page_size));
-            SetScrollInfo(hwnd, bar, &si, TRUE);
+            si.nPos = integer(position);
+            if (!known || have.nMin != si.nMin || have.nMax != si.nMax ||
+                have.nPage != si.nPage || have.nPos != si.nPos)
+                SetScrollInfo(hwnd, bar, &si, TRUE);
         } else if (index == 4) {
             const Cell* shown = facet(a, sym.visible_q);
             ShowScrollBar(hwnd, bar, type_of(shown) == TYPE_LOGIC && shown->data1);
