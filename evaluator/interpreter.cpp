@@ -526,9 +526,36 @@ enum FastOp : uint8_t {
 
 bool fetch_other_argument(const Cell* callee, Cell entry, Source& src);
 
+// fetch_argument's evaluated case from a block (at: the argument's first
+// cell, end: the source's end clipped to the tail, v: its plain value or
+// null, op: the op! that follows it or null).
+[[gnu::noinline]] bool fetch_evaluated(const Cell* callee, Cell entry, Source& src,
+                                       const Cell* at, int32_t end, const Cell* v, const Cell* op) {
+    Cell* slot = stack::top;
+    FastOp fast = op && v && type_of(v) == TYPE_INTEGER ? fast_op(op) : FAST_NONE;
+    if (const Cell* right = fast != FAST_NONE && src.pos + 2 < end &&
+                                    !(src.pos + 3 < end && op_word(at + 3))
+                                ? plain_value(at + 2)
+                                : nullptr;
+        right && type_of(right) == TYPE_INTEGER) {
+        // `a op b` on two integers, nothing after it: no expression to set
+        // up.
+        integer_op(fast, push_value(v), get_integer(right));
+        src.pos += 3;
+    } else {
+        bool one = src.infix || (src.flags & CALL_SAFER);
+        src.pos = eval_expression(src.block, src.pos, src.end, one, true, false);
+        if (stack::pending) return false;
+    }
+    if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
+    return true;
+}
+
 // Fetches one argument by its entry and pushes it, checked against the
-// entry's types. Returns false when a pending exit interrupted it.
-inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
+// entry's types. Returns false when a pending exit interrupted it. The
+// common case, a value that needs no evaluation step, is inline in the
+// callers' loops.
+[[gnu::always_inline]] inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
     if (src.block && kind_of(&entry) == KIND_NORMAL && !trace::active) {
         // An evaluated argument from a block: the block's cells are read
         // once here, and nothing below allocates before a plain value is
@@ -540,7 +567,6 @@ inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
         if (src.pos < end) {
             bool one = src.infix || (src.flags & CALL_SAFER);
             const Cell* op = !one && src.pos + 1 < end ? op_word(at + 1) : nullptr;
-            Cell* slot = stack::top;
             const Cell* v = plain_value(at);
             if (v && !op) {
                 // The type is checked on the value read, not on its copy
@@ -550,21 +576,8 @@ inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
                 src.pos++;
                 if (!entry_has(&entry, t)) fire_expect(callee, &entry, t);
                 return true;
-            } else if (const Cell* right = v && type_of(v) == TYPE_INTEGER && src.pos + 2 < end &&
-                                               !(src.pos + 3 < end && op_word(at + 3))
-                                           ? plain_value(at + 2)
-                                           : nullptr;
-                       right && type_of(right) == TYPE_INTEGER && fast_op(op) != FAST_NONE) {
-                // `a op b` on two integers, nothing after it: no expression
-                // to set up.
-                integer_op(fast_op(op), push_value(v), get_integer(right));
-                src.pos += 3;
-            } else {
-                src.pos = eval_expression(src.block, src.pos, src.end, one, true, false);
-                if (stack::pending) return false;
             }
-            if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
-            return true;
+            return fetch_evaluated(callee, entry, src, at, end, v, op);
         }
     }
     return fetch_other_argument(callee, entry, src);
@@ -761,12 +774,14 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
 
 // eval_arguments for a call that names no refinement of a callable whose
 // template has plain leading arguments (see summary_of), called by a word
-// from a block or by C++ without flags.
-bool plain_arguments(const Cell* callee, Source& src, uint32_t summary) {
+// from a block or by C++ without flags. data: the callee's call data, read
+// here before anything allocates.
+bool plain_arguments(const Cell* callee, Source& src, const CallData& data) {
+    uint32_t summary = data.summary;
     int32_t n = summary_arguments(summary);
     // The entries move only when a collection runs.
     int32_t cycles = collector::stats.cycles;
-    const Cell* entries = call_data(callee).entries;
+    const Cell* entries = data.entries;
     int32_t i = 0;
     if (src.infix) {
         if (!entry_has(&entries[0], type_of(stack::arguments)))
@@ -807,12 +822,12 @@ bool plain_arguments(const Cell* callee, Source& src, uint32_t summary) {
 
 // Fetches the arguments of the call whose frame is on top (stack::arguments
 // is its first argument cell) and runs the callee. path/path_index: the
-// refinements named by a call path. Returns false when a pending exit
-// interrupted it.
+// refinements named by a call path (a cell the collector sees, in place for
+// the whole call). Returns false when a pending exit interrupted it.
 bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t path_index) {
-    uint32_t summary = call_data(callee).summary;
-    if ((summary & SUMMARY_PLAIN) && !path && !src.flags && !trace::active)
-        return plain_arguments(callee, src, summary);
+    const CallData& data = call_data(callee);
+    if ((data.summary & SUMMARY_PLAIN) && !path && !src.flags && !trace::active)
+        return plain_arguments(callee, src, data);
     // Only the refinement indexes in use are set: a call is too frequent to
     // clear them all.
     Fetch f(callee, src, type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE);
@@ -864,14 +879,13 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
     }
 
     if (path) {
-        Cell p = *path;
-        collector::Root keep_path(&p);
-        for (int32_t e = static_cast<int32_t>(p.data1) + path_index; e < tail_of(&p); e++) {
-            Cell element = cells_of(&p)[e];
+        // The path cell stays in place for the call (see eval_call).
+        for (int32_t e = static_cast<int32_t>(path->data1) + path_index; e < tail_of(path); e++) {
+            Cell element = cells_of(path)[e];
             bool on = true;
             if (type_of(&element) == TYPE_GET_WORD) on = truthy(word::get_value(&element));
             else if (type_of(&element) != TYPE_WORD) fire(err::bad_refine, &element);
-            if (!name_refinement(f, &element, on, &p)) return false;
+            if (!name_refinement(f, &element, on, path)) return false;
         }
     } else if (src.flags & CALL_APPLY) {
         while (!at_end(src)) {
@@ -1150,19 +1164,25 @@ inline Cell* object_field(const Cell* object, const Cell* element) {
     return type_of(v) == TYPE_UNSET ? nullptr : v;
 }
 
-// The value of a path `word/field` whose word holds an object with that
-// field, when nothing else is to be done with it (no call, no error);
-// null for every other path.
-inline Cell* object_path_value(const Cell* path, bool get) {
+// What a path gives without any set-up: its head word's value when the
+// word has one to give without raising (else null), and for `word/field` of
+// a small object with that field, the field's value when nothing else is to
+// be done with it (no call, no error; else null).
+struct PathStart {
+    const Cell* head;
+    Cell* field;
+};
+[[gnu::always_inline]] inline PathStart path_start(const Cell* path, bool get) {
+    memory::SeriesBuffer* b = memory::buffer_of(path->data2);
+    const Cell* cells = b->cells();
+    int32_t tail = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
     int32_t first = static_cast<int32_t>(path->data1);
-    if (tail_of(path) != first + 2) return nullptr;
-    const Cell* head = &cells_of(path)[first];
-    if (type_of(head) != TYPE_WORD) return nullptr;
-    const Cell* object = quiet_value(head);
-    if (!object) return nullptr;
-    Cell* v = object_field(object, head + 1);
-    if (!v || (!get && (callable_q(type_of(v)) || type_of(v) == TYPE_OP))) return nullptr;
-    return v;
+    if (first >= tail || type_of(&cells[first]) != TYPE_WORD) return {nullptr, nullptr};
+    const Cell* head = quiet_value(&cells[first]);
+    if (!head || tail != first + 2) return {head, nullptr};
+    Cell* v = object_field(head, &cells[first + 1]);
+    if (!v || (!get && (callable_q(type_of(v)) || type_of(v) == TYPE_OP))) return {head, nullptr};
+    return {head, v};
 }
 
 // Stores the value into the field of a path `word/field:` whose word holds
@@ -1452,6 +1472,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 // Two integers need no call (nothing has allocated since the
                 // block's cells were read).
                 const Cell* plain = plain_value(next + 1);
+                if (!plain && type_of(next + 1) == TYPE_PATH)
+                    plain = path_start(next + 1, false).field;
                 if (plain && type_of(plain) == TYPE_INTEGER) {
                     integer_op(fast, stack::top - 1, get_integer(plain));
                     pos += 2;
@@ -1516,10 +1538,23 @@ int32_t eval_call(const Cell* callee, const Cell* block, int32_t position, int32
 int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t end, bool set,
                   bool get, bool push) {
     if (!set && !trace::active) {
-        if (Cell* v = object_path_value(path_in, get)) {
-            if (push) push_value(v);
-            else stack::set_last_keep(v);
+        PathStart start = path_start(path_in, get);
+        if (start.field) {
+            if (push) push_value(start.field);
+            else stack::set_last_keep(start.field);
             return pos + 1;
+        }
+        if (start.head && !get && callable_q(type_of(start.head))) {
+            // A call through the head word (`f/refinement ...`), as the
+            // general way below makes it.
+            Cell* base = stack::top;
+            Cell p = *path_in;
+            collector::Root k(&p);
+            Source src{block, nullptr, 0, pos + 1, end, 0, false};
+            do_call(start.head, src, &p, 1, nullptr);
+            if (stack::pending) return src.pos;
+            if (!push) stack::set_last_keep(base);
+            return src.pos;
         }
     }
     Cell* base = stack::top;
@@ -1541,12 +1576,13 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         if (set) fire(err::invalid_path_set, path);
         if (get) fire(err::invalid_path_get, path);
         if (t == TYPE_OP) current->header = native::op_source_type(current);
+        // do_call copies the callee before anything allocates; the path is
+        // read again after the arguments.
         Cell callee = *current;
-        collector::Root k(&callee);
         stack::top = base;
         Source src{block, nullptr, 0, next, end, 0, false};
         Cell p = *path;
-        collector::Root k2(&p);
+        collector::Root k(&p);
         do_call(&callee, src, &p, 1, nullptr);
         if (stack::pending) return src.pos;
         if (!push) stack::set_last_keep(base);
@@ -1573,7 +1609,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
             Cell callee = *current;
             Cell object = *gparent;
             Cell p = *path;
-            collector::Root k1(&callee), k2(&object), k3(&p);
+            collector::Root k(&p);
             stack::top = base;
             Source src{block, nullptr, 0, next, end, 0, false};
             do_call(&callee, src, &p, i + 1 - first,

@@ -75,7 +75,8 @@ int32_t eval_single(const Cell* block, int32_t position, int32_t end, bool push)
 // Calls callee (native!, action!, op!, function!, routine!), fetching its
 // arguments from the block at position, up to end; returns the position
 // after the last value consumed. name: the word or path that named the
-// call (null: the frame is named <anon>); a path supplies the refinements
+// call (null: the frame is named <anon>); a path, which must be a cell the
+// collector sees that stays in place for the call, supplies the refinements
 // from its element path_index on (counted from the path's index). object: the object the path went
 // through (its context binds self), or null. Unless infix, the result
 // replaces nothing: it is pushed as one new cell. In an infix call the left
