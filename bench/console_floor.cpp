@@ -3,19 +3,23 @@
 // them. A window with the console's client size takes N numbered lines; at
 // every 22nd line (the console's redraw batching) and after the last, the
 // window is drawn: the background cleared, then one text layout a line for
-// the last page of lines, each drawn one row below the other. Messages are
-// pumped after each drawing, as the console's loop would. Prints the
-// seconds from the first line to the last drawing:
+// the last page of lines, each drawn one row below the other, and the
+// window's scroll bar brought to the end of the lines (the console's screen
+// has one, moved once a drawing). Messages are pumped after each drawing,
+// as the console's loop would. Prints the seconds from the first line to
+// the last drawing; "nobar" leaves the scroll bar out:
 //
-//     console-floor N [WIDTH HEIGHT]   ->  S
+//     console-floor N [WIDTH HEIGHT [nobar]]   ->  S
 #include <windows.h>
 
 #include <d2d1.h>
 #include <dwrite.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -51,6 +55,8 @@ int wmain(int argc, wchar_t** argv) {
     const int n = argc > 1 ? _wtoi(argv[1]) : 10000;
     const int width = argc > 3 ? _wtoi(argv[2]) : 641;
     const int height = argc > 3 ? _wtoi(argv[3]) : 481;
+    const bool bar = !(argc > 4 && std::wcscmp(argv[4], L"nobar") == 0);
+    const DWORD style = WS_OVERLAPPEDWINDOW | (bar ? WS_VSCROLL : 0);
 
     WNDCLASSW wc{};
     wc.lpfnWndProc = window_proc;
@@ -60,7 +66,8 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassW(&wc);
     RECT rc{0, 0, width, height};
     AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
-    HWND hwnd = CreateWindowW(L"ConsoleFloor", L"Console floor", WS_OVERLAPPEDWINDOW, 50, 50,
+    if (bar) rc.right += GetSystemMetrics(SM_CXVSCROLL);
+    HWND hwnd = CreateWindowW(L"ConsoleFloor", L"Console floor", style, 50, 50,
                               rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr,
                               wc.hInstance, nullptr);
     ShowWindow(hwnd, SW_SHOW);
@@ -100,6 +107,16 @@ int wmain(int argc, wchar_t** argv) {
 
     std::deque<std::wstring> lines;
     auto draw = [&] {
+        if (bar) {
+            SCROLLINFO si{};
+            si.cbSize = sizeof si;
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+            si.nMin = 1;
+            si.nMax = static_cast<int>(lines.size());
+            si.nPage = static_cast<UINT>(page);
+            si.nPos = std::max(1, si.nMax - page + 1);
+            SetScrollInfo(hwnd, SB_VERT, &si, TRUE);
+        }
         target->BeginDraw();
         target->Clear(D2D1::ColorF(252 / 255.0f, 252 / 255.0f, 252 / 255.0f));
         size_t first = lines.size() > static_cast<size_t>(page) ? lines.size() - page : 0;

@@ -7,7 +7,9 @@
 #   printing: a script printing 10,000 lines and quitting, less the same
 #             script printing one line, against the C++ floor
 #             (bench/console_floor.cpp: Direct2D and DirectWrite drawing
-#             the same screens at the same points, under Wine) and a Tk 8.6
+#             the same screens at the same points, its scroll bar moved
+#             once a drawing as the console's is, under Wine; also timed
+#             without the bar) and a Tk 8.6
 #             Text widget taking 10,000 inserted lines and drawn every 22
 #             lines (natively, the same display; reported only).
 # Wine's server is started once and kept for the whole run, as a system's
@@ -89,8 +91,8 @@ def tk_text(n):
     return float(subprocess.run([sys.executable, "-c", code], capture_output=True,
                                 text=True).stdout)
 
-def floor(n):
-    out = subprocess.run(["wine", os.path.join(folder, "console_floor.exe"), str(n)],
+def floor(n, *more):
+    out = subprocess.run(["wine", os.path.join(folder, "console_floor.exe"), str(n)] + list(more),
                          capture_output=True, text=True, timeout=600).stdout
     return float(out.split()[-1])
 
@@ -120,6 +122,8 @@ for r in range(runs + 1):  # round 0 warms up
         if keep: add(name + " print", v)
     v = floor(10000)
     if keep: add("floor print", v)
+    v = floor(10000, "641", "481", "nobar")
+    if keep: add("bare floor print", v)
     v = tk_text(10000)
     if keep: add("Tk print", v)
 med = {k: statistics.median(v) for k, v in rows.items()}
@@ -130,6 +134,8 @@ for name, _ in exes:
     print("10000 lines  %-4s %.3f s  C++ floor %.3f s  ratio %.2f  (Tk Text %.3f s)"
           % (name, med[name + " print"], med["floor print"], med[name + " print"] / med["floor print"],
              med["Tk print"]))
+    print("             %-4s against the floor without its scroll bar %.3f s: ratio %.2f"
+          % (name, med["bare floor print"], med[name + " print"] / med["bare floor print"]))
 subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
 print("runs: %d; every figure a median; rows: %r" % (runs, {k: [round(x, 3) for x in v] for k, v in rows.items()}))
 PY
