@@ -678,14 +678,19 @@ def client_origin(title, size):
     return None
 
 
+def start_script(folder, name, text, mox_run, emulator):
+    """Writes a check's script into folder and starts it under mox-run."""
+    path = os.path.join(folder, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return gui_check.Program(emulator + [mox_run, path])
+
+
 def redraw(mox_run, emulator):
     """Faces painted again after a change show the change on the screen: a
     colour changed, and a drawing actor's picture redrawn."""
     with tempfile.TemporaryDirectory() as d:
-        path = os.path.join(d, "redraw.mox")
-        with open(path, "w") as f:
-            f.write(REDRAW_SCRIPT)
-        program = gui_check.Program(emulator + [mox_run, path])
+        program = start_script(d, "redraw.mox", REDRAW_SCRIPT, mox_run, emulator)
         try:
             pixel = grab()
             points = [("the colour", (40, 30)), ("the actor's box", (115, 30)),
@@ -908,10 +913,7 @@ do-events
 
 def scroll_bars(mox_run, emulator):
     with tempfile.TemporaryDirectory() as d:
-        path = os.path.join(d, "scroll.mox")
-        with open(path, "w") as f:
-            f.write(SCROLL_SCRIPT)
-        program = gui_check.Program(emulator + [mox_run, path])
+        program = start_script(d, "scroll.mox", SCROLL_SCRIPT, mox_run, emulator)
         try:
             pixel = grab()
             for name in ["range", "end", "same", "position", "grown", "back"]:
