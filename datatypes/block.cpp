@@ -552,6 +552,18 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     return series;
 }
 
+bool append_in_place(Cell* blk, const Cell* value, bool only) {
+    if (type_of(blk) != TYPE_BLOCK || (is_any_block(type_of(value)) && !only)) return false;
+    SeriesBuffer* b = buffer_of(blk);
+    if ((b->flags & memory::SERIES_OWNED) || b->tail + sizeof(Cell) > arena::ref(b->end()) ||
+        abs_length(blk) >= MAX_CELLS)
+        return false;
+    *b->cells_tail() = *value;
+    b->tail += sizeof(Cell);
+    blk->data1 = 0;
+    return true;
+}
+
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1) return series;
     const bool block_value = is_any_block(type_of(value)) && !only;

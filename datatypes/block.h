@@ -182,6 +182,11 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op);
 // /part), dup the repeat count.
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+// append without /part and /dup when it is a bare store: a block! (not a
+// hash!, whose index must follow) that nobody watches, with room for one
+// more cell at its tail, and a value added as one cell. Stores it and moves the block's index to its head
+// as append does; false (nothing done) otherwise. Never allocates.
+bool append_in_place(Cell* blk, const Cell* value, bool only);
 Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);

@@ -679,6 +679,24 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     return series;
 }
 
+bool append_in_place(Cell* str, Cell* value) {
+    if (type_of(str) != TYPE_STRING || !text_value_q(type_of(value)) || value->data2 == str->data2)
+        return false;
+    SeriesBuffer* b = buffer_of(str);
+    SeriesBuffer* sb = buffer_of(value);
+    uint32_t unit = b->unit();
+    if ((b->flags & memory::SERIES_OWNED) || sb->unit() != unit) return false;
+    // Counted in bytes: a division by the unit costs more than the copy.
+    uint32_t used = sb->used_bytes();
+    uint32_t from = static_cast<uint32_t>(std::min(uint64_t{value->data1} * unit, uint64_t{used}));
+    uint32_t bytes = used - from;
+    if (static_cast<uint32_t>(b->end() - b->tail_ptr()) < bytes) return false;
+    std::memcpy(b->tail_ptr(), sb->head_ptr() + from, bytes);
+    b->tail += bytes;
+    str->data1 = 0;
+    return true;
+}
+
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t room = static_cast<uint32_t>(ms_length_q(series));
     if (room == 0) return insert(series, value, -1, only, dup, false);

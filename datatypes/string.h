@@ -230,6 +230,12 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op);
 // add, -1 for all; dup: repetitions (at least 1).
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+// append without /part and /dup when it is a bare copy: a string! that
+// nobody watches, with room at its tail for the text of another string
+// (file!, url!, email!, ref!) of the same unit held in another buffer.
+// Copies it and moves the string's index to its head as append does; false
+// (nothing done) otherwise. Never allocates.
+bool append_in_place(Cell* str, Cell* value);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,

@@ -7,6 +7,7 @@
 
 #include "core/value.h"
 #include "core/words.h"
+#include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -131,7 +132,17 @@ void insert_entry(bool append, int32_t part, int32_t only, int32_t dup) {
     result(r);
 }
 
-void append_star(int32_t part, int32_t only, int32_t dup) { insert_entry(true, part, only, dup); }
+// A plain append onto a block! or string! with room at its tail is a store
+// or a copy: no action dispatch, no plan, no growth.
+void append_star(int32_t part, int32_t only, int32_t dup) {
+    if (!used(part) && !used(dup) &&
+        (block::append_in_place(arg(0), arg(1), used(only)) ||
+         string::append_in_place(arg(0), arg(1)))) {
+        result(arg(0));
+        return;
+    }
+    insert_entry(true, part, only, dup);
+}
 void insert_star(int32_t part, int32_t only, int32_t dup) { insert_entry(false, part, only, dup); }
 
 void change_star(int32_t part, int32_t only, int32_t dup) {

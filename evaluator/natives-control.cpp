@@ -420,8 +420,13 @@ void repeat_star() {
     Cell* base = open_loop();
     Turn turn = Turn::normal;
     for (int64_t i = 1; i <= count; i++) {
-        make_integer(counter, static_cast<int32_t>(i));
-        if (!context::set_plain(word, counter)) word::set(word, counter);
+        // The count is built in a local cell and stored from registers: a
+        // store through the stack cell followed by its 16-byte reload stalls
+        // on every step. The stack cell serves the general setter, which may
+        // run Mox code.
+        Cell n;
+        make_integer(&n, static_cast<int32_t>(i));
+        if (!context::set_plain(word, &n)) word::set(word, &(*counter = n));
         turn = run_block(body, base);
         if (turn == Turn::passed) return;
         if (turn == Turn::broke) break;
