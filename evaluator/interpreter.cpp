@@ -22,6 +22,7 @@
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
+#include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/word.h"
 #include "evaluator/actions-entry.h"
@@ -772,11 +773,73 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
     return fetch_refinement(f, at, on);
 }
 
-// eval_arguments for a call that names no refinement of a callable whose
-// template has plain leading arguments (see summary_of), called by a word
-// from a block or by C++ without flags. data: the callee's call data, read
-// here before anything allocates.
-bool plain_arguments(const Cell* callee, Source& src, const CallData& data) {
+// The value of the n cells at `at` (a block from its index) when their
+// evaluation can neither fail nor allocate nor reach other code: one plain
+// value, or two integers and an operator that computes them itself (`[n]`,
+// `[a + 1]`). Written to out; false for any other cells. Untraced
+// evaluation only: traced code shows every step.
+[[gnu::always_inline]] inline bool short_block_value(const Cell* at, int32_t n, Cell* out) {
+    if (n == 1) {
+        const Cell* v = plain_value(at);
+        if (!v) return false;
+        *out = *v;
+        return true;
+    }
+    if (n != 3) return false;
+    const Cell* left = plain_value(at);
+    if (!left || type_of(left) != TYPE_INTEGER) return false;
+    const Cell* op = op_word(at + 1);
+    FastOp fast = op ? fast_op(op) : FAST_NONE;
+    if (fast == FAST_NONE) return false;
+    const Cell* right = plain_value(at + 2);
+    if (!right || type_of(right) != TYPE_INTEGER) return false;
+    *out = *left;
+    integer_op(fast, out, get_integer(right));
+    return true;
+}
+
+// if (native 1), unless (2) and either (3) whose chosen block is short:
+// the block's value becomes the call's result here, as the native would
+// make it, without a frame to evaluate the block in. False, with nothing
+// done, when the native is to run: another native, a block that is not
+// short, none for a result, either's error for unset!.
+bool short_conditional(const Cell* callee) {
+    uint32_t id = callee->data1;
+    if (type_of(callee) != TYPE_NATIVE || id < 1 || id > 3 || trace::active) return false;
+    Cell* args = stack::arguments;
+    if (id == 3 && type_of(args) == TYPE_UNSET) return false;
+    bool on = logic::truthy(args);
+    const Cell* block = id == 3 ? args + (on ? 1 : 2) : on == (id == 1) ? args + 1 : nullptr;
+    if (!block || type_of(block) != TYPE_BLOCK) return false;
+    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+    int32_t pos = static_cast<int32_t>(block->data1);
+    int32_t n = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - pos;
+    Cell r;
+    if (!short_block_value(b->cells() + pos, n, &r)) return false;
+    *args = r;
+    return true;
+}
+
+// The refinements named by a call path from its element path_index on (a
+// cell the collector sees, in place for the whole call), fetched in the
+// path's order. Returns false on a pending exit.
+bool path_refinements(Fetch& f, const Cell* path, int32_t path_index) {
+    for (int32_t e = static_cast<int32_t>(path->data1) + path_index; e < tail_of(path); e++) {
+        Cell element = cells_of(path)[e];
+        bool on = true;
+        if (type_of(&element) == TYPE_GET_WORD) on = truthy(word::get_value(&element));
+        else if (type_of(&element) != TYPE_WORD) fire(err::bad_refine, &element);
+        if (!name_refinement(f, &element, on, path)) return false;
+    }
+    return true;
+}
+
+// eval_arguments for a call of a callable whose template has plain leading
+// arguments (see summary_of), called from a block by a word or a path (the
+// path names refinements, see eval_arguments), or by C++ without flags.
+// data: the callee's call data, read here before anything allocates.
+bool plain_arguments(const Cell* callee, Source& src, const CallData& data, const Cell* path,
+                     int32_t path_index) {
     uint32_t summary = data.summary;
     int32_t n = summary_arguments(summary);
     // The entries move only when a collection runs.
@@ -795,13 +858,13 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data) {
             cycles = collector::stats.cycles;
         }
     }
-    if (trace::active) {
-        const Cell name = call_name();
-        trace::fire(trace::CALL, src.block, src.pos, callee, &name);
-    }
-    if (type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE) {
+    bool function = type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE;
+    int32_t count = summary_count(summary);
+    Fetch f(callee, src, function);
+    if (function) {
         if (summary & SUMMARY_REFINED) {
-            // Each unused refinement's flag is false, its arguments none.
+            // Each refinement's flag is false, its arguments none, until the
+            // path names it.
             entries = call_data(callee).entries;
             int32_t total = tail_of(tpl_of(callee));
             for (int32_t k = n; k < total; k++) {
@@ -809,14 +872,20 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data) {
                 else if (argument_entry(&entries[k])) make_none(stack::push_cell());
             }
         }
-        if (int32_t locals = summary_count(summary)) function::push_refinement_defaults(locals);
+        if (count) function::push_refinement_defaults(count);
+    } else {
+        for (int32_t k = 0; k < count && k < MAX_NATIVE_REFINEMENTS; k++) f.refs[k] = -1;
+    }
+    if (path && !path_refinements(f, path, path_index)) return false;
+    if (trace::active) {
+        const Cell name = call_name();
+        trace::fire(trace::CALL, src.block, src.pos, callee, &name);
+    }
+    if (function) {
         eval_function(callee);
         return !stack::pending;
     }
-    int32_t refs[MAX_NATIVE_REFINEMENTS];
-    int32_t count = summary_count(summary);
-    for (int32_t k = 0; k < count && k < MAX_NATIVE_REFINEMENTS; k++) refs[k] = -1;
-    call_native(callee, refs);
+    if (!short_conditional(callee)) call_native(callee, f.refs);
     return !stack::pending;
 }
 
@@ -826,8 +895,8 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data) {
 // the whole call). Returns false when a pending exit interrupted it.
 bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t path_index) {
     const CallData& data = call_data(callee);
-    if ((data.summary & SUMMARY_PLAIN) && !path && !src.flags && !trace::active)
-        return plain_arguments(callee, src, data);
+    if ((data.summary & SUMMARY_PLAIN) && !src.flags && !trace::active)
+        return plain_arguments(callee, src, data, path, path_index);
     // Only the refinement indexes in use are set: a call is too frequent to
     // clear them all.
     Fetch f(callee, src, type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE);
@@ -880,13 +949,7 @@ bool eval_arguments(const Cell* callee, Source& src, const Cell* path, int32_t p
 
     if (path) {
         // The path cell stays in place for the call (see eval_call).
-        for (int32_t e = static_cast<int32_t>(path->data1) + path_index; e < tail_of(path); e++) {
-            Cell element = cells_of(path)[e];
-            bool on = true;
-            if (type_of(&element) == TYPE_GET_WORD) on = truthy(word::get_value(&element));
-            else if (type_of(&element) != TYPE_WORD) fire(err::bad_refine, &element);
-            if (!name_refinement(f, &element, on, path)) return false;
-        }
+        if (!path_refinements(f, path, path_index)) return false;
     } else if (src.flags & CALL_APPLY) {
         while (!at_end(src)) {
             Cell element = src.block ? cells_of(src.block)[src.pos] : src.values[src.pos];
@@ -1039,6 +1102,45 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
         *base = r;
         stack::top = base + 1;
     }
+}
+
+// Evaluates a paren met as an operand, untraced, and pushes its value. A
+// paren is part of the block around it, whose frame already stands for it,
+// so it runs in place without a frame of its own: its copy on the stack
+// keeps it for the collector and becomes its value, and each expression's
+// value, pushed just above, replaces the one before.
+[[gnu::noinline]] void eval_paren(const Cell* paren) {
+    memory::SeriesBuffer* b = memory::buffer_of(paren->data2);
+    int32_t pos = static_cast<int32_t>(paren->data1);
+    Cell r;
+    if (short_block_value(b->cells() + pos,
+                          static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - pos, &r)) {
+        push_value(&r);
+        return;
+    }
+    guard_native_stack();
+    Cell* slot = push_value(paren);
+    Cell* value = slot + 1;
+    CurrentBlock scope{current_block};
+    current_block = slot;
+    collector::safe_point();
+    make_unset(&r);
+    for (;;) {
+        int32_t end = tail_of(slot);
+        if (pos >= end) break;
+        Cell here = *slot;
+        here.data1 = static_cast<uint32_t>(pos);
+        slot->data1 = here.data1;
+        *position = here;
+        stack::top = value;
+        pos = eval_expression(slot, pos, end, false, true, false);
+        if (stack::pending) return;
+        r = *value;
+    }
+    if (scope.outer) *position = *scope.outer;
+    else make_none(position);
+    *slot = r;
+    stack::top = value;
 }
 
 // ---------------------------------------------------------------------------
@@ -1331,7 +1433,9 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         return pos + 1;
     }
     case TYPE_PAREN:
-        eval_block(at, false);
+        // Traced code shows a paren's entry and exit like a block's.
+        if (trace::active) eval_block(at, false);
+        else eval_paren(at);
         return pos + 1;
     case TYPE_PATH:
         return eval_path(at, block, pos, end, false, false, true);
