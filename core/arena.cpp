@@ -2,8 +2,10 @@
 #include "core/arena.h"
 
 #include <cassert>
+#include <cstring>
 #include <map>
 
+#include "core/poison.h"
 #include "platform/platform.h"
 
 namespace mox::arena {
@@ -43,20 +45,64 @@ void* take_range(size_t bytes) {
     return reinterpret_cast<void*>(base + off);
 }
 
-void give_range(uint64_t off, uint64_t bytes) {
-    auto next = free_ranges.lower_bound(off);
-    if (next != free_ranges.end() && off + bytes == next->first) {
+void add_range(std::map<uint64_t, uint64_t>& ranges, uint64_t off, uint64_t bytes) {
+    auto next = ranges.lower_bound(off);
+    if (next != ranges.end() && off + bytes == next->first) {
         bytes += next->second;
-        next = free_ranges.erase(next);
+        next = ranges.erase(next);
     }
-    if (next != free_ranges.begin()) {
+    if (next != ranges.begin()) {
         auto prev = std::prev(next);
         if (prev->first + prev->second == off) {
             prev->second += bytes;
             return;
         }
     }
-    free_ranges.emplace(off, bytes);
+    ranges.emplace(off, bytes);
+}
+
+void give_range(uint64_t off, uint64_t bytes) { add_range(free_ranges, off, bytes); }
+
+// Released chunks whose pages stay committed (offset -> bytes, merged like
+// free_ranges). A collection releases frames and big buffers and the work
+// after it asks for as much again; taking those pages back saves a system
+// call and a page fault for every page. trim() keeps them under half the
+// bytes in use plus KEEP_FLOOR, decommitting the excess, highest addresses
+// first.
+std::map<uint64_t, uint64_t> kept_ranges;
+size_t kept_bytes = 0;
+constexpr size_t KEEP_FLOOR = 16u << 20;
+
+// The smallest kept range that holds bytes (the lowest of equal ones), cut
+// to bytes; nullptr when none does.
+void* take_kept(size_t bytes) {
+    auto best = kept_ranges.end();
+    for (auto it = kept_ranges.begin(); it != kept_ranges.end(); ++it) {
+        if (it->second < bytes) continue;
+        if (best == kept_ranges.end() || it->second < best->second) best = it;
+        if (it->second == bytes) break;
+    }
+    if (best == kept_ranges.end()) return nullptr;
+    uint64_t off = best->first;
+    uint64_t rest = best->second - bytes;
+    kept_ranges.erase(best);
+    if (rest) kept_ranges.emplace(off + bytes, rest);
+    kept_bytes -= bytes;
+    return reinterpret_cast<void*>(base + off);
+}
+
+void trim_kept_to_cap() {
+    size_t cap = in_use / 2 + KEEP_FLOOR;
+    while (kept_bytes > cap) {
+        auto last = std::prev(kept_ranges.end());
+        uint64_t cut = std::min<uint64_t>(last->second, round_up(kept_bytes - cap));
+        uint64_t off = last->first + last->second - cut;
+        if (cut == last->second) kept_ranges.erase(last);
+        else last->second -= cut;
+        kept_bytes -= cut;
+        platform::decommit(reinterpret_cast<void*>(base + off), cut);
+        give_range(off, cut);
+    }
 }
 
 }  // namespace
@@ -73,11 +119,17 @@ void init() {
     ready = true;
 }
 
-void* alloc_chunk(size_t bytes) {
+void* alloc_chunk(size_t bytes, bool zero) {
     if (!ready) init();
     bytes = round_up(bytes);
     if constexpr (kWide) {
         if (!base) return nullptr;
+        if (void* warm = take_kept(bytes)) {
+            in_use += bytes;
+            poison::mark_used(warm, bytes);
+            if (zero) std::memset(warm, 0, bytes);
+            return warm;
+        }
         void* p = take_range(bytes);
         if (!p) return nullptr;
         if (!platform::commit(p, bytes)) {
@@ -85,6 +137,7 @@ void* alloc_chunk(size_t bytes) {
             return nullptr;
         }
         in_use += bytes;
+        poison::mark_used(p, bytes);  // the pages may have been kept and marked once
         return p;
     } else {
         void* p = platform::alloc_virtual(bytes, false);
@@ -93,11 +146,17 @@ void* alloc_chunk(size_t bytes) {
     }
 }
 
-void free_chunk(void* chunk, size_t bytes) {
+void free_chunk(void* chunk, size_t bytes, bool keep) {
     bytes = round_up(bytes);
     assert(in_use >= bytes);
     in_use -= bytes;
     if constexpr (kWide) {
+        if (keep) {
+            poison::mark_free(chunk, bytes);
+            add_range(kept_ranges, reinterpret_cast<uintptr_t>(chunk) - base, bytes);
+            kept_bytes += bytes;
+            return;
+        }
         platform::decommit(chunk, bytes);
         give_range(reinterpret_cast<uintptr_t>(chunk) - base, bytes);
     } else {
@@ -106,5 +165,11 @@ void free_chunk(void* chunk, size_t bytes) {
 }
 
 size_t used() { return in_use; }
+
+size_t kept() { return kept_bytes; }
+
+void trim() {
+    if constexpr (kWide) trim_kept_to_cap();
+}
 
 }  // namespace mox::arena

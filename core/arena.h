@@ -33,13 +33,21 @@ inline ref32 ref(const void* p) {
 // Reserves the range (64-bit build); idempotent.
 void init();
 
-// A committed, zero-filled chunk of at least bytes (rounded up to whole
-// pages); nullptr when the space or the system's memory is exhausted.
-void* alloc_chunk(size_t bytes);
-// Returns a chunk given by alloc_chunk with the same size.
-void free_chunk(void* chunk, size_t bytes);
+// A committed chunk of at least bytes (rounded up to whole pages); nullptr
+// when the space or the system's memory is exhausted. It is zero-filled
+// unless zero is false, in which case a chunk made of released pages that
+// were kept committed holds whatever they held.
+void* alloc_chunk(size_t bytes, bool zero = true);
+// Returns a chunk given by alloc_chunk with the same size. With keep (the
+// 64-bit build), its pages stay committed for the next chunks until trim.
+void free_chunk(void* chunk, size_t bytes, bool keep = true);
+// Decommits the pages kept beyond half the bytes in use (plus a floor): a
+// burst of releases, such as a collection's, calls it once at its end.
+void trim();
 
 // Bytes of the range in use by chunks (page-rounded).
 size_t used();
+// Bytes released but still committed, waiting for reuse.
+size_t kept();
 
 }  // namespace mox::arena

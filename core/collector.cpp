@@ -188,16 +188,12 @@ void move_run(uint8_t* from, uint32_t length, uint8_t* dest) {
     }
 }
 
-void unmark_run(uint8_t* from, uint32_t length) {
-    uint8_t* p = from;
-    while (p < from + length) {
-        auto* b = reinterpret_cast<SeriesBuffer*>(p);
-        b->flags &= ~memory::SERIES_MARK;
-        p = reinterpret_cast<uint8_t*>(next_buffer(b));
-    }
-}
-
 inline uint32_t frame_free(SeriesFrame* f) { return f->end - f->first_free; }
+
+// The walk over a frame reads each buffer's header to find the next one, so
+// the processor cannot run ahead of it; the headers further on are fetched
+// while this one is handled.
+constexpr ptrdiff_t COMPACT_AHEAD = 2048;
 
 // Slides the live buffers of one frame down over the dead ones; while the
 // previous frame has more than FRAME_MIN_FREE bytes free, runs that fit are
@@ -210,24 +206,27 @@ void compact_frame(SeriesFrame* frame, SeriesFrame* prev) {
 
     while (p < end) {
         auto* b = reinterpret_cast<SeriesBuffer*>(p);
+        __builtin_prefetch(p + COMPACT_AHEAD, 1);
         if (!(b->flags & memory::SERIES_MARK)) {
             release_dead(b);
             if (!dest) dest = p;
             p = reinterpret_cast<uint8_t*>(next_buffer(b));
             continue;
         }
-        // Gather a run of consecutive live buffers.
+        // Gather a run of consecutive live buffers, unmarking them on the
+        // way: one pass over their headers instead of two.
         uint8_t* run = p;
         uint32_t prev_room = to_prev ? frame_free(prev) : 0;
         while (p < end) {
             auto* r = reinterpret_cast<SeriesBuffer*>(p);
+            __builtin_prefetch(p + COMPACT_AHEAD, 1);
             if (!(r->flags & memory::SERIES_MARK)) break;
             uint8_t* after = reinterpret_cast<uint8_t*>(next_buffer(r));
             if (to_prev && p != run && static_cast<uint32_t>(after - run) > prev_room) break;
+            r->flags &= ~memory::SERIES_MARK;
             p = after;
         }
         uint32_t length = static_cast<uint32_t>(p - run);
-        unmark_run(run, length);
         if (to_prev && length <= frame_free(prev)) {
             uint8_t* target = arena::at<uint8_t>(prev->first_free);
             move_run(run, length, target);
@@ -286,11 +285,19 @@ NodeFrame* frame_of_node(node_t n) {
     return arena::at<NodeFrame>(*(it - 1));
 }
 
+// The nodes come in the order their buffers lay in the series frames, which
+// is mostly the order they were taken from their node frames: the frame of
+// the previous node is tried first, and the search runs only when it fails.
 void return_freed_nodes() {
     if (freed_nodes->empty()) return;
-    std::sort(freed_nodes->begin(), freed_nodes->end());
+    NodeFrame* frame = nullptr;
+    ref32 lo = 0, hi = 0;
     for (node_t n : *freed_nodes) {
-        NodeFrame* frame = frame_of_node(n);
+        if (n < lo || n >= hi) {
+            frame = frame_of_node(n);
+            lo = arena::ref(frame->slots());
+            hi = lo + frame->capacity * 4;
+        }
         if (!frame->evacuated) memory::free_node(frame, n);
     }
     freed_nodes->clear();

@@ -103,9 +103,9 @@ void init() {
     external_nodes->clear();
 }
 
-void* alloc_virtual(size_t size) {
+void* alloc_virtual(size_t size, bool zero) {
     size_t bytes = size + 4;
-    void* chunk = arena::alloc_chunk(bytes);
+    void* chunk = arena::alloc_chunk(bytes, zero);
     if (!chunk) fire(err::no_memory);
     size_t page = 4096;
     bytes = (bytes + page - 1) & ~(page - 1);
@@ -119,11 +119,14 @@ void free_virtual(void* frame) {
     uint8_t* chunk = static_cast<uint8_t*>(frame) - 4;
     uint32_t bytes = *reinterpret_cast<uint32_t*>(chunk);
     record.total -= bytes;
-    arena::free_chunk(chunk, bytes);
+    // Stress mode gives the pages back at once, so that a pointer kept into
+    // a released frame faults instead of reading pages kept for reuse.
+    arena::free_chunk(chunk, bytes, !collector::stress);
+    if (!collector::in_collection) arena::trim();
 }
 
 NodeFrame* new_node_frame(uint32_t slots) {
-    auto* frame = static_cast<NodeFrame*>(alloc_virtual(sizeof(NodeFrame) + slots * 4u));
+    auto* frame = static_cast<NodeFrame*>(alloc_virtual(sizeof(NodeFrame) + slots * 4u, false));
     frame->capacity = slots;
     frame->used = 0;
     frame->cycle = static_cast<uint32_t>(collector::stats.cycles);
@@ -173,7 +176,7 @@ void free_node(NodeFrame* frame, node_t node) {
 
 SeriesFrame* new_series_frame() {
     uint32_t size = record.series_next_size;
-    auto* frame = static_cast<SeriesFrame*>(alloc_virtual(size + sizeof(SeriesFrame)));
+    auto* frame = static_cast<SeriesFrame*>(alloc_virtual(size + sizeof(SeriesFrame), false));
     frame->size = size + sizeof(SeriesFrame);
     frame->first_free = arena::ref(frame->data());
     frame->end = frame->first_free + size;
@@ -222,11 +225,17 @@ void reserve_after_cycle() {
         SeriesFrame* frame = new_series_frame();
         free += frame->end - frame->first_free;
     }
+    // The frames and big buffers the cycle released were kept committed for
+    // the work up to the next cycle, which asks for about as much again.
+    arena::trim();
 }
 
 BigFrame* new_big_frame(uint32_t size) {
-    auto* frame = static_cast<BigFrame*>(alloc_virtual(size + sizeof(BigFrame)));
+    // Like a buffer carved from a series frame, a big buffer's data holds
+    // whatever it held until its owner writes it: no zero fill.
+    auto* frame = static_cast<BigFrame*>(alloc_virtual(size + sizeof(BigFrame), false));
     frame->size = size + sizeof(BigFrame);
+    frame->unused = 0;
     frame->next = record.big_first;
     record.big_first = arena::ref(frame);
     return frame;

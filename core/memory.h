@@ -131,8 +131,9 @@ inline SeriesBuffer* buffer_of(const Cell* value) { return buffer_of(value->data
 
 void init();
 // A chunk of at least size + 4 bytes (page-rounded); returns the frame start.
-// Raises internal error no-memory when the system refuses.
-void* alloc_virtual(size_t size);
+// Zero-filled unless zero is false (node and series frames set every byte
+// they read). Raises internal error no-memory when the system refuses.
+void* alloc_virtual(size_t size, bool zero = true);
 void free_virtual(void* frame);
 
 NodeFrame* new_node_frame(uint32_t slots);

@@ -282,8 +282,12 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
         data->data1 = 0;
         data->data3 = 0;
         pos = static_cast<int32_t>(block::abs_length(data));
-        block::ms_append(data, k);
-        make_unset(block::alloc_tail(data));
+        // Key and value cell in one step; k and data are on the stack, so
+        // they stay current if the allocation collects.
+        auto* pair =
+            reinterpret_cast<Cell*>(memory::alloc_tail_bytes(data->data2, 2 * sizeof(Cell)));
+        pair[0] = *k;
+        make_unset(&pair[1]);
         Cell* entry = hashtable::put_map(map->data3, pos, hash);
         int32_t at = static_cast<int32_t>(entry - block::ms_abs_at(map, 0));
         if (at != pos) {
