@@ -23,6 +23,37 @@ bool callable_q(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
+// The shape of a native's or action's spec: the kinds of its items and the
+// words of its type blocks, names and doc strings left out. A routine of the
+// tables reads its arguments by position and trusts their types, so a spec
+// of another shape would hand it values it cannot take.
+uint64_t spec_shape(uint32_t node) {
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](uint32_t v) {
+        for (int k = 0; k < 4; k++) h = (h ^ ((v >> (8 * k)) & 0xFF)) * 1099511628211ull;
+    };
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    for (const Cell* c = b->cells(); c < b->cells_tail(); c++) {
+        uint32_t t = type_of(c);
+        if (t == TYPE_STRING) continue;
+        mix(t);
+        if (t != TYPE_BLOCK) continue;
+        memory::SeriesBuffer* inner = memory::buffer_of(c->data2);
+        for (const Cell* w = inner->cells(); w < inner->cells_tail(); w++) {
+            mix(type_of(w));
+            if (is_any_word(type_of(w))) {
+                mix(symbol::resolve(w->data2));
+            } else {  // a datatype! or typeset! value: its bits
+                mix(w->data1);
+                mix(w->data2);
+                mix(w->data3);
+            }
+        }
+        mix(0xFFFFFFFF);
+    }
+    return h | 1;  // never 0, which marks a slot not made yet
+}
+
 // The spec of make native!/action!: a block of exactly a spec block and an
 // id naming a filled slot of the table. An empty slot is refused here, so
 // that no call can reach it.
@@ -34,7 +65,7 @@ int32_t checked_id(Cell* spec, uint32_t type) {
     int32_t id = get_integer(&items[1]);
     bool filled = type == TYPE_NATIVE ? natives::lookup(id) != nullptr
                                       : actions_entry::lookup(id) != nullptr;
-    if (!filled) fire_bad_make_arg(type, spec);
+    if (!filled || !spec_fits(type, id, &items[0])) fire_bad_make_arg(type, spec);
     return id;
 }
 
@@ -75,6 +106,16 @@ bool op_spec_q(const Cell* callable) {
 Cell* function_extra(const Cell* fn) { return memory::buffer_of(fn->data3)->cells(); }
 
 }  // namespace
+
+bool spec_fits(uint32_t type, int32_t id, const Cell* spec) {
+    // The first spec a slot is made with (the boot image's) sets its shape.
+    static uint64_t shapes[2][128];
+    if (id < 1 || id >= 128) return false;
+    uint64_t& known = shapes[type == TYPE_ACTION][id];
+    uint64_t shape = spec_shape(spec->data2);
+    if (known == 0) known = shape;
+    return known == shape;
+}
 
 // May collect.
 Cell* make(Cell* proto, Cell* spec, int32_t type) {

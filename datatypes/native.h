@@ -24,6 +24,11 @@ void init_native();
 void init_action();
 void init_op();
 
+// Whether a spec block may be given to the native (type native!) or action
+// (action!) in slot id: the first spec a slot is made with fixes the kinds
+// and types of its arguments, which its routine relies on; later specs must
+// match them (names and doc strings may differ).
+bool spec_fits(uint32_t type, int32_t id, const Cell* spec);
 Cell* make(Cell* proto, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);

@@ -987,7 +987,9 @@ struct Decoder {
                                            : actions_entry::lookup(int32_t(id)) != nullptr;
             if (int32_t(id) < 1 || !filled) bad(at);
             Cell* spec = read_inner(at);
-            if (type_of(spec) != TYPE_BLOCK || spec->data1 != 0) bad(at);
+            if (type_of(spec) != TYPE_BLOCK || spec->data1 != 0 ||
+                !native::spec_fits(t, int32_t(id), spec))
+                bad(at);
             Cell* extra = stack::push_cell();
             block::make_at(extra, 2);
             make_none(block::alloc_tail(extra));

@@ -690,10 +690,13 @@ TEST_F(MoxbinTest, FixedFormOpCarriesTheWrappedType) {
 
 TEST_F(MoxbinTest, CallableAndErrorRecordsAreChecked) {
     // A native or action number must name a filled slot; action slot 8 is
-    // empty.
+    // empty. Its spec must have the shape of the one the slot was made with
+    // (its routine trusts the arguments' kinds and types): action 1's spec
+    // is not empty, and the real action round-trips.
     ASSERT_EQ(actions_entry::lookup(8), nullptr);
     ASSERT_NE(actions_entry::lookup(1), nullptr);
-    EXPECT_EQ(decode_error(doc_of({0x16, 0x01, 0x05, 0x00})), -1);
+    EXPECT_EQ(decode_error(doc_of({0x16, 0x01, 0x05, 0x00})), err::mb_invalid_record);
+    EXPECT_EQ(type_of(first(decoded(encoded(evaluated(":make"), true)))), TYPE_ACTION);
     struct Case {
         const char* what;
         Bytes doc;
@@ -708,7 +711,8 @@ TEST_F(MoxbinTest, CallableAndErrorRecordsAreChecked) {
         {"action spec with a head index", doc_of({0x16, 0x01, 0x45, 0x01, 0x01, 0x80}), 11},
         {"error code outside the catalogue", doc_of({0x22, 0xE7, 0x07}), 12},
         {"op of an integer", doc_of({0x17, 0x80}), 12},
-        {"op of a one-argument native", doc_of({0x17, 0x16, 0x01, 0x05, 0x00}), 11},
+        {"op of an action whose spec does not fit its slot",
+         doc_of({0x17, 0x16, 0x01, 0x05, 0x00}), 12},
         {"function context not on the stack", doc_of({0x18, 0x00, 0x00, 0x0E, 0x01, 0x00}), 14},
         {"function context of an object", doc_of({0x18, 0x00, 0x00, 0x0E, 0x06, 0x00}), 14},
         {"function body not a block", doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x00, 0x80}),
