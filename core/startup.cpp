@@ -185,6 +185,9 @@ void sys_quit(int code, uintptr_t address) {
         wide[i] = 0;
         platform::show_error_box(u"Mox App Error", wide);
     }
+#ifdef _WIN32
+    gui::win::dx_settle_start();
+#endif
     sys_free_all();
     platform::exit_process(code);
 }
@@ -196,6 +199,9 @@ void sys_quit_status(int status) {
         exit_hook = nullptr;
         hook();
     }
+#ifdef _WIN32
+    gui::win::dx_settle_start();
+#endif
     sys_free_all();
     platform::exit_process(status);
 }
@@ -412,6 +418,9 @@ int run(int argc, char** argv) {
     platform::install_fault_handler(&on_fault);
     platform::init_process();
     console::keep_attribute();
+#ifdef _WIN32
+    if (gui::win::wanted()) gui::win::dx_start_device();
+#endif
     try {
         init();
         collector::active_q = true;

@@ -73,12 +73,13 @@ def main():
         writer = subprocess.Popen(emulator + [mox_run, "Z:" + script.replace("/", "\\")],
                                   stdout=subprocess.PIPE)
         try:
-            # Until the script has written (bounded: a failed write leaves
-            # the clipboard empty and the check fails).
+            # Until the script's text is there (bounded: a failed write
+            # leaves the clipboard as it was and the check fails). An earlier
+            # test's text may still be served until Wine takes the selection.
             got = ""
             for _ in range(100):
                 got = xclip("-o", capture_output=True).stdout.decode("utf-8")
-                if got or writer.poll() is not None:
+                if got == "one\ntwo é" or writer.poll() is not None:
                     break
                 time.sleep(0.1)
             check("X side", got, "one\ntwo é")

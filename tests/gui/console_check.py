@@ -524,7 +524,14 @@ def xclip_in(text):
                              stderr=subprocess.DEVNULL)
     owner.stdin.write(text.encode("utf-8"))
     owner.stdin.close()
-    time.sleep(0.5)
+    # Until X serves this text: on a loaded machine xclip can take the
+    # selection later than a fixed pause, and the paste would read what an
+    # earlier owner (or Wine's copy of it) still serves.
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline:
+        if xclip_out() == text.replace("\r\n", "\n"):
+            break
+        time.sleep(0.1)
     return owner
 
 

@@ -12,4 +12,12 @@ bool wanted();
 // uses, so the boot source binds either set the same way.
 void register_routines();
 
+// Starts making the graphics device on a thread of its own, so that it is
+// ready by the first drawing; called first thing when the back end is
+// wanted, before the library loads.
+void dx_start_device();
+// Lets that thread finish before the process ends (a no-op once the device
+// was taken over, and on the thread itself).
+void dx_settle_start();
+
 } // namespace mox::gui::win

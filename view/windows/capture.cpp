@@ -139,7 +139,7 @@ void face_to_image(const Cell* face_in, Cell* out) {
     // A base face draws itself: its content is drawn again into the image,
     // whatever covers it on the screen. A layered one without a draw block
     // takes the layered path below, which adds its layered children.
-    if (base_face && dx.context && w > 0 && h > 0 &&
+    if (base_face && dx_ready() && w > 0 && h > 0 &&
         (type_of(facet(face, sym.draw)) == TYPE_BLOCK || !layered_q(hwnd))) {
         Cell* img = image::make_filled(stack::push_cell(), static_cast<uint32_t>(w),
                                        static_cast<uint32_t>(h), 0);

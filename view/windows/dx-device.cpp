@@ -14,6 +14,7 @@
 #include "datatypes/error.h"
 #include "evaluator/stack.h"
 #include "datatypes/word.h"
+#include "view/windows/backend.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"
@@ -58,12 +59,116 @@ bool gpu_wanted() {
     return !(type_of(v) == TYPE_LOGIC && !v->data1);
 }
 
-bool make_device(D3D_DRIVER_TYPE type) {
+bool create_d3d(D3D_DRIVER_TYPE type, ID3D11Device** device, ID3D11DeviceContext** context) {
     HRESULT hr = D3D11CreateDevice(nullptr, type, nullptr,
                                    D3D11_CREATE_DEVICE_BGRA_SUPPORT |
                                        D3D11_CREATE_DEVICE_SINGLETHREADED,
-                                   nullptr, 0, D3D11_SDK_VERSION, &dx.d3d, nullptr, &dx.d3d_context);
+                                   nullptr, 0, D3D11_SDK_VERSION, device, nullptr, context);
     return SUCCEEDED(hr);
+}
+
+bool make_device(D3D_DRIVER_TYPE type) { return create_d3d(type, &dx.d3d, &dx.d3d_context); }
+
+// Making a Direct3D device is the slowest step of start-up (under Wine it
+// brings up the whole GL stack: about 0.2 s). The hardware device is made
+// on a thread of its own from the process's first moment, while the
+// library loads and the first windows are made, and taken over when the
+// first drawing needs it. After the hand-over the device is used by the
+// GUI thread alone, so it keeps its single-threaded flag. The system may
+// give the making thread windows of the device's own, which go with their
+// thread: it stays, serving their messages, until the device is released.
+HANDLE early_thread = nullptr;
+DWORD early_thread_id = 0;
+HANDLE early_made = nullptr;  // set once the thread's attempt is over
+bool early_taken = false;     // its device went to dx
+ID3D11Device* early_d3d = nullptr;
+ID3D11DeviceContext* early_d3d_context = nullptr;
+// Set when dx_create_dev left the device to the thread: the first use
+// finishes it (dx_ready).
+bool device_pending = false;
+
+DWORD WINAPI make_early_device(void*) {
+    bool made = create_d3d(D3D_DRIVER_TYPE_HARDWARE, &early_d3d, &early_d3d_context);
+    if (!made) {
+        release(early_d3d);
+        release(early_d3d_context);
+    }
+    // The queue exists before the end is posted to it.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    SetEvent(early_made);
+    if (!made) return 0;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 0;
+}
+
+// Ends the thread once its device is gone (or was never taken).
+void end_early_thread() {
+    if (!early_thread) return;
+    PostThreadMessageW(early_thread_id, WM_QUIT, 0, 0);
+    // Bounded: a thread held up in its windows' messages is left parked.
+    WaitForSingleObject(early_thread, 5000);
+    CloseHandle(early_thread);
+    CloseHandle(early_made);
+    early_thread = early_made = nullptr;
+    early_taken = false;
+}
+
+// Waits for the thread's attempt and hands its device (null when it
+// failed) to dx.
+void take_early_device() {
+    if (!early_thread || early_taken) return;
+    WaitForSingleObject(early_made, INFINITE);
+    early_taken = true;
+    dx.d3d = early_d3d;
+    dx.d3d_context = early_d3d_context;
+    early_d3d = nullptr;
+    early_d3d_context = nullptr;
+    if (!dx.d3d) end_early_thread();
+}
+
+// Waits for the thread's attempt and releases its device unused.
+void drop_early_device() {
+    if (!early_thread || early_taken) return;
+    WaitForSingleObject(early_made, INFINITE);
+    release(early_d3d_context);
+    release(early_d3d);
+    end_early_thread();
+}
+
+// The Direct3D device (the thread's when it made a hardware one), then the
+// Direct2D device and context on it. False when no device could be made.
+bool finish_device(bool hardware) {
+    bool try_hardware = hardware;
+    if (hardware && early_thread && !early_taken) {
+        take_early_device();
+        try_hardware = false;  // the thread tried already
+    } else {
+        drop_early_device();
+    }
+    if (!dx.d3d && !(try_hardware && make_device(D3D_DRIVER_TYPE_HARDWARE))) {
+        if (!make_device(D3D_DRIVER_TYPE_WARP)) return false;
+        dx.warp = true;
+    }
+    IDXGIDevice1* dxgi_device = nullptr;
+    ID2D1Device* d2d_device = nullptr;
+    IDXGIAdapter* adapter = nullptr;
+    bool ok = SUCCEEDED(dx.d3d->QueryInterface(__uuidof(IDXGIDevice1),
+                                               reinterpret_cast<void**>(&dxgi_device))) &&
+              SUCCEEDED(dx.factory->CreateDevice(dxgi_device, &d2d_device)) &&
+              SUCCEEDED(d2d_device->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE,
+                                                        &dx.context)) &&
+              SUCCEEDED(dxgi_device->GetAdapter(&adapter)) &&
+              SUCCEEDED(adapter->GetParent(__uuidof(IDXGIFactory2),
+                                           reinterpret_cast<void**>(&dx.dxgi)));
+    release(dxgi_device);
+    release(d2d_device);
+    release(adapter);
+    if (!ok) {
+        dx_release_dev();
+        return false;
+    }
+    return true;
 }
 
 void bind_target_bitmap(RenderTarget* rt, IDXGISwapChain1* chain) {
@@ -145,9 +250,29 @@ void free_dib(RenderTarget* rt) {
 
 } // namespace
 
+void dx_start_device() {
+    if (early_thread || dx.d3d) return;
+    early_made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!early_made) return;
+    early_thread = CreateThread(nullptr, 0, &make_early_device, nullptr, 0, &early_thread_id);
+    if (!early_thread) {
+        CloseHandle(early_made);
+        early_made = nullptr;
+    }
+}
+
+void dx_settle_start() {
+    // A thread ended in the middle of bringing up the graphics stack can
+    // leave its locks held for the system's own teardown. The wait is
+    // bounded: the process is ending.
+    if (early_made && GetCurrentThreadId() != early_thread_id)
+        WaitForSingleObject(early_made, 10000);
+}
+
 void dx_init() {
     if (dx.unavailable || dx.factory) return;
     if (g.xp || !text_init()) {
+        drop_early_device();
         dx.unavailable = true;
         return;
     }
@@ -155,6 +280,7 @@ void dx_init() {
     D2D1_FACTORY_OPTIONS options{D2D1_DEBUG_LEVEL_NONE};
     if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory1),
                                  &options, reinterpret_cast<void**>(&dx.factory)))) {
+        drop_early_device();
         dx.unavailable = true;
         return;
     }
@@ -167,37 +293,32 @@ void dx_init() {
 
 bool dx_create_dev() {
     if (!dx.factory) return false;
-    if (dx.d3d) dx_release_dev();
+    if (dx.d3d || device_pending) dx_release_dev();
     // DirectComposition is looked up only: nothing here composes with it.
     if (g.win8) LoadLibraryA("dcomp.dll");
     bool hardware = gpu_wanted();
     dx.warp = !hardware;
-    if (!make_device(hardware ? D3D_DRIVER_TYPE_HARDWARE : D3D_DRIVER_TYPE_WARP)) {
-        if (!hardware || !make_device(D3D_DRIVER_TYPE_WARP)) return false;
-        dx.warp = true;
+    // The thread's device is finished at its first use, so that start-up
+    // goes on meanwhile.
+    if (hardware && early_thread && !early_taken) {
+        device_pending = true;
+        return true;
     }
-    IDXGIDevice1* dxgi_device = nullptr;
-    ID2D1Device* d2d_device = nullptr;
-    IDXGIAdapter* adapter = nullptr;
-    bool ok = SUCCEEDED(dx.d3d->QueryInterface(__uuidof(IDXGIDevice1),
-                                               reinterpret_cast<void**>(&dxgi_device))) &&
-              SUCCEEDED(dx.factory->CreateDevice(dxgi_device, &d2d_device)) &&
-              SUCCEEDED(d2d_device->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE,
-                                                        &dx.context)) &&
-              SUCCEEDED(dxgi_device->GetAdapter(&adapter)) &&
-              SUCCEEDED(adapter->GetParent(__uuidof(IDXGIFactory2),
-                                           reinterpret_cast<void**>(&dx.dxgi)));
-    release(dxgi_device);
-    release(d2d_device);
-    release(adapter);
-    if (!ok) {
-        dx_release_dev();
-        return false;
-    }
-    return true;
+    return finish_device(hardware);
+}
+
+bool dx_ready() {
+    if (dx.context) return true;
+    if (!device_pending) return false;
+    device_pending = false;
+    if (finish_device(true)) return true;
+    dx.unavailable = true;
+    return false;
 }
 
 void dx_release_dev() {
+    device_pending = false;
+    drop_early_device();
     for (CachedBitmap* c : cached_bitmaps) release(c->bitmap);
     release(dx.context);
     if (dx.d3d_context) {
@@ -207,6 +328,8 @@ void dx_release_dev() {
     release(dx.d3d_context);
     release(dx.d3d);
     release(dx.dxgi);
+    // The thread that made the device goes with it.
+    end_early_thread();
 }
 
 void dx_cleanup() {
@@ -222,7 +345,7 @@ RenderTarget* render_target_of(HWND hwnd) {
 
 RenderTarget* get_render_target(HWND hwnd, bool offscreen) {
     WindowRecord* r = record_of(hwnd);
-    if (!r || !dx.context) return nullptr;
+    if (!r || !dx_ready()) return nullptr;
     if (r->render_target) return r->render_target;
     auto* rt = new RenderTarget;
     rt->brushes.reserve(BRUSH_CACHE_SIZE);
@@ -470,6 +593,7 @@ void recover_lost_device() {
 }
 
 void dx_shutdown() {
+    drop_early_device();
     if (!dx.factory) return;
     // Windows still open hold swap chains and bitmaps of the device: their
     // records go first, as after a lost device but with no repaint.

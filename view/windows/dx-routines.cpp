@@ -73,7 +73,7 @@ bool render_face(D2DRenderer& r, HWND hwnd, Cell* face) {
 
 // May collect.
 bool paint_face(HWND hwnd, Cell* face, bool layered) {
-    if (!dx.context || !face) return false;
+    if (!face || !dx_ready()) return false;
     // BeginPaint comes first: a lost device found while drawing invalidates
     // the window again, and that must outlive this paint.
     PAINTSTRUCT ps;
@@ -98,7 +98,7 @@ bool paint_face(HWND hwnd, Cell* face, bool layered) {
 bool draw_face_into_image(HWND hwnd, Cell* face, Cell* image) {
     // A face's drawing actor that takes the face's own picture would draw
     // it again without end: that picture is taken as the screen shows it.
-    if (!dx.context || !face || active_of(hwnd)) return false;
+    if (!face || active_of(hwnd) || !dx_ready()) return false;
     int32_t saved_dpi = push_dpi(hwnd);
     bool drawn;
     {

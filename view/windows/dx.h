@@ -75,8 +75,14 @@ struct RenderTarget {
 void dx_init();
 // (Re)creates the device: releases the old one first; the hardware driver
 // when system/view/GPU? is true, else WARP; a failed hardware attempt is
-// retried once with WARP. False when no device could be made.
+// retried once with WARP. False when no device could be made. A hardware
+// device still being made by dx_start_device's thread is left pending:
+// true is returned and dx_ready finishes it.
 bool dx_create_dev();
+// True when the device and its Direct2D context are there, finishing a
+// pending one first (waiting for its thread). Every use of dx.context
+// starts here.
+bool dx_ready();
 // Drops every image's cached render bitmap and releases the device objects.
 void dx_release_dev();
 // Releases the factories (after dx_release_dev) at the back end's teardown.

@@ -89,6 +89,7 @@ struct WindowRecord {
     HWND companion = nullptr;  // the pop-up hosting a layered face's children
     bool popup = false;        // a layered face made as an owned pop-up
     bool clipped = false;      // a clip region is set
+    bool unpainted = false;    // a hidden pop-up not yet given its bitmap
     bool over_client = false;  // the mouse is over the client area
     int32_t captures = 0;      // left-button presses not yet released
     struct CameraRecord* camera = nullptr; // a camera face's capture graph
@@ -254,8 +255,9 @@ bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face);
 // Whether the window is a layered face made as an owned pop-up.
 bool layered_popup_q(HWND hwnd);
 // Renders a base face and hands its bitmap to the system (at the given
-// screen point, or where it is); 0 when there was nothing to hand. May
-// collect.
+// screen point, or where it is); 0 when there was nothing to hand. A hidden
+// pop-up is only placed and marked: follow_layered draws it as it shows
+// it. May collect.
 BOOL update_layered(HWND hwnd, const POINT* screen, Cell* face);
 // A base face whose colour now lets what is below show through is made
 // again as a layered window, with its children, in its place among its

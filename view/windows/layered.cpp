@@ -83,6 +83,33 @@ void set_clip_region(HWND hwnd, WindowRecord* r, int32_t x, int32_t y, int32_t w
     r->clipped = !whole;
 }
 
+// The face's pixels to the system through its DIB copy (its colour alone
+// when there is no device). May collect.
+BOOL draw_layered(HWND hwnd, const POINT* screen, Cell* face) {
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    SIZE size{rc.right, rc.bottom};
+    if (size.cx <= 0 || size.cy <= 0) return FALSE;
+    HDC dc = paint_face(hwnd, face, true) ? copy_to_dib(hwnd) : nullptr;
+    DeviceLessFill fill;
+    if (!dc && fill.make(face, size.cx, size.cy)) dc = fill.dc;
+    if (!dc) return FALSE;
+    if (WindowRecord* r = record_of(hwnd)) r->unpainted = false;
+    POINT origin{0, 0};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    return UpdateLayeredWindow(hwnd, nullptr, const_cast<POINT*>(screen), &size, dc, &origin, 0,
+                               &blend, ULW_ALPHA);
+}
+
+// A layered face made as a pop-up (not a child, not a window face) that is
+// hidden: nothing shows its pixels until follow_one shows it.
+bool hidden_popup(HWND hwnd) {
+    WindowRecord* r = record_of(hwnd);
+    return r && r->type != FT_WINDOW && !(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CHILD) &&
+           !IsWindowVisible(hwnd);
+}
+
+// May collect (a pop-up drawn as it is shown).
 void follow_one(HWND hwnd, WindowRecord* r, Cell* face) {
     HWND owner = r->owner;
     if (!IsWindow(owner)) return;
@@ -103,6 +130,13 @@ void follow_one(HWND hwnd, WindowRecord* r, Cell* face) {
                     oc.bottom);
     bool shown =
         face_visible(face) && IsWindowVisible(owner) && !IsIconic(GetAncestor(owner, GA_ROOT));
+    if (shown && r->unpainted) {
+        Cell* base = stack::top;
+        draw_layered(hwnd, nullptr, stack::push(face));
+        stack::top = base;
+        r = record_of(hwnd);
+        if (!r) return;
+    }
     if (shown != (IsWindowVisible(hwnd) != FALSE)) {
         ShowWindow(hwnd, shown ? SW_SHOWNA : SW_HIDE);
         if (r->companion) ShowWindow(r->companion, shown ? SW_SHOWNA : SW_HIDE);
@@ -300,18 +334,18 @@ BOOL update_layered(HWND hwnd, const POINT* screen, Cell* face) {
         InvalidateRect(hwnd, nullptr, TRUE);
         return FALSE;
     }
-    RECT rc;
-    GetClientRect(hwnd, &rc);
-    SIZE size{rc.right, rc.bottom};
-    if (size.cx <= 0 || size.cy <= 0) return FALSE;
-    HDC dc = paint_face(hwnd, face, true) ? copy_to_dib(hwnd) : nullptr;
-    DeviceLessFill fill;
-    if (!dc && fill.make(face, size.cx, size.cy)) dc = fill.dc;
-    if (!dc) return FALSE;
-    POINT origin{0, 0};
-    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    return UpdateLayeredWindow(hwnd, nullptr, const_cast<POINT*>(screen), &size, dc, &origin, 0,
-                               &blend, ULW_ALPHA);
+    // A hidden pop-up is drawn when it is shown. A window's pop-ups are
+    // made with it, hidden: drawing them then would hold the window's
+    // making until the graphics device is ready, which start-up makes
+    // meanwhile on a thread. Its place is still set.
+    if (hidden_popup(hwnd)) {
+        record_of(hwnd)->unpainted = true;
+        if (screen)
+            SetWindowPos(hwnd, nullptr, screen->x, screen->y, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return TRUE;
+    }
+    return draw_layered(hwnd, screen, face);
 }
 
 void follow_layered(Cell* face) {

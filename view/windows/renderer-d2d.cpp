@@ -101,7 +101,7 @@ D2DRenderer::~D2DRenderer() {
 }
 
 bool D2DRenderer::begin() {
-    if (!dx.factory || !dx.context) return false;
+    if (!dx.factory || !dx_ready()) return false;
     if (to_window_) {
         rt_ = get_render_target(hwnd_, offscreen_);
         if (!rt_ || !rt_->target) return false;

@@ -144,6 +144,9 @@ ID2D1Brush* brush_for(RenderTarget* rt, uint32_t color) {
         if (b && !owned) b->AddRef();
         return b;
     }
+    // Without a record the layout is for measuring, where colours change
+    // nothing: one made before the device is ready goes without them
+    // rather than wait for it (start-up measures while the device is made).
     if (!dx.context) return nullptr;
     ID2D1SolidColorBrush* b = nullptr;
     if (FAILED(dx.context->CreateSolidColorBrush(to_dx_color(color), &b))) return nullptr;

@@ -73,7 +73,8 @@ IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* forma
 // line spacing and style data (the `data` facet). A rich-text face keeps
 // the layout in its `handles` block [layout target text stale?] (made when
 // missing). Colours are brushes of the target (rt: d2d's record, or null
-// for measuring only: brushes then come from the shared context); backdrops
+// for measuring only: brushes then come from the shared context, and are
+// left out while the device is not ready yet); backdrops
 // go to rt->backdrops. An error in the style data is reported and the
 // layout kept as far as it got when catch_errors, else raised (the face's
 // layout is marked stale). Returns a new reference or null. May collect.
