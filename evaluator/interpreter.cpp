@@ -1258,9 +1258,13 @@ FieldData field_cache[kFieldSlots];
 
 // The cache entry of the field symbol of the object context, or null when
 // the context is big or has no such word.
-const FieldData* find_field(node_t ctx, uint32_t symbol) {
-    FieldData& d = field_cache[((ctx >> 2) ^ (symbol * 0x9E3779B1u >> 24)) & (kFieldSlots - 1)];
-    if (d.context == ctx && d.symbol == symbol && d.cycles == collector::stats.cycles) return &d;
+inline FieldData& field_slot(node_t ctx, uint32_t symbol) {
+    return field_cache[((ctx >> 2) ^ (symbol * 0x9E3779B1u >> 24)) & (kFieldSlots - 1)];
+}
+
+// find_field's scan, on a miss of the cache.
+[[gnu::noinline]] const FieldData* scan_field(node_t ctx, uint32_t symbol) {
+    FieldData& d = field_slot(ctx, symbol);
     int32_t n = context::word_count(ctx);
     if (n > kScannedFields) return nullptr;
     const Cell* words = context::symbol_at(ctx, 0);
@@ -1273,6 +1277,12 @@ const FieldData* find_field(node_t ctx, uint32_t symbol) {
         return &d;
     }
     return nullptr;
+}
+
+[[gnu::always_inline]] inline const FieldData* find_field(node_t ctx, uint32_t symbol) {
+    const FieldData& d = field_slot(ctx, symbol);
+    if (d.context == ctx && d.symbol == symbol && d.cycles == collector::stats.cycles) return &d;
+    return scan_field(ctx, symbol);
 }
 
 inline Cell* object_field(const Cell* object, const Cell* element) {
