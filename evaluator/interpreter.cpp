@@ -1271,6 +1271,10 @@ struct FieldData {
     // is found without the walk through the word table.
     node_t words;
     arena::ref32 words_buffer;
+    // The same for the node of the values (0 when the context keeps them
+    // elsewhere): an object's context keeps that node for its life.
+    node_t values;
+    arena::ref32 values_buffer;
 };
 constexpr uint32_t kFieldSlots = 256;
 FieldData field_cache[kFieldSlots];
@@ -1290,9 +1294,15 @@ inline FieldData& field_slot(node_t ctx, uint32_t symbol) {
     for (int32_t i = 0; i < n; i++) {
         if (words[i].data2 != symbol) continue;
         node_t words_node = context::symbols_node(ctx);
+        const Cell* record = context::record_of(ctx);
+        node_t values_node = 0;
+        if (record->data2 && !(record->header & FLAG_CONTEXT_ON_STACK) &&
+            context::kind_of(ctx) == context::KIND_OBJECT)
+            values_node = record->data2;
         d = {ctx, symbol, collector::stats.cycles, static_cast<int32_t>(words[i].data3),
              symbol::resolve(symbol) == symbol::resolve(words::self), words_node,
-             *arena::at<arena::ref32>(words_node)};
+             *arena::at<arena::ref32>(words_node), values_node,
+             values_node ? *arena::at<arena::ref32>(values_node) : 0};
         return &d;
     }
     return nullptr;
@@ -1304,12 +1314,19 @@ inline FieldData& field_slot(node_t ctx, uint32_t symbol) {
     return scan_field(ctx, symbol);
 }
 
+// The value cell of a field found by find_field.
+[[gnu::always_inline]] inline Cell* field_value(node_t ctx, const FieldData* field) {
+    if (field->values && *arena::at<arena::ref32>(field->values) == field->values_buffer)
+        return arena::at<memory::SeriesBuffer>(field->values_buffer)->cells() + field->index;
+    return context::value_ptr(ctx, field->index);
+}
+
 inline Cell* object_field(const Cell* object, const Cell* element) {
     if (type_of(object) != TYPE_OBJECT || type_of(element) != TYPE_WORD) return nullptr;
     node_t ctx = object->data1;
     const FieldData* field = find_field(ctx, element->data2);
     if (!field) return nullptr;
-    Cell* v = context::value_ptr(ctx, field->index);
+    Cell* v = field_value(ctx, field);
     return type_of(v) == TYPE_UNSET ? nullptr : v;
 }
 
@@ -1349,7 +1366,7 @@ inline void set_field(node_t ctx, const FieldData* field, Cell copy, const Cell*
                          ? arena::at<memory::SeriesBuffer>(field->words_buffer)->cells() + index
                          : context::symbol_at(ctx, index);
         if (!(word->header & FLAG_FIELD_SET)) word->header |= FLAG_FIELD_SET;
-        memory::buffer_of(record->data2)->cells()[index] = copy;
+        *field_value(ctx, field) = copy;
         return;
     }
     Cell w{TYPE_WORD, ctx, field->symbol, static_cast<uint32_t>(index)};
