@@ -1437,20 +1437,17 @@ inline void set_word_value() {
     return type_of(at) == TYPE_PATH ? path_start(at, false).field : nullptr;
 }
 
-// The value of a simple expression at pos: one simple operand, then
+// The value of a simple expression at pos (at: its first cell; end: at
+// most the block's tail): one simple operand, then
 // operators that compute two integers themselves, each with an integer
 // operand on its right, up to the end or to a cell that is no operator
 // word. Its evaluation can neither fail nor allocate nor reach other code,
 // so it needs no frame. Written to out with the position after it; -1,
 // with nothing done, for any other expression (an operator left over, a
 // sum that widened to float! before another operator). Untraced only.
-[[gnu::always_inline]] inline int32_t simple_value(const Cell* block, int32_t pos, int32_t end,
+[[gnu::always_inline]] inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit,
                                                   Cell* out) {
-    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
-    int32_t limit = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
-    if (end < limit) limit = end;
     if (pos >= limit) return -1;
-    const Cell* at = b->cells() + pos;
     const Cell* v = simple_operand(at);
     if (!v) return -1;
     Cell r = *v;
@@ -1477,7 +1474,7 @@ inline void set_word_value() {
         // `word/field: a op b ...` with a simple value: no frame, and the
         // field of a small object stored directly.
         Cell r;
-        int32_t next = simple_value(block, pos + 1, end, &r);
+        int32_t next = simple_value(at + 1, pos + 1, end, &r);
         if (next >= 0) {
             // The value waits in the expression's own cell, where the
             // collector sees it while a watching object's handler runs.
@@ -1526,7 +1523,7 @@ inline void set_word_value() {
 }
 
 // Evaluates one operand at pos (at: the block's cell there, read just
-// before) and pushes its value. Returns the position after it.
+// before; end: at most the block's tail) and pushes its value. Returns the position after it.
 int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool no_call) {
     switch (type_of(at)) {
     case TYPE_WORD: {
@@ -1559,7 +1556,7 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
             // `word: a op b ...` needs no frame when its value is simple
             // and the word takes a plain store.
             Cell r;
-            int32_t next = simple_value(block, pos + 1, end, &r);
+            int32_t next = simple_value(at + 1, pos + 1, end, &r);
             if (next >= 0 && store_plain(at, r)) {
                 push_held(r);
                 return next;
