@@ -1355,7 +1355,10 @@ struct PathStart {
 // with notice: a field no one watches is written here directly (marked as
 // set, as set_in marks it); a watched one, or an unusual context, goes
 // through set_in, whose handler hears of it. May collect.
-inline void set_field(node_t ctx, const FieldData* field, Cell copy, const Cell* value) {
+// Without watched, only an unwatched field is stored: false, with nothing
+// done, for the others.
+inline bool set_field(node_t ctx, const FieldData* field, Cell copy, const Cell* value,
+                      bool watched) {
     Cell* record = context::record_of(ctx);
     int32_t index = field->index;
     if (record->data2 && !(record->header & FLAG_CONTEXT_ON_STACK) &&
@@ -1367,18 +1370,21 @@ inline void set_field(node_t ctx, const FieldData* field, Cell copy, const Cell*
                          : context::symbol_at(ctx, index);
         if (!(word->header & FLAG_FIELD_SET)) word->header |= FLAG_FIELD_SET;
         *field_value(ctx, field) = copy;
-        return;
+        return true;
     }
+    if (!watched) return false;
     Cell w{TYPE_WORD, ctx, field->symbol, static_cast<uint32_t>(index)};
     context::set_in(&w, value, ctx, true);
+    return true;
 }
 
 // Stores the value into the field of a path `word/field:` whose word holds
 // a small object with that field, as the eval-path action would (the object
 // hears of the change); false, with nothing done, for every other path.
 // copy: the value in registers; value: the same where the collector sees
-// it. May collect.
-inline bool set_object_path(const Cell* path, Cell copy, const Cell* value) {
+// it. Without watched, an object that hears of changes is left to the
+// caller too. May collect.
+inline bool set_object_path(const Cell* path, Cell copy, const Cell* value, bool watched) {
     int32_t first = static_cast<int32_t>(path->data1);
     if (tail_of(path) != first + 2) return false;
     const Cell* head = &cells_of(path)[first];
@@ -1389,8 +1395,7 @@ inline bool set_object_path(const Cell* path, Cell copy, const Cell* value) {
     uint32_t symbol = head[1].data2;
     const FieldData* field = find_field(ctx, symbol);
     if (!field || field->self) return false;
-    set_field(ctx, field, copy, value);
-    return true;
+    return set_field(ctx, field, copy, value, watched);
 }
 
 // Stores a value (not unset!) through a set-word when nothing but the store
@@ -1471,15 +1476,14 @@ inline void set_word_value() {
 [[gnu::noinline]] int32_t eval_set_path(const Cell* block, Cell* at, int32_t pos, int32_t end) {
     Cell* start = stack::top;
     if (!trace::active) {
-        // `word/field: a op b ...` with a simple value: no frame, and the
-        // field of a small object stored directly.
+        // `word/field: a op b ...` with a simple value into a small object
+        // that no one watches: no frame, the field stored directly. (A
+        // watched object's handler runs under the set-path's frame.)
         Cell r;
         int32_t next = simple_value(at + 1, pos + 1, end, &r);
         if (next >= 0) {
-            // The value waits in the expression's own cell, where the
-            // collector sees it while a watching object's handler runs.
             Cell* value = push_held(r);
-            if (set_object_path(at, r, value)) return next;
+            if (set_object_path(at, r, value, false)) return next;
             stack::top = start;
         }
     }
@@ -1491,7 +1495,7 @@ inline void set_word_value() {
     int32_t next = eval_expression(block, pos + 1, end, false, true, false);
     if (stack::pending) return next;
     if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
-    if (trace::active || !set_object_path(sp, *(stack::top - 1), stack::top - 1)) {
+    if (trace::active || !set_object_path(sp, *(stack::top - 1), stack::top - 1, true)) {
         eval_path(sp, nullptr, 0, 0, true, false, false);
         if (stack::pending) return next;
     }
@@ -1523,7 +1527,8 @@ inline void set_word_value() {
 }
 
 // Evaluates one operand at pos (at: the block's cell there, read just
-// before; end: at most the block's tail) and pushes its value. Returns the position after it.
+// before; end: at most the block's tail) and pushes its value. Returns the
+// position after it.
 int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool no_call) {
     switch (type_of(at)) {
     case TYPE_WORD: {
