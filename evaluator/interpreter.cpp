@@ -1453,6 +1453,11 @@ inline void set_word_value() {
 [[gnu::always_inline]] inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit,
                                                   Cell* out) {
     if (pos >= limit) return -1;
+    // A word then a paren after the operand (an operator whose operand is
+    // not simple, as a rule) is left to the general evaluation before any
+    // word is looked up.
+    if (pos + 2 < limit && type_of(at + 2) == TYPE_PAREN && type_of(at + 1) == TYPE_WORD)
+        return -1;
     const Cell* v = simple_operand(at);
     if (!v) return -1;
     Cell r = *v;
