@@ -33,6 +33,11 @@
 #include "evaluator/trace.h"
 #include "platform/platform.h"
 
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mox::interpreter {
 
 Cell* position = nullptr;
@@ -63,6 +68,31 @@ inline Cell* push_value(const Cell* value) {
     if (stack::cell_limit - stack::top <= kPushSlack) return stack::push(value);
     Cell* c = stack::top++;
     *c = *value;
+    return c;
+}
+
+// Writes a cell built in registers with one 16-byte store. A cell written
+// in pieces and read back soon after as a whole (cells are copied with
+// 16-byte loads) stalls the load until the pieces reach the cache; a
+// whole-cell store is forwarded to it.
+[[gnu::always_inline]] inline void store_cell(Cell* dst, Cell value) {
+#if defined(__SSE2__)
+    uint64_t lo, hi;
+    std::memcpy(&lo, &value, sizeof lo);
+    std::memcpy(&hi, reinterpret_cast<const char*>(&value) + sizeof lo, sizeof hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                     _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
+#else
+    *dst = value;
+#endif
+}
+
+// Pushes a value held in registers, in one store (see store_cell).
+[[gnu::noinline]] Cell* push_checked(Cell value) { return stack::push(&value); }
+[[gnu::always_inline]] inline Cell* push_held(Cell value) {
+    if (stack::cell_limit - stack::top <= kPushSlack) return push_checked(value);
+    Cell* c = stack::top++;
+    store_cell(c, value);
     return c;
 }
 
@@ -1236,25 +1266,59 @@ struct FieldData {
     int32_t cycles;
     int32_t index;  // the value's index
     bool self;      // the word is self
+    // The node of the context's word cells and the buffer it had when the
+    // entry was made: while the node still has that buffer, the word cell
+    // is found without the walk through the word table.
+    node_t words;
+    arena::ref32 words_buffer;
+    // The same for the node of the values (0 when the context keeps them
+    // elsewhere): an object's context keeps that node for its life.
+    node_t values;
+    arena::ref32 values_buffer;
 };
 constexpr uint32_t kFieldSlots = 256;
 FieldData field_cache[kFieldSlots];
 
 // The cache entry of the field symbol of the object context, or null when
 // the context is big or has no such word.
-const FieldData* find_field(node_t ctx, uint32_t symbol) {
-    FieldData& d = field_cache[((ctx >> 2) ^ (symbol * 0x9E3779B1u >> 24)) & (kFieldSlots - 1)];
-    if (d.context == ctx && d.symbol == symbol && d.cycles == collector::stats.cycles) return &d;
+inline FieldData& field_slot(node_t ctx, uint32_t symbol) {
+    return field_cache[((ctx >> 2) ^ (symbol * 0x9E3779B1u >> 24)) & (kFieldSlots - 1)];
+}
+
+// find_field's scan, on a miss of the cache.
+[[gnu::noinline]] const FieldData* scan_field(node_t ctx, uint32_t symbol) {
+    FieldData& d = field_slot(ctx, symbol);
     int32_t n = context::word_count(ctx);
     if (n > kScannedFields) return nullptr;
     const Cell* words = context::symbol_at(ctx, 0);
     for (int32_t i = 0; i < n; i++) {
         if (words[i].data2 != symbol) continue;
+        node_t words_node = context::symbols_node(ctx);
+        const Cell* record = context::record_of(ctx);
+        node_t values_node = 0;
+        if (record->data2 && !(record->header & FLAG_CONTEXT_ON_STACK) &&
+            context::kind_of(ctx) == context::KIND_OBJECT)
+            values_node = record->data2;
         d = {ctx, symbol, collector::stats.cycles, static_cast<int32_t>(words[i].data3),
-             symbol::resolve(symbol) == symbol::resolve(words::self)};
+             symbol::resolve(symbol) == symbol::resolve(words::self), words_node,
+             *arena::at<arena::ref32>(words_node), values_node,
+             values_node ? *arena::at<arena::ref32>(values_node) : 0};
         return &d;
     }
     return nullptr;
+}
+
+[[gnu::always_inline]] inline const FieldData* find_field(node_t ctx, uint32_t symbol) {
+    const FieldData& d = field_slot(ctx, symbol);
+    if (d.context == ctx && d.symbol == symbol && d.cycles == collector::stats.cycles) return &d;
+    return scan_field(ctx, symbol);
+}
+
+// The value cell of a field found by find_field.
+[[gnu::always_inline]] inline Cell* field_value(node_t ctx, const FieldData* field) {
+    if (field->values && *arena::at<arena::ref32>(field->values) == field->values_buffer)
+        return arena::at<memory::SeriesBuffer>(field->values_buffer)->cells() + field->index;
+    return context::value_ptr(ctx, field->index);
 }
 
 inline Cell* object_field(const Cell* object, const Cell* element) {
@@ -1262,7 +1326,7 @@ inline Cell* object_field(const Cell* object, const Cell* element) {
     node_t ctx = object->data1;
     const FieldData* field = find_field(ctx, element->data2);
     if (!field) return nullptr;
-    Cell* v = context::value_ptr(ctx, field->index);
+    Cell* v = field_value(ctx, field);
     return type_of(v) == TYPE_UNSET ? nullptr : v;
 }
 
@@ -1287,11 +1351,40 @@ struct PathStart {
     return {head, v};
 }
 
+// Stores the value into the field of an object context, as set_in would
+// with notice: a field no one watches is written here directly (marked as
+// set, as set_in marks it); a watched one, or an unusual context, goes
+// through set_in, whose handler hears of it. May collect.
+// Without watched, only an unwatched field is stored: false, with nothing
+// done, for the others.
+inline bool set_field(node_t ctx, const FieldData* field, Cell copy, const Cell* value,
+                      bool watched) {
+    Cell* record = context::record_of(ctx);
+    int32_t index = field->index;
+    if (record->data2 && !(record->header & FLAG_CONTEXT_ON_STACK) &&
+        ((record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT) ==
+            context::KIND_OBJECT &&
+        (record[1].data3 == 0 || !context::on_change)) {
+        Cell* word = *arena::at<arena::ref32>(field->words) == field->words_buffer
+                         ? arena::at<memory::SeriesBuffer>(field->words_buffer)->cells() + index
+                         : context::symbol_at(ctx, index);
+        if (!(word->header & FLAG_FIELD_SET)) word->header |= FLAG_FIELD_SET;
+        *field_value(ctx, field) = copy;
+        return true;
+    }
+    if (!watched) return false;
+    Cell w{TYPE_WORD, ctx, field->symbol, static_cast<uint32_t>(index)};
+    context::set_in(&w, value, ctx, true);
+    return true;
+}
+
 // Stores the value into the field of a path `word/field:` whose word holds
 // a small object with that field, as the eval-path action would (the object
 // hears of the change); false, with nothing done, for every other path.
-// May collect.
-inline bool set_object_path(const Cell* path, const Cell* value) {
+// copy: the value in registers; value: the same where the collector sees
+// it. Without watched, an object that hears of changes is left to the
+// caller too. May collect.
+inline bool set_object_path(const Cell* path, Cell copy, const Cell* value, bool watched) {
     int32_t first = static_cast<int32_t>(path->data1);
     if (tail_of(path) != first + 2) return false;
     const Cell* head = &cells_of(path)[first];
@@ -1302,8 +1395,29 @@ inline bool set_object_path(const Cell* path, const Cell* value) {
     uint32_t symbol = head[1].data2;
     const FieldData* field = find_field(ctx, symbol);
     if (!field || field->self) return false;
-    Cell w{TYPE_WORD, ctx, symbol, static_cast<uint32_t>(field->index)};
-    context::set_in(&w, value, ctx, true);
+    return set_field(ctx, field, copy, value, watched);
+}
+
+// Stores a value (not unset!) through a set-word when nothing but the store
+// is to be done: a word of the global context, of the running function or
+// of another context with values that is not an object's (objects may hear
+// of the change). False, with nothing done, otherwise.
+[[gnu::always_inline]] inline bool store_plain(const Cell* word, Cell value) {
+    node_t ctx = word->data1;
+    int32_t index = static_cast<int32_t>(word->data3);
+    if (index < 0) return false;
+    if (Cell* values = fast_values(ctx)) {
+        values[index] = value;
+        return true;
+    }
+    if (!ctx) return false;
+    const Cell* record = memory::buffer_of(ctx)->cells();
+    uint32_t kind = (record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT;
+    if (!record->data2 || kind == context::KIND_OBJECT) return false;
+    Cell* slot = record->header & FLAG_CONTEXT_ON_STACK
+                     ? arena::at<Cell>(record->data2) + index
+                     : memory::buffer_of(record->data2)->cells() + index;
+    *slot = value;
     return true;
 }
 
@@ -1313,28 +1427,52 @@ inline bool set_object_path(const Cell* path, const Cell* value) {
 inline void set_word_value() {
     Cell* word = stack::arguments;
     Cell* value = word + 1;
-    node_t ctx = word->data1;
-    int32_t index = static_cast<int32_t>(word->data3);
-    if (index >= 0 && type_of(value) != TYPE_UNSET) {
-        if (Cell* values = fast_values(ctx)) {
-            values[index] = *value;
-            *word = *value;
-            return;
-        }
-    }
-    if (ctx && index >= 0 && type_of(value) != TYPE_UNSET) {
-        const Cell* record = memory::buffer_of(ctx)->cells();
-        uint32_t kind = (record->header & FLAG_CONTEXT_KIND_MASK) >> FLAG_CONTEXT_KIND_SHIFT;
-        if (record->data2 && kind != context::KIND_OBJECT) {
-            Cell* slot = record->header & FLAG_CONTEXT_ON_STACK
-                             ? arena::at<Cell>(record->data2) + index
-                             : memory::buffer_of(record->data2)->cells() + index;
-            *slot = *value;
-            *word = *value;
-            return;
-        }
+    if (type_of(value) != TYPE_UNSET && store_plain(word, *value)) {
+        *word = *value;
+        return;
     }
     word::set_from_arguments();
+}
+
+// One operand of a simple expression: a value that needs no evaluation
+// step, or the field of a small object read through a two-element path
+// (see path_start); null for anything else.
+[[gnu::always_inline]] inline const Cell* simple_operand(const Cell* at) {
+    if (const Cell* v = plain_value(at)) return v;
+    return type_of(at) == TYPE_PATH ? path_start(at, false).field : nullptr;
+}
+
+// The value of a simple expression at pos (at: its first cell; end: at
+// most the block's tail): one simple operand, then
+// operators that compute two integers themselves, each with an integer
+// operand on its right, up to the end or to a cell that is no operator
+// word. Its evaluation can neither fail nor allocate nor reach other code,
+// so it needs no frame. Written to out with the position after it; -1,
+// with nothing done, for any other expression (an operator left over, a
+// sum that widened to float! before another operator). Untraced only.
+[[gnu::always_inline]] inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit,
+                                                  Cell* out) {
+    if (pos >= limit) return -1;
+    // A word then a paren after the operand (an operator whose operand is
+    // not simple, as a rule) is left to the general evaluation before any
+    // word is looked up.
+    if (pos + 2 < limit && type_of(at + 2) == TYPE_PAREN && type_of(at + 1) == TYPE_WORD)
+        return -1;
+    const Cell* v = simple_operand(at);
+    if (!v) return -1;
+    Cell r = *v;
+    for (pos++, at++; pos < limit; pos += 2, at += 2) {
+        const Cell* op = op_word(at);
+        if (!op) break;
+        if (type_of(&r) != TYPE_INTEGER || pos + 1 >= limit) return -1;
+        FastOp fast = fast_op(op);
+        if (fast == FAST_NONE) return -1;
+        const Cell* right = simple_operand(at + 1);
+        if (!right || type_of(right) != TYPE_INTEGER) return -1;
+        integer_op(fast, &r, get_integer(right));
+    }
+    *out = r;
+    return pos;
 }
 
 // eval_operand's rarer cases, kept out of the evaluation loop's code.
@@ -1342,6 +1480,18 @@ inline void set_word_value() {
 // A set-path and the expression after it (pos: the set-path's index).
 [[gnu::noinline]] int32_t eval_set_path(const Cell* block, Cell* at, int32_t pos, int32_t end) {
     Cell* start = stack::top;
+    if (!trace::active) {
+        // `word/field: a op b ...` with a simple value into a small object
+        // that no one watches: no frame, the field stored directly. (A
+        // watched object's handler runs under the set-path's frame.)
+        Cell r;
+        int32_t next = simple_value(at + 1, pos + 1, end, &r);
+        if (next >= 0) {
+            Cell* value = push_held(r);
+            if (set_object_path(at, r, value, false)) return next;
+            stack::top = start;
+        }
+    }
     // The set-path is kept in the expression's own cell, below the
     // frame, which the assigned value replaces at the end.
     Cell* sp = push_value(at);
@@ -1350,7 +1500,7 @@ inline void set_word_value() {
     int32_t next = eval_expression(block, pos + 1, end, false, true, false);
     if (stack::pending) return next;
     if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
-    if (trace::active || !set_object_path(sp, stack::top - 1)) {
+    if (trace::active || !set_object_path(sp, *(stack::top - 1), stack::top - 1, true)) {
         eval_path(sp, nullptr, 0, 0, true, false, false);
         if (stack::pending) return next;
     }
@@ -1382,7 +1532,8 @@ inline void set_word_value() {
 }
 
 // Evaluates one operand at pos (at: the block's cell there, read just
-// before) and pushes its value. Returns the position after it.
+// before; end: at most the block's tail) and pushes its value. Returns the
+// position after it.
 int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool no_call) {
     switch (type_of(at)) {
     case TYPE_WORD: {
@@ -1411,6 +1562,16 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         }
     }
     case TYPE_SET_WORD: {
+        if (!trace::active) {
+            // `word: a op b ...` needs no frame when its value is simple
+            // and the word takes a plain store.
+            Cell r;
+            int32_t next = simple_value(at + 1, pos + 1, end, &r);
+            if (next >= 0 && store_plain(at, r)) {
+                push_held(r);
+                return next;
+            }
+        }
         Cell sw = *at;
         const int32_t here = pos;
         stack::mark_native(&sw);
