@@ -187,6 +187,58 @@ void call_word(Cell* out) {
 }
 
 // ---------------------------------------------------------------------------
+// Blocks run in place
+// ---------------------------------------------------------------------------
+
+// The evaluating block's own copy (a stack cell, its index at the
+// expression being evaluated), from which the position cell is restored
+// when an inner block ends.
+Cell* current_block = nullptr;
+
+struct CurrentBlock {
+    Cell* outer;
+    ~CurrentBlock() { current_block = outer; }
+};
+
+// Evaluates the block in slot, a cell at the top of the stack that keeps it
+// for the collector, from pos to its tail without a frame of its own: the
+// frame of the code that runs it (the block around a paren, a function's
+// call, a conditional's call) stands for it in reports, and nothing but an
+// exit leaves it early. Each expression's value, pushed just above slot,
+// replaces the one before; the last (unset! for none) replaces the block in
+// slot, top just after it. Untraced evaluation only: traced code shows a
+// block's entry and exit. Returns false on a pending exit, the stacks then
+// being the exit's.
+[[gnu::always_inline]] inline bool run_in_place(Cell* slot, int32_t pos) {
+    guard_native_stack();
+    Cell* value = slot + 1;
+    CurrentBlock scope{current_block};
+    current_block = slot;
+    // As in run_block: a loop or a recursion of work done under holds
+    // collects here.
+    collector::safe_point();
+    Cell r;
+    make_unset(&r);
+    for (;;) {
+        int32_t end = tail_of(slot);
+        if (pos >= end) break;
+        Cell here = *slot;
+        here.data1 = static_cast<uint32_t>(pos);
+        slot->data1 = here.data1;
+        *position = here;
+        stack::top = value;
+        pos = eval_expression(slot, pos, end, false, true, false);
+        if (stack::pending) return false;
+        r = *value;
+    }
+    if (scope.outer) *position = *scope.outer;
+    else make_none(position);
+    *slot = r;
+    stack::top = value;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Argument templates
 // ---------------------------------------------------------------------------
 
@@ -798,12 +850,13 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
     return true;
 }
 
-// if (native 1), unless (2) and either (3) whose chosen block is short:
-// the block's value becomes the call's result here, as the native would
-// make it, without a frame to evaluate the block in. False, with nothing
-// done, when the native is to run: another native, a block that is not
-// short, none for a result, either's error for unset!.
-bool short_conditional(const Cell* callee) {
+// if (native 1), unless (2) and either (3), untraced: the chosen block's
+// value becomes the call's result here, as the native would make it,
+// without a frame to evaluate the block in. False, with nothing done, when
+// the native is to run: another native, traced code, none for a result,
+// either's error for unset!. True also when an exit interrupted the block
+// (stack::pending tells).
+bool run_conditional(const Cell* callee) {
     uint32_t id = callee->data1;
     if (type_of(callee) != TYPE_NATIVE || id < 1 || id > 3 || trace::active) return false;
     Cell* args = stack::arguments;
@@ -815,8 +868,18 @@ bool short_conditional(const Cell* callee) {
     int32_t pos = static_cast<int32_t>(block->data1);
     int32_t n = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - pos;
     Cell r;
-    if (!short_block_value(b->cells() + pos, n, &r)) return false;
-    *args = r;
+    if (short_block_value(b->cells() + pos, n, &r)) {
+        *args = r;
+        return true;
+    }
+    // A longer block runs in place under the native's frame, which names
+    // the call in reports as the native's own evaluation would; the block
+    // takes the first argument cell (the result slot), the others being
+    // spent.
+    *args = *block;
+    stack::top = args + 1;
+    (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
+    run_in_place(args, pos);
     return true;
 }
 
@@ -885,7 +948,7 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
         eval_function(callee);
         return !stack::pending;
     }
-    if (!short_conditional(callee)) call_native(callee, f.refs);
+    if (!run_conditional(callee)) call_native(callee, f.refs);
     return !stack::pending;
 }
 
@@ -1008,6 +1071,34 @@ bool run_body(const Cell* body) {
     return true;
 }
 
+// Runs a function's body, untraced, in the function's own frame (on top):
+// the frame takes the body's part for return and exit, whose value lands in
+// fargs, the call's first argument cell and result. Returns false while an
+// exit not aimed at it is pending.
+bool run_body_in_frame(const Cell* body, Cell* fargs) {
+    stack::Frame* frame = stack::ctop - 1;
+    frame->flags |= stack::FRAME_BODY;
+    Cell* slot = push_value(body);
+    try {
+        if (run_in_place(slot, static_cast<int32_t>(slot->data1))) {
+            *fargs = *slot;
+            stack::top = fargs + 1;
+            return true;
+        }
+    } catch (const stack::Unwind& u) {
+        if ((u.code != stack::EXIT_RETURN && u.code != stack::EXIT_EXIT) ||
+            stack::ctop != frame + 1)
+            throw;
+        stack::pending = u.code;
+    }
+    if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT) return false;
+    if (stack::ctop != frame + 1) return false;
+    stack::pending = 0;
+    stack::arguments = fargs;
+    stack::top = fargs + 1;
+    return true;
+}
+
 // Runs a function's body with its context's values on the call's argument
 // cells. A return or exit aimed at the body frame ends here, its value the
 // call's result.
@@ -1040,23 +1131,15 @@ void eval_function(const Cell* callee) {
     if (trace::active) {
         const Cell name = call_name();
         trace::fire(trace::PROLOG, &body, -1, nullptr, &name);
+        if (run_body(&body) && trace::active) fire_epilog(&body, fargs);
+        return;
     }
-    if (run_body(&body) && trace::active) fire_epilog(&body, fargs);
+    if (run_body_in_frame(&body, fargs) && trace::active) fire_epilog(&body, fargs);
 }
 
 // ---------------------------------------------------------------------------
 // Blocks
 // ---------------------------------------------------------------------------
-
-// The evaluating block's own copy (a stack cell, its index at the
-// expression being evaluated), from which the position cell is restored
-// when an inner block ends.
-Cell* current_block = nullptr;
-
-struct CurrentBlock {
-    Cell* outer;
-    ~CurrentBlock() { current_block = outer; }
-};
 
 // Evaluates a block in an evaluation frame with the given extra flag bits
 // (a function body's frame carries FRAME_BODY). See eval_block.
@@ -1106,9 +1189,7 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
 
 // Evaluates a paren met as an operand, untraced, and pushes its value. A
 // paren is part of the block around it, whose frame already stands for it,
-// so it runs in place without a frame of its own: its copy on the stack
-// keeps it for the collector and becomes its value, and each expression's
-// value, pushed just above, replaces the one before.
+// so it runs in place.
 [[gnu::noinline]] void eval_paren(const Cell* paren) {
     memory::SeriesBuffer* b = memory::buffer_of(paren->data2);
     int32_t pos = static_cast<int32_t>(paren->data1);
@@ -1118,29 +1199,7 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
         push_value(&r);
         return;
     }
-    guard_native_stack();
-    Cell* slot = push_value(paren);
-    Cell* value = slot + 1;
-    CurrentBlock scope{current_block};
-    current_block = slot;
-    collector::safe_point();
-    make_unset(&r);
-    for (;;) {
-        int32_t end = tail_of(slot);
-        if (pos >= end) break;
-        Cell here = *slot;
-        here.data1 = static_cast<uint32_t>(pos);
-        slot->data1 = here.data1;
-        *position = here;
-        stack::top = value;
-        pos = eval_expression(slot, pos, end, false, true, false);
-        if (stack::pending) return;
-        r = *value;
-    }
-    if (scope.outer) *position = *scope.outer;
-    else make_none(position);
-    *slot = r;
-    stack::top = value;
+    run_in_place(push_value(paren), pos);
 }
 
 // ---------------------------------------------------------------------------
