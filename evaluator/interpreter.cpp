@@ -1258,6 +1258,52 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     return true;
 }
 
+// if, unless and either called by a word, untraced, whose call data is at
+// hand (data, valid: read just before, nothing allocated since) and whose
+// arguments are all plain: the call do_call would make, with its frame and
+// checks, without the general argument loop. Returns the position after
+// the arguments.
+[[gnu::noinline]] int32_t call_conditional(const Cell* callee, const CallData& data,
+                                           const Cell* block, int32_t pos, int32_t end,
+                                           const Cell* word) {
+    guard_native_stack();
+    Cell* slot = push_value(callee);
+    stack::mark_interp_native(word);
+    Source src{block, nullptr, 0, pos + 1, end, 0, false};
+    int32_t n = summary_arguments(data.summary);
+    const Cell* entries = data.entries;
+    int32_t cycles = collector::stats.cycles;
+    for (int32_t i = 0; i < n; i++) {
+        if (!fetch_argument(slot, entries[i], src)) return src.pos;
+        // The entries move only when a collection runs.
+        if (collector::stats.cycles != cycles) {
+            entries = call_data(slot).entries;
+            cycles = collector::stats.cycles;
+        }
+    }
+    if (!run_conditional(slot)) {
+        const int32_t refs[1] = {-1};
+        call_native(slot, refs);
+    }
+    if (stack::pending) return src.pos;
+    Cell result = *stack::arguments;
+    stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    return src.pos;
+}
+
+// Whether a call of the native v by a word may take call_conditional: if,
+// unless or either, untraced, its call data cached, its arguments plain
+// and no refinements.
+[[gnu::always_inline]] inline const CallData* conditional_data(const Cell* v) {
+    if (type_of(v) != TYPE_NATIVE || v->data1 - 1u >= 3u || trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    uint32_t want = SUMMARY_PLAIN | (v->data1 == 3 ? 3u : 2u);
+    return d.summary == want ? &d : nullptr;
+}
+
 // The value of a path element: a get-word's value, a paren's evaluation,
 // or the element itself. Returns false on a pending exit.
 bool element_value(const Cell* element, Cell* out) {
@@ -1452,6 +1498,9 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
             fire(err::no_value, &w);
         }
         case TYPE_NATIVE:
+            if (const CallData* d = conditional_data(v))
+                return call_conditional(v, *d, block, pos, end, at);
+            [[fallthrough]];
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE: {
