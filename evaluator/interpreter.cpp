@@ -1125,6 +1125,11 @@ void eval_function(const Cell* callee) {
         make_unset(fargs);
         return;
     }
+    // Outside a traced evaluation nothing is traced and no scope is walked.
+    if (!trace::session) {
+        run_body_in_frame(&body, fargs);
+        return;
+    }
     // Boot-image functions and no-trace ones run untraced; the scope gives
     // the caller's state back however the body ends.
     trace::FunctionScope tracing(callee->header, (callee->header & function::FLAG_BOOT) != 0);
@@ -1302,6 +1307,45 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
     uint32_t want = SUMMARY_PLAIN | (v->data1 == 3 ? 3u : 2u);
     return d.summary == want ? &d : nullptr;
+}
+
+// A function! called by a word, untraced, whose call data is at hand (data,
+// valid: read just before, nothing allocated since), with plain leading
+// arguments and no refinements: the call do_call would make, without the
+// general argument loop. Returns the position after the arguments.
+[[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data,
+                                        const Cell* block, int32_t pos, int32_t end,
+                                        const Cell* word) {
+    guard_native_stack();
+    Cell* slot = push_value(callee);
+    stack::mark_interp_func(word, slot->data1);
+    Source src{block, nullptr, 0, pos + 1, end, 0, false};
+    uint32_t summary = data.summary;
+    int32_t n = summary_arguments(summary);
+    const Cell* entries = data.entries;
+    int32_t cycles = collector::stats.cycles;
+    for (int32_t i = 0; i < n; i++) {
+        if (!fetch_argument(slot, entries[i], src)) return src.pos;
+        if (collector::stats.cycles != cycles) {
+            entries = call_data(slot).entries;
+            cycles = collector::stats.cycles;
+        }
+    }
+    if (int32_t count = summary_count(summary)) function::push_refinement_defaults(count);
+    eval_function(slot);
+    if (stack::pending) return src.pos;
+    Cell result = *stack::arguments;
+    stack::unwind_ctx();
+    *slot = result;
+    stack::top = slot + 1;
+    return src.pos;
+}
+
+[[gnu::always_inline]] inline const CallData* function_data(const Cell* v) {
+    if (trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    return (d.summary & (SUMMARY_PLAIN | SUMMARY_REFINED)) == SUMMARY_PLAIN ? &d : nullptr;
 }
 
 // The value of a path element: a get-word's value, a paren's evaluation,
@@ -1502,13 +1546,17 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
                 return call_conditional(v, *d, block, pos, end, at);
             [[fallthrough]];
         case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE: {
+        case TYPE_ROUTINE:
+        call: {
             // do_call copies the callee and the word before anything allocates.
             Source src{block, nullptr, 0, pos + 1, end, 0, false};
             do_call(v, src, at, 0, nullptr);
             return src.pos;
         }
+        case TYPE_FUNCTION:
+            if (const CallData* d = function_data(v))
+                return call_function(v, *d, block, pos, end, at);
+            goto call;
         case TYPE_OP: {
             Cell w = *at;
             fire(err::no_op_arg, &w);
