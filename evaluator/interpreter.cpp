@@ -1263,6 +1263,17 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     return true;
 }
 
+// The call and return events of a call begun untraced, when tracing came on
+// during it (kept out of line).
+[[gnu::noinline]] void fire_call(const Cell* block, int32_t pos, const Cell* callee) {
+    const Cell name = call_name();
+    trace::fire(trace::CALL, block, pos, callee, &name);
+}
+[[gnu::noinline]] void fire_return(const Cell* block, int32_t pos, const Cell* result,
+                                   const Cell* word) {
+    trace::fire(trace::RETURN, block, pos, result, word);
+}
+
 // if, unless and either called by a word, untraced, whose call data is at
 // hand (data, valid: read just before, nothing allocated since) and whose
 // arguments are all plain: the call do_call would make, with its frame and
@@ -1273,7 +1284,9 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
                                            const Cell* word) {
     guard_native_stack();
     Cell* slot = push_value(callee);
-    stack::mark_interp_native(word);
+    // The word may lie in a buffer that a collection moves.
+    const Cell frame_word = *word;
+    stack::mark_interp_native(&frame_word);
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
     int32_t n = summary_arguments(data.summary);
     const Cell* entries = data.entries;
@@ -1286,6 +1299,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
             cycles = collector::stats.cycles;
         }
     }
+    if (trace::active) fire_call(block, src.pos, slot);
     if (!run_conditional(slot)) {
         const int32_t refs[1] = {-1};
         call_native(slot, refs);
@@ -1295,6 +1309,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     stack::unwind();
     *slot = result;
     stack::top = slot + 1;
+    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
     return src.pos;
 }
 
@@ -1309,16 +1324,21 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     return d.summary == want ? &d : nullptr;
 }
 
-// A function! called by a word, untraced, whose call data is at hand (data,
-// valid: read just before, nothing allocated since), with plain leading
-// arguments and no refinements: the call do_call would make, without the
-// general argument loop. Returns the position after the arguments.
+// A function! called by a word or by a path whose head word holds it,
+// untraced, whose call data is at hand (data, valid: read just before,
+// nothing allocated since), with plain leading arguments: the call do_call
+// would make, without the general argument loop. word: the word naming the
+// frame; path: the path (a cell the collector sees, in place for the call)
+// naming refinements from its second element, or null. Returns the position
+// after the arguments.
 [[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data,
                                         const Cell* block, int32_t pos, int32_t end,
-                                        const Cell* word) {
+                                        const Cell* word, const Cell* path) {
     guard_native_stack();
     Cell* slot = push_value(callee);
-    stack::mark_interp_func(word, slot->data1);
+    // The word may lie in a buffer that a collection moves.
+    const Cell frame_word = *word;
+    stack::mark_interp_func(&frame_word, slot->data1);
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
     uint32_t summary = data.summary;
     int32_t n = summary_arguments(summary);
@@ -1331,13 +1351,30 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
             cycles = collector::stats.cycles;
         }
     }
+    if (summary & SUMMARY_REFINED) {
+        // Each refinement's flag is false, its arguments none, until the
+        // path names it.
+        int32_t total = tail_of(tpl_of(slot));
+        for (int32_t k = n; k < total; k++) {
+            if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
+            else if (argument_entry(&entries[k])) make_none(stack::push_cell());
+        }
+    }
     if (int32_t count = summary_count(summary)) function::push_refinement_defaults(count);
+    if (path) {
+        Fetch f(slot, src, true);
+        if (!path_refinements(f, path, 1)) return src.pos;
+    }
+    // Code run so far (an argument, or the callee itself) may have switched
+    // tracing on: the events do_call would fire from then on are fired.
+    if (trace::active) fire_call(block, src.pos, slot);
     eval_function(slot);
     if (stack::pending) return src.pos;
     Cell result = *stack::arguments;
     stack::unwind_ctx();
     *slot = result;
     stack::top = slot + 1;
+    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
     return src.pos;
 }
 
@@ -1345,7 +1382,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     if (trace::active) return nullptr;
     const CallData& d = call_slot(v->data3);
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
-    return (d.summary & (SUMMARY_PLAIN | SUMMARY_REFINED)) == SUMMARY_PLAIN ? &d : nullptr;
+    return (d.summary & SUMMARY_PLAIN) ? &d : nullptr;
 }
 
 // The value of a path element: a get-word's value, a paren's evaluation,
@@ -1555,7 +1592,7 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         }
         case TYPE_FUNCTION:
             if (const CallData* d = function_data(v))
-                return call_function(v, *d, block, pos, end, at);
+                return call_function(v, *d, block, pos, end, at, nullptr);
             goto call;
         case TYPE_OP: {
             Cell w = *at;
@@ -1810,11 +1847,19 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
             Cell* base = stack::top;
             Cell p = *path_in;
             collector::Root k(&p);
-            Source src{block, nullptr, 0, pos + 1, end, 0, false};
-            do_call(start.head, src, &p, 1, nullptr);
-            if (stack::pending) return src.pos;
+            int32_t next;
+            const CallData* d =
+                type_of(start.head) == TYPE_FUNCTION ? function_data(start.head) : nullptr;
+            if (d) {
+                next = call_function(start.head, *d, block, pos, end, &cells_of(&p)[p.data1], &p);
+            } else {
+                Source src{block, nullptr, 0, pos + 1, end, 0, false};
+                do_call(start.head, src, &p, 1, nullptr);
+                next = src.pos;
+            }
+            if (stack::pending) return next;
             if (!push) stack::set_last_keep(base);
-            return src.pos;
+            return next;
         }
     }
     Cell* base = stack::top;
