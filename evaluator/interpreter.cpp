@@ -1365,8 +1365,8 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
         Fetch f(slot, src, true);
         if (!path_refinements(f, path, 1)) return src.pos;
     }
-    // Code run so far (an argument, or the callee itself) may have switched
-    // tracing on: the events do_call would fire from then on are fired.
+    // An argument's evaluation, or later the body, may have switched
+    // tracing on: from then on the events do_call would fire are fired.
     if (trace::active) fire_call(block, src.pos, slot);
     eval_function(slot);
     if (stack::pending) return src.pos;
@@ -1378,6 +1378,8 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     return src.pos;
 }
 
+// Whether a call of the function! v may take call_function: untraced, its
+// call data cached, its leading arguments plain.
 [[gnu::always_inline]] inline const CallData* function_data(const Cell* v) {
     if (trace::active) return nullptr;
     const CallData& d = call_slot(v->data3);
