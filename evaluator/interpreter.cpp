@@ -630,6 +630,20 @@ bool fetch_other_argument(const Cell* callee, Cell entry, Source& src);
                 if (!entry_has(&entry, t)) fire_expect(callee, &entry, t);
                 return true;
             }
+            if (v && op && type_of(v) == TYPE_INTEGER && src.pos + 2 < end &&
+                !(src.pos + 3 < end && type_of(at + 3) == TYPE_WORD && op_word(at + 3))) {
+                // `a op b` on two integers, nothing after it, as
+                // fetch_evaluated computes it, without the call.
+                FastOp fast = fast_op(op);
+                const Cell* right = fast != FAST_NONE ? plain_value(at + 2) : nullptr;
+                if (right && type_of(right) == TYPE_INTEGER) {
+                    Cell* slot = push_value(v);
+                    integer_op(fast, slot, get_integer(right));
+                    src.pos += 3;
+                    if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
+                    return true;
+                }
+            }
             return fetch_evaluated(callee, entry, src, at, end, v, op);
         }
     }
