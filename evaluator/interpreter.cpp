@@ -1089,7 +1089,7 @@ bool run_body(const Cell* body) {
 // the frame takes the body's part for return and exit, whose value lands in
 // fargs, the call's first argument cell and result. Returns false while an
 // exit not aimed at it is pending.
-bool run_body_in_frame(const Cell* body, Cell* fargs) {
+[[gnu::always_inline]] inline bool run_body_in_frame(const Cell* body, Cell* fargs) {
     stack::Frame* frame = stack::ctop - 1;
     frame->flags |= stack::FRAME_BODY;
     Cell* slot = push_value(body);
