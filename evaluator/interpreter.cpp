@@ -217,6 +217,58 @@ void call_word(Cell* out) {
 }
 
 // ---------------------------------------------------------------------------
+// Blocks run in place
+// ---------------------------------------------------------------------------
+
+// The evaluating block's own copy (a stack cell, its index at the
+// expression being evaluated), from which the position cell is restored
+// when an inner block ends.
+Cell* current_block = nullptr;
+
+struct CurrentBlock {
+    Cell* outer;
+    ~CurrentBlock() { current_block = outer; }
+};
+
+// Evaluates the block in slot, a cell at the top of the stack that keeps it
+// for the collector, from pos to its tail without a frame of its own: the
+// frame of the code that runs it (the block around a paren, a function's
+// call, a conditional's call) stands for it in reports, and nothing but an
+// exit leaves it early. Each expression's value, pushed just above slot,
+// replaces the one before; the last (unset! for none) replaces the block in
+// slot, top just after it. Untraced evaluation only: traced code shows a
+// block's entry and exit. Returns false on a pending exit, the stacks then
+// being the exit's.
+[[gnu::always_inline]] inline bool run_in_place(Cell* slot, int32_t pos) {
+    guard_native_stack();
+    Cell* value = slot + 1;
+    CurrentBlock scope{current_block};
+    current_block = slot;
+    // As in run_block: a loop or a recursion of work done under holds
+    // collects here.
+    collector::safe_point();
+    Cell r;
+    make_unset(&r);
+    for (;;) {
+        int32_t end = tail_of(slot);
+        if (pos >= end) break;
+        Cell here = *slot;
+        here.data1 = static_cast<uint32_t>(pos);
+        slot->data1 = here.data1;
+        *position = here;
+        stack::top = value;
+        pos = eval_expression(slot, pos, end, false, true, false);
+        if (stack::pending) return false;
+        r = *value;
+    }
+    if (scope.outer) *position = *scope.outer;
+    else make_none(position);
+    *slot = r;
+    stack::top = value;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Argument templates
 // ---------------------------------------------------------------------------
 
@@ -608,6 +660,20 @@ bool fetch_other_argument(const Cell* callee, Cell entry, Source& src);
                 if (!entry_has(&entry, t)) fire_expect(callee, &entry, t);
                 return true;
             }
+            if (v && op && type_of(v) == TYPE_INTEGER && src.pos + 2 < end &&
+                !(src.pos + 3 < end && type_of(at + 3) == TYPE_WORD && op_word(at + 3))) {
+                // `a op b` on two integers, nothing after it, as
+                // fetch_evaluated computes it, without the call.
+                FastOp fast = fast_op(op);
+                const Cell* right = fast != FAST_NONE ? plain_value(at + 2) : nullptr;
+                if (right && type_of(right) == TYPE_INTEGER) {
+                    Cell* slot = push_value(v);
+                    integer_op(fast, slot, get_integer(right));
+                    src.pos += 3;
+                    if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
+                    return true;
+                }
+            }
             return fetch_evaluated(callee, entry, src, at, end, v, op);
         }
     }
@@ -828,12 +894,13 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
     return true;
 }
 
-// if (native 1), unless (2) and either (3) whose chosen block is short:
-// the block's value becomes the call's result here, as the native would
-// make it, without a frame to evaluate the block in. False, with nothing
-// done, when the native is to run: another native, a block that is not
-// short, none for a result, either's error for unset!.
-bool short_conditional(const Cell* callee) {
+// if (native 1), unless (2) and either (3), untraced: the chosen block's
+// value becomes the call's result here, as the native would make it,
+// without a frame to evaluate the block in. False, with nothing done, when
+// the native is to run: another native, traced code, none for a result,
+// either's error for unset!. True also when an exit interrupted the block
+// (stack::pending tells).
+bool run_conditional(const Cell* callee) {
     uint32_t id = callee->data1;
     if (type_of(callee) != TYPE_NATIVE || id < 1 || id > 3 || trace::active) return false;
     Cell* args = stack::arguments;
@@ -845,8 +912,18 @@ bool short_conditional(const Cell* callee) {
     int32_t pos = static_cast<int32_t>(block->data1);
     int32_t n = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - pos;
     Cell r;
-    if (!short_block_value(b->cells() + pos, n, &r)) return false;
-    *args = r;
+    if (short_block_value(b->cells() + pos, n, &r)) {
+        *args = r;
+        return true;
+    }
+    // A longer block runs in place under the native's frame, which names
+    // the call in reports as the native's own evaluation would; the block
+    // takes the first argument cell (the result slot), the others being
+    // spent.
+    *args = *block;
+    stack::top = args + 1;
+    (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
+    run_in_place(args, pos);
     return true;
 }
 
@@ -915,7 +992,7 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
         eval_function(callee);
         return !stack::pending;
     }
-    if (!short_conditional(callee)) call_native(callee, f.refs);
+    if (!run_conditional(callee)) call_native(callee, f.refs);
     return !stack::pending;
 }
 
@@ -1038,6 +1115,34 @@ bool run_body(const Cell* body) {
     return true;
 }
 
+// Runs a function's body, untraced, in the function's own frame (on top):
+// the frame takes the body's part for return and exit, whose value lands in
+// fargs, the call's first argument cell and result. Returns false while an
+// exit not aimed at it is pending.
+[[gnu::always_inline]] inline bool run_body_in_frame(const Cell* body, Cell* fargs) {
+    stack::Frame* frame = stack::ctop - 1;
+    frame->flags |= stack::FRAME_BODY;
+    Cell* slot = push_value(body);
+    try {
+        if (run_in_place(slot, static_cast<int32_t>(slot->data1))) {
+            *fargs = *slot;
+            stack::top = fargs + 1;
+            return true;
+        }
+    } catch (const stack::Unwind& u) {
+        if ((u.code != stack::EXIT_RETURN && u.code != stack::EXIT_EXIT) ||
+            stack::ctop != frame + 1)
+            throw;
+        stack::pending = u.code;
+    }
+    if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT) return false;
+    if (stack::ctop != frame + 1) return false;
+    stack::pending = 0;
+    stack::arguments = fargs;
+    stack::top = fargs + 1;
+    return true;
+}
+
 // Runs a function's body with its context's values on the call's argument
 // cells. A return or exit aimed at the body frame ends here, its value the
 // call's result.
@@ -1064,29 +1169,26 @@ void eval_function(const Cell* callee) {
         make_unset(fargs);
         return;
     }
+    // Outside a traced evaluation nothing is traced and no scope is walked.
+    if (!trace::session) {
+        run_body_in_frame(&body, fargs);
+        return;
+    }
     // Boot-image functions and no-trace ones run untraced; the scope gives
     // the caller's state back however the body ends.
     trace::FunctionScope tracing(callee->header, (callee->header & function::FLAG_BOOT) != 0);
     if (trace::active) {
         const Cell name = call_name();
         trace::fire(trace::PROLOG, &body, -1, nullptr, &name);
+        if (run_body(&body) && trace::active) fire_epilog(&body, fargs);
+        return;
     }
-    if (run_body(&body) && trace::active) fire_epilog(&body, fargs);
+    if (run_body_in_frame(&body, fargs) && trace::active) fire_epilog(&body, fargs);
 }
 
 // ---------------------------------------------------------------------------
 // Blocks
 // ---------------------------------------------------------------------------
-
-// The evaluating block's own copy (a stack cell, its index at the
-// expression being evaluated), from which the position cell is restored
-// when an inner block ends.
-Cell* current_block = nullptr;
-
-struct CurrentBlock {
-    Cell* outer;
-    ~CurrentBlock() { current_block = outer; }
-};
 
 // Evaluates a block in an evaluation frame with the given extra flag bits
 // (a function body's frame carries FRAME_BODY). See eval_block.
@@ -1136,9 +1238,7 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
 
 // Evaluates a paren met as an operand, untraced, and pushes its value. A
 // paren is part of the block around it, whose frame already stands for it,
-// so it runs in place without a frame of its own: its copy on the stack
-// keeps it for the collector and becomes its value, and each expression's
-// value, pushed just above, replaces the one before.
+// so it runs in place.
 [[gnu::noinline]] void eval_paren(const Cell* paren) {
     memory::SeriesBuffer* b = memory::buffer_of(paren->data2);
     int32_t pos = static_cast<int32_t>(paren->data1);
@@ -1148,29 +1248,7 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
         push_value(&r);
         return;
     }
-    guard_native_stack();
-    Cell* slot = push_value(paren);
-    Cell* value = slot + 1;
-    CurrentBlock scope{current_block};
-    current_block = slot;
-    collector::safe_point();
-    make_unset(&r);
-    for (;;) {
-        int32_t end = tail_of(slot);
-        if (pos >= end) break;
-        Cell here = *slot;
-        here.data1 = static_cast<uint32_t>(pos);
-        slot->data1 = here.data1;
-        *position = here;
-        stack::top = value;
-        pos = eval_expression(slot, pos, end, false, true, false);
-        if (stack::pending) return;
-        r = *value;
-    }
-    if (scope.outer) *position = *scope.outer;
-    else make_none(position);
-    *slot = r;
-    stack::top = value;
+    run_in_place(push_value(paren), pos);
 }
 
 // ---------------------------------------------------------------------------
@@ -1227,6 +1305,130 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     stack::top = slot + 1;
     if (trace::active) trace::fire(trace::RETURN, src.block, src.pos, slot, &frame_word);
     return true;
+}
+
+// The call and return events of a call begun untraced, when tracing came on
+// during it (kept out of line).
+[[gnu::noinline]] void fire_call(const Cell* block, int32_t pos, const Cell* callee) {
+    const Cell name = call_name();
+    trace::fire(trace::CALL, block, pos, callee, &name);
+}
+[[gnu::noinline]] void fire_return(const Cell* block, int32_t pos, const Cell* result,
+                                   const Cell* word) {
+    trace::fire(trace::RETURN, block, pos, result, word);
+}
+
+// if, unless and either called by a word, untraced, whose call data is at
+// hand (data, valid: read just before, nothing allocated since) and whose
+// arguments are all plain: the call do_call would make, with its frame and
+// checks, without the general argument loop. Returns the position after
+// the arguments.
+[[gnu::noinline]] int32_t call_conditional(const Cell* callee, const CallData& data,
+                                           const Cell* block, int32_t pos, int32_t end,
+                                           const Cell* word) {
+    guard_native_stack();
+    Cell* slot = push_value(callee);
+    // The word may lie in a buffer that a collection moves.
+    const Cell frame_word = *word;
+    stack::mark_interp_native(&frame_word);
+    Source src{block, nullptr, 0, pos + 1, end, 0, false};
+    int32_t n = summary_arguments(data.summary);
+    const Cell* entries = data.entries;
+    int32_t cycles = collector::stats.cycles;
+    for (int32_t i = 0; i < n; i++) {
+        if (!fetch_argument(slot, entries[i], src)) return src.pos;
+        // The entries move only when a collection runs.
+        if (collector::stats.cycles != cycles) {
+            entries = call_data(slot).entries;
+            cycles = collector::stats.cycles;
+        }
+    }
+    if (trace::active) fire_call(block, src.pos, slot);
+    if (!run_conditional(slot)) {
+        const int32_t refs[1] = {-1};
+        call_native(slot, refs);
+    }
+    if (stack::pending) return src.pos;
+    Cell result = *stack::arguments;
+    stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
+    return src.pos;
+}
+
+// Whether a call of the native v by a word may take call_conditional: if,
+// unless or either, untraced, its call data cached, its arguments plain
+// and no refinements.
+[[gnu::always_inline]] inline const CallData* conditional_data(const Cell* v) {
+    if (type_of(v) != TYPE_NATIVE || v->data1 - 1u >= 3u || trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    uint32_t want = SUMMARY_PLAIN | (v->data1 == 3 ? 3u : 2u);
+    return d.summary == want ? &d : nullptr;
+}
+
+// A function! called by a word or by a path whose head word holds it,
+// untraced, whose call data is at hand (data, valid: read just before,
+// nothing allocated since), with plain leading arguments: the call do_call
+// would make, without the general argument loop. word: the word naming the
+// frame; path: the path (a cell the collector sees, in place for the call)
+// naming refinements from its second element, or null. Returns the position
+// after the arguments.
+[[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data,
+                                        const Cell* block, int32_t pos, int32_t end,
+                                        const Cell* word, const Cell* path) {
+    guard_native_stack();
+    Cell* slot = push_value(callee);
+    // The word may lie in a buffer that a collection moves.
+    const Cell frame_word = *word;
+    stack::mark_interp_func(&frame_word, slot->data1);
+    Source src{block, nullptr, 0, pos + 1, end, 0, false};
+    uint32_t summary = data.summary;
+    int32_t n = summary_arguments(summary);
+    const Cell* entries = data.entries;
+    int32_t cycles = collector::stats.cycles;
+    for (int32_t i = 0; i < n; i++) {
+        if (!fetch_argument(slot, entries[i], src)) return src.pos;
+        if (collector::stats.cycles != cycles) {
+            entries = call_data(slot).entries;
+            cycles = collector::stats.cycles;
+        }
+    }
+    if (summary & SUMMARY_REFINED) {
+        // Each refinement's flag is false, its arguments none, until the
+        // path names it.
+        int32_t total = tail_of(tpl_of(slot));
+        for (int32_t k = n; k < total; k++) {
+            if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
+            else if (argument_entry(&entries[k])) make_none(stack::push_cell());
+        }
+    }
+    if (int32_t count = summary_count(summary)) function::push_refinement_defaults(count);
+    if (path) {
+        Fetch f(slot, src, true);
+        if (!path_refinements(f, path, 1)) return src.pos;
+    }
+    // An argument's evaluation, or later the body, may have switched
+    // tracing on: from then on the events do_call would fire are fired.
+    if (trace::active) fire_call(block, src.pos, slot);
+    eval_function(slot);
+    if (stack::pending) return src.pos;
+    Cell result = *stack::arguments;
+    stack::unwind_ctx();
+    *slot = result;
+    stack::top = slot + 1;
+    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
+    return src.pos;
+}
+
+// Whether a call of the function! v may take call_function: untraced, its
+// call data cached, its leading arguments plain.
+[[gnu::always_inline]] inline const CallData* function_data(const Cell* v) {
+    if (trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    return (d.summary & SUMMARY_PLAIN) ? &d : nullptr;
 }
 
 // The value of a path element: a get-word's value, a paren's evaluation,
@@ -1544,14 +1746,21 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
             fire(err::no_value, &w);
         }
         case TYPE_NATIVE:
+            if (const CallData* d = conditional_data(v))
+                return call_conditional(v, *d, block, pos, end, at);
+            [[fallthrough]];
         case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE: {
+        case TYPE_ROUTINE:
+        call: {
             // do_call copies the callee and the word before anything allocates.
             Source src{block, nullptr, 0, pos + 1, end, 0, false};
             do_call(v, src, at, 0, nullptr);
             return src.pos;
         }
+        case TYPE_FUNCTION:
+            if (const CallData* d = function_data(v))
+                return call_function(v, *d, block, pos, end, at, nullptr);
+            goto call;
         case TYPE_OP: {
             Cell w = *at;
             fire(err::no_op_arg, &w);
@@ -1815,11 +2024,19 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
             Cell* base = stack::top;
             Cell p = *path_in;
             collector::Root k(&p);
-            Source src{block, nullptr, 0, pos + 1, end, 0, false};
-            do_call(start.head, src, &p, 1, nullptr);
-            if (stack::pending) return src.pos;
+            int32_t next;
+            const CallData* d =
+                type_of(start.head) == TYPE_FUNCTION ? function_data(start.head) : nullptr;
+            if (d) {
+                next = call_function(start.head, *d, block, pos, end, &cells_of(&p)[p.data1], &p);
+            } else {
+                Source src{block, nullptr, 0, pos + 1, end, 0, false};
+                do_call(start.head, src, &p, 1, nullptr);
+                next = src.pos;
+            }
+            if (stack::pending) return next;
             if (!push) stack::set_last_keep(base);
-            return src.pos;
+            return next;
         }
     }
     Cell* base = stack::top;

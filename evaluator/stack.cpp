@@ -485,8 +485,11 @@ void throw_return(bool has_value) {
     for (Frame* f = ctop - 1; f >= frame_bottom; f--) {
         if (f->type() == FRAME_TRY_ALL) break;
         if (f->flags & FRAME_BODY) {
+            // A body frame's arguments are the function's, saved when it was
+            // pushed; a function frame's own are saved by the frame above.
+            Cell* own = f == ctop - 1 ? arguments : cell_at((f + 1)->saved_arguments);
             while (ctop - 1 > f) pop_frame();
-            arguments = cell_at(f->saved_arguments);
+            arguments = f->type() == FRAME_FUNCTION ? own : cell_at(f->saved_arguments);
             *arguments = value;
             top = arguments + 1;
             return leave(has_value ? EXIT_RETURN : EXIT_EXIT, returning);

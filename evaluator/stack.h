@@ -72,7 +72,13 @@ enum FrameType : uint32_t {
     FRAME_EVAL = 7,
     FRAME_LOOP = 8,
 };
-constexpr uint32_t FRAME_BODY = 0x10000000;    // return and exit stop here
+// return and exit stop here: at a body's own evaluation frame, or at a
+// function's frame when its body runs in that frame (the exit's value then
+// goes to the function's first argument cell, its result).
+constexpr uint32_t FRAME_BODY = 0x10000000;
+// A conditional's frame whose chosen block runs in place: the block is in
+// the frame's first argument cell.
+constexpr uint32_t FRAME_BRANCH = 0x40000000;
 constexpr uint32_t FRAME_INTERP = 0x80000000;  // pushed by the interpreter
 
 // The frame's name takes the low 24 bits of the flags word, so that any

@@ -81,9 +81,18 @@ bool interpreted_q() {
     for (const stack::Frame* f = stack::ctop - 1; f >= stack::frame_bottom; f--) {
         Cell* frame_args = args_of;
         args_of = arena::at<Cell>(f->saved_arguments);
-        if (f->type() != stack::FRAME_EVAL) continue;
+        // A conditional running its block in place keeps it in its first
+        // argument cell.
+        if (f->flags & stack::FRAME_BRANCH) {
+            evals.push_back({f, frame_args});
+            continue;
+        }
+        // A function's body runs in its own evaluation frame, or in place in
+        // the function's frame.
+        const bool in_place = f->type() == stack::FRAME_FUNCTION && (f->flags & stack::FRAME_BODY);
+        if (f->type() != stack::FRAME_EVAL && !in_place) continue;
         if (f->flags & stack::FRAME_BODY) {
-            const Cell* fn = body_function(f);
+            const Cell* fn = body_function(in_place ? f + 1 : f);
             if (!fn) continue;
             if (!(fn->header & function::FLAG_BOOT)) return true;
             const Cell* body = &function::extra_of(fn)[function::EXTRA_BODY];
