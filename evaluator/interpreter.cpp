@@ -1915,6 +1915,27 @@ void eval_block(const Cell* block, bool keep_in_caller) {
 
 void eval_body(const Cell* block) { run_body(block); }
 
+void eval_loop_block(const Cell* block, Cell* base) {
+    if (trace::active || stack::ctop == stack::frame_bottom ||
+        (stack::ctop - 1)->type() != stack::FRAME_LOOP || stack::arguments != base) {
+        run_block(block, true, 0);
+        return;
+    }
+    // The block sits in the frame's base cell while it runs, where the
+    // frame's flag tells system/state/interpreted? to look for it.
+    stack::Frame* frame = stack::ctop - 1;
+    struct Flag {
+        stack::Frame* frame;
+        ~Flag() {
+            if (frame < stack::ctop) frame->flags &= ~stack::FRAME_BRANCH;
+        }
+    } flag{frame};
+    frame->flags |= stack::FRAME_BRANCH;
+    *base = *block;
+    stack::top = base + 1;
+    run_in_place(base, static_cast<int32_t>(base->data1));
+}
+
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool push,
                         bool no_call) {
     Cell* start = stack::top;

@@ -47,6 +47,13 @@ int32_t tail_of(const Cell* block);
 // after it), else one new cell pushed at the top.
 void eval_block(const Cell* block, bool keep_in_caller);
 
+// Evaluates a loop's block (a block!) from its index under the loop's
+// frame, which is on top and whose base cell is base: without a frame of
+// its own when untraced (the loop's frame stands for it in reports), else
+// as eval_block with keep_in_caller. The value lands in base, top just
+// after it; an exit stays pending.
+void eval_loop_block(const Cell* block, Cell* base);
+
 // Evaluates the block from its index as the body of the running function
 // call (a routine or native body continuing its function's Mox body): a
 // return or exit aimed at the call ends it, and the value becomes the

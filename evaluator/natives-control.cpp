@@ -128,7 +128,8 @@ Turn run_block(const Cell* blk, Cell* base) {
     uint32_t code;
     try {
         stack::top = base;
-        interpreter::eval_block(blk, true);
+        if (type_of(blk) == TYPE_BLOCK) interpreter::eval_loop_block(blk, base);
+        else interpreter::eval_block(blk, true);
         code = stack::pending;
     } catch (const stack::Unwind& u) {
         if (u.code != stack::EXIT_BREAK && u.code != stack::EXIT_CONTINUE) throw;
