@@ -399,13 +399,18 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy) {
         drop_external_buffer(node);
         free_virtual(buffer);
     } else if (buffer->flags & SERIES_BIG) {
-        // The old buffer is garbage the next sweep returns whole. Its bytes
-        // stop counting toward that collection: a block or table grown by
-        // doubling then brings collections on by its size, not by the sum
-        // of every step. (Giving its pages back at once would not help: the
-        // next doubling never fits in them and faults in fresh pages.)
-        uint64_t bytes = (reinterpret_cast<BigFrame*>(buffer) - 1)->size;
-        big_since_cycle -= std::min(big_since_cycle, bytes);
+        // The old buffer is garbage the next sweep returns whole. When the
+        // buffer at least doubled, its bytes stop counting toward that
+        // collection: a block or table grown by doubling then brings
+        // collections on by its size, not by the sum of every step, and the
+        // uncounted steps together stay below the last one. A smaller step
+        // counts in full, so that growing by small amounts cannot pile up
+        // uncounted copies. (Giving the pages back at once would not help:
+        // the next doubling never fits in them and faults in fresh pages.)
+        if (fresh->size >= 2 * uint64_t{buffer->size}) {
+            uint64_t bytes = (reinterpret_cast<BigFrame*>(buffer) - 1)->size;
+            big_since_cycle -= std::min(big_since_cycle, bytes);
+        }
     } else {
         poison::mark_free(buffer->data(), buffer->size);  // dead until compaction
     }

@@ -134,5 +134,26 @@ TEST_F(HeapGrowthTest, RebuildingALargeBlock) {
     EXPECT_LT(growth_since(heap), static_cast<int64_t>(kBlockBytes / 4));
 }
 
+// A big buffer grown a little at a time: every step leaves a copy of nearly
+// the whole buffer behind, so each step must count toward the next
+// collection, or the copies pile up uncollected.
+TEST_F(HeapGrowthTest, GrowingABigBufferInSmallSteps) {
+    constexpr uint32_t kStart = 4u << 20;
+    constexpr uint32_t kStep = 64u << 10;
+    constexpr int kSteps = 200;  // about 1.4 GB of copies left behind
+    collector::do_cycle();
+    const size_t heap = memory::record.total;
+    size_t peak = heap;
+    Cell* bin = stack::push_cell();
+    make_series(bin, TYPE_BINARY, memory::alloc_bytes(kStart));
+    for (int i = 1; i <= kSteps; i++) {
+        memory::expand_series(memory::buffer_of(bin), kStart + i * kStep);
+        peak = std::max(peak, memory::record.total);
+    }
+    EXPECT_EQ(memory::buffer_of(bin)->size, kStart + kSteps * kStep);
+    stack::pop(1);
+    EXPECT_LT(peak - heap, size_t{128} << 20);
+}
+
 }  // namespace
 }  // namespace mox
