@@ -199,9 +199,9 @@ SeriesFrame* new_series_frame() {
 // do not reserve as much again of the 4 GiB reference space.
 //
 // Big buffers follow a like rule: they bring a collection on only once the
-// big frames made since the last one, less those given back when a buffer
-// grew out of them (see expand), reach the bytes in use after it plus as
-// much again up to BIG_EXTRA_CAP. Growing a large block or table by
+// big frames made since the last one, less those a buffer doubled out of
+// (see expand), reach the bytes in use after it plus as much again up to
+// BIG_EXTRA_CAP. Growing a large block or table by
 // doubling then costs a bounded number of collections instead of one per
 // step, and rebuilding a large structure whose old copy is the only garbage
 // (a map! refilled under the same word) does not collect every time.

@@ -301,7 +301,10 @@ __attribute__((target("avx2"))) void mul_u32_avx2(uint32_t* e, uint32_t n, uint3
     for (uint32_t i = 0; i < n; i++) e[i] *= u;
 }
 bool avx2_q() {
-    static const bool yes = __builtin_cpu_supports("avx2");
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;  // processor and system both
+    }();
     return yes;
 }
 #else
