@@ -198,21 +198,14 @@ SeriesFrame* new_series_frame() {
 // The share counted for big buffers is capped, so that a few huge binaries
 // do not reserve as much again of the 4 GiB reference space.
 //
-// Big buffers follow a like rule: they bring a collection on only once the
-// big frames made since the last one, less those a buffer doubled out of
-// (see expand), reach the bytes in use after it plus as much again up to
-// BIG_EXTRA_CAP. Growing a large block or table by
-// doubling then costs a bounded number of collections instead of one per
-// step, and rebuilding a large structure whose old copy is the only garbage
-// (a map! refilled under the same word) does not collect every time.
+// Big buffers follow the same rule: they bring a collection on only once
+// the big frames made since the last one reach the bytes in use after it.
+// Growing a large block or table by doubling then costs a bounded number of
+// collections instead of one per step.
 namespace {
 constexpr uint64_t BIG_RESERVE_CAP = 64u << 20;
-constexpr uint64_t BIG_EXTRA_CAP = 64u << 20;
 uint64_t big_since_cycle = 0;
 uint64_t live_after_cycle = 0;
-inline uint64_t big_budget() {
-    return live_after_cycle + std::min(live_after_cycle, BIG_EXTRA_CAP);
-}
 }  // namespace
 
 void reserve_after_cycle() {
@@ -285,11 +278,11 @@ SeriesBuffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t head_offset) {
     collector::safe_point();
 
     if (room >= record.series_cap) {
-        if (!collector::stress && big_since_cycle + room > big_budget())
+        if (!collector::stress && big_since_cycle + room > live_after_cycle)
             collector::collect_if_active();
         BigFrame* frame = new_big_frame(room);
         big_since_cycle += room;
-        if (big_since_cycle > big_budget()) note_growth();
+        if (big_since_cycle > live_after_cycle) note_growth();
         SeriesBuffer* b = frame->buffer();
         init_buffer(b, size, unit, head_offset, SERIES_BIG);
         return b;
@@ -398,20 +391,7 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy) {
     if (buffer->flags & SERIES_EXTERNAL) {
         drop_external_buffer(node);
         free_virtual(buffer);
-    } else if (buffer->flags & SERIES_BIG) {
-        // The old buffer is garbage the next sweep returns whole. When the
-        // buffer at least doubled, its bytes stop counting toward that
-        // collection: a block or table grown by doubling then brings
-        // collections on by its size, not by the sum of every step, and the
-        // uncounted steps together stay below the last one. A smaller step
-        // counts in full, so that growing by small amounts cannot pile up
-        // uncounted copies. (Giving the pages back at once would not help:
-        // the next doubling never fits in them and faults in fresh pages.)
-        if (fresh->size >= 2 * uint64_t{buffer->size}) {
-            uint64_t bytes = (reinterpret_cast<BigFrame*>(buffer) - 1)->size;
-            big_since_cycle -= std::min(big_since_cycle, bytes);
-        }
-    } else {
+    } else if (!(buffer->flags & SERIES_BIG)) {
         poison::mark_free(buffer->data(), buffer->size);  // dead until compaction
     }
     return fresh;
