@@ -351,19 +351,27 @@ void store_pair_hash(node_t table, int32_t pos, uint32_t hash) {
 }
 
 // A map! key goes in as a new entry unless a strictly equal key is there.
-Cell* put_map_hashed(node_t table, int32_t pos, uint32_t hash) {
+// known_empty: the empty bucket a lookup that missed this key ended at, or
+// -1 (see put_map).
+Cell* put_map_hashed(node_t table, int32_t pos, uint32_t hash, int64_t known_empty = -1) {
     Record* r = record_of(table);
     if (r->occupied >= r->upper) {
         resize(table, r->bucket_count + 1);
         r = record_of(table);
+        known_empty = -1;  // the buckets moved
     }
-    const Cell* value = cell_at(r, pos);
     uint32_t empty = 0;
-    int64_t found = probe_map(r, hash, [&](int32_t entry) {
-        const Cell* key = cell_at(r, entry);
-        return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
-    }, &empty);
-    if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
+    if (known_empty >= 0 && known_empty < r->bucket_count &&
+        map_slots(r)[known_empty] == SLOT_EMPTY) {
+        empty = static_cast<uint32_t>(known_empty);
+    } else {
+        const Cell* value = cell_at(r, pos);
+        int64_t found = probe_map(r, hash, [&](int32_t entry) {
+            const Cell* key = cell_at(r, entry);
+            return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
+        }, &empty);
+        if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
+    }
     store_pair_hash(table, pos, hash);
     r = record_of(table);
     assert(static_cast<uint32_t>(pos) / 2 < slot_mask(r));
@@ -983,8 +991,9 @@ bool text_keys_equal(const Cell* a, const Cell* b, bool strict) {
 
 } // namespace
 
-Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op) {
+Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op, int64_t* empty_out) {
     collector::Hold hold;
+    if (empty_out) *empty_out = -1;
     Record* r = record_of(table);
     assert(r->type == KIND_MAP);
     Cell k = *key;
@@ -1005,12 +1014,14 @@ Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op) {
         return false;
     }, &empty);
     if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
-    return removed < 0 ? nullptr : cell_at(r, removed);
+    if (removed >= 0) return cell_at(r, removed);
+    if (empty_out) *empty_out = empty;
+    return nullptr;
 }
 
-Cell* put_map(node_t table, int32_t pos, uint32_t hash) {
+Cell* put_map(node_t table, int32_t pos, uint32_t hash, int64_t empty) {
     collector::Hold hold;
-    return put_map_hashed(table, pos, hash);
+    return put_map_hashed(table, pos, hash, empty);
 }
 
 Cell* find_next(node_t table, const Cell* key, Cursor* cursor) {

@@ -147,10 +147,16 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
 // map!: the hash a key is indexed under (word kinds as set-word!); the
 // lookup with that hash given (find's map! rule); the insertion of the new
 // key at pos with its hash given (put_at's rule). Computing the hash once
-// serves a lookup that misses and the insertion after it.
+// serves a lookup that misses and the insertion after it. A lookup that
+// misses sets *empty to the empty bucket that ended its probe (-1 when it
+// found something); put_map takes it as where the key goes when the table
+// was not grown in between, sparing the second probe. Only a miss under
+// equal or strict-equal may pass it on: those find every key put_map's
+// strict match would.
 uint32_t map_hash(const Cell* key);
-Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op);
-Cell* put_map(node_t table, int32_t pos, uint32_t hash);
+Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op,
+               int64_t* empty = nullptr);
+Cell* put_map(node_t table, int32_t pos, uint32_t hash, int64_t empty = -1);
 
 // Iterates over every cell equal to a key (comparison operator 0).
 constexpr int32_t CURSOR_DONE = -2;

@@ -271,7 +271,10 @@ Cell* key_value(Cell* key) {
 // collect.
 void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
     uint32_t hash = hashtable::map_hash(key);
-    Cell* found = hashtable::find_map(map->data3, key, hash, op);
+    int64_t empty = -1;
+    Cell* found = hashtable::find_map(map->data3, key, hash, op,
+                                      op == COMP_EQUAL || op == COMP_STRICT_EQUAL ? &empty
+                                                                                  : nullptr);
     int32_t pos = found ? static_cast<int32_t>(found - block::ms_abs_at(map, 0)) : -1;
     if (pos < 0) {
         Cell* saved = stack::top;
@@ -288,7 +291,7 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
             reinterpret_cast<Cell*>(memory::alloc_tail_bytes(data->data2, 2 * sizeof(Cell)));
         pair[0] = *k;
         make_unset(&pair[1]);
-        Cell* entry = hashtable::put_map(map->data3, pos, hash);
+        Cell* entry = hashtable::put_map(map->data3, pos, hash, empty);
         int32_t at = static_cast<int32_t>(entry - block::ms_abs_at(map, 0));
         if (at != pos) {
             // A strictly equal key was there already (a /same lookup misses

@@ -280,20 +280,57 @@ void int_loop(uint8_t* p, uint32_t n, int32_t s, int32_t op, bool scalar_first) 
 }
 
 // The common operations on 32-bit elements get a loop of their own, so that
-// the compiler can vectorise them.
+// the compiler can vectorise them. Unsigned arithmetic wraps as the element
+// rule does.
+void add_u32(uint32_t* e, uint32_t n, uint32_t u) {
+    for (uint32_t i = 0; i < n; i++) e[i] += u;
+}
+void mul_u32(uint32_t* e, uint32_t n, uint32_t u) {
+    for (uint32_t i = 0; i < n; i++) e[i] *= u;
+}
+
+// A large vector makes these loops memory-bound: the baseline instruction set
+// moves 16 bytes a step (and has no 32-bit vector multiply), so on a
+// processor that has them the same loops run on 32-byte registers. The work
+// and its results are the same either way.
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) void add_u32_avx2(uint32_t* e, uint32_t n, uint32_t u) {
+    for (uint32_t i = 0; i < n; i++) e[i] += u;
+}
+__attribute__((target("avx2"))) void mul_u32_avx2(uint32_t* e, uint32_t n, uint32_t u) {
+    for (uint32_t i = 0; i < n; i++) e[i] *= u;
+}
+bool avx2_q() {
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;  // processor and system both
+    }();
+    return yes;
+}
+#else
+void add_u32_avx2(uint32_t* e, uint32_t n, uint32_t u) { add_u32(e, n, u); }
+void mul_u32_avx2(uint32_t* e, uint32_t n, uint32_t u) { mul_u32(e, n, u); }
+bool avx2_q() { return false; }
+#endif
+
+// Below this many elements the plain loop is as quick.
+constexpr uint32_t kWideLoopFrom = 64;
+
 bool fast_int32(uint8_t* p, uint32_t n, int32_t s, int32_t op, bool scalar_first) {
     auto* e = reinterpret_cast<uint32_t*>(p);
     uint32_t u = static_cast<uint32_t>(s);
+    bool wide = n >= kWideLoopFrom && avx2_q();
     switch (op) {
     case OP_ADD:
-        for (uint32_t i = 0; i < n; i++) e[i] += u;
+        wide ? add_u32_avx2(e, n, u) : add_u32(e, n, u);
         return true;
     case OP_MUL:
-        for (uint32_t i = 0; i < n; i++) e[i] *= u;
+        wide ? mul_u32_avx2(e, n, u) : mul_u32(e, n, u);
         return true;
     case OP_SUB:
+        // v - s is v + (-s) in wrapping arithmetic.
         if (scalar_first) return false;
-        for (uint32_t i = 0; i < n; i++) e[i] -= u;
+        wide ? add_u32_avx2(e, n, 0u - u) : add_u32(e, n, 0u - u);
         return true;
     default:
         return false;

@@ -251,6 +251,30 @@ def f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
+def long_vector_cases(rng):
+    """Scalar math in place on 32-bit vectors long enough for the wide loops,
+    from the head or from an index, each op's result checked by equal?
+    against Python's array with masked ints."""
+    lines = ["== generated: long integer! 32 vectors, scalar math in place (wide loops)"]
+    for _ in range(12):
+        n = rng.randrange(64, 300)
+        values = array.array("i", [rng.randint(-2**31, 2**31 - 1) for _ in range(n)])
+        skip = rng.choice([0, 0, 1, rng.randrange(1, 40)])
+        steps = [(rng.choice(["+", "-", "*"]),
+                  rng.choice([3, 1, -1, 0, rng.randint(-2**31, 2**31 - 1), rng.randint(-300, 300)]))
+                 for _ in range(rng.randrange(1, 4))]
+        got = list(values)
+        for op, s in steps:
+            for i in range(skip, n):
+                got[i] = wrap(int_op(got[i], s, op), 32)
+        code = "v: make vector! [integer! 32 [%s]] w: skip v %d %s equal? v make vector! [integer! 32 [%s]]" % (
+            " ".join(map(str, values)), skip,
+            " ".join("w %s %d" % (op, s) for op, s in steps),
+            " ".join(map(str, got)))
+        lines.append(case(code, "true"))
+    return lines
+
+
 def vector_cases(rng):
     lines = ["== generated: integer vectors against Python's array (wrap-around, truncating division)"]
     codes = {8: "b", 16: "h", 32: "i"}
@@ -286,6 +310,7 @@ def vector_cases(rng):
         lines.append(case("(make vector! [integer! %d [%s]]) %s make vector! [integer! %d [%s]]" % (
             ba, " ".join(map(str, va)), op, bb, " ".join(map(str, vb))),
             vector_mold(result, bits) if result else "make vector! [integer! %d []]" % bits))
+    lines.extend(long_vector_cases(random.Random(13013)))
     lines.append("== generated: float! 32 storage against struct's single precision")
     for _ in range(8):
         values = [round(rng.uniform(0.01, 1000.0), 3) for _ in range(3)]

@@ -2,6 +2,7 @@
 // an object's context) must still be collected when it is all a run does:
 // the heap stays near its size however many times the work repeats, and a
 // collection gives back everything the work left behind.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -99,6 +100,58 @@ TEST_F(HeapGrowthTest, LoopsOfHeldWork) {
     }
     EXPECT_MOX_OK(test::eval_text("o: none"));
     expect_bounded("loops");
+}
+
+// A large block filled by doubling, rebuilt round after round so that the
+// previous round's block is the only garbage (a table refilled under one
+// word). The buffers each doubling leaves behind must be collected as the
+// rounds go, without a collection for every cell: the heap stays within a
+// few copies of the block, and a collection gives it all back.
+TEST_F(HeapGrowthTest, RebuildingALargeBlock) {
+    constexpr int kRounds = 8;
+    constexpr uint32_t kCells = 1u << 21;  // 32 MB of cells
+    constexpr size_t kBlockBytes = size_t{kCells} * sizeof(Cell);
+    collector::do_cycle();
+    const int32_t cycles_before = collector::stats.cycles;
+    const size_t heap = memory::record.total;
+    size_t peak = heap;
+    Cell* blk = stack::push_cell();
+    for (int round = 0; round < kRounds; round++) {
+        make_series(blk, TYPE_BLOCK, memory::alloc_cells(1));
+        for (uint32_t i = 0; i < kCells; i++) {
+            make_integer(memory::alloc_tail(blk->data2), static_cast<int32_t>(i));
+            peak = std::max(peak, memory::record.total);
+        }
+        ASSERT_EQ(memory::buffer_of(blk)->used_bytes(), kBlockBytes);
+    }
+    stack::pop(1);
+    const int32_t cycles = collector::stats.cycles - cycles_before;
+    EXPECT_GE(cycles, kRounds / 2);
+    EXPECT_LE(cycles, 8 * kRounds);
+    EXPECT_LT(peak - heap, 5 * kBlockBytes);
+    collector::do_cycle();
+    EXPECT_LT(growth_since(heap), static_cast<int64_t>(kBlockBytes / 4));
+}
+
+// A big buffer grown a little at a time: every step leaves a copy of nearly
+// the whole buffer behind, so each step must count toward the next
+// collection, or the copies pile up uncollected.
+TEST_F(HeapGrowthTest, GrowingABigBufferInSmallSteps) {
+    constexpr uint32_t kStart = 4u << 20;
+    constexpr uint32_t kStep = 64u << 10;
+    constexpr int kSteps = 200;  // about 1.4 GB of copies left behind
+    collector::do_cycle();
+    const size_t heap = memory::record.total;
+    size_t peak = heap;
+    Cell* bin = stack::push_cell();
+    make_series(bin, TYPE_BINARY, memory::alloc_bytes(kStart));
+    for (int i = 1; i <= kSteps; i++) {
+        memory::expand_series(memory::buffer_of(bin), kStart + i * kStep);
+        peak = std::max(peak, memory::record.total);
+    }
+    EXPECT_EQ(memory::buffer_of(bin)->size, kStart + kSteps * kStep);
+    stack::pop(1);
+    EXPECT_LT(peak - heap, size_t{128} << 20);
 }
 
 }  // namespace
