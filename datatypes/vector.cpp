@@ -386,6 +386,34 @@ Cell* do_math_scalar(int32_t op, Cell* vec, const Cell* scalar, bool scalar_firs
     return vec;
 }
 
+Cell* do_math_chain(Cell* vec, const int32_t* ops, const int32_t* scalars, int32_t count) {
+    uint32_t type = vec->data3;
+    if (float_type_q(type) || size_of(vec) != 4) {
+        for (int32_t k = 0; k < count; k++) {
+            Cell s;
+            make_integer(&s, scalars[k]);
+            do_math_scalar(ops[k], vec, &s);
+        }
+        return vec;
+    }
+    // A large vector makes each pass memory-bound: the chain is applied a
+    // piece at a time, each piece staying in the cache for all of its
+    // operations, so that memory is crossed once instead of once for each.
+    constexpr uint32_t kPiece = 4096;
+    uint32_t n = static_cast<uint32_t>(ms_length_q(vec));
+    uint8_t* p = element_at(vec, std::min(vec->data1, total_of(vec)));
+    for (uint32_t at = 0; at < n; at += kPiece) {
+        uint32_t len = std::min(kPiece, n - at);
+        for (int32_t k = 0; k < count; k++) {
+            int32_t s = scalars[k];
+            if ((s == 0 && ops[k] != OP_MUL) || (s == 1 && ops[k] == OP_MUL)) continue;
+            if (!fast_int32(p + size_t{at} * 4, len, s, ops[k], false))
+                int_loop<int32_t>(p + size_t{at} * 4, len, s, ops[k], false);
+        }
+    }
+    return vec;
+}
+
 Cell* do_math(int32_t op) {
     Cell* a = stack::arguments;
     Cell* b = a + 1;

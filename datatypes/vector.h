@@ -44,6 +44,10 @@ Cell* to_block(const Cell* vec);
 // truncated (NaN, infinite or out of range raises invalid-arg). Returns the
 // vector.
 Cell* do_math_scalar(int32_t op, Cell* vec, const Cell* scalar, bool scalar_first = false);
+// do_math_scalar for each of count operations (OP_ADD, OP_SUB or OP_MUL,
+// element op scalar) in turn, with integer scalars: the vector's elements
+// end as they would after the calls one after another. Returns the vector.
+Cell* do_math_chain(Cell* vec, const int32_t* ops, const int32_t* scalars, int32_t count);
 // The arithmetic actions: with another vector of the same element type, a
 // new vector of the shorter length and the larger element size replaces the
 // first argument; with a scalar, do_math_scalar. May collect.

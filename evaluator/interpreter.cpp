@@ -24,6 +24,7 @@
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/actions-entry.h"
 #include "evaluator/actions.h"
@@ -1936,6 +1937,36 @@ void eval_loop_block(const Cell* block, Cell* base) {
     run_in_place(base, static_cast<int32_t>(base->data1));
 }
 
+namespace {
+
+// `vector op integer op integer ...` with + - * on integers the block holds
+// (literals or words): the operations change the vector in place one after
+// another, so a chain of two or more is applied in one go, which crosses a
+// large vector once (see vector::do_math_chain). at: the first operator's
+// cell, at pos; limit: where the expression may end. Returns the position
+// after the chain; pos when there is no such chain (then nothing is done).
+int32_t vector_chain(const Cell* at, int32_t pos, int32_t limit, Cell* vec) {
+    constexpr int32_t kMost = 8;
+    int32_t ops[kMost], scalars[kMost], count = 0;
+    int32_t p = pos;
+    while (count < kMost && p + 1 < limit) {
+        const Cell* op = op_word(at);
+        FastOp fast = op ? fast_op(op) : FAST_NONE;
+        if (fast == FAST_NONE || fast > FAST_MUL) break;
+        const Cell* right = plain_value(at + 1);
+        if (!right || type_of(right) != TYPE_INTEGER) break;
+        ops[count] = fast == FAST_ADD ? OP_ADD : fast == FAST_SUB ? OP_SUB : OP_MUL;
+        scalars[count++] = get_integer(right);
+        p += 2;
+        at += 2;
+    }
+    if (count < 2) return pos;
+    vector::do_math_chain(vec, ops, scalars, count);
+    return p;
+}
+
+}  // namespace
+
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool push,
                         bool no_call) {
     Cell* start = stack::top;
@@ -1972,6 +2003,13 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 if (plain && type_of(plain) == TYPE_INTEGER) {
                     integer_op(fast, stack::top - 1, get_integer(plain));
                     pos += 2;
+                    continue;
+                }
+            }
+            if (operand && type_of(stack::top - 1) == TYPE_VECTOR && fast <= FAST_MUL) {
+                int32_t after = vector_chain(next, pos, limit, stack::top - 1);
+                if (after > pos) {
+                    pos = after;
                     continue;
                 }
             }
