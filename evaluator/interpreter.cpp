@@ -39,6 +39,17 @@
 #include <emmintrin.h>
 #endif
 
+// The evaluation loop's small helpers are inlined into it in optimised
+// builds. An unoptimised build (the sanitizer build) keeps them as calls:
+// inlined there, the locals and redzones of each would stay in the frames
+// that every nested evaluation stacks up, and the native stack would hold
+// fewer levels than the library's depth limits count on.
+#if defined(__OPTIMIZE__)
+#define MOX_INLINE [[gnu::always_inline]]
+#else
+#define MOX_INLINE
+#endif
+
 namespace mox::interpreter {
 
 Cell* position = nullptr;
@@ -76,7 +87,7 @@ inline Cell* push_value(const Cell* value) {
 // in pieces and read back soon after as a whole (cells are copied with
 // 16-byte loads) stalls the load until the pieces reach the cache; a
 // whole-cell store is forwarded to it.
-[[gnu::always_inline]] inline void store_cell(Cell* dst, Cell value) {
+MOX_INLINE inline void store_cell(Cell* dst, Cell value) {
 #if defined(__SSE2__)
     uint64_t lo, hi;
     std::memcpy(&lo, &value, sizeof lo);
@@ -90,7 +101,7 @@ inline Cell* push_value(const Cell* value) {
 
 // Pushes a value held in registers, in one store (see store_cell).
 [[gnu::noinline]] Cell* push_checked(Cell value) { return stack::push(&value); }
-[[gnu::always_inline]] inline Cell* push_held(Cell value) {
+MOX_INLINE inline Cell* push_held(Cell value) {
     if (stack::cell_limit - stack::top <= kPushSlack) return push_checked(value);
     Cell* c = stack::top++;
     store_cell(c, value);
@@ -123,7 +134,7 @@ struct RunningScope {
 // context when the word is bound to one of them, else null. (This and the
 // other small readers of the evaluation loop are forced inline: left to
 // itself the compiler calls some of them from the hottest paths.)
-[[gnu::always_inline]] inline Cell* fast_values(node_t ctx) {
+MOX_INLINE inline Cell* fast_values(node_t ctx) {
     if (ctx == running.context && running.cycles == collector::stats.cycles) return running.values;
     if (ctx == context::global) return context::global_values();
     return nullptr;
@@ -131,7 +142,7 @@ struct RunningScope {
 
 // The value cell of a bound word, read directly; anything unusual (an
 // unbound word, a context without values) takes the checked lookup.
-[[gnu::always_inline]] inline Cell* word_value(const Cell* word) {
+MOX_INLINE inline Cell* word_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (index >= 0)
@@ -161,7 +172,7 @@ inline bool truthy(const Cell* c) {
 
 // The value of a word when it has one to give without raising: bound, in
 // a context that has values.
-[[gnu::always_inline]] inline Cell* quiet_value(const Cell* word) {
+MOX_INLINE inline Cell* quiet_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (index < 0) return nullptr;
@@ -176,7 +187,7 @@ inline bool truthy(const Cell* c) {
 // The value of a one-value expression that needs no evaluation step: a
 // literal, or a word holding neither a function nor an operator nor unset!;
 // null for anything else.
-[[gnu::always_inline]] inline const Cell* plain_value(const Cell* at) {
+MOX_INLINE inline const Cell* plain_value(const Cell* at) {
     switch (type_of(at)) {
     case TYPE_WORD: {
         const Cell* v = quiet_value(at);
@@ -205,7 +216,7 @@ inline bool truthy(const Cell* c) {
 }
 
 // The op! a word holds, or null for any other cell.
-[[gnu::always_inline]] inline const Cell* op_word(const Cell* at) {
+MOX_INLINE inline const Cell* op_word(const Cell* at) {
     if (type_of(at) != TYPE_WORD) return nullptr;
     const Cell* v = quiet_value(at);
     return v && type_of(v) == TYPE_OP ? v : nullptr;
@@ -240,7 +251,7 @@ struct CurrentBlock {
 // slot, top just after it. Untraced evaluation only: traced code shows a
 // block's entry and exit. Returns false on a pending exit, the stacks then
 // being the exit's.
-[[gnu::always_inline]] inline bool run_in_place(Cell* slot, int32_t pos) {
+MOX_INLINE inline bool run_in_place(Cell* slot, int32_t pos) {
     guard_native_stack();
     Cell* value = slot + 1;
     CurrentBlock scope{current_block};
@@ -544,7 +555,7 @@ enum FastOp : uint8_t {
 };
 
 // op: an op! cell (its source type tells an action from a native).
-[[gnu::always_inline]] inline FastOp fast_op(const Cell* op) {
+MOX_INLINE inline FastOp fast_op(const Cell* op) {
     int32_t id = static_cast<int32_t>(op->data1);
     uint32_t source = native::op_source_type(op);
     if (source == TYPE_ACTION) {
@@ -573,7 +584,7 @@ enum FastOp : uint8_t {
 // An operator on two integers, computed into the left one: the results of
 // the integer actions and comparisons (a sum, difference or product that
 // overflows 32 bits becomes a float!).
-[[gnu::always_inline]] inline void integer_op(FastOp fast, Cell* left, int32_t b) {
+MOX_INLINE inline void integer_op(FastOp fast, Cell* left, int32_t b) {
     int32_t a = get_integer(left);
     int32_t r = 0;
     switch (fast) {
@@ -639,7 +650,7 @@ bool fetch_other_argument(const Cell* callee, Cell entry, Source& src);
 // entry's types. Returns false when a pending exit interrupted it. The
 // common case, a value that needs no evaluation step, is inline in the
 // callers' loops.
-[[gnu::always_inline]] inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
+MOX_INLINE inline bool fetch_argument(const Cell* callee, Cell entry, Source& src) {
     if (src.block && kind_of(&entry) == KIND_NORMAL && !trace::active) {
         // An evaluated argument from a block: the block's cells are read
         // once here, and nothing below allocates before a plain value is
@@ -875,7 +886,7 @@ bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
 // value, or two integers and an operator that computes them itself (`[n]`,
 // `[a + 1]`). Written to out; false for any other cells. Untraced
 // evaluation only: traced code shows every step.
-[[gnu::always_inline]] inline bool short_block_value(const Cell* at, int32_t n, Cell* out) {
+MOX_INLINE inline bool short_block_value(const Cell* at, int32_t n, Cell* out) {
     if (n == 1) {
         const Cell* v = plain_value(at);
         if (!v) return false;
@@ -1120,7 +1131,7 @@ bool run_body(const Cell* body) {
 // the frame takes the body's part for return and exit, whose value lands in
 // fargs, the call's first argument cell and result. Returns false while an
 // exit not aimed at it is pending.
-[[gnu::always_inline]] inline bool run_body_in_frame(const Cell* body, Cell* fargs) {
+MOX_INLINE inline bool run_body_in_frame(const Cell* body, Cell* fargs) {
     stack::Frame* frame = stack::ctop - 1;
     frame->flags |= stack::FRAME_BODY;
     Cell* slot = push_value(body);
@@ -1361,7 +1372,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
 // Whether a call of the native v by a word may take call_conditional: if,
 // unless or either, untraced, its call data cached, its arguments plain
 // and no refinements.
-[[gnu::always_inline]] inline const CallData* conditional_data(const Cell* v) {
+MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     if (type_of(v) != TYPE_NATIVE || v->data1 - 1u >= 3u || trace::active) return nullptr;
     const CallData& d = call_slot(v->data3);
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
@@ -1425,7 +1436,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
 
 // Whether a call of the function! v may take call_function: untraced, its
 // call data cached, its leading arguments plain.
-[[gnu::always_inline]] inline const CallData* function_data(const Cell* v) {
+MOX_INLINE inline const CallData* function_data(const Cell* v) {
     if (trace::active) return nullptr;
     const CallData& d = call_slot(v->data3);
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
@@ -1511,14 +1522,14 @@ inline FieldData& field_slot(node_t ctx, uint32_t symbol) {
     return nullptr;
 }
 
-[[gnu::always_inline]] inline const FieldData* find_field(node_t ctx, uint32_t symbol) {
+MOX_INLINE inline const FieldData* find_field(node_t ctx, uint32_t symbol) {
     const FieldData& d = field_slot(ctx, symbol);
     if (d.context == ctx && d.symbol == symbol && d.cycles == collector::stats.cycles) return &d;
     return scan_field(ctx, symbol);
 }
 
 // The value cell of a field found by find_field.
-[[gnu::always_inline]] inline Cell* field_value(node_t ctx, const FieldData* field) {
+MOX_INLINE inline Cell* field_value(node_t ctx, const FieldData* field) {
     if (field->values && *arena::at<arena::ref32>(field->values) == field->values_buffer)
         return arena::at<memory::SeriesBuffer>(field->values_buffer)->cells() + field->index;
     return context::value_ptr(ctx, field->index);
@@ -1541,7 +1552,7 @@ struct PathStart {
     const Cell* head;
     Cell* field;
 };
-[[gnu::always_inline]] inline PathStart path_start(const Cell* path, bool get) {
+MOX_INLINE inline PathStart path_start(const Cell* path, bool get) {
     memory::SeriesBuffer* b = memory::buffer_of(path->data2);
     const Cell* cells = b->cells();
     int32_t tail = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
@@ -1605,7 +1616,7 @@ inline bool set_object_path(const Cell* path, Cell copy, const Cell* value, bool
 // is to be done: a word of the global context, of the running function or
 // of another context with values that is not an object's (objects may hear
 // of the change). False, with nothing done, otherwise.
-[[gnu::always_inline]] inline bool store_plain(const Cell* word, Cell value) {
+MOX_INLINE inline bool store_plain(const Cell* word, Cell value) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (index < 0) return false;
@@ -1640,7 +1651,7 @@ inline void set_word_value() {
 // One operand of a simple expression: a value that needs no evaluation
 // step, or the field of a small object read through a two-element path
 // (see path_start); null for anything else.
-[[gnu::always_inline]] inline const Cell* simple_operand(const Cell* at) {
+MOX_INLINE inline const Cell* simple_operand(const Cell* at) {
     if (const Cell* v = plain_value(at)) return v;
     return type_of(at) == TYPE_PATH ? path_start(at, false).field : nullptr;
 }
@@ -1653,7 +1664,7 @@ inline void set_word_value() {
 // so it needs no frame. Written to out with the position after it; -1,
 // with nothing done, for any other expression (an operator left over, a
 // sum that widened to float! before another operator). Untraced only.
-[[gnu::always_inline]] inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit,
+MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit,
                                                   Cell* out) {
     if (pos >= limit) return -1;
     // A word then a paren after the operand (an operator whose operand is
