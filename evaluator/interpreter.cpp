@@ -1956,7 +1956,7 @@ namespace {
 // large vector once (see vector::do_math_chain). at: the first operator's
 // cell, at pos; limit: where the expression may end. Returns the position
 // after the chain; pos when there is no such chain (then nothing is done).
-int32_t vector_chain(const Cell* at, int32_t pos, int32_t limit, Cell* vec) {
+[[gnu::noinline]] int32_t vector_chain(const Cell* at, int32_t pos, int32_t limit, Cell* vec) {
     constexpr int32_t kMost = 8;
     int32_t ops[kMost], scalars[kMost], count = 0;
     int32_t p = pos;
