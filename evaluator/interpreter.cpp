@@ -953,6 +953,39 @@ bool path_refinements(Fetch& f, const Cell* path, int32_t path_index) {
     return true;
 }
 
+// Fetches the plain leading arguments from..n of a call (data: its call
+// data, read before anything allocated). The entries move only when a
+// collection runs: they are read again then. Returns false on a pending
+// exit.
+MOX_INLINE inline bool fetch_plain(const Cell* callee, const CallData& data, int32_t from,
+                                   int32_t n, Source& src) {
+    const Cell* entries = data.entries;
+    int32_t cycles = collector::stats.cycles;
+    for (int32_t i = from; i < n; i++) {
+        if (!fetch_argument(callee, entries[i], src)) return false;
+        if (collector::stats.cycles != cycles) {
+            entries = call_data(callee).entries;
+            cycles = collector::stats.cycles;
+        }
+    }
+    return true;
+}
+
+// Pushes a function's cells after its n plain leading arguments for a call
+// that names no refinement yet: each refinement's flag false, its arguments
+// none (until a path names it), then the /local defaults.
+inline void push_unnamed_refinements(const Cell* callee, uint32_t summary, int32_t n) {
+    if (summary & SUMMARY_REFINED) {
+        const Cell* entries = call_data(callee).entries;
+        int32_t total = tail_of(tpl_of(callee));
+        for (int32_t k = n; k < total; k++) {
+            if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
+            else if (argument_entry(&entries[k])) make_none(stack::push_cell());
+        }
+    }
+    if (int32_t count = summary_count(summary)) function::push_refinement_defaults(count);
+}
+
 // eval_arguments for a call of a callable whose template has plain leading
 // arguments (see summary_of), called from a block by a word or a path (the
 // path names refinements, see eval_arguments), or by C++ without flags.
@@ -961,38 +994,20 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
                      int32_t path_index) {
     uint32_t summary = data.summary;
     int32_t n = summary_arguments(summary);
-    // The entries move only when a collection runs.
-    int32_t cycles = collector::stats.cycles;
-    const Cell* entries = data.entries;
     int32_t i = 0;
     if (src.infix) {
-        if (!entry_has(&entries[0], type_of(stack::arguments)))
-            fire_expect(callee, &entries[0], type_of(stack::arguments));
+        const Cell* first = &data.entries[0];
+        if (!entry_has(first, type_of(stack::arguments)))
+            fire_expect(callee, first, type_of(stack::arguments));
         i = 1;
     }
-    for (; i < n; i++) {
-        if (!fetch_argument(callee, entries[i], src)) return false;
-        if (collector::stats.cycles != cycles) {
-            entries = call_data(callee).entries;
-            cycles = collector::stats.cycles;
-        }
-    }
+    if (!fetch_plain(callee, data, i, n, src)) return false;
     bool function = type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE;
-    int32_t count = summary_count(summary);
     Fetch f(callee, src, function);
     if (function) {
-        if (summary & SUMMARY_REFINED) {
-            // Each refinement's flag is false, its arguments none, until the
-            // path names it.
-            entries = call_data(callee).entries;
-            int32_t total = tail_of(tpl_of(callee));
-            for (int32_t k = n; k < total; k++) {
-                if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
-                else if (argument_entry(&entries[k])) make_none(stack::push_cell());
-            }
-        }
-        if (count) function::push_refinement_defaults(count);
+        push_unnamed_refinements(callee, summary, n);
     } else {
+        int32_t count = summary_count(summary);
         for (int32_t k = 0; k < count && k < MAX_NATIVE_REFINEMENTS; k++) f.refs[k] = -1;
     }
     if (path && !path_refinements(f, path, path_index)) return false;
@@ -1344,17 +1359,7 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     const Cell frame_word = *word;
     stack::mark_interp_native(&frame_word);
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
-    int32_t n = summary_arguments(data.summary);
-    const Cell* entries = data.entries;
-    int32_t cycles = collector::stats.cycles;
-    for (int32_t i = 0; i < n; i++) {
-        if (!fetch_argument(slot, entries[i], src)) return src.pos;
-        // The entries move only when a collection runs.
-        if (collector::stats.cycles != cycles) {
-            entries = call_data(slot).entries;
-            cycles = collector::stats.cycles;
-        }
-    }
+    if (!fetch_plain(slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
     if (trace::active) fire_call(block, src.pos, slot);
     if (!run_conditional(slot)) {
         const int32_t refs[1] = {-1};
@@ -1398,25 +1403,8 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
     uint32_t summary = data.summary;
     int32_t n = summary_arguments(summary);
-    const Cell* entries = data.entries;
-    int32_t cycles = collector::stats.cycles;
-    for (int32_t i = 0; i < n; i++) {
-        if (!fetch_argument(slot, entries[i], src)) return src.pos;
-        if (collector::stats.cycles != cycles) {
-            entries = call_data(slot).entries;
-            cycles = collector::stats.cycles;
-        }
-    }
-    if (summary & SUMMARY_REFINED) {
-        // Each refinement's flag is false, its arguments none, until the
-        // path names it.
-        int32_t total = tail_of(tpl_of(slot));
-        for (int32_t k = n; k < total; k++) {
-            if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
-            else if (argument_entry(&entries[k])) make_none(stack::push_cell());
-        }
-    }
-    if (int32_t count = summary_count(summary)) function::push_refinement_defaults(count);
+    if (!fetch_plain(slot, data, 0, n, src)) return src.pos;
+    push_unnamed_refinements(slot, summary, n);
     if (path) {
         Fetch f(slot, src, true);
         if (!path_refinements(f, path, 1)) return src.pos;
