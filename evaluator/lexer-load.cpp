@@ -726,7 +726,7 @@ void close_point(Scan* s) {
         return;
     }
     if (n != commas + 1) fail(s, type);
-    float v[3];
+    float v[3] = {};
     for (uint32_t i = 0; i < n; i++) {
         const Cell* x = &out_cells[at + 1 + i];
         if (type_of(x) == TYPE_INTEGER)
