@@ -30,12 +30,14 @@ constexpr uint32_t CALL_ALL = 1;    // every argument and refinement in spec ord
 constexpr uint32_t CALL_APPLY = 2;  // arguments, then refinement! value + truth
 constexpr uint32_t CALL_SAFER = 4;  // one value per argument; unused refinements skipped
 
-// The position cell: the block being evaluated, its index at the
-// expression being evaluated (the "near" of error reports). It lives in the
-// root block.
+// The position: the cell of the block being evaluated, its index at the
+// expression being evaluated (the "near" of error reports). While a block
+// runs it points at the block's own copy on the evaluation stack; when none
+// runs, at a cell of the root block holding none. Read it, never write it.
 extern Cell* position;
 
-// Allocates the position cell. Called once, after the boot block exists.
+// Allocates the cell of no position. Called once, after the boot block
+// exists.
 void init();
 
 // The tail index of a block value (its buffer's length in cells).

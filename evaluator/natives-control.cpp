@@ -124,7 +124,10 @@ Turn take_exit(uint32_t code, Cell* base) {
 
 // Evaluates a block of the loop (a cell below its frame) from a stack cut
 // back to the frame's base, which receives the block's value.
-Turn run_block(const Cell* blk, Cell* base) {
+#if defined(__OPTIMIZE__)
+[[gnu::always_inline]]
+#endif
+inline Turn run_block(const Cell* blk, Cell* base) {
     uint32_t code;
     try {
         stack::top = base;
@@ -155,6 +158,20 @@ void close_loop(Turn turn) {
 // cell, any other series' `pick series 1`), then the cursor moves on.
 // False at the end. May collect.
 bool foreach_next(Cell* cursor, Cell* word) {
+    if (is_any_block(type_of(cursor))) {
+        // A block's cell is the value itself; a word of a context that is
+        // no object's takes it with a plain store.
+        uint32_t at = cursor->data1;
+        if (at >= block::abs_length(cursor)) return false;
+        Cell value = *block::ms_abs_at(cursor, at);
+        if (!context::set_plain(word, &value)) {
+            Cell* mark = stack::top;
+            word::set(word, stack::push(&value));
+            stack::top = mark;
+        }
+        cursor->data1 = at + 1;
+        return true;
+    }
     if (series::ms_tail_q(cursor)) return false;
     Cell* mark = stack::top;
     word::set(word, push_pick(cursor, 1));
