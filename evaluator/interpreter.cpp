@@ -1697,6 +1697,7 @@ inline void set_word_value() {
 // two-element path (see path_start); null for anything else.
 MOX_INLINE inline const Cell* simple_operand(Lookup& lookup, const Cell* at) {
     uint32_t t = type_of(at);
+    if (t == TYPE_INTEGER) return at;
     if (t == TYPE_WORD) {
         const Cell* v = lookup.value(at);
         if (!v) return nullptr;
@@ -1711,9 +1712,12 @@ MOX_INLINE inline const Cell* simple_operand(Lookup& lookup, const Cell* at) {
             type_of(&cells[first]) != TYPE_WORD)
             return nullptr;
         const Cell* head = lookup.value(&cells[first]);
-        if (!head) return nullptr;
-        Cell* v = object_field(head, &cells[first + 1]);
-        if (!v) return nullptr;
+        if (!head || type_of(head) != TYPE_OBJECT || type_of(&cells[first + 1]) != TYPE_WORD)
+            return nullptr;
+        node_t ctx = head->data1;
+        const FieldData* field = find_field(ctx, cells[first + 1].data2);
+        if (!field) return nullptr;
+        const Cell* v = field_value(ctx, field);
         uint32_t vt = type_of(v);
         return vt < 32 && (kNotPlain >> vt & 1) ? nullptr : v;
     }
@@ -1744,10 +1748,29 @@ MOX_INLINE inline int32_t simple_value(Lookup& lookup, const Cell* at, int32_t p
         const Cell* op = lookup.value(at);
         if (!op || type_of(op) != TYPE_OP) break;
         if (type_of(&r) != TYPE_INTEGER || pos + 1 >= limit) return -1;
-        FastOp fast = fast_op(op);
-        if (fast == FAST_NONE) return -1;
         const Cell* right = simple_operand(lookup, at + 1);
         if (!right || type_of(right) != TYPE_INTEGER) return -1;
+        // The commonest operators are computed here in one dispatch.
+        if (native::op_source_type(op) == TYPE_ACTION) {
+            int32_t a = get_integer(&r), b = get_integer(right), n;
+            switch (op->data1) {
+            case A_ADD:
+                if (__builtin_add_overflow(a, b, &n)) return -1;
+                make_integer(&r, n);
+                continue;
+            case A_SUBTRACT:
+                if (__builtin_sub_overflow(a, b, &n)) return -1;
+                make_integer(&r, n);
+                continue;
+            case A_AND_T:
+                make_integer(&r, a & b);
+                continue;
+            default:
+                break;
+            }
+        }
+        FastOp fast = fast_op(op);
+        if (fast == FAST_NONE) return -1;
         integer_op(fast, &r, get_integer(right));
     }
     *out = r;
