@@ -2071,6 +2071,33 @@ void eval_loop_block(const Cell* block, Cell* base) {
     run_in_place<true>(base, static_cast<int32_t>(base->data1));
 }
 
+uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data) {
+    // The loop's frame stays on top between runs of the body: checked once.
+    stack::Frame* frame = stack::ctop - 1;
+    const bool framed = stack::ctop != stack::frame_bottom &&
+                        frame->type() == stack::FRAME_LOOP && stack::arguments == base;
+    while (step(data)) {
+        stack::top = base;
+        if (trace::active || !framed || type_of(block) != TYPE_BLOCK) {
+            run_block(block, true, 0);
+        } else {
+            // As in eval_loop_block.
+            struct Flag {
+                stack::Frame* frame;
+                ~Flag() {
+                    if (frame < stack::ctop) frame->flags &= ~stack::FRAME_BRANCH;
+                }
+            } flag{frame};
+            frame->flags |= stack::FRAME_BRANCH;
+            *base = *block;
+            stack::top = base + 1;
+            run_in_place<true>(base, static_cast<int32_t>(base->data1));
+        }
+        if (stack::pending) return stack::pending;
+    }
+    return 0;
+}
+
 namespace {
 
 // `vector op integer op integer ...` with + - * on integers the block holds

@@ -56,6 +56,17 @@ void eval_block(const Cell* block, bool keep_in_caller);
 // after it; an exit stays pending.
 void eval_loop_block(const Cell* block, Cell* base);
 
+// Runs a loop: step(data), which may set the loop's words and may run
+// Mox code, then the loop's block (a cell below the loop's frame, a block!
+// or paren!) as eval_loop_block would, again and again until step gives
+// false or the block raises an exit. The loop's frame is on top and its
+// base cell is base, which receives each run's value (top just after it).
+// Returns 0 when step ended the loop, else the pending exit (still
+// pending; the caller takes break and continue, and after a continue calls
+// again to go on).
+using LoopStep = bool (*)(void* data);
+uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data);
+
 // Evaluates the block from its index as the body of the running function
 // call (a routine or native body continuing its function's Mox body): a
 // return or exit aimed at the call ends it, and the value becomes the
