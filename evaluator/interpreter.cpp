@@ -232,15 +232,22 @@ void call_word(Cell* out) {
 // Blocks run in place
 // ---------------------------------------------------------------------------
 
-// The evaluating block's own copy (a stack cell, its index at the
-// expression being evaluated), from which the position cell is restored
-// when an inner block ends.
-Cell* current_block = nullptr;
+// position points at the evaluating block's own copy (a stack cell that
+// stays in place while the block runs, its index kept at the expression
+// being evaluated), or at no_position (a root cell holding none) when no
+// block runs. Pointing at the copy instead of copying it makes an
+// expression's bookkeeping one 4-byte store; only an error reads it.
+Cell* no_position = nullptr;
 
 struct CurrentBlock {
     Cell* outer;
-    ~CurrentBlock() { current_block = outer; }
+    ~CurrentBlock() { position = outer; }
 };
+
+// See below.
+int32_t simple_statement(const Cell* at, int32_t pos, int32_t end, Cell* out);
+MOX_INLINE inline int32_t simple_statement_inline(const Cell* at, int32_t pos, int32_t end,
+                                                  Cell* out);
 
 // Evaluates the block in slot, a cell at the top of the stack that keeps it
 // for the collector, from pos to its tail without a frame of its own: the
@@ -251,11 +258,14 @@ struct CurrentBlock {
 // slot, top just after it. Untraced evaluation only: traced code shows a
 // block's entry and exit. Returns false on a pending exit, the stacks then
 // being the exit's.
+// simple_inline: the simple statements are tried inline (loop bodies),
+// else through a call, which keeps the other copies of this loop small.
+template <bool simple_inline = false>
 MOX_INLINE inline bool run_in_place(Cell* slot, int32_t pos) {
     guard_native_stack();
     Cell* value = slot + 1;
-    CurrentBlock scope{current_block};
-    current_block = slot;
+    CurrentBlock scope{position};
+    position = slot;
     // As in run_block: a loop or a recursion of work done under holds
     // collects here.
     collector::safe_point();
@@ -264,17 +274,26 @@ MOX_INLINE inline bool run_in_place(Cell* slot, int32_t pos) {
     for (;;) {
         int32_t end = tail_of(slot);
         if (pos >= end) break;
-        Cell here = *slot;
-        here.data1 = static_cast<uint32_t>(pos);
-        slot->data1 = here.data1;
-        *position = here;
+        slot->data1 = static_cast<uint32_t>(pos);
+        if (!trace::active) {
+            Cell v;
+            const Cell* at = cells_of(slot) + pos;
+            uint32_t t = type_of(at);
+            int32_t next = -1;
+            if (t == TYPE_SET_WORD || t == TYPE_SET_PATH)
+                next = simple_inline ? simple_statement_inline(at, pos, end, &v)
+                                     : simple_statement(at, pos, end, &v);
+            if (next >= 0) {
+                r = v;
+                pos = next;
+                continue;
+            }
+        }
         stack::top = value;
         pos = eval_expression(slot, pos, end, false, true, false);
         if (stack::pending) return false;
         r = *value;
     }
-    if (scope.outer) *position = *scope.outer;
-    else make_none(position);
     *slot = r;
     stack::top = value;
     return true;
@@ -1224,8 +1243,8 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
     Cell* base = stack::top;
     Cell* caller_args = stack::arguments;
     Cell* blk = push_value(block);
-    CurrentBlock scope{current_block};
-    current_block = blk;
+    CurrentBlock scope{position};
+    position = blk;
     stack::mark_eval(body_word);
     (stack::ctop - 1)->flags |= flags;
     Cell* result = make_unset(stack::push_cell());
@@ -1237,21 +1256,14 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
     for (;;) {
         int32_t end = tail_of(blk);
         if (pos >= end) break;
-        // Whole-cell copy first, then the index: a 16-byte read right after
-        // a 4-byte store to the same cell would stall.
-        Cell here = *blk;
-        here.data1 = static_cast<uint32_t>(pos);
-        blk->data1 = here.data1;
-        *position = here;
+        const int32_t here = pos;
+        blk->data1 = static_cast<uint32_t>(pos);
         pos = eval_expression(blk, pos, end, false, false, false);
         if (stack::pending) return;
-        if (trace::active)
-            trace::fire(trace::EXPR, blk, static_cast<int32_t>(here.data1), result, nullptr);
+        if (trace::active) trace::fire(trace::EXPR, blk, here, result, nullptr);
     }
     if (trace::active) trace::fire(trace::EXIT, blk, pos, result, nullptr);
     Cell r = *result;
-    if (scope.outer) *position = *scope.outer;
-    else make_none(position);
     stack::ctop--;
     stack::arguments = caller_args;
     if (keep_in_caller) {
@@ -1580,18 +1592,58 @@ inline bool set_field(node_t ctx, const FieldData* field, Cell copy, const Cell*
     return true;
 }
 
+// Word lookups for one simple expression or statement (see simple_value):
+// nothing allocates while it is computed, so the running function's values
+// and the global context's are each found once, not at every word.
+struct Lookup {
+    node_t run_context;
+    Cell* run_values;
+    Cell* global = nullptr;
+    MOX_INLINE Lookup()
+        : run_context(running.cycles == collector::stats.cycles ? running.context : kNoContext),
+          run_values(running.values) {}
+    static constexpr node_t kNoContext = ~node_t{0};
+    MOX_INLINE Cell* values(node_t ctx) {
+        if (ctx == run_context) return run_values;
+        if (ctx != context::global) return nullptr;
+        if (!global) global = context::global_values();
+        return global;
+    }
+    // The value cell of a bound word when it has one to give without
+    // raising (see quiet_value).
+    MOX_INLINE const Cell* value(const Cell* word) {
+        node_t ctx = word->data1;
+        int32_t index = static_cast<int32_t>(word->data3);
+        if (index < 0) return nullptr;
+        if (Cell* v = values(ctx)) return v + index;
+        if (!ctx) return nullptr;
+        const Cell* record = memory::buffer_of(ctx)->cells();
+        if (!record->data2) return nullptr;
+        if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
+        return memory::buffer_of(record->data2)->cells() + index;
+    }
+};
+
+// The types a word's value may not have to be a simple operand: unset!
+// (an error) and everything called.
+constexpr uint32_t kNotPlain = 1u << TYPE_UNSET | 1u << TYPE_OP | 1u << TYPE_NATIVE |
+                               1u << TYPE_ACTION | 1u << TYPE_FUNCTION | 1u << TYPE_ROUTINE;
+static_assert(TYPE_ROUTINE < 32 && TYPE_OP < 32);
+
 // Stores the value into the field of a path `word/field:` whose word holds
 // a small object with that field, as the eval-path action would (the object
 // hears of the change); false, with nothing done, for every other path.
 // copy: the value in registers; value: the same where the collector sees
-// it. Without watched, an object that hears of changes is left to the
-// caller too. May collect.
-inline bool set_object_path(const Cell* path, Cell copy, const Cell* value, bool watched) {
+// it (used only when watched). Without watched, an object that hears of
+// changes is left to the caller too. May collect.
+MOX_INLINE inline bool set_object_path(Lookup& lookup, const Cell* path, Cell copy,
+                                       const Cell* value, bool watched) {
+    memory::SeriesBuffer* b = memory::buffer_of(path->data2);
     int32_t first = static_cast<int32_t>(path->data1);
-    if (tail_of(path) != first + 2) return false;
-    const Cell* head = &cells_of(path)[first];
+    if (static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) != first + 2) return false;
+    const Cell* head = b->cells() + first;
     if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return false;
-    const Cell* object = quiet_value(head);
+    const Cell* object = lookup.value(head);
     if (!object || type_of(object) != TYPE_OBJECT) return false;
     node_t ctx = object->data1;
     uint32_t symbol = head[1].data2;
@@ -1604,12 +1656,12 @@ inline bool set_object_path(const Cell* path, Cell copy, const Cell* value, bool
 // is to be done: a word of the global context, of the running function or
 // of another context with values that is not an object's (objects may hear
 // of the change). False, with nothing done, otherwise.
-MOX_INLINE inline bool store_plain(const Cell* word, Cell value) {
+MOX_INLINE inline bool store_plain(Lookup& lookup, const Cell* word, Cell value) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
     if (index < 0) return false;
-    if (Cell* values = fast_values(ctx)) {
-        values[index] = value;
+    if (Cell* values = lookup.values(ctx)) {
+        store_cell(values + index, value);
         return true;
     }
     if (!ctx) return false;
@@ -1621,6 +1673,10 @@ MOX_INLINE inline bool store_plain(const Cell* word, Cell value) {
                      : memory::buffer_of(record->data2)->cells() + index;
     *slot = value;
     return true;
+}
+MOX_INLINE inline bool store_plain(const Cell* word, Cell value) {
+    Lookup lookup;
+    return store_plain(lookup, word, value);
 }
 
 // Stores the value after the set-word at arguments into it. A word of the
@@ -1637,11 +1693,35 @@ inline void set_word_value() {
 }
 
 // One operand of a simple expression: a value that needs no evaluation
-// step, or the field of a small object read through a two-element path
-// (see path_start); null for anything else.
-MOX_INLINE inline const Cell* simple_operand(const Cell* at) {
-    if (const Cell* v = plain_value(at)) return v;
-    return type_of(at) == TYPE_PATH ? path_start(at, false).field : nullptr;
+// step (see plain_value), or the field of a small object read through a
+// two-element path (see path_start); null for anything else.
+MOX_INLINE inline const Cell* simple_operand(Lookup& lookup, const Cell* at) {
+    uint32_t t = type_of(at);
+    if (t == TYPE_INTEGER) return at;
+    if (t == TYPE_WORD) {
+        const Cell* v = lookup.value(at);
+        if (!v) return nullptr;
+        uint32_t vt = type_of(v);
+        return vt < 32 && (kNotPlain >> vt & 1) ? nullptr : v;
+    }
+    if (t == TYPE_PATH) {
+        memory::SeriesBuffer* b = memory::buffer_of(at->data2);
+        const Cell* cells = b->cells();
+        int32_t first = static_cast<int32_t>(at->data1);
+        if (static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) != first + 2 ||
+            type_of(&cells[first]) != TYPE_WORD)
+            return nullptr;
+        const Cell* head = lookup.value(&cells[first]);
+        if (!head || type_of(head) != TYPE_OBJECT || type_of(&cells[first + 1]) != TYPE_WORD)
+            return nullptr;
+        node_t ctx = head->data1;
+        const FieldData* field = find_field(ctx, cells[first + 1].data2);
+        if (!field) return nullptr;
+        const Cell* v = field_value(ctx, field);
+        uint32_t vt = type_of(v);
+        return vt < 32 && (kNotPlain >> vt & 1) ? nullptr : v;
+    }
+    return plain_value(at);
 }
 
 // The value of a simple expression at pos (at: its first cell; end: at
@@ -1652,29 +1732,85 @@ MOX_INLINE inline const Cell* simple_operand(const Cell* at) {
 // so it needs no frame. Written to out with the position after it; -1,
 // with nothing done, for any other expression (an operator left over, a
 // sum that widened to float! before another operator). Untraced only.
-MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit,
-                                                  Cell* out) {
+MOX_INLINE inline int32_t simple_value(Lookup& lookup, const Cell* at, int32_t pos, int32_t limit,
+                                       Cell* out) {
     if (pos >= limit) return -1;
     // A word then a paren after the operand (an operator whose operand is
     // not simple, as a rule) is left to the general evaluation before any
     // word is looked up.
     if (pos + 2 < limit && type_of(at + 2) == TYPE_PAREN && type_of(at + 1) == TYPE_WORD)
         return -1;
-    const Cell* v = simple_operand(at);
+    const Cell* v = simple_operand(lookup, at);
     if (!v) return -1;
     Cell r = *v;
     for (pos++, at++; pos < limit; pos += 2, at += 2) {
-        const Cell* op = op_word(at);
-        if (!op) break;
+        if (type_of(at) != TYPE_WORD) break;
+        const Cell* op = lookup.value(at);
+        if (!op || type_of(op) != TYPE_OP) break;
         if (type_of(&r) != TYPE_INTEGER || pos + 1 >= limit) return -1;
+        const Cell* right = simple_operand(lookup, at + 1);
+        if (!right || type_of(right) != TYPE_INTEGER) return -1;
+        // The commonest operators are computed here in one dispatch.
+        if (native::op_source_type(op) == TYPE_ACTION) {
+            int32_t a = get_integer(&r), b = get_integer(right), n;
+            switch (op->data1) {
+            case A_ADD:
+                if (__builtin_add_overflow(a, b, &n)) return -1;
+                make_integer(&r, n);
+                continue;
+            case A_SUBTRACT:
+                if (__builtin_sub_overflow(a, b, &n)) return -1;
+                make_integer(&r, n);
+                continue;
+            case A_AND_T:
+                make_integer(&r, a & b);
+                continue;
+            default:
+                break;
+            }
+        }
         FastOp fast = fast_op(op);
         if (fast == FAST_NONE) return -1;
-        const Cell* right = simple_operand(at + 1);
-        if (!right || type_of(right) != TYPE_INTEGER) return -1;
         integer_op(fast, &r, get_integer(right));
     }
     *out = r;
     return pos;
+}
+MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit, Cell* out) {
+    Lookup lookup;
+    return simple_value(lookup, at, pos, limit, out);
+}
+
+// `word/field: a op b ...` (at: the set-path, at pos) with a simple value
+// into a small object that no one watches: the field is stored directly
+// and the value written to out; returns the position after the statement,
+// or -1 with nothing done for any other. (A watched object's handler runs
+// under the set-path's frame: see eval_set_path.) Nothing here allocates.
+MOX_INLINE inline int32_t simple_set_path(Lookup& lookup, const Cell* at, int32_t pos,
+                                          int32_t end, Cell* out) {
+    int32_t next = simple_value(lookup, at + 1, pos + 1, end, out);
+    if (next < 0 || !set_object_path(lookup, at, *out, nullptr, false)) return -1;
+    return next;
+}
+
+// A statement that needs no frame and no evaluation step (untraced only):
+// `word: a op b ...` with a simple value (see simple_value) into a word
+// that takes a plain store, or `word/field: ...` into a small object that
+// no one watches (see simple_set_path). The value is written to out;
+// returns the position after the statement, or -1 with nothing done for
+// anything else. Nothing here allocates or reaches other code.
+MOX_INLINE inline int32_t simple_statement_inline(const Cell* at, int32_t pos, int32_t end,
+                                                  Cell* out) {
+    uint32_t t = type_of(at);
+    Lookup lookup;
+    if (t == TYPE_SET_WORD) {
+        int32_t next = simple_value(lookup, at + 1, pos + 1, end, out);
+        return next >= 0 && store_plain(lookup, at, *out) ? next : -1;
+    }
+    return simple_set_path(lookup, at, pos, end, out);
+}
+[[gnu::noinline]] int32_t simple_statement(const Cell* at, int32_t pos, int32_t end, Cell* out) {
+    return simple_statement_inline(at, pos, end, out);
 }
 
 // eval_operand's rarer cases, kept out of the evaluation loop's code.
@@ -1683,15 +1819,12 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
 [[gnu::noinline]] int32_t eval_set_path(const Cell* block, Cell* at, int32_t pos, int32_t end) {
     Cell* start = stack::top;
     if (!trace::active) {
-        // `word/field: a op b ...` with a simple value into a small object
-        // that no one watches: no frame, the field stored directly. (A
-        // watched object's handler runs under the set-path's frame.)
         Cell r;
-        int32_t next = simple_value(at + 1, pos + 1, end, &r);
+        Lookup lookup;
+        int32_t next = simple_set_path(lookup, at, pos, end, &r);
         if (next >= 0) {
-            Cell* value = push_held(r);
-            if (set_object_path(at, r, value, false)) return next;
-            stack::top = start;
+            push_held(r);
+            return next;
         }
     }
     // The set-path is kept in the expression's own cell, below the
@@ -1702,7 +1835,8 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
     int32_t next = eval_expression(block, pos + 1, end, false, true, false);
     if (stack::pending) return next;
     if (trace::active) trace::fire(trace::SET, block, pos, stack::top - 1, sp);
-    if (trace::active || !set_object_path(sp, *(stack::top - 1), stack::top - 1, true)) {
+    Lookup lookup;
+    if (trace::active || !set_object_path(lookup, sp, *(stack::top - 1), stack::top - 1, true)) {
         eval_path(sp, nullptr, 0, 0, true, false, false);
         if (stack::pending) return next;
     }
@@ -1898,7 +2032,8 @@ Cell* call_comparator(Cell* function, Cell* arg1, Cell* arg2) {
 void init() {
     Cell none;
     make_none(&none);
-    position = root_append(&none);
+    no_position = root_append(&none);
+    position = no_position;
     body_word = root_append(word::load("<body>"));
     anon_word = root_append(word::load("<anon>"));
     set_path_word = root_append(word::load("set-path"));
@@ -1933,7 +2068,34 @@ void eval_loop_block(const Cell* block, Cell* base) {
     frame->flags |= stack::FRAME_BRANCH;
     *base = *block;
     stack::top = base + 1;
-    run_in_place(base, static_cast<int32_t>(base->data1));
+    run_in_place<true>(base, static_cast<int32_t>(base->data1));
+}
+
+uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data) {
+    // The loop's frame stays on top between runs of the body: checked once.
+    stack::Frame* frame = stack::ctop - 1;
+    const bool framed = stack::ctop != stack::frame_bottom &&
+                        frame->type() == stack::FRAME_LOOP && stack::arguments == base;
+    while (step(data)) {
+        stack::top = base;
+        if (trace::active || !framed || type_of(block) != TYPE_BLOCK) {
+            run_block(block, true, 0);
+        } else {
+            // As in eval_loop_block.
+            struct Flag {
+                stack::Frame* frame;
+                ~Flag() {
+                    if (frame < stack::ctop) frame->flags &= ~stack::FRAME_BRANCH;
+                }
+            } flag{frame};
+            frame->flags |= stack::FRAME_BRANCH;
+            *base = *block;
+            stack::top = base + 1;
+            run_in_place<true>(base, static_cast<int32_t>(base->data1));
+        }
+        if (stack::pending) return stack::pending;
+    }
+    return 0;
 }
 
 namespace {

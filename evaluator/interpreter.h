@@ -30,12 +30,14 @@ constexpr uint32_t CALL_ALL = 1;    // every argument and refinement in spec ord
 constexpr uint32_t CALL_APPLY = 2;  // arguments, then refinement! value + truth
 constexpr uint32_t CALL_SAFER = 4;  // one value per argument; unused refinements skipped
 
-// The position cell: the block being evaluated, its index at the
-// expression being evaluated (the "near" of error reports). It lives in the
-// root block.
+// The position: the cell of the block being evaluated, its index at the
+// expression being evaluated (the "near" of error reports). While a block
+// runs it points at the block's own copy on the evaluation stack; when none
+// runs, at a cell of the root block holding none. Read it, never write it.
 extern Cell* position;
 
-// Allocates the position cell. Called once, after the boot block exists.
+// Allocates the cell of no position. Called once, after the boot block
+// exists.
 void init();
 
 // The tail index of a block value (its buffer's length in cells).
@@ -53,6 +55,17 @@ void eval_block(const Cell* block, bool keep_in_caller);
 // as eval_block with keep_in_caller. The value lands in base, top just
 // after it; an exit stays pending.
 void eval_loop_block(const Cell* block, Cell* base);
+
+// Runs a loop: step(data), which may set the loop's words and may run
+// Mox code, then the loop's block (a cell below the loop's frame, a block!
+// or paren!) as eval_loop_block would, again and again until step gives
+// false or the block raises an exit. The loop's frame is on top and its
+// base cell is base, which receives each run's value (top just after it).
+// Returns 0 when step ended the loop, else the pending exit (still
+// pending; the caller takes break and continue, and after a continue calls
+// again to go on).
+using LoopStep = bool (*)(void* data);
+uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data);
 
 // Evaluates the block from its index as the body of the running function
 // call (a routine or native body continuing its function's Mox body): a

@@ -124,7 +124,10 @@ Turn take_exit(uint32_t code, Cell* base) {
 
 // Evaluates a block of the loop (a cell below its frame) from a stack cut
 // back to the frame's base, which receives the block's value.
-Turn run_block(const Cell* blk, Cell* base) {
+#if defined(__OPTIMIZE__)
+[[gnu::always_inline]]
+#endif
+inline Turn run_block(const Cell* blk, Cell* base) {
     uint32_t code;
     try {
         stack::top = base;
@@ -136,6 +139,32 @@ Turn run_block(const Cell* blk, Cell* base) {
         code = u.code;
     }
     return take_exit(code, base);
+}
+
+// The state a loop's steps share with run_steps: stepping is true while a
+// step runs, so that an exit raised by code a step runs (a watched word's
+// handler) is not taken for one of the body's.
+struct Steps {
+    bool stepping = false;
+};
+
+// Runs the loop's body (a cell below its frame) after each step until a
+// step ends the loop or an exit other than continue does (see
+// interpreter::run_loop). S: the steps' state, derived from Steps.
+template <class S>
+Turn run_steps(const Cell* body, Cell* base, bool (*step)(void*), S* steps) {
+    for (;;) {
+        uint32_t code;
+        try {
+            code = interpreter::run_loop(body, base, step, steps);
+        } catch (const stack::Unwind& u) {
+            if (steps->stepping || (u.code != stack::EXIT_BREAK && u.code != stack::EXIT_CONTINUE))
+                throw;
+            code = u.code;
+        }
+        Turn turn = take_exit(code, base);
+        if (turn != Turn::continued) return turn;
+    }
 }
 
 // Pops the loop frame. After break the native's result slot already holds
@@ -155,6 +184,20 @@ void close_loop(Turn turn) {
 // cell, any other series' `pick series 1`), then the cursor moves on.
 // False at the end. May collect.
 bool foreach_next(Cell* cursor, Cell* word) {
+    if (is_any_block(type_of(cursor))) {
+        // A block's cell is the value itself; a word of a context that is
+        // no object's takes it with a plain store.
+        uint32_t at = cursor->data1;
+        if (at >= block::abs_length(cursor)) return false;
+        Cell value = *block::ms_abs_at(cursor, at);
+        if (!context::set_plain(word, &value)) {
+            Cell* mark = stack::top;
+            word::set(word, stack::push(&value));
+            stack::top = mark;
+        }
+        cursor->data1 = at + 1;
+        return true;
+    }
     if (series::ms_tail_q(cursor)) return false;
     Cell* mark = stack::top;
     word::set(word, push_pick(cursor, 1));
@@ -394,23 +437,52 @@ void until_star() {
 // Counts are integers; a float! is truncated toward zero, and one outside
 // the 32-bit range (NaN and the infinities included) raises out-of-range
 // instead of being cast.
+struct LoopSteps : Steps {
+    int32_t left;
+};
+bool loop_step(void* data) {
+    auto* s = static_cast<LoopSteps*>(data);
+    return s->left-- > 0;
+}
+
 void loop_star() {
     Cell* args = stack::arguments;
     int32_t count = integer::get_int(args);
     if (count < 1) return result_none();
     Cell* body = stack::push(args + 1);
     Cell* base = open_loop();
-    Turn turn = Turn::normal;
-    for (int32_t i = 0; i < count; i++) {
-        turn = run_block(body, base);
-        if (turn == Turn::passed) return;
-        if (turn == Turn::broke) break;
-    }
+    LoopSteps steps;
+    steps.left = count;
+    Turn turn = run_steps(body, base, loop_step, &steps);
+    if (turn == Turn::passed) return;
     close_loop(turn);
 }
 
 // The word is set in its own context (it is not local to the loop) and
 // keeps the last count afterwards.
+struct RepeatSteps : Steps {
+    Cell* word;
+    Cell* counter;
+    int64_t next;
+    int64_t last;
+};
+bool repeat_step(void* data) {
+    auto* s = static_cast<RepeatSteps*>(data);
+    if (s->next > s->last) return false;
+    // The count is built in a local cell and stored from registers: a
+    // store through the stack cell followed by its 16-byte reload stalls
+    // on every step. The stack cell serves the general setter, which may
+    // run Mox code.
+    Cell n;
+    make_integer(&n, static_cast<int32_t>(s->next++));
+    if (!context::set_plain(s->word, &n)) {
+        s->stepping = true;
+        word::set(s->word, &(*s->counter = n));
+        s->stepping = false;
+    }
+    return true;
+}
+
 void repeat_star() {
     Cell* args = stack::arguments;
     int32_t count = integer::get_int(args + 1);
@@ -419,19 +491,13 @@ void repeat_star() {
     Cell* body = stack::push(args + 2);
     Cell* counter = stack::push_cell();
     Cell* base = open_loop();
-    Turn turn = Turn::normal;
-    for (int64_t i = 1; i <= count; i++) {
-        // The count is built in a local cell and stored from registers: a
-        // store through the stack cell followed by its 16-byte reload stalls
-        // on every step. The stack cell serves the general setter, which may
-        // run Mox code.
-        Cell n;
-        make_integer(&n, static_cast<int32_t>(i));
-        if (!context::set_plain(word, &n)) word::set(word, &(*counter = n));
-        turn = run_block(body, base);
-        if (turn == Turn::passed) return;
-        if (turn == Turn::broke) break;
-    }
+    RepeatSteps steps;
+    steps.word = word;
+    steps.counter = counter;
+    steps.next = 1;
+    steps.last = count;
+    Turn turn = run_steps(body, base, repeat_step, &steps);
+    if (turn == Turn::passed) return;
     close_loop(turn);
 }
 
@@ -446,6 +512,19 @@ void forever_star() {
     close_loop(turn);
 }
 
+struct ForeachSteps : Steps {
+    Cell* cursor;
+    Cell* words;
+    int32_t n;
+};
+bool foreach_step(void* data) {
+    auto* s = static_cast<ForeachSteps*>(data);
+    s->stepping = true;
+    bool more = next_chunk(s->cursor, s->words, s->n);
+    s->stepping = false;
+    return more;
+}
+
 void foreach_star() {
     Cell* args = stack::arguments;
     int32_t n = chunk_size(args, args + 1);
@@ -453,12 +532,12 @@ void foreach_star() {
     Cell* words = stack::push(args);
     Cell* body = stack::push(args + 2);
     Cell* base = open_loop();
-    Turn turn = Turn::normal;
-    while (next_chunk(cursor, words, n)) {
-        turn = run_block(body, base);
-        if (turn == Turn::passed) return;
-        if (turn == Turn::broke) break;
-    }
+    ForeachSteps steps;
+    steps.cursor = cursor;
+    steps.words = words;
+    steps.n = n;
+    Turn turn = run_steps(body, base, foreach_step, &steps);
+    if (turn == Turn::passed) return;
     close_loop(turn);
 }
 
