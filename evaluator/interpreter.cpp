@@ -1345,6 +1345,8 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     trace::fire(trace::RETURN, block, pos, result, word);
 }
 
+MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit, Cell* out);
+
 // if, unless and either called by a word, untraced, whose call data is at
 // hand (data, valid: read just before, nothing allocated since) and whose
 // arguments are all plain: the call do_call would make, with its frame and
@@ -1354,6 +1356,60 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
                                            const Cell* block, int32_t pos, int32_t end,
                                            const Cell* word) {
     guard_native_stack();
+    {
+        // The common form: a simple condition (see simple_value) and literal
+        // blocks. Nothing can fail before the chosen block runs, so no
+        // argument is fetched: a short block's value is the result without
+        // a frame, a longer block runs in place under the frame the call
+        // would have made, as run_conditional runs it.
+        memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+        const Cell* cells = b->cells();
+        int32_t limit = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+        if (end < limit) limit = end;
+        uint32_t id = callee->data1;
+        int32_t blocks = id == 3 ? 2 : 1;
+        Cell cond;
+        int32_t next = simple_value(cells + pos + 1, pos + 1, limit, &cond);
+        if (next >= 0 && next + blocks <= limit && type_of(&cond) != TYPE_UNSET &&
+            type_of(&cells[next]) == TYPE_BLOCK &&
+            (blocks == 1 || type_of(&cells[next + 1]) == TYPE_BLOCK) &&
+            entry_has(&data.entries[0], type_of(&cond)) &&
+            entry_has(&data.entries[1], TYPE_BLOCK) &&
+            (blocks == 1 || entry_has(&data.entries[2], TYPE_BLOCK))) {
+            bool on = logic::truthy(&cond);
+            const Cell* chosen = blocks == 2      ? &cells[next + (on ? 0 : 1)]
+                                 : on == (id == 1) ? &cells[next]
+                                                   : nullptr;
+            next += blocks;
+            Cell r;
+            if (!chosen) {
+                make_none(&r);
+                push_held(r);
+                return next;
+            }
+            memory::SeriesBuffer* cb = memory::buffer_of(chosen->data2);
+            int32_t at = static_cast<int32_t>(chosen->data1);
+            int32_t n = static_cast<int32_t>(cb->used_bytes() / sizeof(Cell)) - at;
+            if (short_block_value(cb->cells() + at, n, &r)) {
+                push_held(r);
+                return next;
+            }
+            Cell* slot = push_value(callee);
+            const Cell frame_word = *word;
+            Cell branch = *chosen;
+            stack::mark_interp_native(&frame_word);
+            Cell* args = push_value(&branch);
+            (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
+            run_in_place(args, at);
+            if (stack::pending) return next;
+            Cell result = *stack::arguments;
+            stack::unwind();
+            *slot = result;
+            stack::top = slot + 1;
+            if (trace::active) fire_return(block, next, slot, &frame_word);
+            return next;
+        }
+    }
     Cell* slot = push_value(callee);
     // The word may lie in a buffer that a collection moves.
     const Cell frame_word = *word;
