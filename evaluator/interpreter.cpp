@@ -479,6 +479,7 @@ struct CallData {
     Cell* cells;
     const Cell* entries;
     uint32_t summary;
+    int32_t count;  // of the entries
 };
 constexpr uint32_t kCallSlots = 256;
 CallData call_cache[kCallSlots];
@@ -492,7 +493,7 @@ CallData& fill_call_data(const Cell* callee) {
     CallData& d = call_slot(extra);
     Cell* cells = memory::buffer_of(extra)->cells();
     const Cell* tpl = &cells[function::EXTRA_TEMPLATE];
-    d = {extra, collector::stats.cycles, cells, cells_of(tpl), tpl->data3};
+    d = {extra, collector::stats.cycles, cells, cells_of(tpl), tpl->data3, tail_of(tpl)};
     return d;
 }
 
@@ -750,13 +751,19 @@ void skip_argument(Source& src) {
     if (!at_end(src)) src.pos++;
 }
 
-// The refinement entry of the callee named by symbol, or -1.
-int32_t find_refinement(const Cell* tpl, uint32_t symbol) {
-    Cell* entries = cells_of(tpl);
-    int32_t n = tail_of(tpl);
+[[gnu::noinline]] int32_t find_refinement_spelled(const Cell* entries, int32_t n, uint32_t symbol);
+
+// The refinement entry among a callee's n template entries named by
+// symbol, or -1.
+MOX_INLINE inline int32_t find_refinement(const Cell* entries, int32_t n, uint32_t symbol) {
     // A call usually spells the refinement as its spec does.
     for (int32_t i = 0; i < n; i++)
         if (entries[i].data2 == symbol && type_of(&entries[i]) == TYPE_REFINEMENT) return i;
+    return find_refinement_spelled(entries, n, symbol);
+}
+
+// find_refinement's other spellings (another case), out of line.
+int32_t find_refinement_spelled(const Cell* entries, int32_t n, uint32_t symbol) {
     uint32_t canon = symbol::resolve(symbol);
     for (int32_t i = 0; i < n; i++)
         if (type_of(&entries[i]) == TYPE_REFINEMENT && symbol::resolve(entries[i].data2) == canon)
@@ -823,15 +830,19 @@ struct Fetch {
 // slot; a native's are pushed, and dropped again when unselected, so that
 // an unselected refinement is passed as unused. Returns false on a pending
 // exit.
-bool fetch_refinement(Fetch& f, int32_t at, bool on) {
-    Cell entry = call_data(f.callee).entries[at];
+MOX_INLINE inline bool fetch_refinement(Fetch& f, int32_t at, bool on) {
+    const CallData* data = &call_data(f.callee);
+    Cell entry = data->entries[at];
     int32_t ordinal = ordinal_of(&entry);
-    int32_t n = tail_of(tpl_of(f.callee));
+    int32_t n = data->count;
     if (f.function) {
         int32_t slot = static_cast<int32_t>(entry.data3);
         make_logic(stack::arguments + slot, on);
         for (int32_t k = 1; at + k < n; k++) {
-            Cell arg = call_data(f.callee).entries[at + k];
+            // The entries move only when a collection runs.
+            if (data->cycles != collector::stats.cycles || data->extra != f.callee->data3)
+                data = &call_data(f.callee);
+            Cell arg = data->entries[at + k];
             if (!argument_entry(&arg)) break;
             if (!on && (f.src.flags & CALL_SAFER)) {
                 skip_argument(f.src);
@@ -863,20 +874,25 @@ bool fetch_refinement(Fetch& f, int32_t at, bool on) {
 
 // A refinement named by the call (a path element or an apply refinement):
 // looked up, checked for a second use, then fetched.
-bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
-    int32_t at = find_refinement(tpl_of(f.callee), element->data2);
-    if (at < 0) {
-        Cell call, e = *element;
-        call_word(&call);
-        set_type(&e, TYPE_WORD);
-        fire(err::no_refine, &call, &e);
-    }
-    int32_t ordinal = ordinal_of(&call_data(f.callee).entries[at]);
+[[noreturn, gnu::noinline]] void fire_no_refine(const Cell* element) {
+    Cell call, e = *element;
+    call_word(&call);
+    set_type(&e, TYPE_WORD);
+    fire(err::no_refine, &call, &e);
+}
+
+[[noreturn, gnu::noinline]] void fire_dup_refine(const Cell* element, const Cell* path) {
+    Cell whole = path ? *path : *element;
+    fire(err::dup_refine, &whole);
+}
+
+MOX_INLINE inline bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
+    const CallData& data = call_data(f.callee);
+    int32_t at = find_refinement(data.entries, data.count, element->data2);
+    if (at < 0) fire_no_refine(element);
+    int32_t ordinal = ordinal_of(&data.entries[at]);
     uint64_t bit = ordinal <= 64 ? uint64_t{1} << (ordinal - 1) : 0;
-    if (f.named & bit) {
-        Cell whole = path ? *path : *element;
-        fire(err::dup_refine, &whole);
-    }
+    if (f.named & bit) fire_dup_refine(element, path);
     f.named |= bit;
     return fetch_refinement(f, at, on);
 }
@@ -976,8 +992,9 @@ MOX_INLINE inline bool fetch_plain(const Cell* callee, const CallData& data, int
 // none (until a path names it), then the /local defaults.
 inline void push_unnamed_refinements(const Cell* callee, uint32_t summary, int32_t n) {
     if (summary & SUMMARY_REFINED) {
-        const Cell* entries = call_data(callee).entries;
-        int32_t total = tail_of(tpl_of(callee));
+        const CallData& data = call_data(callee);
+        const Cell* entries = data.entries;
+        int32_t total = data.count;
         for (int32_t k = n; k < total; k++) {
             if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
             else if (argument_entry(&entries[k])) make_none(stack::push_cell());
@@ -1468,7 +1485,19 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     // An argument's evaluation, or later the body, may have switched
     // tracing on: from then on the events do_call would fire are fired.
     if (trace::active) fire_call(block, src.pos, slot);
-    eval_function(slot);
+    const CallData& now = call_data(slot);
+    if (!trace::session && type_of(&now.cells[function::EXTRA_CODE]) != TYPE_INTEGER &&
+        type_of(&now.cells[function::EXTRA_BODY]) == TYPE_BLOCK) {
+        // eval_function's untraced case, without the call.
+        Cell* fargs = stack::arguments;
+        node_t ctx = slot->data1;
+        context::record_of(ctx)->data2 = arena::ref(fargs);
+        RunningScope scope(ctx, fargs);
+        Cell body = now.cells[function::EXTRA_BODY];
+        run_body_in_frame(&body, fargs);
+    } else {
+        eval_function(slot);
+    }
     if (stack::pending) return src.pos;
     Cell result = *stack::arguments;
     stack::unwind_ctx();
