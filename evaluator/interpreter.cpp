@@ -2165,23 +2165,14 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
             // A call through the head word (`f/refinement ...`), as the
             // general way below makes it.
             Cell* base = stack::top;
+            Cell p = *path_in;
+            collector::Root k(&p);
             int32_t next;
             const CallData* d =
                 type_of(start.head) == TYPE_FUNCTION ? function_data(start.head) : nullptr;
             if (d) {
-                // The path stays on the stack below the call, for the
-                // collector, and the result then takes its cell.
-                Cell* p = push_held(*path_in);
-                next = call_function(start.head, *d, block, pos, end, &cells_of(p)[p->data1], p);
-                if (stack::pending) return next;
-                *base = *(base + 1);
-                stack::top = base + 1;
-                if (!push) stack::set_last_keep(base);
-                return next;
-            }
-            Cell p = *path_in;
-            collector::Root k(&p);
-            {
+                next = call_function(start.head, *d, block, pos, end, &cells_of(&p)[p.data1], &p);
+            } else {
                 Source src{block, nullptr, 0, pos + 1, end, 0, false};
                 do_call(start.head, src, &p, 1, nullptr);
                 next = src.pos;
