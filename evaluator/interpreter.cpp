@@ -1392,7 +1392,9 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
             (blocks == 1 || type_of(&cells[next + 1]) == TYPE_BLOCK) &&
             entry_has(&data.entries[0], type_of(&cond)) &&
             entry_has(&data.entries[1], TYPE_BLOCK) &&
-            (blocks == 1 || entry_has(&data.entries[2], TYPE_BLOCK))) {
+            (blocks == 1 || entry_has(&data.entries[2], TYPE_BLOCK)) &&
+            // An operator after the last block makes it an operand.
+            !(next + blocks < limit && op_word(&cells[next + blocks]))) {
             bool on = logic::truthy(&cond);
             const Cell* chosen = blocks == 2      ? &cells[next + (on ? 0 : 1)]
                                  : on == (id == 1) ? &cells[next]
