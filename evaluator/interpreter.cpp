@@ -1413,11 +1413,11 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
                 push_held(r);
                 return next;
             }
-            Cell* slot = push_value(callee);
+            Cell* slot = push_held(*callee);
             const Cell frame_word = *word;
             Cell branch = *chosen;
             stack::mark_interp_native(&frame_word);
-            Cell* args = push_value(&branch);
+            Cell* args = push_held(branch);
             (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
             run_in_place(args, at);
             if (stack::pending) return next;
