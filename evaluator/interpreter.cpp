@@ -498,6 +498,7 @@ struct CallData {
     Cell* cells;
     const Cell* entries;
     uint32_t summary;
+    int32_t count;  // of the entries
 };
 constexpr uint32_t kCallSlots = 256;
 CallData call_cache[kCallSlots];
@@ -511,7 +512,7 @@ CallData& fill_call_data(const Cell* callee) {
     CallData& d = call_slot(extra);
     Cell* cells = memory::buffer_of(extra)->cells();
     const Cell* tpl = &cells[function::EXTRA_TEMPLATE];
-    d = {extra, collector::stats.cycles, cells, cells_of(tpl), tpl->data3};
+    d = {extra, collector::stats.cycles, cells, cells_of(tpl), tpl->data3, tail_of(tpl)};
     return d;
 }
 
@@ -769,13 +770,19 @@ void skip_argument(Source& src) {
     if (!at_end(src)) src.pos++;
 }
 
-// The refinement entry of the callee named by symbol, or -1.
-int32_t find_refinement(const Cell* tpl, uint32_t symbol) {
-    Cell* entries = cells_of(tpl);
-    int32_t n = tail_of(tpl);
+[[gnu::noinline]] int32_t find_refinement_spelled(const Cell* entries, int32_t n, uint32_t symbol);
+
+// The refinement entry among a callee's n template entries named by
+// symbol, or -1.
+MOX_INLINE inline int32_t find_refinement(const Cell* entries, int32_t n, uint32_t symbol) {
     // A call usually spells the refinement as its spec does.
     for (int32_t i = 0; i < n; i++)
         if (entries[i].data2 == symbol && type_of(&entries[i]) == TYPE_REFINEMENT) return i;
+    return find_refinement_spelled(entries, n, symbol);
+}
+
+// find_refinement's other spellings (another case), out of line.
+int32_t find_refinement_spelled(const Cell* entries, int32_t n, uint32_t symbol) {
     uint32_t canon = symbol::resolve(symbol);
     for (int32_t i = 0; i < n; i++)
         if (type_of(&entries[i]) == TYPE_REFINEMENT && symbol::resolve(entries[i].data2) == canon)
@@ -842,15 +849,19 @@ struct Fetch {
 // slot; a native's are pushed, and dropped again when unselected, so that
 // an unselected refinement is passed as unused. Returns false on a pending
 // exit.
-bool fetch_refinement(Fetch& f, int32_t at, bool on) {
-    Cell entry = call_data(f.callee).entries[at];
+MOX_INLINE inline bool fetch_refinement(Fetch& f, int32_t at, bool on) {
+    const CallData* data = &call_data(f.callee);
+    Cell entry = data->entries[at];
     int32_t ordinal = ordinal_of(&entry);
-    int32_t n = tail_of(tpl_of(f.callee));
+    int32_t n = data->count;
     if (f.function) {
         int32_t slot = static_cast<int32_t>(entry.data3);
         make_logic(stack::arguments + slot, on);
         for (int32_t k = 1; at + k < n; k++) {
-            Cell arg = call_data(f.callee).entries[at + k];
+            // The entries move only when a collection runs.
+            if (data->cycles != collector::stats.cycles || data->extra != f.callee->data3)
+                data = &call_data(f.callee);
+            Cell arg = data->entries[at + k];
             if (!argument_entry(&arg)) break;
             if (!on && (f.src.flags & CALL_SAFER)) {
                 skip_argument(f.src);
@@ -882,20 +893,25 @@ bool fetch_refinement(Fetch& f, int32_t at, bool on) {
 
 // A refinement named by the call (a path element or an apply refinement):
 // looked up, checked for a second use, then fetched.
-bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
-    int32_t at = find_refinement(tpl_of(f.callee), element->data2);
-    if (at < 0) {
-        Cell call, e = *element;
-        call_word(&call);
-        set_type(&e, TYPE_WORD);
-        fire(err::no_refine, &call, &e);
-    }
-    int32_t ordinal = ordinal_of(&call_data(f.callee).entries[at]);
+[[noreturn, gnu::noinline]] void fire_no_refine(const Cell* element) {
+    Cell call, e = *element;
+    call_word(&call);
+    set_type(&e, TYPE_WORD);
+    fire(err::no_refine, &call, &e);
+}
+
+[[noreturn, gnu::noinline]] void fire_dup_refine(const Cell* element, const Cell* path) {
+    Cell whole = path ? *path : *element;
+    fire(err::dup_refine, &whole);
+}
+
+MOX_INLINE inline bool name_refinement(Fetch& f, const Cell* element, bool on, const Cell* path) {
+    const CallData& data = call_data(f.callee);
+    int32_t at = find_refinement(data.entries, data.count, element->data2);
+    if (at < 0) fire_no_refine(element);
+    int32_t ordinal = ordinal_of(&data.entries[at]);
     uint64_t bit = ordinal <= 64 ? uint64_t{1} << (ordinal - 1) : 0;
-    if (f.named & bit) {
-        Cell whole = path ? *path : *element;
-        fire(err::dup_refine, &whole);
-    }
+    if (f.named & bit) fire_dup_refine(element, path);
     f.named |= bit;
     return fetch_refinement(f, at, on);
 }
@@ -995,8 +1011,9 @@ MOX_INLINE inline bool fetch_plain(const Cell* callee, const CallData& data, int
 // none (until a path names it), then the /local defaults.
 inline void push_unnamed_refinements(const Cell* callee, uint32_t summary, int32_t n) {
     if (summary & SUMMARY_REFINED) {
-        const Cell* entries = call_data(callee).entries;
-        int32_t total = tail_of(tpl_of(callee));
+        const CallData& data = call_data(callee);
+        const Cell* entries = data.entries;
+        int32_t total = data.count;
         for (int32_t k = n; k < total; k++) {
             if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
             else if (argument_entry(&entries[k])) make_none(stack::push_cell());
@@ -1284,7 +1301,7 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags) {
     Cell r;
     if (short_block_value(b->cells() + pos,
                           static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - pos, &r)) {
-        push_value(&r);
+        push_held(r);
         return;
     }
     run_in_place(push_value(paren), pos);
@@ -1357,6 +1374,8 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     trace::fire(trace::RETURN, block, pos, result, word);
 }
 
+MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit, Cell* out);
+
 // if, unless and either called by a word, untraced, whose call data is at
 // hand (data, valid: read just before, nothing allocated since) and whose
 // arguments are all plain: the call do_call would make, with its frame and
@@ -1366,6 +1385,62 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
                                            const Cell* block, int32_t pos, int32_t end,
                                            const Cell* word) {
     guard_native_stack();
+    {
+        // The common form: a simple condition (see simple_value) and literal
+        // blocks. Nothing can fail before the chosen block runs, so no
+        // argument is fetched: a short block's value is the result without
+        // a frame, a longer block runs in place under the frame the call
+        // would have made, as run_conditional runs it.
+        memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+        const Cell* cells = b->cells();
+        int32_t limit = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+        if (end < limit) limit = end;
+        uint32_t id = callee->data1;
+        int32_t blocks = id == 3 ? 2 : 1;
+        Cell cond;
+        int32_t next = simple_value(cells + pos + 1, pos + 1, limit, &cond);
+        if (next >= 0 && next + blocks <= limit && type_of(&cond) != TYPE_UNSET &&
+            type_of(&cells[next]) == TYPE_BLOCK &&
+            (blocks == 1 || type_of(&cells[next + 1]) == TYPE_BLOCK) &&
+            entry_has(&data.entries[0], type_of(&cond)) &&
+            entry_has(&data.entries[1], TYPE_BLOCK) &&
+            (blocks == 1 || entry_has(&data.entries[2], TYPE_BLOCK)) &&
+            // An operator after the last block makes it an operand.
+            !(next + blocks < limit && op_word(&cells[next + blocks]))) {
+            bool on = logic::truthy(&cond);
+            const Cell* chosen = blocks == 2      ? &cells[next + (on ? 0 : 1)]
+                                 : on == (id == 1) ? &cells[next]
+                                                   : nullptr;
+            next += blocks;
+            Cell r;
+            if (!chosen) {
+                make_none(&r);
+                push_held(r);
+                return next;
+            }
+            memory::SeriesBuffer* cb = memory::buffer_of(chosen->data2);
+            int32_t at = static_cast<int32_t>(chosen->data1);
+            int32_t n = static_cast<int32_t>(cb->used_bytes() / sizeof(Cell)) - at;
+            if (short_block_value(cb->cells() + at, n, &r)) {
+                push_held(r);
+                return next;
+            }
+            Cell* slot = push_held(*callee);
+            const Cell frame_word = *word;
+            Cell branch = *chosen;
+            stack::mark_interp_native(&frame_word);
+            Cell* args = push_held(branch);
+            (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
+            run_in_place(args, at);
+            if (stack::pending) return next;
+            Cell result = *stack::arguments;
+            stack::unwind();
+            *slot = result;
+            stack::top = slot + 1;
+            if (trace::active) fire_return(block, next, slot, &frame_word);
+            return next;
+        }
+    }
     Cell* slot = push_value(callee);
     // The word may lie in a buffer that a collection moves.
     const Cell frame_word = *word;
@@ -1424,7 +1499,19 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     // An argument's evaluation, or later the body, may have switched
     // tracing on: from then on the events do_call would fire are fired.
     if (trace::active) fire_call(block, src.pos, slot);
-    eval_function(slot);
+    const CallData& now = call_data(slot);
+    if (!trace::session && type_of(&now.cells[function::EXTRA_CODE]) != TYPE_INTEGER &&
+        type_of(&now.cells[function::EXTRA_BODY]) == TYPE_BLOCK) {
+        // eval_function's untraced case, without the call.
+        Cell* fargs = stack::arguments;
+        node_t ctx = slot->data1;
+        context::record_of(ctx)->data2 = arena::ref(fargs);
+        RunningScope scope(ctx, fargs);
+        Cell body = now.cells[function::EXTRA_BODY];
+        run_body_in_frame(&body, fargs);
+    } else {
+        eval_function(slot);
+    }
     if (stack::pending) return src.pos;
     Cell result = *stack::arguments;
     stack::unwind_ctx();
