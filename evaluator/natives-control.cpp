@@ -141,12 +141,11 @@ inline Turn run_block(const Cell* blk, Cell* base) {
     return take_exit(code, base);
 }
 
-// The state a loop's steps share with run_steps: stepping is true while a
-// step runs, so that an exit raised by code a step runs (a watched word's
-// handler) is not taken for one of the body's.
-struct Steps {
-    bool stepping = false;
-};
+// The state a loop's steps share with run_steps. A break or continue
+// raised by code a step runs (a watched word's handler) is the loop's as
+// much as one raised by the body: the stacks are already back on the loop's
+// frame when it arrives.
+struct Steps {};
 
 // Runs the loop's body (a cell below its frame) after each step until a
 // step ends the loop or an exit other than continue does (see
@@ -158,8 +157,7 @@ Turn run_steps(const Cell* body, Cell* base, bool (*step)(void*), S* steps) {
         try {
             code = interpreter::run_loop(body, base, step, steps);
         } catch (const stack::Unwind& u) {
-            if (steps->stepping || (u.code != stack::EXIT_BREAK && u.code != stack::EXIT_CONTINUE))
-                throw;
+            if (u.code != stack::EXIT_BREAK && u.code != stack::EXIT_CONTINUE) throw;
             code = u.code;
         }
         Turn turn = take_exit(code, base);
@@ -190,19 +188,22 @@ bool foreach_next(Cell* cursor, Cell* word) {
         uint32_t at = cursor->data1;
         if (at >= block::abs_length(cursor)) return false;
         Cell value = *block::ms_abs_at(cursor, at);
+        // The cursor moves on before the word is set: a break or continue
+        // raised by a watched word's handler leaves the step done.
+        cursor->data1 = at + 1;
         if (!context::set_plain(word, &value)) {
             Cell* mark = stack::top;
             word::set(word, stack::push(&value));
             stack::top = mark;
         }
-        cursor->data1 = at + 1;
         return true;
     }
     if (series::ms_tail_q(cursor)) return false;
     Cell* mark = stack::top;
-    word::set(word, push_pick(cursor, 1));
-    stack::top = mark;
+    Cell* value = push_pick(cursor, 1);
     cursor->data1++;
+    word::set(word, value);
+    stack::top = mark;
     return true;
 }
 
@@ -227,10 +228,10 @@ bool map_next(Cell* cursor, Cell* words) {
     Cell* key = stack::push(block::ms_abs_at(cursor, at));
     if (type_of(key) == TYPE_SET_WORD) set_type(key, TYPE_WORD);
     Cell* value = stack::push(block::ms_abs_at(cursor, at + 1));
+    cursor->data1 = at + 2;
     word::set(push_word(words, 0), key);
     word::set(push_word(words, 1), value);
     stack::top = mark;
-    cursor->data1 = at + 2;
     return true;
 }
 
@@ -239,11 +240,16 @@ bool foreach_next_block(Cell* cursor, Cell* words, int32_t n) {
     if (series::ms_tail_q(cursor)) return false;
     uint32_t t = type_of(cursor);
     if (t == TYPE_MAP) return map_next(cursor, words);
-    if (is_any_block(t))
-        set_many(words, cursor, n, false, false, false);
-    else
-        set_many_picks(words, cursor, n);
+    // The words are set from a copy at the chunk, the cursor having moved
+    // on (see foreach_next).
+    Cell* mark = stack::top;
+    Cell* from = stack::push(cursor);
     cursor->data1 += static_cast<uint32_t>(n);
+    if (is_any_block(t))
+        set_many(words, from, n, false, false, false);
+    else
+        set_many_picks(words, from, n);
+    stack::top = mark;
     return true;
 }
 
@@ -475,11 +481,7 @@ bool repeat_step(void* data) {
     // run Mox code.
     Cell n;
     make_integer(&n, static_cast<int32_t>(s->next++));
-    if (!context::set_plain(s->word, &n)) {
-        s->stepping = true;
-        word::set(s->word, &(*s->counter = n));
-        s->stepping = false;
-    }
+    if (!context::set_plain(s->word, &n)) word::set(s->word, &(*s->counter = n));
     return true;
 }
 
@@ -519,10 +521,7 @@ struct ForeachSteps : Steps {
 };
 bool foreach_step(void* data) {
     auto* s = static_cast<ForeachSteps*>(data);
-    s->stepping = true;
-    bool more = next_chunk(s->cursor, s->words, s->n);
-    s->stepping = false;
-    return more;
+    return next_chunk(s->cursor, s->words, s->n);
 }
 
 void foreach_star() {
@@ -578,7 +577,18 @@ void remove_each_star() {
     Cell* words = stack::push(args);
     Cell* body = stack::push(args + 2);
     Cell* base = open_loop();
-    while (next_chunk(cursor, words, n)) {
+    for (;;) {
+        // A break or continue from a watched word's handler is the loop's
+        // (see Steps).
+        bool more;
+        try {
+            more = next_chunk(cursor, words, n);
+        } catch (const stack::Unwind& u) {
+            if (u.code != stack::EXIT_BREAK && u.code != stack::EXIT_CONTINUE) throw;
+            if (take_exit(u.code, base) == Turn::broke) break;
+            continue;
+        }
+        if (!more) break;
         Turn turn = run_block(body, base);
         if (turn == Turn::passed) return;
         if (turn == Turn::broke) break;
