@@ -1385,6 +1385,55 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     return d.summary == want ? &d : nullptr;
 }
 
+// The refinement indexes of a call that names none: every one unused.
+constexpr struct UnusedRefs {
+    int32_t refs[MAX_NATIVE_REFINEMENTS];
+    constexpr UnusedRefs() : refs() {
+        for (int32_t& r : refs) r = -1;
+    }
+} unused_refs;
+
+// A native! or action! called by a word, untraced, whose call data is at
+// hand (data, valid: read just before, nothing allocated since) and whose
+// leading arguments are plain: the call do_call would make, with the same
+// frame (named by word) and checks, without the general argument loop.
+// The call names no refinement, so every refinement is passed as unused.
+// Returns the position after the arguments.
+[[gnu::noinline]] int32_t call_native_direct(const Cell* callee, const CallData& data,
+                                             const Cell* block, int32_t pos, int32_t end,
+                                             const Cell* word) {
+    guard_native_stack();
+    Cell* slot = push_value(callee);
+    // The word may lie in a buffer that a collection moves.
+    const Cell frame_word = *word;
+    stack::mark_interp_native(&frame_word);
+    Source src{block, nullptr, 0, pos + 1, end, 0, false};
+    if (!fetch_plain(slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
+    // An argument's evaluation may have switched tracing on: from then on
+    // the events do_call would fire are fired.
+    if (trace::active) fire_call(block, src.pos, slot);
+    if (!run_conditional(slot)) call_native(slot, unused_refs.refs);
+    if (stack::pending) return src.pos;
+    Cell result = *stack::arguments;
+    stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
+    return src.pos;
+}
+
+// Whether a call of the native! or action! v by a word may take
+// call_native_direct: untraced, its call data cached, its leading arguments
+// plain, its refinements few enough to be passed as unused.
+MOX_INLINE inline const CallData* native_data(const Cell* v) {
+    if (trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    uint32_t summary = d.summary;
+    return (summary & SUMMARY_PLAIN) && summary_count(summary) <= MAX_NATIVE_REFINEMENTS ? &d
+                                                                                          : nullptr;
+}
+
 // A function! called by a word or by a path whose head word holds it,
 // untraced, whose call data is at hand (data, valid: read just before,
 // nothing allocated since), with plain leading arguments: the call do_call
@@ -1750,6 +1799,9 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
                 return call_conditional(v, *d, block, pos, end, at);
             [[fallthrough]];
         case TYPE_ACTION:
+            if (const CallData* d = native_data(v))
+                return call_native_direct(v, *d, block, pos, end, at);
+            goto call;
         case TYPE_ROUTINE:
         call: {
             // do_call copies the callee and the word before anything allocates.
