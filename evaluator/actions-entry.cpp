@@ -15,9 +15,9 @@
 
 namespace mox::actions_entry {
 
-namespace {
-
 natives::Entry table[ACTION_SLOTS + 1] = {};
+
+namespace {
 
 inline Cell* arg(int32_t i) { return stack::arguments + i; }
 // The argument cell of a refinement, or null when it is unused.
@@ -331,7 +331,5 @@ void init() {
     table[A_UPDATE] = e<&update_star>;
     table[A_WRITE] = e<&write_star>;
 }
-
-natives::Entry lookup(int32_t id) { return id >= 1 && id <= ACTION_SLOTS ? table[id] : nullptr; }
 
 }  // namespace mox::actions_entry

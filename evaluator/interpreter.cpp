@@ -215,6 +215,20 @@ MOX_INLINE inline const Cell* plain_value(const Cell* at) {
     }
 }
 
+// A cell as the argument fetch first looks at it: a word's value when it
+// has one to give without raising (null otherwise), any other cell itself.
+MOX_INLINE inline const Cell* looked_value(const Cell* at) {
+    return type_of(at) == TYPE_WORD ? quiet_value(at) : at;
+}
+
+// plain_value for a cell whose looked_value v was read already.
+MOX_INLINE inline bool plain_looked(const Cell* at, const Cell* v) {
+    if (type_of(at) != TYPE_WORD) return plain_value(at) != nullptr;
+    if (!v) return false;
+    uint32_t t = type_of(v);
+    return !(t == TYPE_UNSET || t == TYPE_OP || callable_q(t));
+}
+
 // The op! a word holds, or null for any other cell.
 MOX_INLINE inline const Cell* op_word(const Cell* at) {
     if (type_of(at) != TYPE_WORD) return nullptr;
@@ -1407,12 +1421,43 @@ constexpr struct UnusedRefs {
     // The word may lie in a buffer that a collection moves.
     const Cell frame_word = *word;
     stack::mark_interp_native(&frame_word);
-    Source src{block, nullptr, 0, pos + 1, end, 0, false};
-    if (!fetch_plain(slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
+    int32_t n = summary_arguments(data.summary);
+    // Arguments that are plain values with no operator after them are
+    // pushed as they are read: nothing allocates until the first one that
+    // is not, from which fetch_plain takes over (and raises any error).
+    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+    const Cell* cells = b->cells();
+    int32_t limit = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+    if (end < limit) limit = end;
+    int32_t at = pos + 1, i = 0;
+    if (at < limit) {
+        const Cell* v = looked_value(&cells[at]);
+        for (; i < n; i++) {
+            if (!plain_looked(&cells[at], v)) break;
+            const Cell* next = at + 1 < limit ? looked_value(&cells[at + 1]) : nullptr;
+            if (next && type_of(next) == TYPE_OP && type_of(&cells[at + 1]) == TYPE_WORD) break;
+            if (!entry_has(&data.entries[i], type_of(v))) break;
+            push_value(v);
+            v = next;
+            if (++at >= limit) {
+                i++;
+                break;
+            }
+        }
+    }
+    Source src{block, nullptr, 0, at, end, 0, false};
+    if (i < n && !fetch_plain(slot, data, i, n, src)) return src.pos;
     // An argument's evaluation may have switched tracing on: from then on
     // the events do_call would fire are fired.
     if (trace::active) fire_call(block, src.pos, slot);
-    if (!run_conditional(slot)) call_native(slot, unused_refs.refs);
+    uint32_t id = slot->data1;
+    if (type_of(slot) == TYPE_ACTION) {
+        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
+        if (!entry) fire(err::not_done);
+        entry(unused_refs.refs);
+    } else if (id - 1u >= 3u || !run_conditional(slot)) {
+        call_native(slot, unused_refs.refs);
+    }
     if (stack::pending) return src.pos;
     Cell result = *stack::arguments;
     stack::unwind();
