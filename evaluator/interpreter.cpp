@@ -1407,6 +1407,18 @@ constexpr struct UnusedRefs {
     }
 } unused_refs;
 
+// call_native_direct's arguments from the i-th on, when one needs more
+// than a read (kept out of line: the plain ones are the common case). *at:
+// the position of the first, then the position after the last. Returns
+// false on a pending exit.
+[[gnu::noinline]] bool fetch_rest(const Cell* callee, const CallData& data, int32_t i, int32_t n,
+                                  const Cell* block, int32_t* at, int32_t end) {
+    Source src{block, nullptr, 0, *at, end, 0, false};
+    bool done = fetch_plain(callee, data, i, n, src);
+    *at = src.pos;
+    return done;
+}
+
 // A native! or action! called by a word, untraced, whose call data is at
 // hand (data, valid: read just before, nothing allocated since) and whose
 // leading arguments are plain: the call do_call would make, with the same
@@ -1445,11 +1457,10 @@ constexpr struct UnusedRefs {
             }
         }
     }
-    Source src{block, nullptr, 0, at, end, 0, false};
-    if (i < n && !fetch_plain(slot, data, i, n, src)) return src.pos;
+    if (i < n && !fetch_rest(slot, data, i, n, block, &at, end)) return at;
     // An argument's evaluation may have switched tracing on: from then on
     // the events do_call would fire are fired.
-    if (trace::active) fire_call(block, src.pos, slot);
+    if (trace::active) fire_call(block, at, slot);
     uint32_t id = slot->data1;
     if (type_of(slot) == TYPE_ACTION) {
         natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
@@ -1458,13 +1469,13 @@ constexpr struct UnusedRefs {
     } else if (id - 1u >= 3u || !run_conditional(slot)) {
         call_native(slot, unused_refs.refs);
     }
-    if (stack::pending) return src.pos;
+    if (stack::pending) return at;
     Cell result = *stack::arguments;
     stack::unwind();
     *slot = result;
     stack::top = slot + 1;
-    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
-    return src.pos;
+    if (trace::active) fire_return(block, at, slot, &frame_word);
+    return at;
 }
 
 // Whether a call of the native! or action! v by a word may take
