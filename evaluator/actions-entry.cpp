@@ -135,11 +135,11 @@ void insert_entry(bool append, int32_t part, int32_t only, int32_t dup) {
 // A plain append onto a block! or string! with room at its tail is a store
 // or a copy: no action dispatch, no plan, no growth.
 void append_star(int32_t part, int32_t only, int32_t dup) {
-    if (!used(part) && !used(dup) &&
-        (block::append_in_place(arg(0), arg(1), used(only)) ||
-         string::append_in_place(arg(0), arg(1)))) {
-        result(arg(0));
-        return;
+    if (!used(part) && !used(dup)) {
+        uint32_t t = type_of(arg(0));
+        if (t == TYPE_BLOCK ? block::append_in_place(arg(0), arg(1), used(only))
+                            : t == TYPE_STRING && string::append_in_place(arg(0), arg(1)))
+            return;  // the series, moved to its head, is the result cell already
     }
     insert_entry(true, part, only, dup);
 }
