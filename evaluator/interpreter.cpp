@@ -804,6 +804,14 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags);
 
 constexpr int32_t MAX_NATIVE_REFINEMENTS = 32;
 
+// The refinement indexes of a call that names none: every one unused.
+constexpr struct UnusedRefs {
+    int32_t refs[MAX_NATIVE_REFINEMENTS];
+    constexpr UnusedRefs() : refs() {
+        for (int32_t& r : refs) r = -1;
+    }
+} unused_refs;
+
 // Reads a truth value for a refinement under apply (one value). Returns
 // false on a pending exit.
 bool fetch_truth(Source& src, bool* on) {
@@ -1018,11 +1026,14 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
     if (!fetch_plain(callee, data, i, n, src)) return false;
     bool function = type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE;
     Fetch f(callee, src, function);
+    // A native's refinements are all unused unless a path names some.
+    const int32_t* refs = unused_refs.refs;
     if (function) {
         push_unnamed_refinements(callee, summary, n);
-    } else {
+    } else if (path) {
         int32_t count = summary_count(summary);
         for (int32_t k = 0; k < count && k < MAX_NATIVE_REFINEMENTS; k++) f.refs[k] = -1;
+        refs = f.refs;
     }
     if (path && !path_refinements(f, path, path_index)) return false;
     if (trace::active) {
@@ -1033,7 +1044,7 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
         eval_function(callee);
         return !stack::pending;
     }
-    if (!run_conditional(callee)) call_native(callee, f.refs);
+    if (!run_conditional(callee)) call_native(callee, refs);
     return !stack::pending;
 }
 
@@ -1398,14 +1409,6 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     uint32_t want = SUMMARY_PLAIN | (v->data1 == 3 ? 3u : 2u);
     return d.summary == want ? &d : nullptr;
 }
-
-// The refinement indexes of a call that names none: every one unused.
-constexpr struct UnusedRefs {
-    int32_t refs[MAX_NATIVE_REFINEMENTS];
-    constexpr UnusedRefs() : refs() {
-        for (int32_t& r : refs) r = -1;
-    }
-} unused_refs;
 
 // call_native_direct's arguments from the i-th on, when one needs more
 // than a read (kept out of line: the plain ones are the common case). *at:
@@ -1949,6 +1952,41 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
     }
 }
 
+// infix_call's call of an operator whose source is a native! or action!,
+// untraced, its call data at hand (data, valid: read just before, nothing
+// allocated since) and its two arguments plain and evaluated: the left one
+// below the right one at the top. The call do_call would make, with the
+// same frame (named by name) and checks, without the argument loop: the
+// operands already lie where the frame wants its argument cells.
+[[gnu::noinline]] void call_infix_direct(const Cell* op, const CallData& data, const Cell* name) {
+    guard_native_stack();
+    Cell* right = stack::top - 1;
+    Cell* slot = right - 1;
+    const Cell frame_word = *name;
+    stack::top = slot;
+    stack::mark_interp_native(&frame_word);
+    stack::top = right + 1;
+    const Cell* entries = data.entries;
+    if (!entry_has(&entries[0], type_of(slot))) fire_expect(op, &entries[0], type_of(slot));
+    if (!entry_has(&entries[1], type_of(right))) fire_expect(op, &entries[1], type_of(right));
+    uint32_t id = op->data1;
+    if (type_of(op) == TYPE_ACTION) {
+        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
+        if (!entry) fire(err::not_done);
+        entry(unused_refs.refs);
+    } else {
+        call_native(op, unused_refs.refs);
+    }
+    if (stack::pending) return;
+    Cell result = *stack::arguments;
+    stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    // The general call reports the return of an operand given as a value
+    // at the end of its one-value source.
+    if (trace::active) fire_return(nullptr, 1, slot, &frame_word);
+}
+
 // The operator call of eval_expression's infix loop (every case but two
 // integers given in the block): the operator op (at pos) with the left
 // operand at the top. fast and operand: whether the operator computes two
@@ -1973,6 +2011,10 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         if (type_of(right) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
             integer_op(fast, right - 1, get_integer(right));
             stack::top = right;
+            return pos;
+        }
+        if (const CallData* d = native_data(&op); d && summary_arguments(d->summary) == 2) {
+            call_infix_direct(&op, *d, &name);
             return pos;
         }
         Cell r = *right;
