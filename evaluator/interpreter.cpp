@@ -1410,7 +1410,19 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     return d.summary == want ? &d : nullptr;
 }
 
-// call_native_direct's arguments from the i-th on, when one needs more
+// Whether a call of the native! or action! v may skip the general argument
+// loop: untraced, its call data cached, its leading arguments plain, its
+// refinements few enough to be passed as unused.
+MOX_INLINE inline const CallData* native_data(const Cell* v) {
+    if (trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    uint32_t summary = d.summary;
+    return (summary & SUMMARY_PLAIN) && summary_count(summary) <= MAX_NATIVE_REFINEMENTS ? &d
+                                                                                          : nullptr;
+}
+
+// call_native_word's arguments from the i-th on, when one needs more
 // than a read (kept out of line: the plain ones are the common case). *at:
 // the position of the first, then the position after the last. Returns
 // false on a pending exit.
@@ -1422,15 +1434,22 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     return done;
 }
 
-// A native! or action! called by a word, untraced, whose call data is at
-// hand (data, valid: read just before, nothing allocated since) and whose
-// leading arguments are plain: the call do_call would make, with the same
-// frame (named by word) and checks, without the general argument loop.
-// The call names no refinement, so every refinement is passed as unused.
-// Returns the position after the arguments.
-[[gnu::noinline]] int32_t call_native_direct(const Cell* callee, const CallData& data,
-                                             const Cell* block, int32_t pos, int32_t end,
-                                             const Cell* word) {
+// A native! or action! called by a word. Untraced, when its call data is
+// cached and its leading arguments are plain, it makes the call do_call
+// would make, with the same frame (named by word) and checks, without the
+// general argument loop; the call names no refinement, so every refinement
+// is passed as unused. Returns the position after the arguments. (Out of
+// line, with do_call's case too: the evaluation loop keeps one call here.)
+[[gnu::noinline]] int32_t call_native_word(const Cell* callee, const Cell* block, int32_t pos,
+                                           int32_t end, const Cell* word) {
+    const CallData* found = native_data(callee);
+    if (!found) {
+        // do_call copies the callee and the word before anything allocates.
+        Source src{block, nullptr, 0, pos + 1, end, 0, false};
+        do_call(callee, src, word, 0, nullptr);
+        return src.pos;
+    }
+    const CallData& data = *found;
     guard_native_stack();
     Cell* slot = push_value(callee);
     // The word may lie in a buffer that a collection moves.
@@ -1479,18 +1498,6 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     stack::top = slot + 1;
     if (trace::active) fire_return(block, at, slot, &frame_word);
     return at;
-}
-
-// Whether a call of the native! or action! v by a word may take
-// call_native_direct: untraced, its call data cached, its leading arguments
-// plain, its refinements few enough to be passed as unused.
-MOX_INLINE inline const CallData* native_data(const Cell* v) {
-    if (trace::active) return nullptr;
-    const CallData& d = call_slot(v->data3);
-    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
-    uint32_t summary = d.summary;
-    return (summary & SUMMARY_PLAIN) && summary_count(summary) <= MAX_NATIVE_REFINEMENTS ? &d
-                                                                                          : nullptr;
 }
 
 // A function! called by a word or by a path whose head word holds it,
@@ -1858,9 +1865,7 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
                 return call_conditional(v, *d, block, pos, end, at);
             [[fallthrough]];
         case TYPE_ACTION:
-            if (const CallData* d = native_data(v))
-                return call_native_direct(v, *d, block, pos, end, at);
-            goto call;
+            return call_native_word(v, block, pos, end, at);
         case TYPE_ROUTINE:
         call: {
             // do_call copies the callee and the word before anything allocates.
