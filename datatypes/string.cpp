@@ -679,6 +679,34 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     return series;
 }
 
+// memcpy for the few bytes a string built piece by piece usually gets,
+// without the library call: two overlapping loads and stores cover 4 to 16
+// bytes, three single bytes cover 1 to 3.
+namespace {
+inline void copy_bytes(unsigned char* dst, const unsigned char* src, uint32_t n) {
+    if (n > 16) {
+        std::memcpy(dst, src, n);
+    } else if (n >= 8) {
+        uint64_t a, b;
+        std::memcpy(&a, src, 8);
+        std::memcpy(&b, src + n - 8, 8);
+        std::memcpy(dst, &a, 8);
+        std::memcpy(dst + n - 8, &b, 8);
+    } else if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, src, 4);
+        std::memcpy(&b, src + n - 4, 4);
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + n - 4, &b, 4);
+    } else if (n) {
+        unsigned char a = src[0], m = src[n / 2], z = src[n - 1];
+        dst[0] = a;
+        dst[n / 2] = m;
+        dst[n - 1] = z;
+    }
+}
+}  // namespace
+
 bool append_in_place(Cell* str, Cell* value) {
     if (type_of(str) != TYPE_STRING || !text_value_q(type_of(value)) || value->data2 == str->data2)
         return false;
@@ -691,7 +719,7 @@ bool append_in_place(Cell* str, Cell* value) {
     uint32_t from = static_cast<uint32_t>(std::min(uint64_t{value->data1} * unit, uint64_t{used}));
     uint32_t bytes = used - from;
     if (static_cast<uint32_t>(b->end() - b->tail_ptr()) < bytes) return false;
-    std::memcpy(b->tail_ptr(), sb->head_ptr() + from, bytes);
+    copy_bytes(b->tail_ptr(), sb->head_ptr() + from, bytes);
     b->tail += bytes;
     str->data1 = 0;
     return true;

@@ -15,9 +15,9 @@
 
 namespace mox::actions_entry {
 
-namespace {
-
 natives::Entry table[ACTION_SLOTS + 1] = {};
+
+namespace {
 
 inline Cell* arg(int32_t i) { return stack::arguments + i; }
 // The argument cell of a refinement, or null when it is unused.
@@ -135,11 +135,11 @@ void insert_entry(bool append, int32_t part, int32_t only, int32_t dup) {
 // A plain append onto a block! or string! with room at its tail is a store
 // or a copy: no action dispatch, no plan, no growth.
 void append_star(int32_t part, int32_t only, int32_t dup) {
-    if (!used(part) && !used(dup) &&
-        (block::append_in_place(arg(0), arg(1), used(only)) ||
-         string::append_in_place(arg(0), arg(1)))) {
-        result(arg(0));
-        return;
+    if (!used(part) && !used(dup)) {
+        uint32_t t = type_of(arg(0));
+        if (t == TYPE_BLOCK ? block::append_in_place(arg(0), arg(1), used(only))
+                            : t == TYPE_STRING && string::append_in_place(arg(0), arg(1)))
+            return;  // the series, moved to its head, is the result cell already
     }
     insert_entry(true, part, only, dup);
 }
@@ -331,7 +331,5 @@ void init() {
     table[A_UPDATE] = e<&update_star>;
     table[A_WRITE] = e<&write_star>;
 }
-
-natives::Entry lookup(int32_t id) { return id >= 1 && id <= ACTION_SLOTS ? table[id] : nullptr; }
 
 }  // namespace mox::actions_entry

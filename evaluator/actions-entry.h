@@ -12,10 +12,16 @@ namespace mox::actions_entry {
 
 constexpr int32_t ACTION_SLOTS = 62;
 
+// The entries by action id (slot 0 unused); filled by init.
+extern natives::Entry table[ACTION_SLOTS + 1];
+
 // Fills the table (start-up).
 void init();
 // The entry of an action id, or null for the slots no action! can name (7,
-// 8, 9) and ids outside 1 .. 62.
-natives::Entry lookup(int32_t id);
+// 8, 9) and ids outside 1 .. 62. Inline: every call of an action reads it.
+inline natives::Entry lookup(int32_t id) {
+    return static_cast<uint32_t>(id) - 1u < static_cast<uint32_t>(ACTION_SLOTS) ? table[id]
+                                                                               : nullptr;
+}
 
 }  // namespace mox::actions_entry

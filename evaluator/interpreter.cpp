@@ -215,6 +215,20 @@ MOX_INLINE inline const Cell* plain_value(const Cell* at) {
     }
 }
 
+// A cell as the argument fetch first looks at it: a word's value when it
+// has one to give without raising (null otherwise), any other cell itself.
+MOX_INLINE inline const Cell* looked_value(const Cell* at) {
+    return type_of(at) == TYPE_WORD ? quiet_value(at) : at;
+}
+
+// plain_value for a cell whose looked_value v was read already.
+MOX_INLINE inline bool plain_looked(const Cell* at, const Cell* v) {
+    if (type_of(at) != TYPE_WORD) return plain_value(at) != nullptr;
+    if (!v) return false;
+    uint32_t t = type_of(v);
+    return !(t == TYPE_UNSET || t == TYPE_OP || callable_q(t));
+}
+
 // The op! a word holds, or null for any other cell.
 MOX_INLINE inline const Cell* op_word(const Cell* at) {
     if (type_of(at) != TYPE_WORD) return nullptr;
@@ -816,6 +830,14 @@ void run_block(const Cell* block, bool keep_in_caller, uint32_t flags);
 
 constexpr int32_t MAX_NATIVE_REFINEMENTS = 32;
 
+// The refinement indexes of a call that names none: every one unused.
+constexpr struct UnusedRefs {
+    int32_t refs[MAX_NATIVE_REFINEMENTS];
+    constexpr UnusedRefs() : refs() {
+        for (int32_t& r : refs) r = -1;
+    }
+} unused_refs;
+
 // Reads a truth value for a refinement under apply (one value). Returns
 // false on a pending exit.
 bool fetch_truth(Source& src, bool* on) {
@@ -1040,11 +1062,14 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
     if (!fetch_plain(callee, data, i, n, src)) return false;
     bool function = type_of(callee) == TYPE_FUNCTION || type_of(callee) == TYPE_ROUTINE;
     Fetch f(callee, src, function);
+    // A native's refinements are all unused unless a path names some.
+    const int32_t* refs = unused_refs.refs;
     if (function) {
         push_unnamed_refinements(callee, summary, n);
-    } else {
+    } else if (path) {
         int32_t count = summary_count(summary);
         for (int32_t k = 0; k < count && k < MAX_NATIVE_REFINEMENTS; k++) f.refs[k] = -1;
+        refs = f.refs;
     }
     if (path && !path_refinements(f, path, path_index)) return false;
     if (trace::active) {
@@ -1055,7 +1080,7 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
         eval_function(callee);
         return !stack::pending;
     }
-    if (!run_conditional(callee)) call_native(callee, f.refs);
+    if (!run_conditional(callee)) call_native(callee, refs);
     return !stack::pending;
 }
 
@@ -1470,6 +1495,96 @@ MOX_INLINE inline const CallData* conditional_data(const Cell* v) {
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
     uint32_t want = SUMMARY_PLAIN | (v->data1 == 3 ? 3u : 2u);
     return d.summary == want ? &d : nullptr;
+}
+
+// Whether a call of the native! or action! v may skip the general argument
+// loop: untraced, its call data cached, its leading arguments plain, its
+// refinements few enough to be passed as unused.
+MOX_INLINE inline const CallData* native_data(const Cell* v) {
+    if (trace::active) return nullptr;
+    const CallData& d = call_slot(v->data3);
+    if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
+    uint32_t summary = d.summary;
+    return (summary & SUMMARY_PLAIN) && summary_count(summary) <= MAX_NATIVE_REFINEMENTS ? &d
+                                                                                          : nullptr;
+}
+
+// call_native_word's arguments from the i-th on, when one needs more
+// than a read (kept out of line: the plain ones are the common case). *at:
+// the position of the first, then the position after the last. Returns
+// false on a pending exit.
+[[gnu::noinline]] bool fetch_rest(const Cell* callee, const CallData& data, int32_t i, int32_t n,
+                                  const Cell* block, int32_t* at, int32_t end) {
+    Source src{block, nullptr, 0, *at, end, 0, false};
+    bool done = fetch_plain(callee, data, i, n, src);
+    *at = src.pos;
+    return done;
+}
+
+// A native! or action! called by a word. Untraced, when its call data is
+// cached and its leading arguments are plain, it makes the call do_call
+// would make, with the same frame (named by word) and checks, without the
+// general argument loop; the call names no refinement, so every refinement
+// is passed as unused. Returns the position after the arguments. (Out of
+// line, with do_call's case too: the evaluation loop keeps one call here.)
+[[gnu::noinline]] int32_t call_native_word(const Cell* callee, const Cell* block, int32_t pos,
+                                           int32_t end, const Cell* word) {
+    const CallData* found = native_data(callee);
+    if (!found) {
+        // do_call copies the callee and the word before anything allocates.
+        Source src{block, nullptr, 0, pos + 1, end, 0, false};
+        do_call(callee, src, word, 0, nullptr);
+        return src.pos;
+    }
+    const CallData& data = *found;
+    guard_native_stack();
+    Cell* slot = push_value(callee);
+    // The word may lie in a buffer that a collection moves.
+    const Cell frame_word = *word;
+    stack::mark_interp_native(&frame_word);
+    int32_t n = summary_arguments(data.summary);
+    // Arguments that are plain values with no operator after them are
+    // pushed as they are read: nothing allocates until the first one that
+    // is not, from which fetch_plain takes over (and raises any error).
+    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+    const Cell* cells = b->cells();
+    int32_t limit = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+    if (end < limit) limit = end;
+    int32_t at = pos + 1, i = 0;
+    if (at < limit) {
+        const Cell* v = looked_value(&cells[at]);
+        for (; i < n; i++) {
+            if (!plain_looked(&cells[at], v)) break;
+            const Cell* next = at + 1 < limit ? looked_value(&cells[at + 1]) : nullptr;
+            if (next && type_of(next) == TYPE_OP && type_of(&cells[at + 1]) == TYPE_WORD) break;
+            if (!entry_has(&data.entries[i], type_of(v))) break;
+            push_value(v);
+            v = next;
+            if (++at >= limit) {
+                i++;
+                break;
+            }
+        }
+    }
+    if (i < n && !fetch_rest(slot, data, i, n, block, &at, end)) return at;
+    // An argument's evaluation may have switched tracing on: from then on
+    // the events do_call would fire are fired.
+    if (trace::active) fire_call(block, at, slot);
+    uint32_t id = slot->data1;
+    if (type_of(slot) == TYPE_ACTION) {
+        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
+        if (!entry) fire(err::not_done);
+        entry(unused_refs.refs);
+    } else if (id - 1u >= 3u || !run_conditional(slot)) {
+        call_native(slot, unused_refs.refs);
+    }
+    if (stack::pending) return at;
+    Cell result = *stack::arguments;
+    stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    if (trace::active) fire_return(block, at, slot, &frame_word);
+    return at;
 }
 
 // A function! called by a word or by a path whose head word holds it,
@@ -1971,6 +2086,7 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
                 return call_conditional(v, *d, block, pos, end, at);
             [[fallthrough]];
         case TYPE_ACTION:
+            return call_native_word(v, block, pos, end, at);
         case TYPE_ROUTINE:
         call: {
             // do_call copies the callee and the word before anything allocates.
@@ -2062,6 +2178,41 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
     }
 }
 
+// infix_call's call of an operator whose source is a native! or action!,
+// untraced, its call data at hand (data, valid: read just before, nothing
+// allocated since) and its two arguments plain and evaluated: the left one
+// below the right one at the top. The call do_call would make, with the
+// same frame (named by name) and checks, without the argument loop: the
+// operands already lie where the frame wants its argument cells.
+[[gnu::noinline]] void call_infix_direct(const Cell* op, const CallData& data, const Cell* name) {
+    guard_native_stack();
+    Cell* right = stack::top - 1;
+    Cell* slot = right - 1;
+    const Cell frame_word = *name;
+    stack::top = slot;
+    stack::mark_interp_native(&frame_word);
+    stack::top = right + 1;
+    const Cell* entries = data.entries;
+    if (!entry_has(&entries[0], type_of(slot))) fire_expect(op, &entries[0], type_of(slot));
+    if (!entry_has(&entries[1], type_of(right))) fire_expect(op, &entries[1], type_of(right));
+    uint32_t id = op->data1;
+    if (type_of(op) == TYPE_ACTION) {
+        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
+        if (!entry) fire(err::not_done);
+        entry(unused_refs.refs);
+    } else {
+        call_native(op, unused_refs.refs);
+    }
+    if (stack::pending) return;
+    Cell result = *stack::arguments;
+    stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    // The general call reports the return of an operand given as a value
+    // at the end of its one-value source.
+    if (trace::active) fire_return(nullptr, 1, slot, &frame_word);
+}
+
 // The operator call of eval_expression's infix loop (every case but two
 // integers given in the block): the operator op (at pos) with the left
 // operand at the top. fast and operand: whether the operator computes two
@@ -2086,6 +2237,10 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         if (type_of(right) == TYPE_INTEGER && type_of(right - 1) == TYPE_INTEGER) {
             integer_op(fast, right - 1, get_integer(right));
             stack::top = right;
+            return pos;
+        }
+        if (const CallData* d = native_data(&op); d && summary_arguments(d->summary) == 2) {
+            call_infix_direct(&op, *d, &name);
             return pos;
         }
         Cell r = *right;
