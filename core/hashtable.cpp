@@ -935,10 +935,9 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
 }
 
 uint32_t map_hash(const Cell* key) {
-    Cell k = *key;
-    uint32_t t = type_of(&k);
-    if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
-    return hash_value(&k, false);
+    // Word kinds are indexed as set-word!, but a word's hash is its
+    // canonical symbol's whatever the kind: no conversion is needed.
+    return hash_value(key, false);
 }
 
 namespace {
@@ -960,55 +959,122 @@ inline uint32_t unit_at(const uint8_t* p, uint32_t unit, uint32_t i) {
     return v;
 }
 
-// Two keys of one string type under equal or strict-equal, by the string
-// compare action's rule (the same length, each code point equal, folded to
-// upper case unless strict) without building its texts: map! lookups
-// compare a key at nearly every hit.
-bool text_keys_equal(const Cell* a, const Cell* b, bool strict) {
-    SeriesBuffer* ba = buffer_of(a);
-    SeriesBuffer* bb = buffer_of(b);
-    uint32_t ua = ba->unit(), ub = bb->unit();
-    uint32_t na = ba->used_bytes() / ua, nb = bb->used_bytes() / ub;
-    uint32_t ia = std::min(a->data1, na), ib = std::min(b->data1, nb);
-    uint32_t n = na - ia;
-    if (n != nb - ib) return false;
-    const uint8_t* pa = ba->head_ptr() + size_t{ia} * ua;
-    const uint8_t* pb = bb->head_ptr() + size_t{ib} * ub;
-    if (ua == 1 && ub == 1) {
-        if (strict) return std::memcmp(pa, pb, n) == 0;
+// The characters of a string-like value from its index.
+struct Text {
+    const uint8_t* p;
+    uint32_t n;     // characters
+    uint32_t unit;  // bytes a character
+};
+
+inline Text text_of(const Cell* c) {
+    SeriesBuffer* b = buffer_of(c);
+    uint32_t unit = b->unit();
+    uint32_t total = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
+    uint32_t index = std::min(c->data1, total);
+    return Text{b->head_ptr() + size_t{index} * unit, total - index, unit};
+}
+
+// Equal byte runs, for the short keys most lookups compare: two
+// overlapping word loads instead of a call.
+inline bool same_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    if (n >= 8 && n <= 16) {
+        uint64_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + n - 8, 8);
+        std::memcpy(&b1, b + n - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n >= 4 && n < 8) {
+        uint32_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 4);
+        std::memcpy(&b0, b, 4);
+        std::memcpy(&a1, a + n - 4, 4);
+        std::memcpy(&b1, b + n - 4, 4);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n < 4) {
         for (uint32_t i = 0; i < n; i++) {
-            if (pa[i] != pb[i] && unicode::to_upper(pa[i]) != unicode::to_upper(pb[i]))
+            if (a[i] != b[i]) return false;
+        }
+        return true;
+    }
+    return std::memcmp(a, b, n) == 0;
+}
+
+// Two texts under equal or strict-equal, by the string compare action's
+// rule (the same length, each code point equal, folded to upper case
+// unless strict). Equal bytes of one width settle it at once: a lookup
+// nearly always meets the very spelling it was stored with.
+bool texts_equal(const Text& a, const Text& b, bool strict) {
+    if (a.n != b.n) return false;
+    if (a.unit == b.unit) {
+        if (same_bytes(a.p, b.p, a.n * a.unit)) return true;
+        if (strict) return false;
+    }
+    if (a.unit == 1 && b.unit == 1) {
+        for (uint32_t i = 0; i < a.n; i++) {
+            if (a.p[i] != b.p[i] && unicode::to_upper(a.p[i]) != unicode::to_upper(b.p[i]))
                 return false;
         }
         return true;
     }
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t ca = unit_at(pa, ua, i), cb = unit_at(pb, ub, i);
+    for (uint32_t i = 0; i < a.n; i++) {
+        uint32_t ca = unit_at(a.p, a.unit, i), cb = unit_at(b.p, b.unit, i);
         if (ca != cb && (strict || unicode::to_upper(ca) != unicode::to_upper(cb))) return false;
     }
     return true;
 }
 
+// find_map for a string-like key under equal or strict-equal: the key's
+// text is read once, and a stored key is compared only when its slot's hash
+// bits agree and its type is the key's. Nothing here allocates.
+Cell* find_text_key(const Record* r, const Cell* key, uint32_t hash, bool strict,
+                    int64_t* empty_out) {
+    const uint32_t* slots = map_slots(r);
+    uint32_t mask = slot_mask(r);
+    uint32_t high = hash & ~mask;
+    uint32_t type = type_of(key);
+    Text text = text_of(key);
+    Cell* cells = buffer_of(r->data)->cells();
+    int32_t count = data_cells(r);
+    // Two spellings of a key can both match a loose lookup; a removed entry
+    // met first must not hide a live one further on.
+    Cell* removed = nullptr;
+    uint32_t i = hash & mask;
+    for (uint32_t step = 1;; i = (i + step++) & mask) {
+        uint32_t slot = slots[i];
+        if (slot == SLOT_EMPTY) break;
+        if ((slot & ~mask) != high) continue;
+        int32_t entry = slot_entry(slot, mask);
+        Cell* c = cells + entry;
+        if (type_of(c) != type || !texts_equal(text_of(c), text, strict)) continue;
+        if (entry + 1 < count && c[1].header != 0) return c;
+        if (!removed) removed = c;
+    }
+    if (removed) return removed;
+    if (empty_out) *empty_out = i;
+    return nullptr;
+}
+
 } // namespace
 
 Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op, int64_t* empty_out) {
-    collector::Hold hold;
     if (empty_out) *empty_out = -1;
     Record* r = record_of(table);
     assert(r->type == KIND_MAP);
+    uint32_t t = type_of(key);
+    if (text_key_type_q(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL))
+        return find_text_key(r, key, hash, op == COMP_STRICT_EQUAL, empty_out);
+    collector::Hold hold;
     Cell k = *key;
-    uint32_t t = type_of(&k);
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
-    bool text = text_key_type_q(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL);
-    // Two spellings of a key can both match a loose lookup; a removed entry
-    // met first must not hide a live one further on.
     int32_t removed = -1;
     uint32_t empty = 0;
     int64_t found = probe_map(r, hash, [&](int32_t entry) {
         const Cell* c = cell_at(r, entry);
         if (type_of(c) != type_of(&k)) return false;
-        if (!(text ? text_keys_equal(c, &k, op == COMP_STRICT_EQUAL) : equal(r, c, &k, op)))
-            return false;
+        if (!equal(r, c, &k, op)) return false;
         if (entry + 1 < data_cells(r) && c[1].header != 0) return true;
         if (removed < 0) removed = entry;
         return false;
