@@ -328,7 +328,12 @@ void reinsert_map(node_t table, int32_t bucket_count, int32_t upper) {
     uint32_t pairs = word_count(r->buckets);
     uint32_t mask = slot_mask(r);
     assert(pairs < mask);
+    // The stored hashes say where each pair goes well before it gets there:
+    // the slot lines a few pairs ahead are fetched while this one is placed,
+    // so that a large table's growth is not one cache miss after another.
+    constexpr uint32_t AHEAD = 16;
     for (uint32_t pair = 0; pair < pairs; pair++) {
+        if (pair + AHEAD < pairs) __builtin_prefetch(s + (hashes[pair + AHEAD] & mask), 1);
         Probe p(r, hashes[pair]);
         while (s[p.i] != SLOT_EMPTY) p.next();
         s[p.i] = make_slot(hashes[pair], pair, mask);

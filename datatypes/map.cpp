@@ -286,15 +286,11 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
         Cell* saved = stack::top;
         Cell* k = stack::push(key);
         normalize_key(k);
-        Cell* data = stack::push(map);
-        set_type(data, TYPE_BLOCK);
-        data->data1 = 0;
-        data->data3 = 0;
-        pos = static_cast<int32_t>(block::abs_length(data));
-        // Key and value cell in one step; k and data are on the stack, so
-        // they stay current if the allocation collects.
+        pos = static_cast<int32_t>(memory::buffer_of(map->data2)->used_bytes() / sizeof(Cell));
+        // Key and value cell in one step; k is on the stack and map is a
+        // cell the collector sees, so both stay current if it collects.
         auto* pair =
-            reinterpret_cast<Cell*>(memory::alloc_tail_bytes(data->data2, 2 * sizeof(Cell)));
+            reinterpret_cast<Cell*>(memory::alloc_tail_bytes(map->data2, 2 * sizeof(Cell)));
         pair[0] = *k;
         make_unset(&pair[1]);
         Cell* entry = hashtable::put_map(map->data3, pos, hash, empty);
@@ -302,7 +298,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
         if (at != pos) {
             // A strictly equal key was there already (a /same lookup misses
             // it): the new pair goes and the old entry takes the value.
-            block::ms_clear_at(data, static_cast<uint32_t>(pos));
+            SeriesBuffer* b = memory::buffer_of(map->data2);
+            b->tail = b->head + static_cast<uint32_t>(pos) * sizeof(Cell);
             pos = at;
         }
         stack::top = saved;
