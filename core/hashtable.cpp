@@ -528,19 +528,21 @@ bool relocate_weak_cell(Cell* c) {
 
 namespace {
 
-inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+constexpr uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
 
 constexpr uint32_t C1 = 0xcc9e2d51;
 constexpr uint32_t C2 = 0x1b873593;
 
-inline uint32_t mix_block(uint32_t h, uint32_t k) {
-    k *= C1;
-    k = rotl(k, 15);
-    k *= C2;
+// A block's own scrambling, before it meets the running hash.
+constexpr uint32_t scramble(uint32_t k) { return rotl(k * C1, 15) * C2; }
+
+inline uint32_t mix_scrambled(uint32_t h, uint32_t k) {
     h ^= k;
     h = rotl(h, 13);
     return h * 5 + 0xe6546b64;
 }
+
+inline uint32_t mix_block(uint32_t h, uint32_t k) { return mix_scrambled(h, scramble(k)); }
 
 // MurmurHash3 x86 32-bit over bytes, each byte passed through map first.
 template <typename Map>
@@ -614,6 +616,20 @@ uint32_t hash_symbol(const Cell* symbol) {
 
 namespace {
 
+// The scrambled block of each ASCII character, upper-cased for Fold: a
+// one-byte string (most keys) then costs a load a character where the
+// scrambling took two multiplies. Other characters go through the case
+// tables, which are filled at start-up.
+template <bool Fold> struct AsciiBlocks {
+    uint32_t k[128];
+    constexpr AsciiBlocks() : k() {
+        for (uint32_t c = 0; c < 128; c++)
+            k[c] = scramble(Fold && c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+};
+constexpr AsciiBlocks<true> ascii_folded;
+constexpr AsciiBlocks<false> ascii_plain;
+
 // One loop per unit width and case rule, so the inner loop has no branch
 // on either.
 template <typename Unit, bool Fold>
@@ -623,6 +639,10 @@ uint32_t hash_units(const uint8_t* p, const uint8_t* end) {
     for (; p < end; p += sizeof(Unit), n++) {
         Unit cp;
         std::memcpy(&cp, p, sizeof(Unit));
+        if (sizeof(Unit) == 1 && cp < 128) {
+            h = mix_scrambled(h, Fold ? ascii_folded.k[cp] : ascii_plain.k[cp]);
+            continue;
+        }
         h = mix_block(h, Fold ? unicode::to_upper(cp) : uint32_t{cp});
     }
     h ^= 4 * n;
@@ -939,18 +959,24 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
     return best < 0 ? nullptr : cell_at(r, best);
 }
 
-uint32_t map_hash(const Cell* key) {
-    // Word kinds are indexed as set-word!, but a word's hash is its
-    // canonical symbol's whatever the kind: no conversion is needed.
-    return hash_value(key, false);
-}
-
 namespace {
 
 inline bool text_key_type_q(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG ||
            t == TYPE_EMAIL || t == TYPE_REF;
 }
+
+} // namespace
+
+uint32_t map_hash(const Cell* key) {
+    // Text keys, the common case, go to the string hash at once. Word kinds
+    // are indexed as set-word!, but a word's hash is its canonical symbol's
+    // whatever the kind: no conversion is needed.
+    if (text_key_type_q(type_of(key))) return hash_string(key, false);
+    return hash_value(key, false);
+}
+
+namespace {
 
 inline uint32_t unit_at(const uint8_t* p, uint32_t unit, uint32_t i) {
     if (unit == 1) return p[i];
