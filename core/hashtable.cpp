@@ -90,9 +90,11 @@ inline uint32_t flag_bytes(int32_t bucket_count) {
     return std::max<uint32_t>(4, static_cast<uint32_t>(bucket_count) / 4);
 }
 
-// Appends a 32-bit word to a byte series. May collect.
-void append_word(node_t node, uint32_t value) {
-    uint8_t* p = memory::alloc_tail_bytes(node, 4);
+// Appends a 32-bit word to a byte series; with release_old a big buffer it
+// outgrows is given back at once (see memory::alloc_tail_bytes). May
+// collect.
+void append_word(node_t node, uint32_t value, bool release_old = false) {
+    uint8_t* p = memory::alloc_tail_bytes(node, 4, release_old);
     std::memcpy(p, &value, 4);
 }
 
@@ -351,8 +353,10 @@ void store_pair_hash(node_t table, int32_t pos, uint32_t hash) {
         words_of(hashes)[pair] = hash;
         return;
     }
-    while (have++ < pair) append_word(hashes, 0);
-    append_word(hashes, hash);
+    // Nothing keeps a pointer into the hash series: its outgrown buffers
+    // can go at once.
+    while (have++ < pair) append_word(hashes, 0, true);
+    append_word(hashes, hash, true);
 }
 
 // A map! key goes in as a new entry unless a strictly equal key is there.

@@ -289,8 +289,10 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
         pos = static_cast<int32_t>(memory::buffer_of(map->data2)->used_bytes() / sizeof(Cell));
         // Key and value cell in one step; k is on the stack and map is a
         // cell the collector sees, so both stay current if it collects.
-        auto* pair =
-            reinterpret_cast<Cell*>(memory::alloc_tail_bytes(map->data2, 2 * sizeof(Cell)));
+        // Nothing here points into the backing block, so a big buffer it
+        // outgrows can be given back at once.
+        auto* pair = reinterpret_cast<Cell*>(
+            memory::alloc_tail_bytes(map->data2, 2 * sizeof(Cell), true));
         pair[0] = *k;
         make_unset(&pair[1]);
         Cell* entry = hashtable::put_map(map->data3, pos, hash, empty);
