@@ -92,13 +92,20 @@ int main(int argc, char** argv) {
 
     // map: a million string keys made first, then put and select timed.
     run("n: 1000000 keys: make block! n repeat i n [append keys append copy {k} i]", &result);
+    int32_t cycles_before = collector::stats.cycles;
     double puts =
         median_of(runs, [&] { run("m: make map! [] foreach k keys [put m k 1]", &result); });
+    int32_t put_cycles = collector::stats.cycles - cycles_before;
     double selects = median_of(
         runs, [&] { run("hits: 0 foreach k keys [if select m k [hits: hits + 1]]", &result); });
+    int32_t select_cycles = collector::stats.cycles - cycles_before - put_cycles;
     run("hits", &result);
     std::printf("map-mox-put %.4f\nmap-mox-select %.4f\nmap-check %d\n", puts, selects,
                 get_integer(&result));
+    // Diagnostics (not a measure): the collections the put and select runs
+    // brought on, all runs together.
+    std::printf("map-mox-collections put %d select %d runs %d\n", put_cycles, select_cycles,
+                runs);
 
     // vector: v * 3 + 1 in place on 10 million integers.
     const int32_t kCount = 10000000;

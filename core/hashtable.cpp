@@ -90,9 +90,11 @@ inline uint32_t flag_bytes(int32_t bucket_count) {
     return std::max<uint32_t>(4, static_cast<uint32_t>(bucket_count) / 4);
 }
 
-// Appends a 32-bit word to a byte series. May collect.
-void append_word(node_t node, uint32_t value) {
-    uint8_t* p = memory::alloc_tail_bytes(node, 4);
+// Appends a 32-bit word to a byte series; with release_old a big buffer it
+// outgrows is given back at once (see memory::alloc_tail_bytes). May
+// collect.
+void append_word(node_t node, uint32_t value, bool release_old = false) {
+    uint8_t* p = memory::alloc_tail_bytes(node, 4, release_old);
     std::memcpy(p, &value, 4);
 }
 
@@ -328,7 +330,12 @@ void reinsert_map(node_t table, int32_t bucket_count, int32_t upper) {
     uint32_t pairs = word_count(r->buckets);
     uint32_t mask = slot_mask(r);
     assert(pairs < mask);
+    // The stored hashes say where each pair goes well before it gets there:
+    // the slot lines a few pairs ahead are fetched while this one is placed,
+    // so that a large table's growth is not one cache miss after another.
+    constexpr uint32_t AHEAD = 16;
     for (uint32_t pair = 0; pair < pairs; pair++) {
+        if (pair + AHEAD < pairs) __builtin_prefetch(s + (hashes[pair + AHEAD] & mask), 1);
         Probe p(r, hashes[pair]);
         while (s[p.i] != SLOT_EMPTY) p.next();
         s[p.i] = make_slot(hashes[pair], pair, mask);
@@ -346,8 +353,10 @@ void store_pair_hash(node_t table, int32_t pos, uint32_t hash) {
         words_of(hashes)[pair] = hash;
         return;
     }
-    while (have++ < pair) append_word(hashes, 0);
-    append_word(hashes, hash);
+    // Nothing keeps a pointer into the hash series: its outgrown buffers
+    // can go at once.
+    while (have++ < pair) append_word(hashes, 0, true);
+    append_word(hashes, hash, true);
 }
 
 // A map! key goes in as a new entry unless a strictly equal key is there.
@@ -523,19 +532,21 @@ bool relocate_weak_cell(Cell* c) {
 
 namespace {
 
-inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+constexpr uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
 
 constexpr uint32_t C1 = 0xcc9e2d51;
 constexpr uint32_t C2 = 0x1b873593;
 
-inline uint32_t mix_block(uint32_t h, uint32_t k) {
-    k *= C1;
-    k = rotl(k, 15);
-    k *= C2;
+// A block's own scrambling, before it meets the running hash.
+constexpr uint32_t scramble(uint32_t k) { return rotl(k * C1, 15) * C2; }
+
+inline uint32_t mix_scrambled(uint32_t h, uint32_t k) {
     h ^= k;
     h = rotl(h, 13);
     return h * 5 + 0xe6546b64;
 }
+
+inline uint32_t mix_block(uint32_t h, uint32_t k) { return mix_scrambled(h, scramble(k)); }
 
 // MurmurHash3 x86 32-bit over bytes, each byte passed through map first.
 template <typename Map>
@@ -609,6 +620,20 @@ uint32_t hash_symbol(const Cell* symbol) {
 
 namespace {
 
+// The scrambled block of each ASCII character, upper-cased for Fold: a
+// one-byte string (most keys) then costs a load a character where the
+// scrambling took two multiplies. Other characters go through the case
+// tables, which are filled at start-up.
+template <bool Fold> struct AsciiBlocks {
+    uint32_t k[128];
+    constexpr AsciiBlocks() : k() {
+        for (uint32_t c = 0; c < 128; c++)
+            k[c] = scramble(Fold && c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+};
+constexpr AsciiBlocks<true> ascii_folded;
+constexpr AsciiBlocks<false> ascii_plain;
+
 // One loop per unit width and case rule, so the inner loop has no branch
 // on either.
 template <typename Unit, bool Fold>
@@ -618,6 +643,10 @@ uint32_t hash_units(const uint8_t* p, const uint8_t* end) {
     for (; p < end; p += sizeof(Unit), n++) {
         Unit cp;
         std::memcpy(&cp, p, sizeof(Unit));
+        if (sizeof(Unit) == 1 && cp < 128) {
+            h = mix_scrambled(h, Fold ? ascii_folded.k[cp] : ascii_plain.k[cp]);
+            continue;
+        }
         h = mix_block(h, Fold ? unicode::to_upper(cp) : uint32_t{cp});
     }
     h ^= 4 * n;
@@ -934,19 +963,24 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
     return best < 0 ? nullptr : cell_at(r, best);
 }
 
-uint32_t map_hash(const Cell* key) {
-    Cell k = *key;
-    uint32_t t = type_of(&k);
-    if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
-    return hash_value(&k, false);
-}
-
 namespace {
 
 inline bool text_key_type_q(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG ||
            t == TYPE_EMAIL || t == TYPE_REF;
 }
+
+} // namespace
+
+uint32_t map_hash(const Cell* key) {
+    // Text keys, the common case, go to the string hash at once. Word kinds
+    // are indexed as set-word!, but a word's hash is its canonical symbol's
+    // whatever the kind: no conversion is needed.
+    if (text_key_type_q(type_of(key))) return hash_string(key, false);
+    return hash_value(key, false);
+}
+
+namespace {
 
 inline uint32_t unit_at(const uint8_t* p, uint32_t unit, uint32_t i) {
     if (unit == 1) return p[i];
@@ -960,55 +994,122 @@ inline uint32_t unit_at(const uint8_t* p, uint32_t unit, uint32_t i) {
     return v;
 }
 
-// Two keys of one string type under equal or strict-equal, by the string
-// compare action's rule (the same length, each code point equal, folded to
-// upper case unless strict) without building its texts: map! lookups
-// compare a key at nearly every hit.
-bool text_keys_equal(const Cell* a, const Cell* b, bool strict) {
-    SeriesBuffer* ba = buffer_of(a);
-    SeriesBuffer* bb = buffer_of(b);
-    uint32_t ua = ba->unit(), ub = bb->unit();
-    uint32_t na = ba->used_bytes() / ua, nb = bb->used_bytes() / ub;
-    uint32_t ia = std::min(a->data1, na), ib = std::min(b->data1, nb);
-    uint32_t n = na - ia;
-    if (n != nb - ib) return false;
-    const uint8_t* pa = ba->head_ptr() + size_t{ia} * ua;
-    const uint8_t* pb = bb->head_ptr() + size_t{ib} * ub;
-    if (ua == 1 && ub == 1) {
-        if (strict) return std::memcmp(pa, pb, n) == 0;
+// The characters of a string-like value from its index.
+struct Text {
+    const uint8_t* p;
+    uint32_t n;     // characters
+    uint32_t unit;  // bytes a character
+};
+
+inline Text text_of(const Cell* c) {
+    SeriesBuffer* b = buffer_of(c);
+    uint32_t unit = b->unit();
+    uint32_t total = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
+    uint32_t index = std::min(c->data1, total);
+    return Text{b->head_ptr() + size_t{index} * unit, total - index, unit};
+}
+
+// Equal byte runs, for the short keys most lookups compare: two
+// overlapping word loads instead of a call.
+inline bool same_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    if (n >= 8 && n <= 16) {
+        uint64_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + n - 8, 8);
+        std::memcpy(&b1, b + n - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n >= 4 && n < 8) {
+        uint32_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 4);
+        std::memcpy(&b0, b, 4);
+        std::memcpy(&a1, a + n - 4, 4);
+        std::memcpy(&b1, b + n - 4, 4);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n < 4) {
         for (uint32_t i = 0; i < n; i++) {
-            if (pa[i] != pb[i] && unicode::to_upper(pa[i]) != unicode::to_upper(pb[i]))
+            if (a[i] != b[i]) return false;
+        }
+        return true;
+    }
+    return std::memcmp(a, b, n) == 0;
+}
+
+// Two texts under equal or strict-equal, by the string compare action's
+// rule (the same length, each code point equal, folded to upper case
+// unless strict). Equal bytes of one width settle it at once: a lookup
+// nearly always meets the very spelling it was stored with.
+bool texts_equal(const Text& a, const Text& b, bool strict) {
+    if (a.n != b.n) return false;
+    if (a.unit == b.unit) {
+        if (same_bytes(a.p, b.p, a.n * a.unit)) return true;
+        if (strict) return false;
+    }
+    if (a.unit == 1 && b.unit == 1) {
+        for (uint32_t i = 0; i < a.n; i++) {
+            if (a.p[i] != b.p[i] && unicode::to_upper(a.p[i]) != unicode::to_upper(b.p[i]))
                 return false;
         }
         return true;
     }
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t ca = unit_at(pa, ua, i), cb = unit_at(pb, ub, i);
+    for (uint32_t i = 0; i < a.n; i++) {
+        uint32_t ca = unit_at(a.p, a.unit, i), cb = unit_at(b.p, b.unit, i);
         if (ca != cb && (strict || unicode::to_upper(ca) != unicode::to_upper(cb))) return false;
     }
     return true;
 }
 
+// find_map for a string-like key under equal or strict-equal: the key's
+// text is read once, and a stored key is compared only when its slot's hash
+// bits agree and its type is the key's. Nothing here allocates.
+Cell* find_text_key(const Record* r, const Cell* key, uint32_t hash, bool strict,
+                    int64_t* empty_out) {
+    const uint32_t* slots = map_slots(r);
+    uint32_t mask = slot_mask(r);
+    uint32_t high = hash & ~mask;
+    uint32_t type = type_of(key);
+    Text text = text_of(key);
+    Cell* cells = buffer_of(r->data)->cells();
+    int32_t count = data_cells(r);
+    // Two spellings of a key can both match a loose lookup; a removed entry
+    // met first must not hide a live one further on.
+    Cell* removed = nullptr;
+    uint32_t i = hash & mask;
+    for (uint32_t step = 1;; i = (i + step++) & mask) {
+        uint32_t slot = slots[i];
+        if (slot == SLOT_EMPTY) break;
+        if ((slot & ~mask) != high) continue;
+        int32_t entry = slot_entry(slot, mask);
+        Cell* c = cells + entry;
+        if (type_of(c) != type || !texts_equal(text_of(c), text, strict)) continue;
+        if (entry + 1 < count && c[1].header != 0) return c;
+        if (!removed) removed = c;
+    }
+    if (removed) return removed;
+    if (empty_out) *empty_out = i;
+    return nullptr;
+}
+
 } // namespace
 
 Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op, int64_t* empty_out) {
-    collector::Hold hold;
     if (empty_out) *empty_out = -1;
     Record* r = record_of(table);
     assert(r->type == KIND_MAP);
+    uint32_t t = type_of(key);
+    if (text_key_type_q(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL))
+        return find_text_key(r, key, hash, op == COMP_STRICT_EQUAL, empty_out);
+    collector::Hold hold;
     Cell k = *key;
-    uint32_t t = type_of(&k);
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
-    bool text = text_key_type_q(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL);
-    // Two spellings of a key can both match a loose lookup; a removed entry
-    // met first must not hide a live one further on.
     int32_t removed = -1;
     uint32_t empty = 0;
     int64_t found = probe_map(r, hash, [&](int32_t entry) {
         const Cell* c = cell_at(r, entry);
         if (type_of(c) != type_of(&k)) return false;
-        if (!(text ? text_keys_equal(c, &k, op == COMP_STRICT_EQUAL) : equal(r, c, &k, op)))
-            return false;
+        if (!equal(r, c, &k, op)) return false;
         if (entry + 1 < data_cells(r) && c[1].header != 0) return true;
         if (removed < 0) removed = entry;
         return false;

@@ -366,7 +366,8 @@ namespace {
 
 // Replaces a buffer by a fresh one of new_size bytes; with copy, the old data
 // from the old head follows, cut to what the new buffer holds.
-SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy) {
+SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy,
+                     bool release_old = false) {
     // Doubling an empty buffer gives it room for one cell.
     if (new_size == 0) new_size = buffer->size ? buffer->size * 2 : 16;
     if (static_cast<int32_t>(new_size) < 1) fire(err::no_memory);
@@ -393,6 +394,13 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy) {
         free_virtual(buffer);
     } else if (!(buffer->flags & SERIES_BIG)) {
         poison::mark_free(buffer->data(), buffer->size);  // dead until compaction
+    } else if (release_old) {
+        // Growing a large series by doubling leaves a dead big buffer at
+        // each step; given back now, its pages serve the next request and
+        // it no longer counts toward the next collection.
+        uint64_t bytes = (reinterpret_cast<BigFrame*>(buffer) - 1)->size;
+        free_big_frame(buffer);
+        big_since_cycle -= std::min(big_since_cycle, bytes);
     }
     return fresh;
 }
@@ -457,12 +465,12 @@ Cell* alloc_tail(node_t node) {
     return make_unset(c);
 }
 
-uint8_t* alloc_tail_bytes(node_t node, uint32_t n) {
+uint8_t* alloc_tail_bytes(node_t node, uint32_t n, bool release_old) {
     SeriesBuffer* b = buffer_of(node);
     if (b->tail + n > arena::ref(b->end())) {
         collector::Root keep(&node);
         uint32_t want = b->size < n ? n * 2 : b->size * 2;
-        b = expand_series(b, want);
+        b = expand(b, want, true, release_old);
     }
     uint8_t* p = b->tail_ptr();
     b->tail += n;

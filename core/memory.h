@@ -186,7 +186,10 @@ uint8_t* repeat_bytes(uint8_t* buffer, uint32_t n, uint32_t count);
 // unset! and returns it. May collect.
 Cell* alloc_tail(node_t node);
 // Reserves n bytes at the tail and returns where they start. May collect.
-uint8_t* alloc_tail_bytes(node_t node, uint32_t n);
+// With release_old, a big buffer the series outgrows is given back at once
+// instead of at the next collection: only for series no pointer reaches
+// into across the call (the caller writes the new bytes from elsewhere).
+uint8_t* alloc_tail_bytes(node_t node, uint32_t n, bool release_old = false);
 
 // ---------------------------------------------------------------------------
 // Statistics

@@ -26,6 +26,11 @@ using memory::SeriesBuffer;
 
 namespace {
 
+// The cell at position i of the backing block.
+inline Cell* pair_cell(const Cell* map, uint32_t i) {
+    return memory::buffer_of(map->data2)->cells() + i;
+}
+
 bool live_q(const Cell* map, uint32_t key_index) {
     return block::ms_abs_at(map, key_index + 1)->header != 0;
 }
@@ -85,11 +90,12 @@ int32_t mold_entries(Cell* map, Cell* buffer, bool all, bool flat, Cell* part, i
     return limit;
 }
 
-// A fresh copy of a string-like or binary key from its index.
+// A fresh copy of a string-like or binary key from its index: one buffer
+// of the key's own width, its units copied as they are.
 void copy_text_key(Cell* key) {
     SeriesBuffer* b = memory::buffer_of(key);
     uint32_t unit = b->unit();
-    uint32_t total = b->used_bytes() / unit;
+    uint32_t total = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
     uint32_t index = std::min(key->data1, total);
     node_t node = memory::alloc_units(total - index, unit);
     b = memory::buffer_of(key);
@@ -275,45 +281,45 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
     Cell* found = hashtable::find_map(map->data3, key, hash, op,
                                       op == COMP_EQUAL || op == COMP_STRICT_EQUAL ? &empty
                                                                                   : nullptr);
-    int32_t pos = found ? static_cast<int32_t>(found - block::ms_abs_at(map, 0)) : -1;
+    int32_t pos = found ? static_cast<int32_t>(found - pair_cell(map, 0)) : -1;
     if (pos < 0) {
         Cell* saved = stack::top;
         Cell* k = stack::push(key);
         normalize_key(k);
-        Cell* data = stack::push(map);
-        set_type(data, TYPE_BLOCK);
-        data->data1 = 0;
-        data->data3 = 0;
-        pos = static_cast<int32_t>(block::abs_length(data));
-        // Key and value cell in one step; k and data are on the stack, so
-        // they stay current if the allocation collects.
-        auto* pair =
-            reinterpret_cast<Cell*>(memory::alloc_tail_bytes(data->data2, 2 * sizeof(Cell)));
+        pos = static_cast<int32_t>(memory::buffer_of(map->data2)->used_bytes() / sizeof(Cell));
+        // Key and value cell in one step; k is on the stack and map is a
+        // cell the collector sees, so both stay current if it collects.
+        // Nothing here points into the backing block, so a big buffer it
+        // outgrows can be given back at once.
+        auto* pair = reinterpret_cast<Cell*>(
+            memory::alloc_tail_bytes(map->data2, 2 * sizeof(Cell), true));
         pair[0] = *k;
         make_unset(&pair[1]);
         Cell* entry = hashtable::put_map(map->data3, pos, hash, empty);
-        int32_t at = static_cast<int32_t>(entry - block::ms_abs_at(map, 0));
+        int32_t at = static_cast<int32_t>(entry - pair_cell(map, 0));
         if (at != pos) {
             // A strictly equal key was there already (a /same lookup misses
             // it): the new pair goes and the old entry takes the value.
-            block::ms_clear_at(data, static_cast<uint32_t>(pos));
+            SeriesBuffer* b = memory::buffer_of(map->data2);
+            b->tail = b->head + static_cast<uint32_t>(pos) * sizeof(Cell);
             pos = at;
         }
         stack::top = saved;
     }
-    Cell* slot = block::ms_abs_at(map, static_cast<uint32_t>(pos) + 1);
+    Cell* slot = pair_cell(map, static_cast<uint32_t>(pos) + 1);
     if (slot->header == 0) hashtable::record_of(map->data3)->count++;
     *slot = *value;
     clear_new_line(slot);
 }
 
-// The value cell of the live entry matching key, or null.
+// The value cell of the live entry matching key, or null. The lookup goes
+// to the table's map! rule at once: a map! table is never stamped (no key
+// type hashes by node), so the general find's stamp check has nothing to do.
 Cell* live_value(const Cell* map, const Cell* key, int32_t op) {
     if (!valid_key_q(type_of(key))) return nullptr;
-    int32_t pos = lookup(map, key, op);
-    if (pos < 0) return nullptr;
-    Cell* value = block::ms_abs_at(map, static_cast<uint32_t>(pos) + 1);
-    return value->header == 0 ? nullptr : value;
+    Cell* found = hashtable::find_map(map->data3, key, hashtable::map_hash(key), op);
+    if (!found || found[1].header == 0) return nullptr;
+    return found + 1;
 }
 
 void check_pairs(const Cell* block) {
