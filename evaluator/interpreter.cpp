@@ -262,6 +262,8 @@ struct CurrentBlock {
 int32_t simple_statement(const Cell* at, int32_t pos, int32_t end, Cell* out);
 MOX_INLINE inline int32_t simple_statement_inline(const Cell* at, int32_t pos, int32_t end,
                                                   Cell* out);
+MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t pos,
+                                      int32_t end);
 
 // Evaluates the block in slot, a cell at the top of the stack that keeps it
 // for the collector, from pos to its tail without a frame of its own: the
@@ -301,6 +303,18 @@ MOX_INLINE inline bool run_in_place(Cell* slot, int32_t pos) {
                 r = v;
                 pos = next;
                 continue;
+            }
+            if (t == TYPE_WORD) {
+                stack::top = value;
+                next = direct_call(slot, at, pos, end);
+                if (next >= 0) {
+                    if (stack::pending) return false;
+                    // As eval_expression does when the call switched tracing on.
+                    if (trace::active) trace::fire(trace::PUSH, slot, pos, value, nullptr);
+                    r = *value;
+                    pos = next;
+                    continue;
+                }
             }
         }
         stack::top = value;
@@ -1643,6 +1657,28 @@ MOX_INLINE inline const CallData* function_data(const Cell* v) {
     const CallData& d = call_slot(v->data3);
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
     return (d.summary & SUMMARY_PLAIN) ? &d : nullptr;
+}
+
+// A call beginning an expression of a block run in place (at: the word at
+// pos, read just before; the stack top where its value goes), made without
+// eval_expression's operand dispatch and operator loop when no operator can
+// follow it: a direct conditional or a function whose plain leading
+// arguments end with an evaluated one (whose evaluation takes any operator
+// after it). Untraced. Returns the position after the call, or -1 when the
+// expression needs eval_expression (nothing done then).
+MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t pos,
+                                      int32_t end) {
+    const Cell* v = quiet_value(at);
+    if (!v) return -1;
+    if (type_of(v) == TYPE_NATIVE) {
+        if (const CallData* d = conditional_data(v))
+            return call_conditional(v, *d, block, pos, end, at);
+    } else if (type_of(v) == TYPE_FUNCTION) {
+        const CallData* d = function_data(v);
+        if (d && summary_arguments(d->summary) > 0)
+            return call_function(v, *d, block, pos, end, at, nullptr);
+    }
+    return -1;
 }
 
 // The value of a path element: a get-word's value, a paren's evaluation,
