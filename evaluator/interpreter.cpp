@@ -1413,6 +1413,20 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     trace::fire(trace::RETURN, block, pos, result, word);
 }
 
+// Ends a direct call whose frame is on top: the result (the frame's first
+// argument cell) moves down into slot, the callee's cell below the frame,
+// and the return event fires when tracing came on during the call.
+// function: the frame is a function's, whose context gets its values back.
+MOX_INLINE inline void finish_call(Cell* slot, bool function, const Cell* block, int32_t pos,
+                                   const Cell* frame_word) {
+    Cell result = *stack::arguments;
+    if (function) stack::unwind_ctx();
+    else stack::unwind();
+    *slot = result;
+    stack::top = slot + 1;
+    if (trace::active) fire_return(block, pos, slot, frame_word);
+}
+
 MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit, Cell* out);
 
 // if, unless and either called by a word, untraced, whose call data is at
@@ -1472,11 +1486,7 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
             (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
             run_in_place(args, at);
             if (stack::pending) return next;
-            Cell result = *stack::arguments;
-            stack::unwind();
-            *slot = result;
-            stack::top = slot + 1;
-            if (trace::active) fire_return(block, next, slot, &frame_word);
+            finish_call(slot, false, block, next, &frame_word);
             return next;
         }
     }
@@ -1492,11 +1502,7 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
         call_native(slot, refs);
     }
     if (stack::pending) return src.pos;
-    Cell result = *stack::arguments;
-    stack::unwind();
-    *slot = result;
-    stack::top = slot + 1;
-    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
+    finish_call(slot, false, block, src.pos, &frame_word);
     return src.pos;
 }
 
@@ -1593,11 +1599,7 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
         call_native(slot, unused_refs.refs);
     }
     if (stack::pending) return at;
-    Cell result = *stack::arguments;
-    stack::unwind();
-    *slot = result;
-    stack::top = slot + 1;
-    if (trace::active) fire_return(block, at, slot, &frame_word);
+    finish_call(slot, false, block, at, &frame_word);
     return at;
 }
 
@@ -1642,11 +1644,7 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
         eval_function(slot);
     }
     if (stack::pending) return src.pos;
-    Cell result = *stack::arguments;
-    stack::unwind_ctx();
-    *slot = result;
-    stack::top = slot + 1;
-    if (trace::active) fire_return(block, src.pos, slot, &frame_word);
+    finish_call(slot, true, block, src.pos, &frame_word);
     return src.pos;
 }
 
@@ -2240,13 +2238,9 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         call_native(op, unused_refs.refs);
     }
     if (stack::pending) return;
-    Cell result = *stack::arguments;
-    stack::unwind();
-    *slot = result;
-    stack::top = slot + 1;
     // The general call reports the return of an operand given as a value
     // at the end of its one-value source.
-    if (trace::active) fire_return(nullptr, 1, slot, &frame_word);
+    finish_call(slot, false, nullptr, 1, &frame_word);
 }
 
 // The operator call of eval_expression's infix loop (every case but two
