@@ -119,7 +119,7 @@ void init() {
     ready = true;
 }
 
-void* alloc_chunk(size_t bytes, bool zero) {
+void* alloc_chunk(size_t bytes, bool zero, bool populate) {
     if (!ready) init();
     bytes = round_up(bytes);
     if constexpr (kWide) {
@@ -136,10 +136,12 @@ void* alloc_chunk(size_t bytes, bool zero) {
             give_range(reinterpret_cast<uintptr_t>(p) - base, bytes);
             return nullptr;
         }
+        if (populate) platform::populate(p, bytes);
         in_use += bytes;
         poison::mark_used(p, bytes);  // the pages may have been kept and marked once
         return p;
     } else {
+        (void)populate;
         void* p = platform::alloc_virtual(bytes, false);
         if (p) in_use += bytes;
         return p;

@@ -36,8 +36,9 @@ void init();
 // A committed chunk of at least bytes (rounded up to whole pages); nullptr
 // when the space or the system's memory is exhausted. It is zero-filled
 // unless zero is false, in which case a chunk made of released pages that
-// were kept committed holds whatever they held.
-void* alloc_chunk(size_t bytes, bool zero = true);
+// were kept committed holds whatever they held. With populate, fresh pages
+// are backed at once (see platform::populate).
+void* alloc_chunk(size_t bytes, bool zero = true, bool populate = false);
 // Returns a chunk given by alloc_chunk with the same size. With keep (the
 // 64-bit build), its pages stay committed for the next chunks until trim.
 void free_chunk(void* chunk, size_t bytes, bool keep = true);

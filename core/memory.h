@@ -132,8 +132,10 @@ inline SeriesBuffer* buffer_of(const Cell* value) { return buffer_of(value->data
 void init();
 // A chunk of at least size + 4 bytes (page-rounded); returns the frame start.
 // Zero-filled unless zero is false (node and series frames set every byte
-// they read). Raises internal error no-memory when the system refuses.
-void* alloc_virtual(size_t size, bool zero = true);
+// they read). With populate its fresh pages are backed at once (see
+// platform::populate). Raises internal error no-memory when the system
+// refuses.
+void* alloc_virtual(size_t size, bool zero = true, bool populate = false);
 void free_virtual(void* frame);
 
 NodeFrame* new_node_frame(uint32_t slots);

@@ -64,6 +64,10 @@ size_t page_size();
 void* reserve(size_t bytes);
 // Makes reserved pages readable and writable (zero-filled when first used).
 bool commit(void* address, size_t bytes);
+// Asks the system to back committed pages now, in one call, where it can:
+// for pages about to be written anyway, that costs far less than a fault a
+// page. A hint only; the pages are usable either way.
+void populate(void* address, size_t bytes);
 // Returns the pages' memory to the system; the range stays reserved.
 void decommit(void* address, size_t bytes);
 void release(void* address, size_t bytes);

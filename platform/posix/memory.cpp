@@ -22,6 +22,20 @@ bool commit(void* address, size_t bytes) {
     return mprotect(address, bytes, PROT_READ | PROT_WRITE) == 0;
 }
 
+// Linux 5.14's madvise advice; older kernels refuse it, which costs nothing.
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23
+#endif
+
+void populate(void* address, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    madvise(address, bytes, MADV_POPULATE_WRITE);
+#else
+    (void)address;
+    (void)bytes;
+#endif
+}
+
 void decommit(void* address, size_t bytes) {
     // MADV_DONTNEED drops the pages (they read back as zeros); taking the
     // access away makes a use after decommit fault instead of silently

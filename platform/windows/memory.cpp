@@ -21,6 +21,10 @@ bool commit(void* address, size_t bytes) {
     return VirtualAlloc(address, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 
+// Windows has no call that backs committed private pages ahead of use; they
+// come as they are touched.
+void populate(void*, size_t) {}
+
 void decommit(void* address, size_t bytes) { VirtualFree(address, bytes, MEM_DECOMMIT); }
 
 void release(void* address, size_t) { VirtualFree(address, 0, MEM_RELEASE); }
