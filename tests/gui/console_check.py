@@ -232,6 +232,8 @@ class X:
         x11.XFlush.argtypes = [ctypes.c_void_p]
         self.x11 = x11
         self.display = x11.XOpenDisplay(None)
+        if not self.display:
+            sys.exit("cannot open the X display %r" % os.environ.get("DISPLAY"))
         self.root = x11.XDefaultRootWindow(self.display)
 
     def grab(self, x, y, w, h):
@@ -337,8 +339,8 @@ def inked_rows(s, lines, when):
 def screen(mox_exe, emulator, folder):
     log = os.path.join(folder, "screen.log")
     # A caret that does not blink keeps the grabs steady.
-    proc = start(mox_exe, emulator, [], log, MOX_CARET_BLINK_TIME="4294967295")
     x = X()
+    proc = start(mox_exe, emulator, [], log, MOX_CARET_BLINK_TIME="4294967295")
     try:
         first = wait_for(log, lambda r: r["event"] == "ask", "the first prompt (screen)")
         window = find_window()

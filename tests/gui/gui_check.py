@@ -16,6 +16,7 @@ is a guard against a hang, not a measurement.
 """
 import os
 import queue
+import socket
 import subprocess
 import sys
 import threading
@@ -53,6 +54,18 @@ def display_taken(n):
     return True
 
 
+def server_answers(n):
+    """Whether an X server accepts connections on display n's socket."""
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        s.connect("/tmp/.X11-unix/X%d" % n)
+        return True
+    except OSError:
+        return False
+    finally:
+        s.close()
+
+
 def start_display():
     if os.environ.get("DISPLAY"):
         return None
@@ -62,8 +75,10 @@ def start_display():
                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
             os.environ["DISPLAY"] = ":%d" % n
-            for _ in range(50):
-                if os.path.exists("/tmp/.X11-unix/X%d" % n):
+            # A server killed earlier leaves its socket file behind: wait
+            # until the new one answers on it, not until the file exists.
+            for _ in range(100):
+                if server_answers(n):
                     break
                 time.sleep(0.1)
             return xvfb

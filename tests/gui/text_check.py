@@ -50,7 +50,7 @@ def start_display():
                                      "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             os.environ["DISPLAY"] = ":%d" % n
             for _ in range(50):
-                if lock_alive(n) and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                if lock_alive(n) and gui_check.server_answers(n):
                     return xvfb
                 time.sleep(0.1)
             return xvfb
