@@ -140,19 +140,24 @@ MOX_INLINE inline Cell* fast_values(node_t ctx) {
     return nullptr;
 }
 
+// Value cell index of a context's values, read from its record: null when
+// there is no context or it has no values.
+MOX_INLINE inline Cell* stored_value(node_t ctx, int32_t index) {
+    if (!ctx) return nullptr;
+    const Cell* record = memory::buffer_of(ctx)->cells();
+    if (!record->data2) return nullptr;
+    if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
+    return memory::buffer_of(record->data2)->cells() + index;
+}
+
 // The value cell of a bound word, read directly; anything unusual (an
 // unbound word, a context without values) takes the checked lookup.
 MOX_INLINE inline Cell* word_value(const Cell* word) {
     node_t ctx = word->data1;
     int32_t index = static_cast<int32_t>(word->data3);
-    if (index >= 0)
+    if (index >= 0) {
         if (Cell* values = fast_values(ctx)) return values + index;
-    if (ctx && index >= 0) {
-        const Cell* record = memory::buffer_of(ctx)->cells();
-        if (record->data2) {
-            if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
-            return memory::buffer_of(record->data2)->cells() + index;
-        }
+        if (Cell* value = stored_value(ctx, index)) return value;
     }
     return context::word_value_ptr(word, ctx);
 }
@@ -177,11 +182,7 @@ MOX_INLINE inline Cell* quiet_value(const Cell* word) {
     int32_t index = static_cast<int32_t>(word->data3);
     if (index < 0) return nullptr;
     if (Cell* values = fast_values(ctx)) return values + index;
-    if (!ctx) return nullptr;
-    const Cell* record = memory::buffer_of(ctx)->cells();
-    if (!record->data2) return nullptr;
-    if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
-    return memory::buffer_of(record->data2)->cells() + index;
+    return stored_value(ctx, index);
 }
 
 // The value of a one-value expression that needs no evaluation step: a
@@ -1852,11 +1853,7 @@ struct Lookup {
         int32_t index = static_cast<int32_t>(word->data3);
         if (index < 0) return nullptr;
         if (Cell* v = values(ctx)) return v + index;
-        if (!ctx) return nullptr;
-        const Cell* record = memory::buffer_of(ctx)->cells();
-        if (!record->data2) return nullptr;
-        if (record->header & FLAG_CONTEXT_ON_STACK) return arena::at<Cell>(record->data2) + index;
-        return memory::buffer_of(record->data2)->cells() + index;
+        return stored_value(ctx, index);
     }
 };
 
