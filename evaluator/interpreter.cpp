@@ -2319,15 +2319,10 @@ void eval_block(const Cell* block, bool keep_in_caller) {
 
 void eval_body(const Cell* block) { run_body(block); }
 
-void eval_loop_block(const Cell* block, Cell* base) {
-    if (trace::active || stack::ctop == stack::frame_bottom ||
-        (stack::ctop - 1)->type() != stack::FRAME_LOOP || stack::arguments != base) {
-        run_block(block, true, 0);
-        return;
-    }
-    // The block sits in the frame's base cell while it runs, where the
-    // frame's flag tells system/state/interpreted? to look for it.
-    stack::Frame* frame = stack::ctop - 1;
+// Runs a loop's body block in place under the loop's frame. The block sits
+// in the frame's base cell while it runs, where the frame's flag tells
+// system/state/interpreted? to look for it.
+MOX_INLINE inline void run_in_loop_frame(stack::Frame* frame, const Cell* block, Cell* base) {
     struct Flag {
         stack::Frame* frame;
         ~Flag() {
@@ -2340,6 +2335,15 @@ void eval_loop_block(const Cell* block, Cell* base) {
     run_in_place<true>(base, static_cast<int32_t>(base->data1));
 }
 
+void eval_loop_block(const Cell* block, Cell* base) {
+    if (trace::active || stack::ctop == stack::frame_bottom ||
+        (stack::ctop - 1)->type() != stack::FRAME_LOOP || stack::arguments != base) {
+        run_block(block, true, 0);
+        return;
+    }
+    run_in_loop_frame(stack::ctop - 1, block, base);
+}
+
 uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data) {
     // The loop's frame stays on top between runs of the body: checked once.
     stack::Frame* frame = stack::ctop - 1;
@@ -2350,17 +2354,7 @@ uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data) {
         if (trace::active || !framed || type_of(block) != TYPE_BLOCK) {
             run_block(block, true, 0);
         } else {
-            // As in eval_loop_block.
-            struct Flag {
-                stack::Frame* frame;
-                ~Flag() {
-                    if (frame < stack::ctop) frame->flags &= ~stack::FRAME_BRANCH;
-                }
-            } flag{frame};
-            frame->flags |= stack::FRAME_BRANCH;
-            *base = *block;
-            stack::top = base + 1;
-            run_in_place<true>(base, static_cast<int32_t>(base->data1));
+            run_in_loop_frame(frame, block, base);
         }
         if (stack::pending) return stack::pending;
     }
