@@ -350,8 +350,12 @@ void init() {
     const char* env = std::getenv("MOX_GC_STRESS");
     if (env && *env && *env != '0') {
         stress = true;
-        long period = std::strtol(env, nullptr, 10);
+        char* rest = nullptr;
+        long period = std::strtol(env, &rest, 10);
         stress_period = period > 1 ? static_cast<uint32_t>(period) : 1;
+        // The shift counts the first K points as already passed.
+        long shift = *rest == ':' ? std::strtol(rest + 1, nullptr, 10) : 0;
+        stress_tick = static_cast<uint32_t>(shift > 0 ? shift % stress_period : 0);
     }
 }
 

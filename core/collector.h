@@ -37,7 +37,9 @@ extern Stats stats;
 // kept across an allocation is caught at once.
 extern bool stress;
 // MOX_GC_STRESS=N collects at every N-th point instead (the long language
-// tables run that way; N=1 is every point).
+// tables run that way; N=1 is every point), and MOX_GC_STRESS=N:K shifts
+// those points by K, so that N runs with K = 0..N-1 between them reach every
+// point once.
 extern uint32_t stress_period;
 extern uint32_t stress_tick;
 inline bool stress_due() {
