@@ -14,6 +14,7 @@
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/ownership.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -261,6 +262,41 @@ Cell* make_at(Cell* cell, int32_t n) {
     return cell;
 }
 
+namespace {
+
+// What an owner owns through a field: a series, a bitset, or the series of
+// a nested object.
+bool owned_kind_q(uint32_t t) { return copied_series_q(t) || t == TYPE_BITSET || t == TYPE_OBJECT; }
+
+// Makes the object the owner of what its fields hold, each through its
+// field's word. May collect.
+void own_fields(Cell* object) {
+    if (!series::ownership.bind_object) return;
+    for (int32_t i = 0, n = field_count(object->data1); i < n; i++) {
+        Cell* saved = stack::top;
+        Cell* v = stack::push(context::value_ptr(object->data1, i));
+        if (owned_kind_q(type_of(v))) {
+            Cell* w = stack::push(get_word(object->data1, i));
+            series::ownership.bind_object(v, object, w);
+        }
+        stack::top = saved;
+    }
+}
+
+// Gives up what the object's fields hold, whoever owns it; the object
+// stops being an owner. May collect.
+void release_fields(Cell* object) {
+    if (series::ownership.unbind)
+        for (int32_t i = 0, n = field_count(object->data1); i < n; i++) {
+            Cell* saved = stack::top;
+            series::ownership.unbind(stack::push(context::value_ptr(object->data1, i)));
+            stack::top = saved;
+        }
+    context::record_of(object->data1)->header &= ~ownership::FLAG_CONTEXT_OWNER;
+}
+
+} // namespace
+
 void init_events(Cell* object) {
     const int32_t indexes[2] = {find_field(object->data1, on_change_symbol()),
                                 find_field(object->data1, on_deep_change_symbol())};
@@ -293,16 +329,7 @@ void init_events(Cell* object) {
     b->tail = b->head + 2 * sizeof(Cell);
     object->data3 = record;
     *context::owner_of(object->data1) = *object;
-    if (indexes[1] < 0 || !series::ownership.bind_object) return;
-    for (int32_t i = 0, n = field_count(object->data1); i < n; i++) {
-        Cell* saved = stack::top;
-        Cell* v = stack::push(context::value_ptr(object->data1, i));
-        if (copied_series_q(type_of(v)) || type_of(v) == TYPE_BITSET) {
-            Cell* w = stack::push(get_word(object->data1, i));
-            series::ownership.bind_object(v, object, w);
-        }
-        stack::top = saved;
-    }
+    if (indexes[1] >= 0) own_fields(object);
 }
 
 void clone_series(Cell* object) {
@@ -413,14 +440,13 @@ void clear_value_marks(node_t series) {
 // old series stops reporting to it, the new one starts.
 static void pass_ownership(Cell* object, Cell* word, Cell* old, Cell* value) {
     if (record_cell(object, 1)->data2 >= NO_HANDLER || !series::ownership.bind_object) return;
-    auto owned_kind = [](const Cell* v) {
-        return copied_series_q(type_of(v)) || type_of(v) == TYPE_BITSET;
-    };
-    if (owned_kind(old)) {
+    if (copied_series_q(type_of(old)) || type_of(old) == TYPE_BITSET) {
         const Cell* record = series::ownership.owner_of(old->data2);
         if (record && record->data1 == object->data1) series::ownership.unbind(old);
+    } else if (type_of(old) == TYPE_OBJECT) {
+        series::ownership.unbind(old);
     }
-    if (owned_kind(value)) series::ownership.bind_object(value, object, word);
+    if (owned_kind_q(type_of(value))) series::ownership.bind_object(value, object, word);
 }
 
 void call_on_change(Cell* object, Cell* word, Cell* old, Cell* value) {
@@ -597,8 +623,8 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     } else if (same_symbol(field, words::events_q)) {
         make_logic(result, value->data3 != 0);
     } else if (same_symbol(field, words::owner)) {
-        // Ownership of series is granted by the ownership table only.
-        make_logic(result, false);
+        make_logic(result,
+                   (context::record_of(value->data1)->header & ownership::FLAG_CONTEXT_OWNER) != 0);
     } else if (same_symbol(field, words::words) || same_symbol(field, words::changed)) {
         const bool changed = same_symbol(field, words::changed);
         block::make_at(result, n);
@@ -759,6 +785,18 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
         Cell* words = context::symbols_buffer(target->data1);
         for (int32_t i = 0, n = field_count(target->data1); i < n; i++)
             words[i].header &= ~FLAG_FIELD_SET;
+    } else if (is_any_word(type_of(field)) && same_symbol(field->data2, words::owner)) {
+        if (type_of(value) != TYPE_LOGIC) fire(err::invalid_arg, value);
+        if (value->data1)
+            own_fields(target);
+        else
+            release_fields(target);
+    } else if (is_any_word(type_of(field)) && same_symbol(field->data2, words::owned) &&
+               type_of(value) == TYPE_NONE) {
+        // Whoever owns the object's series, they stop telling it.
+        release_fields(target);
+    } else {
+        series::modify(target, field, value, case_);
     }
     return value;
 }

@@ -599,6 +599,8 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
     } else if (vt == TYPE_BLOCK && get_length(value, false) >= 2) {
         if (!ownership.bind_object) fire(err::feature_na);
         Cell* pair = buffer_of(value)->cells() + value->data1;
+        if (type_of(&pair[0]) != TYPE_OBJECT || !is_any_word(type_of(&pair[1])))
+            fire(err::invalid_arg, value);
         Cell* owner = stack::push(&pair[0]);
         Cell* word = stack::push(&pair[1]);
         ownership.bind_object(target, owner, word);

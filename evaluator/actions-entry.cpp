@@ -220,7 +220,10 @@ void poke_star() {
     stack::set_last(arg(2));
 }
 void put_star(int32_t case_) { result(actions::put(arg(0), arg(1), arg(2), used(case_))); }
-void remove_star(int32_t part, int32_t key) { actions::remove(arg(0), ref_arg(part), ref_arg(key)); }
+// A missing /key answers none, not the series.
+void remove_star(int32_t part, int32_t key) {
+    result(actions::remove(arg(0), ref_arg(part), ref_arg(key)));
+}
 void reverse_star(int32_t part, int32_t skip) {
     actions::reverse(arg(0), ref_arg(part), ref_arg(skip));
 }

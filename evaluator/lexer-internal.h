@@ -94,7 +94,7 @@ struct Scan {
     int32_t line;
     uint32_t marker; // innermost open marker + 1, 0 for none
     uint8_t next_state;
-    bool new_line; // a line feed was skipped since the last value
+    bool new_line; // a line feed was skipped since the last token
     bool load;
     bool prescan;
     bool quiet; // errors end the scan instead of raising (scan, prescan)

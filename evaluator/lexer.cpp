@@ -914,7 +914,10 @@ void scan(Scan* s) {
         if (s->pos > end) s->pos = s->tok_end = end; // never past the input
         int32_t guess =
             s->tok_type ? static_cast<int32_t>(s->tok_type) : -static_cast<int32_t>(next);
-        if (!fire_event(s, EVENT_PRESCAN, guess, nullptr)) continue;
+        // A token that took no byte cannot be skipped, as the scan would
+        // meet it again: the end of the input still closes paths and reports
+        // what is left open, and a byte no token starts with is still an error.
+        if (!fire_event(s, EVENT_PRESCAN, guess, nullptr) && s->pos > s->tok_start) continue;
         bool nl = s->new_line;
         uint32_t before = out_top;
         if (next < K_STRING) {
@@ -945,7 +948,10 @@ void scan(Scan* s) {
         if (out_top > before && nl && type_of(&out_cells[before]) != MARKER) {
             out_cells[before].header |= FLAG_NEW_LINE;
         }
-        if (out_top > before) s->new_line = false;
+        // Every token, closers included, ends the run of line feeds before
+        // it; a braced string's value comes at its last brace and keeps the
+        // line feeds before its first one.
+        if (!s->brace_depth) s->new_line = false;
         if ((s->one || !s->load || s->prescan) && one_value_done(s) && s->kind >= K_BLOCK_CLOSE &&
             s->kind != K_COMMENT && s->kind != K_COMMA && s->kind != K_MAP_OPEN &&
             s->kind != K_PATH_HEAD && s->kind != K_BRACE_OPEN && s->kind != K_END)
@@ -1031,6 +1037,11 @@ int32_t scan_tokens(Cell* out, const uint8_t* start, int32_t length, bool one, b
     try {
         scan(&s);
     } catch (const QuietStop&) {
+        // A scan stopped inside open series keeps only its complete values:
+        // the markers and the unfinished series above them go.
+        uint32_t outermost = 0;
+        for (uint32_t m = s.marker; m > s.base; m = out_cells[m - 1].data1) outermost = m;
+        if (outermost) out_top = outermost - 1;
     }
     if (store) {
         uint32_t n = out_top - s.base;

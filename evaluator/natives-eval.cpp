@@ -153,34 +153,47 @@ void do_star(int32_t expand, int32_t with_args, int32_t next, int32_t trace) {
         interpreter::call_value(fn, call, 3, args);
         return;
     }
-    if (expand >= 0) {
-        if (!is_any_block(type_of(args))) fire(err::not_done);
+    // A string is loaded first; from then on it is the block it loads to,
+    // so /expand, /next and /trace treat it as any block.
+    if (type_of(args) == TYPE_STRING) {
+        Cell* loaded = stack::push_cell();
+        lexer::scan_string(loaded, args, -1, false, true, true, true, nullptr, nullptr, nullptr);
+        *args = *loaded;
+    }
+    const bool code_block =
+        type_of(args) == TYPE_BLOCK || type_of(args) == TYPE_PAREN || type_of(args) == TYPE_HASH;
+    if (code_block) block::clip_index(args);
+    if (expand >= 0 && code_block) {
         Cell* fn = library_function("preprocessor", "expand");
         Cell* call = stack::push(args);
         make_none(stack::push_cell());
         interpreter::call_value(fn, call, 2, stack::push_cell());
     }
     if (trace >= 0) {
-        if (!is_any_block(type_of(args))) fire(err::not_done);
-        block::clip_index(args);
-        return trace::run(args, args + trace);
+        // Any other value is traced as the one expression it is evaluated as.
+        if (code_block) return trace::run(args, args + trace);
+        if (type_of(args) == TYPE_ERROR) stack::throw_error(args);
+        return trace::run(push_single(args), args + trace);
     }
     switch (type_of(args)) {
     case TYPE_BLOCK:
     case TYPE_PAREN:
     case TYPE_HASH:
-        block::clip_index(args);
         return run_code(args, next);
-    case TYPE_STRING: {
-        Cell* loaded = stack::push_cell();
-        lexer::scan_string(loaded, args, -1, false, true, true, true, nullptr, nullptr, nullptr);
-        return run_code(loaded, next);
-    }
     case TYPE_ERROR:
         stack::throw_error(args);
     default:
         interpreter::eval_block(push_single(args), true);
     }
+}
+
+// reduce/into appends to a block without the append action, which would
+// tell the block's owner of the new cells; so it is told here, once for them
+// all. A hash!'s appends go through the action. May collect.
+void tell_appended(Cell* out, bool append, int32_t old_length) {
+    if (!append || type_of(out) == TYPE_HASH) return;
+    const auto added = static_cast<int32_t>(block::abs_length(out)) - old_length;
+    if (added > 0) series::notify(out, series::Change::appended, nullptr, old_length, added);
 }
 
 // Refinement order: /into out.
@@ -189,8 +202,11 @@ void reduce_star(int32_t into) {
     Cell* out = into >= 0 ? args + into : nullptr;
     if (type_of(args) == TYPE_BLOCK) {
         Cell* target = target_block(out, block::rs_length_q(args));
-        reduce_block(args, target, !out || append_mode(out));
+        const bool append = !out || append_mode(out);
+        const auto old_length = static_cast<int32_t>(block::abs_length(target));
+        reduce_block(args, target, append);
         if (stack::pending) return;
+        if (out) tell_appended(out, append, old_length);
         stack::set_last_keep(target);
         return;
     }
@@ -199,8 +215,10 @@ void reduce_star(int32_t into) {
         if (stack::pending) return;
     }
     if (!out) return;
-    Cell* value = stack::push(args);
-    add_value(out, value, append_mode(out));
+    const bool append = append_mode(out);
+    const auto old_length = static_cast<int32_t>(block::abs_length(out));
+    add_value(out, stack::push(args), append);
+    tell_appended(out, append, old_length);
     stack::set_last_keep(out);
 }
 
