@@ -53,12 +53,18 @@ def read_controls(emulator, widget_probe):
         if f[0] == "edit":
             text = line.split(" text ", 1)[1]
             x, y, w, h = (int(v) for v in f[13:17])
-            edits[text.split()[0]] = dict(sel=(int(f[2]), int(f[3])), lines=int(f[5]),
+            edits[(text.split() or [""])[0]] = dict(sel=(int(f[2]), int(f[3])), lines=int(f[5]),
                                           v=int(f[7]), h=int(f[9]), tab=int(f[11]),
                                           center=(x + w // 2, y + h // 2))
         elif f[0] == "scroller":
             scroller = dict(pos=int(f[1]), page=int(f[2]), rect=tuple(int(v) for v in f[5:9]),
-                            arrow=int(f[10]), thumb=(int(f[12]), int(f[13])))
+                            arrow=int(f[10]))
+            # The thumb's ends from the bar's left edge, as the system lays
+            # the bar out (0 to 100).
+            trough = scroller["rect"][2] - 2 * scroller["arrow"]
+            size = max(trough * scroller["page"] // 101, 6)
+            start = scroller["arrow"] + scroller["pos"] * (trough - size) // (101 - scroller["page"])
+            scroller["thumb"] = (start, start + size)
     return edits, scroller
 
 
@@ -139,7 +145,7 @@ def colours(emulator, layered_probe, children):
     for line in out.splitlines():
         f = line.split()
         if f and f[0] == "window" and f[2] == "MoxBase":
-            fast = dict(rect=tuple(int(v) for v in f[3:7]), exstyle=int(f[13], 16))
+            fast = dict(rect=tuple(int(v) for v in f[3:7]), exstyle=int(f[14], 16))
     WS_EX_LAYERED = 0x80000
     check(fast is not None and fast["exstyle"] & WS_EX_LAYERED,
           "the accelerated base face is a layered window (got %r)" % (fast,))

@@ -10,9 +10,8 @@
 //         (selection in UTF-16 units, line count, scroll bars shown, the
 //         x distance from the first character to the third, the screen
 //         rectangle, the text with each line break as "|")
-//     scroller POS PAGE MIN MAX X Y W H arrow A thumb T0 T1
-//         (screen rectangle; the line button's size and the thumb's ends
-//         from the left or top edge)
+//     scroller POS PAGE MIN MAX X Y W H arrow A
+//         (screen rectangle; the system's size of a line button)
 #include <windows.h>
 
 #include <commctrl.h>
@@ -54,8 +53,11 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
         LONG style = GetWindowLongW(child, GWL_STYLE);
         LRESULT first = SendMessageW(child, EM_POSFROMCHAR, 0, 0),
                 third = SendMessageW(child, EM_POSFROMCHAR, 2, 0);
+        // Edit controls answer their text only to WM_GETTEXT.
         wchar_t text[512] = {0};
-        GetWindowTextW(child, text, 512);
+        DWORD_PTR got = 0;
+        SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            2000, &got);
         std::wstring shown;
         for (const wchar_t* c = text; *c; c++) {
             if (*c == L'\n') shown += L'|';
@@ -75,14 +77,11 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
         si.cbSize = sizeof si;
         si.fMask = SIF_ALL;
         GetScrollInfo(child, SB_CTL, &si);
-        SCROLLBARINFO bar{};
-        bar.cbSize = sizeof bar;
-        GetScrollBarInfo(child, OBJID_CLIENT, &bar);
         RECT r;
         GetWindowRect(child, &r);
-        std::printf("scroller %d %u %d %d %ld %ld %ld %ld arrow %d thumb %d %d\n", si.nPos, si.nPage,
-                    si.nMin, si.nMax, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                    bar.dxyLineButton, bar.xyThumbTop, bar.xyThumbBottom);
+        std::printf("scroller %d %u %d %d %ld %ld %ld %ld arrow %d\n", si.nPos, si.nPage, si.nMin,
+                    si.nMax, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                    GetSystemMetrics(SM_CXVSCROLL));
     } else if (name == L"MoxTabpanel") {
         RECT r;
         GetWindowRect(child, &r);

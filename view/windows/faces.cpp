@@ -665,11 +665,17 @@ void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* g
     std::u16string own;
     if (!given) own = text_of(facet(face, sym.text));
     const std::u16string& text = given ? *given : own;
+    // The room the text has without either bar; each bar shown takes its
+    // breadth from it.
     RECT client;
     GetClientRect(hwnd, &client);
+    LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+    int32_t bar_w = GetSystemMetrics(SM_CXVSCROLL), bar_h = GetSystemMetrics(SM_CYHSCROLL);
+    int32_t room_w = client.right + (style & WS_VSCROLL ? bar_w : 0);
+    int32_t room_h = client.bottom + (style & WS_HSCROLL ? bar_h : 0);
     // The control wraps its lines when it does not scroll them sideways,
     // whatever its para says.
-    bool wrap = !(GetWindowLongPtrW(hwnd, GWL_STYLE) & ES_AUTOHSCROLL);
+    bool wrap = !(style & ES_AUTOHSCROLL);
     HDC dc = GetDC(hwnd);
     HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
     DWORD m = GetTabbedTextExtentW(dc, L"M", 1, 0, nullptr);
@@ -685,9 +691,9 @@ void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* g
         size_t length = stop - at;
         if (length && text[stop - 1] == u'\r') length--;
         height += line_h;
-        if (client.right < static_cast<int64_t>(length) * char_w) {
+        if (room_w < static_cast<int64_t>(length) * char_w) {
             if (wrap) {
-                RECT r{0, 0, client.right, 0};
+                RECT r{0, 0, room_w, 0};
                 DrawTextW(dc, units(at), static_cast<int>(length), &r, measure | DT_WORDBREAK);
                 height += r.bottom - line_h;
             } else if (length > longest) {
@@ -696,7 +702,7 @@ void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* g
                 horizontal = true;
             }
         }
-        if (height >= client.bottom) {
+        if (height >= room_h) {
             vertical = true;
             if (wrap) break;
         }
@@ -707,7 +713,8 @@ void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* g
         // Measured in full: a long line is wider than a 16-bit extent.
         RECT r{0, 0, 0, 0};
         DrawTextW(dc, units(longest_at), static_cast<int>(longest), &r, measure | DT_SINGLELINE);
-        horizontal = client.right < r.right;
+        horizontal = room_w - (vertical ? bar_w : 0) < r.right;
+        if (horizontal) vertical = height >= room_h - bar_h;
     }
     SelectObject(dc, old);
     ReleaseDC(hwnd, dc);
