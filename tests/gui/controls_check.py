@@ -163,6 +163,15 @@ def run(mox_run, win_probe, widget_probe, layered_probe, emulator, folder):
     shutil.copy(os.path.join(HERE, "..", "..", "platform", "windows", "mox.manifest"),
                 themed + ".manifest")
     program = wc.Program(emulator + [themed, os.path.join(HERE, "controls.mox")])
+    try:
+        return drive(program, win_probe, widget_probe, layered_probe, emulator)
+    except BaseException:
+        # A window left behind would take the next test's keys and title.
+        program.proc.kill()
+        raise
+
+
+def drive(program, win_probe, widget_probe, layered_probe, emulator):
     if not until(program, "ready") or not wc.find_window(TITLE):
         check(False, "the controls window shows")
         return program
