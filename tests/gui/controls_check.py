@@ -199,7 +199,9 @@ def main():
     emulator = sys.argv[5:]
     xvfb = gc.start_display()
     left = None
-    folder = tempfile.mkdtemp(prefix="mox-controls-")
+    # Beside the runner, so that the copy shares its build folder's Wine
+    # prefix (and so its wineserver) with the probes.
+    folder = tempfile.mkdtemp(prefix="controls-", dir=os.path.dirname(os.path.abspath(mox_run)))
     try:
         left = run(mox_run, win_probe, widget_probe, layered_probe, emulator, folder)
     finally:

@@ -713,7 +713,10 @@ void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam) {
     case 4: {
         Cell* receiver = face_of(hwnd);
         if (receiver) set_facet(receiver, sym.selected, face);
-        if (code == EN_SETFOCUS && (type == FT_FIELD || type == FT_AREA))
+        // The face's selection comes back with the focus, unless a click
+        // brought the focus and puts the caret where it was.
+        if (code == EN_SETFOCUS && (type == FT_FIELD || type == FT_AREA) &&
+            !(GetKeyState(VK_LBUTTON) & 0x8000))
             set_selection(control, face);
         bool combo = type == FT_DROP_DOWN || type == FT_DROP_LIST;
         if (code == 4 && !combo) break;
