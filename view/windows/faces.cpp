@@ -606,8 +606,8 @@ float ratio_of(const Cell* data) {
 }
 
 // A selection offset between the face's text (characters, line feeds) and
-// its edit control (UTF-16 units, CR LF). Offsets past the text's end move
-// by one each.
+// its edit control (UTF-16 units, CR LF). Offsets past the text's end are
+// its end.
 int32_t convert_selection(const std::u16string& text, int32_t offset, bool to_control) {
     int32_t chars = 0, units = 0;
     size_t at = 0;
@@ -621,8 +621,7 @@ int32_t convert_selection(const std::u16string& text, int32_t offset, bool to_co
         units += shown;
         at += static_cast<size_t>(width);
     }
-    if (at < text.size()) return to_control ? units : chars;
-    return to_control ? units + (offset - chars) : chars + (offset - units);
+    return to_control ? units : chars;
 }
 
 } // namespace
@@ -632,10 +631,9 @@ void set_selection(HWND hwnd, const Cell* face) {
     int32_t start = 0, end = 0;
     if (type_of(sel) == TYPE_PAIR) {
         int32_t a = static_cast<int32_t>(sel->data2), b = static_cast<int32_t>(sel->data3);
-        start = (a < b ? a : b) - 1;
-        end = a < b ? b : a;
-        if (start < 0) start = 0;
-        if (end < 0) end = 0;
+        int32_t low = a < b ? a : b, high = a < b ? b : a;
+        start = low > 0 ? low - 1 : 0;
+        end = high > 0 ? high : 0;
         std::u16string text = text_of(facet(face, sym.text), false);
         start = convert_selection(text, start, true);
         end = convert_selection(text, end, true);
