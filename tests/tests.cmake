@@ -382,6 +382,13 @@ if(WIN32)
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
     ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-widgets PROPERTIES TIMEOUT 400)
+  # Scroller steps, edit selections and scroll bars, tab stops, a para
+  # change, button font colours and accelerated faces, in the runner with
+  # the console's manifest.
+  add_test(NAME gui-controls COMMAND ${MOX_GUI_RUN} ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/controls_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
+    $<TARGET_FILE:layered-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-controls PROPERTIES TIMEOUT 300)
   # The View dispatch and VID tables on real windows: clicks, keys and
   # close boxes by xdotool, faces read back through win-probe, colours on
   # an X grab.

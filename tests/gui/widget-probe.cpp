@@ -6,6 +6,12 @@
 //     list CLASS SELECTED COUNT     then one line per item: item TEXT
 //     tab CLASS SELECTED COUNT X Y W H (screen rectangle of the control)
 //     caret CLASS X Y W H               (the thread's caret, in its window)
+//     edit CLASS START END lines N vscroll 0|1 hscroll 0|1 tab X at X Y W H text TEXT
+//         (selection in UTF-16 units, line count, scroll bars shown, the
+//         x distance from the first character to the third, the screen
+//         rectangle, the text with each line break as "|")
+//     scroller POS PAGE MIN MAX X Y W H arrow A
+//         (screen rectangle; the system's size of a line button)
 #include <windows.h>
 
 #include <commctrl.h>
@@ -40,6 +46,42 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
             SendMessageW(child, text_msg, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
             std::printf("item %s\n", utf8(text).c_str());
         }
+    } else if (name == L"MoxArea" || name == L"MoxField") {
+        DWORD start = 0, end = 0;
+        SendMessageW(child, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        LONG style = GetWindowLongW(child, GWL_STYLE);
+        LRESULT first = SendMessageW(child, EM_POSFROMCHAR, 0, 0),
+                third = SendMessageW(child, EM_POSFROMCHAR, 2, 0);
+        // Edit controls answer their text only to WM_GETTEXT.
+        wchar_t text[512] = {0};
+        DWORD_PTR got = 0;
+        SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            2000, &got);
+        std::wstring shown;
+        for (const wchar_t* c = text; *c; c++) {
+            if (*c == L'\n') shown += L'|';
+            else if (*c != L'\r') shown += *c;
+        }
+        RECT r;
+        GetWindowRect(child, &r);
+        std::printf("edit %s %lu %lu lines %ld vscroll %d hscroll %d tab %d at %ld %ld %ld %ld "
+                    "text %s\n",
+                    utf8(cls).c_str(), start, end,
+                    static_cast<long>(SendMessageW(child, EM_GETLINECOUNT, 0, 0)),
+                    (style & WS_VSCROLL) ? 1 : 0, (style & WS_HSCROLL) ? 1 : 0,
+                    static_cast<short>(LOWORD(third)) - static_cast<short>(LOWORD(first)), r.left,
+                    r.top, r.right - r.left, r.bottom - r.top, utf8(shown.c_str()).c_str());
+    } else if (name == L"MoxScroller") {
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_ALL;
+        GetScrollInfo(child, SB_CTL, &si);
+        RECT r;
+        GetWindowRect(child, &r);
+        std::printf("scroller %d %u %d %d %ld %ld %ld %ld arrow %d\n", si.nPos, si.nPage, si.nMin,
+                    si.nMax, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                    GetSystemMetrics(SM_CXVSCROLL));
     } else if (name == L"MoxTabpanel") {
         RECT r;
         GetWindowRect(child, &r);

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <cmath>
 #include <vector>
 
 #include "core/boot.h"
@@ -704,13 +705,19 @@ void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam) {
         }
         break;
     case EN_CHANGE:
-        if (record_of(hwnd))
-            make_event(control, WM_COMMAND, wparam, lparam, static_cast<uint32_t>(-1), E_CHANGE);
+        if (!record_of(hwnd)) break;
+        make_event(control, WM_COMMAND, wparam, lparam, static_cast<uint32_t>(-1), E_CHANGE);
+        if (type == FT_AREA && face_of(control)) update_text_scrollbars(control, face, nullptr);
         break;
     case EN_SETFOCUS:
     case 4: {
         Cell* receiver = face_of(hwnd);
         if (receiver) set_facet(receiver, sym.selected, face);
+        // The face's selection comes back with the focus, unless a click
+        // brought the focus and puts the caret where it was.
+        if (code == EN_SETFOCUS && (type == FT_FIELD || type == FT_AREA) &&
+            !(GetKeyState(VK_LBUTTON) & 0x8000))
+            set_selection(control, face);
         bool combo = type == FT_DROP_DOWN || type == FT_DROP_LIST;
         if (code == 4 && !combo) break;
         make_event(control, WM_COMMAND, wparam, lparam, 0,
@@ -944,6 +951,21 @@ void refresh_screens() {
 // Face colours of the tuple kind as a COLORREF; false for anything else.
 bool face_color(const Cell* face, uint32_t field, COLORREF* out);
 
+// A scroller's move: its ratio of the range (kept within 0 and 1), to the
+// nearest position (a ratio such as 0.07 is a hair below its product);
+// fallback when the ratio is no number.
+int32_t scroll_step(const Cell* ratio, int32_t range, int32_t fallback) {
+    double r;
+    if (type_of(ratio) == TYPE_FLOAT || type_of(ratio) == TYPE_PERCENT)
+        r = get_float(ratio);
+    else if (type_of(ratio) == TYPE_INTEGER)
+        r = get_integer(ratio);
+    else
+        return fallback;
+    r = r < 0 ? 0 : r > 1 ? 1 : r;
+    return static_cast<int32_t>(std::lround(r * range));
+}
+
 LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Cell* found = face_of(hwnd);
     if (!found) return DefWindowProcW(hwnd, msg, wparam, lparam);
@@ -1070,20 +1092,29 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
             set_facet(cface, sym.data, &v);
             make_event(control, msg, wparam, lparam, 0, E_CHANGE);
         } else if (cr->type == FT_SCROLLER) {
+            static const uint32_t steps = symbol::make("steps");
             if (LOWORD(wparam) == SB_ENDSCROLL) return 0;
             SCROLLINFO si{};
             si.cbSize = sizeof si;
-            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
             GetScrollInfo(control, SB_CTL, &si);
             int32_t range = si.nMax - si.nMin;
+            int32_t sign = LOWORD(wparam) == SB_LINEUP || LOWORD(wparam) == SB_PAGEUP ? -1 : 1;
             switch (LOWORD(wparam)) {
             case SB_LINEUP:
             case SB_LINEDOWN:
-                si.nPos += LOWORD(wparam) == SB_LINEUP ? -1 : 1;
+                // A line is the face's steps of the range, and stops at its
+                // ends; a face without steps moves one position.
+                si.nPos += sign * scroll_step(facet(cface, steps), range, 1);
+                if (si.nPos < si.nMin) si.nPos = si.nMin;
+                if (si.nPos > si.nMax) si.nPos = si.nMax;
                 break;
             case SB_PAGEUP:
             case SB_PAGEDOWN:
-                si.nPos += (LOWORD(wparam) == SB_PAGEUP ? -1 : 1) * static_cast<int32_t>(si.nPage);
+                // A page is the part of the range the face shows; the bar
+                // itself keeps the thumb inside, the face sees the step.
+                si.nPos += sign * scroll_step(facet(cface, sym.selected), range,
+                                              static_cast<int32_t>(si.nPage));
                 break;
             case SB_THUMBTRACK:
                 si.nPos = static_cast<int16_t>(HIWORD(wparam));
@@ -1091,13 +1122,13 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
             default:
                 break;
             }
-            if (si.nPos < si.nMin) si.nPos = si.nMin;
-            if (si.nPos > si.nMax) si.nPos = si.nMax;
             si.fMask = SIF_POS;
             SetScrollInfo(control, SB_CTL, &si, TRUE);
             Cell v;
             make_float(&v, range > 0 ? static_cast<double>(si.nPos - si.nMin) / range : 0.0);
             set_facet(cface, sym.data, &v);
+            make_float(&v, range > 0 ? static_cast<double>(si.nPage) / range : 0.0, TYPE_PERCENT);
+            set_facet(cface, sym.selected, &v);
             make_event(control, msg, wparam, lparam, 0, E_CHANGE);
         }
         return 0;
@@ -1209,6 +1240,21 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         WindowRecord* r = record_of(hwnd);
         FaceType type = r ? r->type : FT_OTHER;
         switch (msg) {
+        case WM_KEYUP:
+        case WM_LBUTTONUP:
+            // The user's selection is read back and announced before the
+            // control sees the message.
+            if (type == FT_FIELD || type == FT_AREA) {
+                if (Cell* found = face_of(hwnd)) {
+                    get_selected(hwnd, stack::push(found));
+                    make_event(hwnd, msg, wparam, lparam, 0, EV_SELECT);
+                }
+            }
+            if (msg == WM_LBUTTONUP && type == FT_TEXT) {
+                ReleaseCapture();
+                done = true;
+            }
+            break;
         case WM_CHAR:
             if (type == FT_FIELD && (wparam == VK_RETURN || wparam == VK_TAB)) done = true;
             if (type == FT_AREA && wparam == 1) {
@@ -1232,12 +1278,6 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
                 done = true;
             } else if (type == FT_CALENDAR) {
                 SetFocus(hwnd);
-            }
-            break;
-        case WM_LBUTTONUP:
-            if (type == FT_TEXT) {
-                ReleaseCapture();
-                done = true;
             }
             break;
         default:

@@ -584,14 +584,15 @@ void set_check(HWND hwnd, const Cell* data, bool three_state) {
     SendMessageW(hwnd, BM_SETCHECK, state, 0);
 }
 
-// The text of a string facet as UTF-16 (empty for anything else). May
+// The text of a string facet as UTF-16 (empty for anything else), its line
+// feeds as edit controls hold them (CR LF) unless crlf is false. May
 // collect.
-std::u16string text_of(const Cell* value) {
+std::u16string text_of(const Cell* value, bool crlf = true) {
     if (type_of(value) != TYPE_STRING) return {};
     Cell* base = stack::top;
     Cell* s = stack::push(value);
     int32_t length = -1;
-    const char16_t* units = unicode::to_utf16_part(s, &length, true);
+    const char16_t* units = unicode::to_utf16_part(s, &length, crlf);
     std::u16string out =
         units ? std::u16string(units, static_cast<size_t>(length)) : std::u16string();
     stack::top = base;
@@ -603,6 +604,123 @@ float ratio_of(const Cell* data) {
         return static_cast<float>(get_float(data));
     return 0;
 }
+
+// A selection offset between the face's text (characters, line feeds) and
+// its edit control (UTF-16 units, CR LF). Offsets past the text's end are
+// its end.
+int32_t convert_selection(const std::u16string& text, int32_t offset, bool to_control) {
+    int32_t chars = 0, units = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        bool surrogates = (text[at] & 0xFC00) == 0xD800 && at + 1 < text.size() &&
+                          (text[at + 1] & 0xFC00) == 0xDC00;
+        int32_t width = surrogates ? 2 : 1;
+        int32_t shown = width + (text[at] == u'\n' ? 1 : 0);
+        if (to_control ? chars >= offset : units + shown > offset) break;
+        chars++;
+        units += shown;
+        at += static_cast<size_t>(width);
+    }
+    return to_control ? units : chars;
+}
+
+} // namespace
+
+void set_selection(HWND hwnd, const Cell* face) {
+    const Cell* sel = facet(face, sym.selected);
+    int32_t start = 0, end = 0;
+    if (type_of(sel) == TYPE_PAIR) {
+        int32_t a = static_cast<int32_t>(sel->data2), b = static_cast<int32_t>(sel->data3);
+        int32_t low = a < b ? a : b, high = a < b ? b : a;
+        start = low > 0 ? low - 1 : 0;
+        end = high > 0 ? high : 0;
+        std::u16string text = text_of(facet(face, sym.text), false);
+        start = convert_selection(text, start, true);
+        end = convert_selection(text, end, true);
+    }
+    SendMessageW(hwnd, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
+}
+
+void get_selected(HWND hwnd, const Cell* face) {
+    DWORD start = 0, end = 0;
+    SendMessageW(hwnd, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    Cell v;
+    if (start == end) {
+        make_none(&v);
+    } else {
+        std::u16string text = text_of(facet(face, sym.text), false);
+        pair::make_cell(&v, convert_selection(text, static_cast<int32_t>(start), false) + 1,
+                        convert_selection(text, static_cast<int32_t>(end), false));
+    }
+    set_facet(face, sym.selected, &v);
+}
+
+void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* given) {
+    if (type_of(facet(face, sym.text)) != TYPE_STRING) {
+        ShowScrollBar(hwnd, SB_BOTH, FALSE);
+        return;
+    }
+    std::u16string own;
+    if (!given) own = text_of(facet(face, sym.text));
+    const std::u16string& text = given ? *given : own;
+    // The room the text has without either bar; each bar shown takes its
+    // breadth from it.
+    RECT client;
+    GetClientRect(hwnd, &client);
+    LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+    int32_t bar_w = GetSystemMetrics(SM_CXVSCROLL), bar_h = GetSystemMetrics(SM_CYHSCROLL);
+    int32_t room_w = client.right + (style & WS_VSCROLL ? bar_w : 0);
+    int32_t room_h = client.bottom + (style & WS_HSCROLL ? bar_h : 0);
+    // The control wraps its lines when it does not scroll them sideways,
+    // whatever its para says.
+    bool wrap = !(style & ES_AUTOHSCROLL);
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+    DWORD m = GetTabbedTextExtentW(dc, L"M", 1, 0, nullptr);
+    int32_t char_w = LOWORD(m), line_h = HIWORD(m);
+    const UINT measure = DT_CALCRECT | DT_EXPANDTABS | DT_NOPREFIX;
+    auto units = [&](size_t at) { return reinterpret_cast<LPCWSTR>(text.c_str() + at); };
+    int32_t height = 0;
+    bool vertical = false, horizontal = false;
+    size_t longest_at = 0, longest = 0, at = 0;
+    for (;;) {
+        size_t end = text.find(u'\n', at);
+        size_t stop = end == std::u16string::npos ? text.size() : end;
+        size_t length = stop - at;
+        if (length && text[stop - 1] == u'\r') length--;
+        height += line_h;
+        if (room_w < static_cast<int64_t>(length) * char_w) {
+            if (wrap) {
+                RECT r{0, 0, room_w, 0};
+                DrawTextW(dc, units(at), static_cast<int>(length), &r, measure | DT_WORDBREAK);
+                height += r.bottom - line_h;
+            } else if (length > longest) {
+                longest_at = at;
+                longest = length;
+                horizontal = true;
+            }
+        }
+        if (height >= room_h) {
+            vertical = true;
+            if (wrap) break;
+        }
+        if (end == std::u16string::npos) break;
+        at = end + 1;
+    }
+    if (horizontal) {
+        // Measured in full: a long line is wider than a 16-bit extent.
+        RECT r{0, 0, 0, 0};
+        DrawTextW(dc, units(longest_at), static_cast<int>(longest), &r, measure | DT_SINGLELINE);
+        horizontal = room_w - (vertical ? bar_w : 0) < r.right;
+        if (horizontal) vertical = height >= room_h - bar_h;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(hwnd, dc);
+    ShowScrollBar(hwnd, SB_VERT, vertical);
+    ShowScrollBar(hwnd, SB_HORZ, horizontal);
+}
+
+namespace {
 
 void update_data(HWND hwnd, const Cell* face, FaceType type);
 void update_selected(HWND hwnd, const Cell* face, FaceType type);
@@ -743,9 +861,11 @@ HWND create_face_window(Cell* face, HWND parent) {
         if (flags & FF_NO_TITLE) style = WS_POPUP | WS_BORDER;
         if (flags & FF_NO_BORDER) {
             style = WS_POPUP;
-            // A borderless window whose colour lets the desktop through.
-            if (type_of(facet(face, sym.color)) == TYPE_TUPLE &&
-                transparent_color_q(facet(face, sym.color))) {
+            // A borderless window whose colour lets the desktop through,
+            // or that asks to be composed by the system.
+            if ((type_of(facet(face, sym.color)) == TYPE_TUPLE &&
+                 transparent_color_q(facet(face, sym.color))) ||
+                accelerated_q(face)) {
                 ex |= WS_EX_LAYERED;
                 layered = true;
             }
@@ -867,24 +987,27 @@ HWND create_face_window(Cell* face, HWND parent) {
         break;
     }
     case FT_FIELD: {
-        Cell* opts = facet(kept, sym.options);
-        if (type_of(opts) == TYPE_BLOCK) {
-            Cell* hint = nullptr;
-            for (int32_t i = 0; i + 1 < block::rs_length_q(opts); i++) {
-                Cell* k = block::rs_head(opts) + i;
-                if (is_any_word(type_of(k)) && same_word(k->data2, sym.hint)) hint = k + 1;
-            }
-            if (hint && type_of(hint) == TYPE_STRING) {
-                std::u16string cue = text_of(hint);
-                SendMessageW(hwnd, EM_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(cue.c_str()));
-            }
+        if (type_of(facet(kept, sym.selected)) != TYPE_NONE) set_selection(hwnd, kept);
+        const Cell* hint = option_value(kept, sym.hint);
+        if (hint && type_of(hint) == TYPE_STRING) {
+            std::u16string cue = text_of(hint);
+            SendMessageW(hwnd, EM_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(cue.c_str()));
         }
         break;
     }
     case FT_AREA: {
+        // Tab stops every four average characters, or every tabs of them.
+        static const uint32_t tabs = symbol::make("tabs");
+        const Cell* n = option_value(kept, tabs);
+        int stop = n && type_of(n) == TYPE_INTEGER && get_integer(n) > 0 && get_integer(n) < 0x10000
+                       ? static_cast<int>(get_integer(n)) * 4
+                       : 16;
+        SendMessageW(hwnd, EM_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&stop));
         std::u16string t = text_of(facet(kept, sym.text));
         SendMessageW(hwnd, EM_LIMITTEXT, t.size() + 0x8000, 0);
         SetWindowTextW(hwnd, reinterpret_cast<LPCWSTR>(t.c_str()));
+        update_text_scrollbars(hwnd, kept, &t);
+        if (type_of(facet(kept, sym.selected)) != TYPE_NONE) set_selection(hwnd, kept);
         break;
     }
     case FT_GROUP_BOX: {
@@ -952,6 +1075,19 @@ void update_data(HWND hwnd, const Cell* face, FaceType type) {
         }
         break;
     }
+    case FT_SCROLLER: {
+        if (type_of(data) != TYPE_FLOAT) break;
+        double ratio = get_float(data);
+        ratio = ratio < 0 ? 0 : ratio > 1 ? 1 : ratio;
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_RANGE | SIF_POS;
+        GetScrollInfo(hwnd, SB_CTL, &si);
+        si.fMask = SIF_POS;
+        si.nPos = si.nMin + static_cast<int32_t>(ratio * (si.nMax - si.nMin) + 0.5);
+        SetScrollInfo(hwnd, SB_CTL, &si, TRUE);
+        break;
+    }
     case FT_CHECK: {
         WindowRecord* r = record_of(hwnd);
         set_check(hwnd, data, r && (r->face_flags & FF_TRI_STATE));
@@ -997,11 +1133,7 @@ void update_selected(HWND hwnd, const Cell* face, FaceType type) {
         break;
     case FT_FIELD:
     case FT_AREA:
-        if (type_of(sel) == TYPE_PAIR)
-            SendMessageW(hwnd, EM_SETSEL, static_cast<int32_t>(sel->data2) - 1,
-                         static_cast<int32_t>(sel->data3));
-        else if (type_of(sel) == TYPE_NONE)
-            SendMessageW(hwnd, EM_SETSEL, static_cast<WPARAM>(-1), 0);
+        set_selection(hwnd, face);
         break;
     case FT_TAB_PANEL:
         if (index >= 1 && index - 1 != SendMessageW(hwnd, TCM_GETCURSEL, 0, 0))
@@ -1072,8 +1204,11 @@ void apply_changes(Cell* face) {
                 SendMessageW(hwnd, EM_LIMITTEXT, text.size() + 0x8000, 0);
             SetWindowTextW(r && r->inner ? r->inner : hwnd,
                            reinterpret_cast<LPCWSTR>(text.c_str()));
+            if (type == FT_AREA) update_text_scrollbars(hwnd, face, &text);
         }
     }
+    if (type == FT_AREA && (bits & B_SIZE) && !(bits & B_TEXT))
+        update_text_scrollbars(hwnd, face, nullptr);
     if (bits & B_DATA) update_data(hwnd, face, type);
     if (bits & B_ENABLED) {
         const Cell* e = facet(face, sym.enabled_q);
@@ -1176,22 +1311,50 @@ void free_faces(Cell* face, bool post_close, int32_t depth) {
 
 // --- routines -------------------------------------------------------------
 
-void make_view_star() {
-    Cell* a = stack::arguments;
-    HWND parent = reinterpret_cast<HWND>(handle::value_of(a + 1));
+namespace {
+
+// The window of a face under parent, made in the parent's DPI scope; a
+// window that cannot be made raises no-create. May collect.
+HWND make_view(Cell* face, HWND parent) {
     int32_t saved = push_dpi(parent);
     HWND hwnd = nullptr;
     try {
-        hwnd = create_face_window(a, parent);
+        hwnd = create_face_window(face, parent);
     } catch (...) {
         pop_dpi(saved);
         throw;
     }
     pop_dpi(saved);
     if (!hwnd) {
-        Cell t = *facet(a, sym.type);
+        Cell t = *facet(face, sym.type);
         fire(err::no_create, &t);
     }
+    return hwnd;
+}
+
+// A widget made again under the same parent, in the same place among its
+// siblings: an edit control takes its wrapping only when it is made. The
+// face's state then holds the new window. May collect.
+void recreate_widget(HWND hwnd, Cell* face) {
+    HWND parent = GetParent(hwnd);
+    HWND before = GetWindow(hwnd, GW_HWNDPREV);
+    bool focused = GetFocus() == hwnd;
+    DestroyWindow(hwnd);
+    HWND fresh = make_view(face, parent);
+    Cell* state = facet(face, sym.state);
+    if (type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 0)
+        handle::make_cell(block::rs_head(state), reinterpret_cast<uintptr_t>(fresh),
+                          handle::CLASS_WINDOW);
+    SetWindowPos(fresh, before ? before : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (focused) SetFocus(fresh);
+}
+
+} // namespace
+
+void make_view_star() {
+    Cell* a = stack::arguments;
+    HWND hwnd = make_view(a, reinterpret_cast<HWND>(handle::value_of(a + 1)));
     handle::box(reinterpret_cast<uintptr_t>(hwnd), handle::CLASS_WINDOW);
 }
 
@@ -1302,7 +1465,9 @@ void update_para_star() {
     HWND hwnd = face_handle(a);
     FaceType type = face_type(a);
     uint32_t mask = para_mask(type);
-    if (hwnd && mask) {
+    if (hwnd && type == FT_AREA) {
+        recreate_widget(hwnd, a);
+    } else if (hwnd && mask) {
         LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
         style = (style & ~static_cast<LONG_PTR>(mask)) | para_flags(type, facet(a, sym.para));
         SetWindowLongPtrW(hwnd, GWL_STYLE, style);

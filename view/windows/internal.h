@@ -191,6 +191,16 @@ Cell* font_state(const Cell* font);
 // text-drawing flags for base and rich-text faces, style bits for widgets.
 uint32_t get_para_flags(FaceType type, const Cell* para);
 
+// A field's or area's selection from its selected facet: a pair in either
+// order, anything else selects nothing at the start. May collect.
+void set_selection(HWND hwnd, const Cell* face);
+// The control's selection back into the selected facet (none when empty).
+// May collect.
+void get_selected(HWND hwnd, const Cell* face);
+// An area's scroll bars as its text needs them: the face's text, or the
+// given UTF-16 text when not null. May collect.
+void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* text);
+
 // A 32-bit top-down DIB section of w x h pixels for dc, its pixels in
 // *bits; null (and *bits null) when it cannot be made.
 HBITMAP make_dib_section(HDC dc, int32_t w, int32_t h, void** bits);
@@ -239,6 +249,8 @@ LRESULT CALLBACK base_internal_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
 // or owned pop-ups that follow their parent.
 bool layered_children();
 bool layered_q(HWND hwnd);
+// Whether the face's options ask for a layered window (accelerated: true).
+bool accelerated_q(const Cell* face);
 // True unless the colour is an opaque tuple.
 bool transparent_color_q(const Cell* color);
 // The class styles of a base face under parent: may turn it into a layered
@@ -361,6 +373,9 @@ void set_calendar_color(HWND hwnd, const Cell* face);
 void on_calendar_change(HWND hwnd);
 // WM_NOTIFY of tab panels and calendars: true when handled (result set).
 bool notify_widget(const NMHDR* hdr, LRESULT* result);
+// The value after a key word in a face's options block (a flat list of
+// keys and values, the keys plain or set-words), or null.
+const Cell* option_value(const Cell* face, uint32_t key);
 // The cursor option into the window's record.
 void set_cursor(HWND hwnd, const Cell* face);
 // Caret faces: the system caret made, attached from the options, updated.

@@ -271,16 +271,25 @@ bool transparent_color_q(const Cell* color) {
     return tuple::length_of(color) > 3 && tuple::bytes_of(color)[3] != 0;
 }
 
+bool accelerated_q(const Cell* face) {
+    static const uint32_t accelerated = symbol::make("accelerated");
+    const Cell* on = option_value(face, accelerated);
+    return on && type_of(on) == TYPE_LOGIC && on->data1;
+}
+
 void base_face_style(const Cell* face, HWND parent, DWORD* style, DWORD* ex, bool* layered) {
     *layered = false;
+    // An accelerated face is composed by the system as a layered window,
+    // whatever its colour.
+    bool own = transparent_color_q(facet(face, sym.color)) || accelerated_q(face);
     if (layered_children()) {
-        if (layered_q(parent) || transparent_color_q(facet(face, sym.color))) {
+        if (layered_q(parent) || own) {
             *ex |= WS_EX_LAYERED;
             *layered = true;
         }
         return;
     }
-    if (transparent_color_q(facet(face, sym.color))) {
+    if (own) {
         *ex |= WS_EX_LAYERED | WS_EX_TOOLWINDOW;
         // Shown by init_base_face once it has its first bitmap and place.
         *style = (*style & ~(WS_CHILD | WS_VISIBLE)) | WS_POPUP;

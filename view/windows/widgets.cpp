@@ -648,11 +648,58 @@ void on_calendar_change(HWND hwnd) {
     make_event(hwnd, WM_NOTIFY, 0, 0, 0, EV_CHANGE);
 }
 
-// The notifications of tab panels and calendars; false for the others.
+namespace {
+
+// NM_CUSTOMDRAW: a button's label in its face's font colour, which the
+// control itself never reads. 0 leaves the drawing to the control.
+LRESULT process_custom_draw(const NMCUSTOMDRAW* cd) {
+    if (cd->dwDrawStage != CDDS_PREPAINT || cd->uItemState == CDIS_DISABLED) return 0;
+    WindowRecord* r = record_of(cd->hdr.hwndFrom);
+    FaceType type = r ? r->type : FT_OTHER;
+    if (type != FT_BUTTON && type != FT_TOGGLE && type != FT_CHECK && type != FT_RADIO) return 0;
+    Cell* found = face_of(cd->hdr.hwndFrom);
+    if (!found || type_of(facet(found, sym.font)) != TYPE_OBJECT) return 0;
+    Cell* base = stack::top;
+    Cell* face = stack::push(found);
+    HDC dc = cd->hdc;
+    int mode = SetBkMode(dc, TRANSPARENT);
+    const Cell* color = facet(facet(face, sym.font), sym.color);
+    if (type_of(color) == TYPE_TUPLE) {
+        const uint8_t* b = tuple::bytes_of(color);
+        COLORREF c = RGB(b[0], b[1], b[2]);
+        if (c) SetTextColor(dc, c);
+    }
+    RECT rc = cd->rc;
+    // The box of a check or radio button sits left of its label.
+    if (type == FT_CHECK || type == FT_RADIO) rc.left += dpi_scale(16);
+    const Cell* text = facet(face, sym.text);
+    if (type_of(text) == TYPE_STRING) {
+        // The para's alignment as text-drawing flags; without one a label
+        // is centred in its button, beside its box in a check or radio.
+        const Cell* para = facet(face, sym.para);
+        UINT align = type_of(para) == TYPE_OBJECT ? get_para_flags(FT_BASE, para) & 0x0F
+                     : type == FT_CHECK || type == FT_RADIO ? DT_VCENTER
+                                                            : DT_CENTER | DT_VCENTER;
+        std::u16string units = wide_text(text);
+        DrawTextW(dc, reinterpret_cast<LPCWSTR>(units.c_str()), static_cast<int>(units.size()), &rc,
+                  align | DT_SINGLELINE);
+    }
+    SetBkMode(dc, mode);
+    stack::top = base;
+    return CDRF_SKIPDEFAULT;
+}
+
+} // namespace
+
+// The notifications of tab panels, calendars and buttons; false for the
+// others.
 bool notify_widget(const NMHDR* hdr, LRESULT* result) {
     *result = 0;
     if (!record_of(hdr->hwndFrom)) return true;
     switch (hdr->code) {
+    case NM_CUSTOMDRAW:
+        *result = process_custom_draw(reinterpret_cast<const NMCUSTOMDRAW*>(hdr));
+        return *result != 0;
     case TCN_SELCHANGING:
         *result = on_tab_changing(hdr->hwndFrom) ? TRUE : FALSE;
         return true;
@@ -669,10 +716,6 @@ bool notify_widget(const NMHDR* hdr, LRESULT* result) {
 
 // --- cursors and the caret ------------------------------------------------
 
-namespace {
-
-// The value after a key word in an options block (a flat list of keys and
-// values, the keys plain or set-words), or null.
 const Cell* option_value(const Cell* face, uint32_t key) {
     const Cell* opts = facet(face, sym.options);
     if (type_of(opts) != TYPE_BLOCK) return nullptr;
@@ -683,6 +726,8 @@ const Cell* option_value(const Cell* face, uint32_t key) {
     }
     return nullptr;
 }
+
+namespace {
 
 // A cursor of an image's pixels with its hot spot at the top left. The
 // icon is made from a colour and a mask bitmap (Wine's GDI+ makes no icon
