@@ -172,6 +172,9 @@ bool same_word(uint32_t a, uint32_t b);
 uint32_t get_flags(const Cell* flags);
 // Registers the window classes.
 void register_classes();
+// Whether a test run asks this system call to fail for this class or
+// library (MOX_TEST_FAIL_CALL="CALL:NAME").
+bool failing_call(const char* call, const wchar_t* name);
 // Registers the "font" kind of the external-resource registry.
 void register_font_kind();
 // Keeps the record of one of our windows: made on WM_NCCREATE (before the
@@ -252,6 +255,21 @@ void init_base_face(HWND hwnd, HWND parent, Cell* face, bool layered);
 // A window's background: its face's colour, then its image stretched over
 // the client area (GDI+). True when anything was painted.
 bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face);
+// A rectangle as GDI+ takes it.
+struct GdipRect {
+    float x, y, width, height;
+};
+// Draws text (into the layout width x height, or measured into *out when
+// out is given) with GDI+ on a graphics of dc: the font object's font and
+// colour (the default GUI font, the window text colour) and the para's
+// alignment and wrapping as a base face has them. False when GDI+ failed.
+// May collect.
+bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
+                       const Cell* para, float width, float height, GdipRect* out);
+// A face's text (or the text given) drawn or measured in the rectangle rc
+// of dc; false when there is no string or GDI+ failed. May collect.
+bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc, const Cell* text,
+                            GdipRect* out);
 // Whether the window is a layered face made as an owned pop-up.
 bool layered_popup_q(HWND hwnd);
 // Renders a base face and hands its bitmap to the system (at the given
