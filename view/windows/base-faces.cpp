@@ -30,9 +30,6 @@ int WINAPI GdipDeleteBrush(void* brush);
 int WINAPI GdipDrawString(void* graphics, const WCHAR* text, INT length, const void* font,
                           const mox::gui::win::GdipRect* layout, const void* format,
                           const void* brush);
-int WINAPI GdipMeasureString(void* graphics, const WCHAR* text, INT length, const void* font,
-                             const mox::gui::win::GdipRect* layout, const void* format,
-                             mox::gui::win::GdipRect* bounds, INT* fitted, INT* lines);
 }
 
 namespace mox::gui::win {
@@ -170,7 +167,7 @@ LRESULT handle_base(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 } // namespace
 
 bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
-                       const Cell* para, float width, float height, GdipRect* out) {
+                       const Cell* para, float width, float height) {
     // Anti-aliased with grid fit: what the system's own controls look like.
     GdipSetTextRenderingHint(graphics, 3);
     Cell* base = stack::top;
@@ -195,21 +192,15 @@ bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const
             GdipSetStringFormatAlign(format, static_cast<int>(flags & 3));
             GdipSetStringFormatLineAlign(format, static_cast<int>((flags >> 2) & 3));
             GdipSetStringFormatTrimming(format, 0);
-            const auto* units = reinterpret_cast<const WCHAR*>(text.c_str());
-            auto length = static_cast<INT>(text.size());
-            if (out) {
-                GdipRect layout{0, 0, width, 1000000.0f};
-                done = GdipMeasureString(graphics, units, length, gfont, &layout, format, out,
-                                         nullptr, nullptr) == 0;
-            } else {
-                GdipRect layout{0, 0, width, height};
-                void* brush = nullptr;
-                DWORD argb = 0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) |
-                             GetBValue(color);
-                if (GdipCreateSolidFill(argb, &brush) == 0 && brush) {
-                    done = GdipDrawString(graphics, units, length, gfont, &layout, format, brush) == 0;
-                    GdipDeleteBrush(brush);
-                }
+            GdipRect layout{0, 0, width, height};
+            void* brush = nullptr;
+            DWORD argb = 0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) |
+                         GetBValue(color);
+            if (GdipCreateSolidFill(argb, &brush) == 0 && brush) {
+                done = GdipDrawString(graphics, reinterpret_cast<const WCHAR*>(text.c_str()),
+                                      static_cast<INT>(text.size()), gfont, &layout, format,
+                                      brush) == 0;
+                GdipDeleteBrush(brush);
             }
             GdipDeleteStringFormat(format);
         }
@@ -219,9 +210,8 @@ bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const
     return done;
 }
 
-bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc, const Cell* text,
-                            GdipRect* out) {
-    if (!text) text = facet(face, sym.text);
+bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc) {
+    const Cell* text = facet(face, sym.text);
     if (type_of(text) != TYPE_STRING) return false;
     std::u16string units = wide_text(text);
     void* graphics = nullptr;
@@ -230,7 +220,7 @@ bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc, const Cell
     Cell* kept = stack::push(face);
     bool done = draw_text_gdiplus(graphics, dc, units, facet(kept, sym.font),
                                   facet(kept, sym.para), static_cast<float>(rc.right - rc.left),
-                                  static_cast<float>(rc.bottom - rc.top), out);
+                                  static_cast<float>(rc.bottom - rc.top));
     stack::top = base;
     GdipDeleteGraphics(graphics);
     return done;
@@ -261,7 +251,7 @@ bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face) {
         }
     }
     WindowRecord* r = record_of(hwnd);
-    if (r && r->type == FT_BASE && draw_face_text_gdiplus(face, dc, rc, nullptr, nullptr))
+    if (r && r->type == FT_BASE && draw_face_text_gdiplus(face, dc, rc))
         painted = true;
     return painted;
 }

@@ -259,17 +259,15 @@ bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face);
 struct GdipRect {
     float x, y, width, height;
 };
-// Draws text (into the layout width x height, or measured into *out when
-// out is given) with GDI+ on a graphics of dc: the font object's font and
-// colour (the default GUI font, the window text colour) and the para's
-// alignment and wrapping as a base face has them. False when GDI+ failed.
-// May collect.
+// Draws text into the layout width x height with GDI+ on a graphics of
+// dc: the font object's font and colour (else the default GUI font and the
+// window text colour), aligned and wrapped as the para has it for a base
+// face. False when GDI+ failed. May collect.
 bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
-                       const Cell* para, float width, float height, GdipRect* out);
-// A face's text (or the text given) drawn or measured in the rectangle rc
-// of dc; false when there is no string or GDI+ failed. May collect.
-bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc, const Cell* text,
-                            GdipRect* out);
+                       const Cell* para, float width, float height);
+// A face's text drawn in the rectangle rc of dc; false when it has no
+// string or GDI+ failed. May collect.
+bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc);
 // Whether the window is a layered face made as an owned pop-up.
 bool layered_popup_q(HWND hwnd);
 // Renders a base face and hands its bitmap to the system (at the given
