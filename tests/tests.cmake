@@ -389,6 +389,13 @@ if(WIN32)
     $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
     $<TARGET_FILE:layered-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gui-controls PROPERTIES TIMEOUT 300)
+  # Native windows where input cannot reach them or calls are made to
+  # fail: picked presses, gestures as messages, creation failures, the
+  # GDI+ text of base faces without Direct2D, batched moves.
+  add_test(NAME gui-native COMMAND ${MOX_GUI_RUN} ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/gui/native_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:win-probe> $<TARGET_FILE:widget-probe>
+    ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(gui-native PROPERTIES TIMEOUT 300)
   # The View dispatch and VID tables on real windows: clicks, keys and
   # close boxes by xdotool, faces read back through win-probe, colours on
   # an X grab.

@@ -5,6 +5,7 @@
 //     widget-probe TITLE
 //     list CLASS SELECTED COUNT     then one line per item: item TEXT
 //     tab CLASS SELECTED COUNT X Y W H (screen rectangle of the control)
+//     slider CLASS RANGE-MAX POSITION
 //     caret CLASS X Y W H               (the thread's caret, in its window)
 //     edit CLASS START END lines N vscroll 0|1 hscroll 0|1 tab X at X Y W H text TEXT
 //         (selection in UTF-16 units, line count, scroll bars shown, the
@@ -12,11 +13,20 @@
 //         rectangle, the text with each line break as "|")
 //     scroller POS PAGE MIN MAX X Y W H arrow A
 //         (screen rectangle; the system's size of a line button)
+//
+//     widget-probe TITLE gesture ID X Y ARGUMENT [ID X Y ARGUMENT...]
+// sends the window one WM_GESTURE per group, in order, each waiting for
+// the window to handle it: gesture ID, the point X Y in its client area
+// and the argument packed into the handle (x and y on the screen in bits
+// 0-15 and 16-31, the argument in 32-63), as a test run of the program
+// reads a handle the system does not know.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -82,6 +92,10 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
         std::printf("scroller %d %u %d %d %ld %ld %ld %ld arrow %d\n", si.nPos, si.nPage, si.nMin,
                     si.nMax, r.left, r.top, r.right - r.left, r.bottom - r.top,
                     GetSystemMetrics(SM_CXVSCROLL));
+    } else if (name == L"MoxSlider") {
+        std::printf("slider %s %ld %ld\n", utf8(cls).c_str(),
+                    static_cast<long>(SendMessageW(child, TBM_GETRANGEMAX, 0, 0)),
+                    static_cast<long>(SendMessageW(child, TBM_GETPOS, 0, 0)));
     } else if (name == L"MoxTabpanel") {
         RECT r;
         GetWindowRect(child, &r);
@@ -105,6 +119,18 @@ int wmain(int argc, wchar_t** argv) {
     if (!hwnd) {
         std::printf("none\n");
         return 1;
+    }
+    if (argc > 2 && std::wstring(argv[2]) == L"gesture") {
+        for (int i = 3; i + 3 < argc; i += 4) {
+            POINT p{_wtoi(argv[i + 1]), _wtoi(argv[i + 2])};
+            ClientToScreen(hwnd, &p);
+            uint64_t packed = (static_cast<uint64_t>(_wtoi(argv[i + 3])) << 32) |
+                              (static_cast<uint64_t>(p.y & 0xFFFF) << 16) |
+                              static_cast<uint64_t>(p.x & 0xFFFF);
+            SendMessageW(hwnd, WM_GESTURE, static_cast<WPARAM>(_wtoi(argv[i])),
+                         static_cast<LPARAM>(packed));
+        }
+        return 0;
     }
     EnumChildWindows(hwnd, &visit, 0);
     GUITHREADINFO gui{};

@@ -17,6 +17,19 @@ extern "C" {
 int WINAPI GdipCreateFromHDC(HDC dc, void** graphics);
 int WINAPI GdipDrawImageRectI(void* graphics, void* image, INT x, INT y, INT w, INT h);
 int WINAPI GdipDeleteGraphics(void* graphics);
+int WINAPI GdipSetTextRenderingHint(void* graphics, int hint);
+int WINAPI GdipCreateFontFromDC(HDC dc, void** font);
+int WINAPI GdipDeleteFont(void* font);
+int WINAPI GdipCreateStringFormat(INT flags, WORD language, void** format);
+int WINAPI GdipSetStringFormatAlign(void* format, int align);
+int WINAPI GdipSetStringFormatLineAlign(void* format, int align);
+int WINAPI GdipSetStringFormatTrimming(void* format, int trimming);
+int WINAPI GdipDeleteStringFormat(void* format);
+int WINAPI GdipCreateSolidFill(DWORD argb, void** brush);
+int WINAPI GdipDeleteBrush(void* brush);
+int WINAPI GdipDrawString(void* graphics, const WCHAR* text, INT length, const void* font,
+                          const mox::gui::win::GdipRect* layout, const void* format,
+                          const void* brush);
 }
 
 namespace mox::gui::win {
@@ -44,19 +57,12 @@ void composition_font(HWND hwnd, const Cell* face) {
     }
 }
 
-// A base face that is not layered, when no device draws it: its colour.
+// A base face that is not layered, when no device draws it: its colour,
+// image and text through GDI+. May collect.
 void paint_without_device(HWND hwnd, Cell* face) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
-    if (dc) {
-        const Cell* color = facet(face, sym.color);
-        if (type_of(color) == TYPE_TUPLE) {
-            const uint8_t* b = tuple::bytes_of(color);
-            HBRUSH brush = CreateSolidBrush(RGB(b[0], b[1], b[2]));
-            FillRect(dc, &ps.rcPaint, brush);
-            DeleteObject(brush);
-        }
-    }
+    if (dc) paint_image_gdiplus(hwnd, dc, face);
     EndPaint(hwnd, &ps);
 }
 
@@ -160,6 +166,66 @@ LRESULT handle_base(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 
 } // namespace
 
+bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
+                       const Cell* para, float width, float height) {
+    // Anti-aliased with grid fit: what the system's own controls look like.
+    GdipSetTextRenderingHint(graphics, 3);
+    Cell* base = stack::top;
+    HFONT handle = type_of(font) == TYPE_OBJECT ? font_object_handle(stack::push(font)) : nullptr;
+    if (!handle) handle = g.default_font;
+    COLORREF color = GetSysColor(COLOR_WINDOWTEXT);
+    const Cell* fc = type_of(font) == TYPE_OBJECT ? facet(font, sym.color) : nullptr;
+    if (fc && type_of(fc) == TYPE_TUPLE) {
+        const uint8_t* b = tuple::bytes_of(fc);
+        color = RGB(b[0], b[1], b[2]);
+    }
+    uint32_t flags = get_para_flags(FT_BASE, para);
+    stack::top = base;
+    HGDIOBJ old = SelectObject(dc, handle);
+    void* gfont = nullptr;
+    void* format = nullptr;
+    bool done = false;
+    if (GdipCreateFontFromDC(dc, &gfont) == 0 && gfont) {
+        // Without word breaks the text stays on its lines.
+        INT format_flags = static_cast<INT>((flags & 0x10 ? 0 : 0x1000) | 0x80000000u);
+        if (GdipCreateStringFormat(format_flags, 0, &format) == 0 && format) {
+            GdipSetStringFormatAlign(format, static_cast<int>(flags & 3));
+            GdipSetStringFormatLineAlign(format, static_cast<int>((flags >> 2) & 3));
+            GdipSetStringFormatTrimming(format, 0);
+            GdipRect layout{0, 0, width, height};
+            void* brush = nullptr;
+            DWORD argb = 0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) |
+                         GetBValue(color);
+            if (GdipCreateSolidFill(argb, &brush) == 0 && brush) {
+                done = GdipDrawString(graphics, reinterpret_cast<const WCHAR*>(text.c_str()),
+                                      static_cast<INT>(text.size()), gfont, &layout, format,
+                                      brush) == 0;
+                GdipDeleteBrush(brush);
+            }
+            GdipDeleteStringFormat(format);
+        }
+        GdipDeleteFont(gfont);
+    }
+    SelectObject(dc, old);
+    return done;
+}
+
+bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc) {
+    const Cell* text = facet(face, sym.text);
+    if (type_of(text) != TYPE_STRING) return false;
+    std::u16string units = wide_text(text);
+    void* graphics = nullptr;
+    if (GdipCreateFromHDC(dc, &graphics) != 0 || !graphics) return false;
+    Cell* base = stack::top;
+    Cell* kept = stack::push(face);
+    bool done = draw_text_gdiplus(graphics, dc, units, facet(kept, sym.font),
+                                  facet(kept, sym.para), static_cast<float>(rc.right - rc.left),
+                                  static_cast<float>(rc.bottom - rc.top));
+    stack::top = base;
+    GdipDeleteGraphics(graphics);
+    return done;
+}
+
 bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face) {
     RECT rc;
     GetClientRect(hwnd, &rc);
@@ -173,15 +239,20 @@ bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face) {
         painted = true;
     }
     const Cell* img = facet(face, sym.image);
-    if (type_of(img) != TYPE_IMAGE || rc.right <= 0 || rc.bottom <= 0) return painted;
-    void* bitmap = image::lock_gdiplus(img);
-    if (!bitmap) return painted;
-    void* graphics = nullptr;
-    if (GdipCreateFromHDC(dc, &graphics) == 0 && graphics) {
-        painted = GdipDrawImageRectI(graphics, bitmap, 0, 0, rc.right, rc.bottom) == 0 || painted;
-        GdipDeleteGraphics(graphics);
+    if (type_of(img) == TYPE_IMAGE && rc.right > 0 && rc.bottom > 0) {
+        if (void* bitmap = image::lock_gdiplus(img)) {
+            void* graphics = nullptr;
+            if (GdipCreateFromHDC(dc, &graphics) == 0 && graphics) {
+                painted = GdipDrawImageRectI(graphics, bitmap, 0, 0, rc.right, rc.bottom) == 0 ||
+                          painted;
+                GdipDeleteGraphics(graphics);
+            }
+            image::unlock_gdiplus(bitmap);
+        }
     }
-    image::unlock_gdiplus(bitmap);
+    WindowRecord* r = record_of(hwnd);
+    if (r && r->type == FT_BASE && draw_face_text_gdiplus(face, dc, rc))
+        painted = true;
     return painted;
 }
 

@@ -9,6 +9,7 @@
 #include <windowsx.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "core/boot.h"
@@ -50,6 +51,11 @@ enum EventType : int32_t {
     E_KEY_UP,
     E_FOCUS = 17,
     E_UNFOCUS,
+    E_ZOOM = 20,
+    E_PAN,
+    E_ROTATE,
+    E_TWO_TAP,
+    E_PRESS_TAP,
     E_SELECT = 25,
     E_CHANGE,
     E_MENU,
@@ -77,6 +83,7 @@ struct Live {
     int32_t type;
     uint32_t flags;
     uint32_t menu_id; // a menu event's whole symbol id
+    double zoom;      // a zoom step's ratio to the one before; below 0 on the first
 };
 
 struct Level {
@@ -94,6 +101,8 @@ struct Loop {
     LPARAM last_mouse = -1;
     HWND hover = nullptr;
     bool in_size_move = false;
+    int64_t last_zoom = -1; // the argument of the gesture's previous zoom step
+    double zoom = -1.0;     // the ratio the zoom event being raised reports
 };
 Loop loop;
 
@@ -101,6 +110,27 @@ constexpr size_t MAX_LEVELS = 64;
 
 // WINDOWPOS flag of a minimize, maximize or restore (not in the headers).
 constexpr UINT SWP_STATE_CHANGED = 0x8000;
+
+// A gesture as the system describes it. Looked up at run time: older
+// systems have no gestures. A test run (MOX_TEST_PACKED_GESTURES set) also
+// takes a handle the system does not know as a packed gesture, since no
+// touch input reaches a window there: x in bits 0-15 and y in bits 16-31
+// (signed screen pixels), the argument in bits 32-63.
+bool gesture_info(LPARAM handle, GESTUREINFO* info) {
+    using Get = BOOL(WINAPI*)(HGESTUREINFO, PGESTUREINFO);
+    static const Get get = reinterpret_cast<Get>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetGestureInfo")));
+    static const bool packed = std::getenv("MOX_TEST_PACKED_GESTURES") != nullptr;
+    *info = GESTUREINFO{};
+    info->cbSize = sizeof *info;
+    if (get && get(reinterpret_cast<HGESTUREINFO>(handle), info)) return true;
+    if (!packed) return false;
+    uint64_t bits = static_cast<uint64_t>(handle);
+    info->ptsLocation.x = static_cast<int16_t>(bits & 0xFFFF);
+    info->ptsLocation.y = static_cast<int16_t>((bits >> 16) & 0xFFFF);
+    info->ullArguments = bits >> 32;
+    return true;
+}
 
 Cell* system_view() {
     Cell* system = word::get_value(word::load("system"));
@@ -237,6 +267,15 @@ Cell* get_event_field(const Cell* event, int32_t field) {
         if (m.type == E_MENU)
             return push_point(w, static_cast<float>(menus.client.x),
                               static_cast<float>(menus.client.y), false);
+        if (m.type >= E_ZOOM && m.type <= E_PRESS_TAP) {
+            // Where the gesture is, in the face's own space as every other
+            // offset (the system gives it on the screen).
+            GESTUREINFO info;
+            if (!gesture_info(m.lparam, &info)) return make_none(stack::push_cell());
+            POINT p{info.ptsLocation.x, info.ptsLocation.y};
+            if (w) ScreenToClient(w, &p);
+            return push_point(w, static_cast<float>(p.x), static_cast<float>(p.y), false);
+        }
         if (m.type == E_WHEEL || m.type == E_KEY || m.type == E_KEY_DOWN || m.type == E_KEY_UP) {
             POINT p = m.pt;
             if (m.type == E_WHEEL) p = POINT{GET_X_LPARAM(m.lparam), GET_Y_LPARAM(m.lparam)};
@@ -296,14 +335,25 @@ Cell* get_event_field(const Cell* event, int32_t field) {
         }
         if (m.type == E_DOWN || m.type == E_MID_DOWN || m.type == E_ALT_DOWN ||
             m.type == E_AUX_DOWN || m.type == E_DBL_CLICK) {
+            // A press picks a list's item; anywhere else it picks nothing.
             HWND w = event_window(m);
+            int32_t item = -1;
             if (w && record_of(w)->type == FT_TEXT_LIST) {
                 POINT p{GET_X_LPARAM(m.lparam), GET_Y_LPARAM(m.lparam)};
                 ClientToScreen(w, &p);
-                int32_t item = LBItemFromPt(w, p, FALSE);
-                if (item < 0) return make_none(stack::push_cell());
-                return make_integer(stack::push_cell(), item + 1);
+                item = LBItemFromPt(w, p, FALSE);
             }
+            if (item < 0) return make_none(stack::push_cell());
+            return make_integer(stack::push_cell(), item + 1);
+        }
+        if (m.type == E_ZOOM) {
+            if (m.zoom < 0) return make_none(stack::push_cell());
+            return make_float(stack::push_cell(), m.zoom, TYPE_PERCENT);
+        }
+        if (m.type >= E_PAN && m.type <= E_PRESS_TAP) {
+            GESTUREINFO info;
+            if (!gesture_info(m.lparam, &info)) return make_none(stack::push_cell());
+            return make_integer(stack::push_cell(), static_cast<int32_t>(info.ullArguments));
         }
         if (m.type == E_MENU) {
             if (m.menu_id == NO_MENU_ID) return make_none(stack::push_cell());
@@ -471,7 +521,7 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
     if (loop.next_reference == 0) loop.next_reference = 1;
     loop.live.push_back(Live{reference, hwnd, msg, wparam, lparam,
                              POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)}, type, word,
-                             type == E_MENU ? flags : 0});
+                             type == E_MENU ? flags : 0, type == E_ZOOM ? loop.zoom : -1.0});
     Cell* base = stack::top;
     Cell* ev = event::make_os_cell(stack::push_cell(), type, reference, word);
     Cell* result = stack::push_cell();
@@ -948,6 +998,34 @@ void refresh_screens() {
     stack::top = base;
 }
 
+// A gesture step becomes an event of the face under it (the window's own
+// when no child is there); a gesture's beginning and end only start the
+// zoom ratios afresh. May collect.
+void gesture(HWND hwnd, WPARAM id, LPARAM handle) {
+    if (id == GID_BEGIN || id == GID_END) {
+        loop.last_zoom = -1;
+        return;
+    }
+    if (id < GID_ZOOM || id > GID_PRESSANDTAP) return;
+    GESTUREINFO info;
+    if (!gesture_info(handle, &info)) return;
+    POINT p{info.ptsLocation.x, info.ptsLocation.y};
+    ScreenToClient(hwnd, &p);
+    HWND target = ChildWindowFromPointEx(hwnd, p, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    if (!target) target = hwnd;
+    int32_t type = E_ZOOM + static_cast<int32_t>(id - GID_ZOOM);
+    double saved = loop.zoom;
+    if (type == E_ZOOM) {
+        auto arg = static_cast<int64_t>(info.ullArguments);
+        loop.zoom = loop.last_zoom > 0
+                        ? static_cast<double>(arg - loop.last_zoom) / loop.last_zoom + 1.0
+                        : -1.0;
+        loop.last_zoom = arg;
+    }
+    make_event(target, WM_GESTURE, id, handle, 0, type);
+    loop.zoom = saved;
+}
+
 // Face colours of the tuple kind as a COLORREF; false for anything else.
 bool face_color(const Cell* face, uint32_t field, COLORREF* out);
 
@@ -1053,6 +1131,9 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
             return 0;
         }
         make_event(hwnd, msg, wparam, lparam, 0, E_UNFOCUS);
+        break;
+    case WM_GESTURE:
+        gesture(hwnd, wparam, lparam);
         break;
     case WM_COMMAND:
         process_command(hwnd, wparam, lparam);

@@ -4,8 +4,11 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 
+#include "core/console.h"
 #include "core/context.h"
 #include "core/externals.h"
 #include "core/symbol.h"
@@ -204,15 +207,33 @@ int32_t class_of(HWND hwnd) {
 
 } // namespace
 
+// A test run may make one system call fail, to show what the program does
+// then: "GetClassInfoEx:BUTTON" (a base class), "LoadLibrary:DWrite.dll"
+// (names as ASCII, compared exactly).
+bool failing_call(const char* call, const wchar_t* name) {
+    static const char* asked = std::getenv("MOX_TEST_FAIL_CALL");
+    if (!asked) return false;
+    size_t n = std::strlen(call);
+    if (std::strncmp(asked, call, n) != 0 || asked[n] != ':') return false;
+    const char* wanted = asked + n + 1;
+    for (; *wanted && *name; wanted++, name++)
+        if (static_cast<wchar_t>(*wanted) != *name) return false;
+    return *wanted == 0 && *name == 0;
+}
+
 void register_classes() {
     for (int32_t i = 0; i < C_COUNT; i++) {
         ClassDef& c = classes[i];
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
         if (c.base) {
-            // A failed look-up skips the class: its faces then fail to be
+            // A failed look-up skips the class (a superclass without its
+            // base's procedure could not work): its faces then fail to be
             // made, which make-view reports.
-            if (!GetClassInfoExW(nullptr, c.base, &wc)) continue;
+            if (failing_call("GetClassInfoEx", c.base) || !GetClassInfoExW(nullptr, c.base, &wc)) {
+                console::write_cstring("*** Error in GetClassInfoEx\n");
+                continue;
+            }
             wc.cbSize = sizeof wc;
             c.base_proc = wc.lpfnWndProc;
             wc.lpfnWndProc = super_proc_at(i);
@@ -906,6 +927,7 @@ HWND create_face_window(Cell* face, HWND parent) {
     HWND hwnd = CreateWindowExW(ex, cls, reinterpret_cast<LPCWSTR>(text.c_str()), style, dx, dy, dw,
                                 dh, parent, bar, g.instance, kept);
     if (!hwnd) {
+        console::write_cstring("*** View Error: CreateWindowEx failed!\n");
         if (bar) DestroyMenu(bar);
         return nullptr;
     }
@@ -1158,14 +1180,30 @@ constexpr uint32_t B_OFFSET = 1u << 1, B_SIZE = 1u << 2, B_TEXT = 1u << 3, B_IMA
                    B_RATE = 1u << 16, B_PARA = 1u << 18, B_FONT = 1u << 19, B_DRAW = 1u << 22,
                    B_MENU = 1u << 6;
 
-void apply_changes(Cell* face) {
+// The geometry and visibility changes, which can wait for a batch.
+constexpr uint32_t B_GEOMETRY = B_OFFSET | B_SIZE | B_VISIBLE;
+
+// The change-bits cell of a face's state block, or null.
+Cell* change_bits(const Cell* face) {
+    Cell* state = facet(face, sym.state);
+    if (type_of(state) != TYPE_BLOCK || block::rs_length_q(state) < 2) return nullptr;
+    Cell* bits = block::rs_head(state) + 1;
+    return type_of(bits) == TYPE_INTEGER ? bits : nullptr;
+}
+
+// Applies the pending changes of a face, except those of keep, which stay
+// pending. With a batch (a DeferWindowPos handle, replaced by each call)
+// only the geometry and visibility are applied, into the batch: the
+// caller ends it and lets the layered faces follow. May collect.
+void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
     HWND hwnd = face_handle(face);
     if (!hwnd) return;
-    Cell* state = facet(face, sym.state);
-    Cell* bits_cell = block::rs_length_q(state) > 1 ? block::rs_head(state) + 1 : nullptr;
-    if (!bits_cell || type_of(bits_cell) != TYPE_INTEGER) return;
-    uint32_t bits = static_cast<uint32_t>(get_integer(bits_cell));
-    make_integer(bits_cell, 0);
+    Cell* bits_cell = change_bits(face);
+    if (!bits_cell) return;
+    uint32_t pending = static_cast<uint32_t>(get_integer(bits_cell));
+    if (batch) keep = ~B_GEOMETRY;
+    uint32_t bits = pending & ~keep;
+    make_integer(bits_cell, static_cast<int32_t>(pending & keep));
     FaceType type = face_type(face);
     WindowRecord* r = record_of(hwnd);
     if (bits & (B_OFFSET | B_SIZE)) {
@@ -1189,10 +1227,33 @@ void apply_changes(Cell* face) {
         // A layered pop-up is placed in screen coordinates by follow_layered.
         if (!(bits & B_OFFSET) || layered_popup_q(hwnd)) swp |= SWP_NOMOVE;
         if (!(bits & B_SIZE)) swp |= SWP_NOSIZE;
-        SetWindowPos(hwnd, nullptr, dpi_scale(coord(facet(face, sym.offset), false)),
-                     dpi_scale(coord(facet(face, sym.offset), true)), cx, cy, swp);
+        int32_t x = dpi_scale(coord(facet(face, sym.offset), false)),
+                y = dpi_scale(coord(facet(face, sym.offset), true));
+        if (batch && *batch) {
+            if (bits & B_VISIBLE) {
+                const Cell* v = facet(face, sym.visible_q);
+                swp |= type_of(v) == TYPE_LOGIC && v->data1 ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
+                bits &= ~B_VISIBLE;
+            }
+            // A failed batch is gone: the rest of it is applied one by one.
+            *batch = DeferWindowPos(*batch, hwnd, nullptr, x, y, cx, cy, swp);
+            if (!*batch) SetWindowPos(hwnd, nullptr, x, y, cx, cy, swp);
+        } else {
+            SetWindowPos(hwnd, nullptr, x, y, cx, cy, swp);
+        }
         if (r && r->inner && (bits & B_SIZE))
             SetWindowPos(r->inner, nullptr, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE);
+        // A slider's or progress bar's range is its length: its position
+        // follows the data on the new range.
+        if ((bits & B_SIZE) && (type == FT_SLIDER || type == FT_PROGRESS)) {
+            float w = coord(size, false), h = coord(size, true);
+            auto length = static_cast<int32_t>(w > h ? w : h);
+            if (type == FT_SLIDER)
+                SendMessageW(hwnd, TBM_SETRANGEMAX, TRUE, length);
+            else
+                SendMessageW(hwnd, PBM_SETRANGE, 0, MAKELPARAM(0, length));
+            update_data(hwnd, face, type);
+        }
     }
     if (bits & B_TEXT) {
         if (type == FT_BASE || type == FT_RICH_TEXT) {
@@ -1217,7 +1278,12 @@ void apply_changes(Cell* face) {
     if (bits & B_VISIBLE) {
         const Cell* v = facet(face, sym.visible_q);
         bool shown = type_of(v) == TYPE_LOGIC && v->data1;
-        ShowWindow(hwnd, shown ? (type == FT_BASE ? SW_SHOWNA : SW_SHOW) : SW_HIDE);
+        if (batch && *batch)
+            *batch = DeferWindowPos(*batch, hwnd, nullptr, 0, 0, 0, 0,
+                                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                                        (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+        if (!batch || !*batch)
+            ShowWindow(hwnd, shown ? (type == FT_BASE ? SW_SHOWNA : SW_SHOW) : SW_HIDE);
     }
     if (bits & B_SELECTED) update_selected(hwnd, face, type);
     if (type == FT_CAMERA) {
@@ -1231,7 +1297,7 @@ void apply_changes(Cell* face) {
             }
         }
     }
-    if (bits & (B_OFFSET | B_SIZE | B_VISIBLE)) follow_layered(face);
+    if ((bits & B_GEOMETRY) && !batch) follow_layered(face);
     if (bits & B_FLAGS) {
         uint32_t flags = get_flags(facet(face, sym.flags));
         if (r) r->face_flags = flags;
@@ -1313,8 +1379,8 @@ void free_faces(Cell* face, bool post_close, int32_t depth) {
 
 namespace {
 
-// The window of a face under parent, made in the parent's DPI scope; a
-// window that cannot be made raises no-create. May collect.
+// The window of a face under parent, made in the parent's DPI scope; null
+// when it cannot be made (the failure is reported). May collect.
 HWND make_view(Cell* face, HWND parent) {
     int32_t saved = push_dpi(parent);
     HWND hwnd = nullptr;
@@ -1325,10 +1391,6 @@ HWND make_view(Cell* face, HWND parent) {
         throw;
     }
     pop_dpi(saved);
-    if (!hwnd) {
-        Cell t = *facet(face, sym.type);
-        fire(err::no_create, &t);
-    }
     return hwnd;
 }
 
@@ -1341,6 +1403,7 @@ void recreate_widget(HWND hwnd, Cell* face) {
     bool focused = GetFocus() == hwnd;
     DestroyWindow(hwnd);
     HWND fresh = make_view(face, parent);
+    if (!fresh) return;
     Cell* state = facet(face, sym.state);
     if (type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 0)
         handle::make_cell(block::rs_head(state), reinterpret_cast<uintptr_t>(fresh),
@@ -1355,8 +1418,96 @@ void recreate_widget(HWND hwnd, Cell* face) {
 void make_view_star() {
     Cell* a = stack::arguments;
     HWND hwnd = make_view(a, reinterpret_cast<HWND>(handle::value_of(a + 1)));
-    handle::box(reinterpret_cast<uintptr_t>(hwnd), handle::CLASS_WINDOW);
+    // A face whose window could not be made is left out, as the language
+    // side does with the null handle; the failure was reported.
+    handle::box(reinterpret_cast<uintptr_t>(hwnd), hwnd ? handle::CLASS_WINDOW : handle::CLASS_NULL);
 }
+
+namespace {
+
+// The window whose children a face's geometry can be batched with, or
+// null: faces without pending geometry, and those whose move does more
+// than a window position (windows, tab panels, group boxes, areas,
+// cameras, carets, layered pop-ups placed on the screen), go alone.
+HWND batch_parent(const Cell* face) {
+    const Cell* bits = change_bits(face);
+    HWND hwnd = face_handle(face);
+    if (!g.win8 || !hwnd || !bits || !(static_cast<uint32_t>(get_integer(bits)) & B_GEOMETRY))
+        return nullptr;
+    WindowRecord* r = record_of(hwnd);
+    switch (face_type(face)) {
+    case FT_WINDOW:
+    case FT_TAB_PANEL:
+    case FT_GROUP_BOX:
+    case FT_AREA:
+    case FT_CAMERA:
+        return nullptr;
+    case FT_BASE:
+        if (r && (r->flags & WF_CARET)) return nullptr;
+        break;
+    default:
+        break;
+    }
+    if (layered_popup_q(hwnd)) return nullptr;
+    return GetParent(hwnd);
+}
+
+// Waits for the compositor, so that what a batch moves shows in one frame
+// (dwmapi is looked up: older systems have none).
+void dwm_flush() {
+    using Flush = HRESULT(WINAPI*)();
+    static HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+    static const Flush flush =
+        dwm ? reinterpret_cast<Flush>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmFlush")))
+            : nullptr;
+    if (flush) flush();
+}
+
+// Ends a batch and lets the layered faces of its faces (the block's
+// items from..to) follow them. May collect.
+void flush_batch(HDWP batch, Cell* faces, int32_t from, int32_t to) {
+    if (batch) EndDeferWindowPos(batch);
+    for (int32_t i = from; i < to && i < block::rs_length_q(faces); i++) {
+        Cell* face = stack::push(block::rs_head(faces) + i);
+        if (face_handle(face)) follow_layered(face);
+        stack::top = face;
+    }
+}
+
+// Several faces at once: everything but their geometry first; then the
+// geometry of the faces that share a parent window moves in one batch per
+// parent. May collect.
+void update_views(Cell* faces) {
+    int32_t batched = 0;
+    for (int32_t i = 0; i < block::rs_length_q(faces); i++) {
+        Cell* face = stack::push(block::rs_head(faces) + i);
+        bool later = batch_parent(face) != nullptr;
+        batched += later;
+        apply_changes(face, later ? B_GEOMETRY : 0);
+        stack::top = face;
+    }
+    if (batched > 1) dwm_flush();
+    HWND parent = nullptr;
+    HDWP batch = nullptr;
+    int32_t run = 0;
+    for (int32_t i = 0; i < block::rs_length_q(faces); i++) {
+        Cell* face = stack::push(block::rs_head(faces) + i);
+        HWND p = batch_parent(face);
+        if (p) {
+            if (p != parent) {
+                if (parent) flush_batch(batch, faces, run, i);
+                parent = p;
+                run = i;
+                batch = BeginDeferWindowPos(8);
+            }
+            apply_changes(face, 0, &batch);
+        }
+        stack::top = face;
+    }
+    if (parent) flush_batch(batch, faces, run, block::rs_length_q(faces));
+}
+
+} // namespace
 
 void update_view_star() {
     Cell* a = stack::arguments;
@@ -1366,11 +1517,7 @@ void update_view_star() {
             const Cell* v = block::rs_head(a) + i;
             if (type_of(v) != TYPE_OBJECT) time::fire_typed(err::invalid_type, type_of(v));
         }
-        for (int32_t i = 0; i < block::rs_length_q(a); i++) {
-            Cell* face = stack::push(block::rs_head(a) + i);
-            apply_changes(face);
-            stack::top = face;
-        }
+        update_views(a);
     } else if (type_of(a) == TYPE_OBJECT) {
         if (face_type(a) != FT_SCREEN) apply_changes(a);
     } else {

@@ -172,6 +172,9 @@ bool same_word(uint32_t a, uint32_t b);
 uint32_t get_flags(const Cell* flags);
 // Registers the window classes.
 void register_classes();
+// Whether a test run asks this system call to fail for this class or
+// library (MOX_TEST_FAIL_CALL="CALL:NAME").
+bool failing_call(const char* call, const wchar_t* name);
 // Registers the "font" kind of the external-resource registry.
 void register_font_kind();
 // Keeps the record of one of our windows: made on WM_NCCREATE (before the
@@ -264,6 +267,19 @@ void init_base_face(HWND hwnd, HWND parent, Cell* face, bool layered);
 // A window's background: its face's colour, then its image stretched over
 // the client area (GDI+). True when anything was painted.
 bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face);
+// A rectangle as GDI+ takes it.
+struct GdipRect {
+    float x, y, width, height;
+};
+// Draws text into the layout width x height with GDI+ on a graphics of
+// dc: the font object's font and colour (else the default GUI font and the
+// window text colour), aligned and wrapped as the para has it for a base
+// face. False when GDI+ failed. May collect.
+bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
+                       const Cell* para, float width, float height);
+// A face's text drawn in the rectangle rc of dc; false when it has no
+// string or GDI+ failed. May collect.
+bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc);
 // Whether the window is a layered face made as an owned pop-up.
 bool layered_popup_q(HWND hwnd);
 // Renders a base face and hands its bitmap to the system (at the given

@@ -424,7 +424,7 @@ void widen_tabs(IDWriteTextLayout* layout, const std::vector<uint32_t>& tabs) {
 
 bool text_init() {
     if (factory) return true;
-    HMODULE module = LoadLibraryA("DWrite.dll");
+    HMODULE module = failing_call("LoadLibrary", L"DWrite.dll") ? nullptr : LoadLibraryA("DWrite.dll");
     if (!module) return false;
     using CreateFn = HRESULT(WINAPI*)(DWRITE_FACTORY_TYPE, REFIID, IUnknown**);
     auto create =
