@@ -54,7 +54,6 @@ def main(argv):
         prefix = os.path.join(scratch, "wineprefix")
         shutil.copytree(template, prefix, symlinks=True)
         env["WINEPREFIX"] = env["MOX_WINEPREFIX"] = prefix
-    env["TMPDIR"] = scratch
     child = subprocess.Popen(command, env=env)
     try:
         status = child.wait()
