@@ -208,8 +208,16 @@ if(MOX_SANITIZE)
 endif()
 # Images on the clipboard against the X clipboard (xclip). Clipboard tests
 # share one clipboard: they run one at a time.
-add_test(NAME image-clipboard COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
-  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+# On Windows a probe offers bitmaps as another program would.
+if(WIN32)
+  add_executable(dib-probe ${CMAKE_SOURCE_DIR}/tests/image/dib-probe.cpp)
+  add_dependencies(mox-run dib-probe)
+  add_test(NAME image-clipboard COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:dib-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
+else()
+  add_test(NAME image-clipboard COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
+    $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
 set_tests_properties(image-clipboard clipboard PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
 # JSON and CSV codecs: their tables over the Mox sources too, Python's json
 # and csv modules as oracles, and the native bodies against the Mox sources
