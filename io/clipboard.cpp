@@ -312,6 +312,13 @@ void read(Cell* slot) {
         std::unique_ptr<void, void (*)(void*)> owned(bitmap, platform::delete_bitmap);
         Cell* made = stack::push_cell();
         image::from_HBITMAP(made, bitmap);
+        // The DIBs that come this way carry no transparency, and the
+        // device bitmap the system makes of them leaves its alpha bytes 0,
+        // which would read as fully transparent: they are opaque.
+        if (type_of(made) == TYPE_IMAGE && made->data2) {
+            uint8_t* px = image::pixels_for_write(made);
+            for (size_t i = 3; i < size_t{image::count_of(made)} * 4; i += 4) px[i] = 255;
+        }
         *slot = *made;
         stack::pop(1);
         return;
