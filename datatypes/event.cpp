@@ -37,18 +37,20 @@ constexpr FlagName kFlagNames[] = {{"control", CONTROL}, {"shift", SHIFT},      
                                    {"command", COMMAND}, {"away", AWAY},         {"down", DOWN},
                                    {"mid-down", MID_DOWN}, {"alt-down", ALT_DOWN},
                                    {"aux-down", AUX_DOWN}};
-// The order in which the flags field lists them: by bit, lowest first.
-constexpr FlagName kFlagsByBit[] = {{"aux-down", AUX_DOWN}, {"alt-down", ALT_DOWN},
-                                    {"mid-down", MID_DOWN}, {"down", DOWN},
-                                    {"away", AWAY},         {"control", CONTROL},
-                                    {"shift", SHIFT},       {"alt", ALT},
-                                    {"command", COMMAND}};
+// The order in which the flags field lists them: pointer state first, the
+// buttons from the main one outwards, then the modifier keys; command, which
+// only made events carry, comes last.
+constexpr FlagName kFlagsListed[] = {{"away", AWAY},         {"down", DOWN},
+                                     {"mid-down", MID_DOWN}, {"alt-down", ALT_DOWN},
+                                     {"aux-down", AUX_DOWN}, {"control", CONTROL},
+                                     {"shift", SHIFT},       {"alt", ALT},
+                                     {"command", COMMAND}};
 constexpr uint32_t kFlagFieldMasks[] = {AWAY, DOWN, MID_DOWN, ALT_DOWN, AUX_DOWN, CONTROL, SHIFT};
 
 uint32_t type_symbols[TYPE_COUNT + 1];
 uint32_t field_symbols[FIELD_COUNT + 1];
 uint32_t flag_symbols[std::size(kFlagNames)];
-uint32_t flag_bit_symbols[std::size(kFlagsByBit)];
+uint32_t flag_listed_symbols[std::size(kFlagsListed)];
 uint32_t set_symbols[7];  // type key flags face window offset picked
 const Accessors* back_end = nullptr;
 
@@ -107,9 +109,9 @@ int32_t field_index(uint32_t symbol) {
 
 Cell* push_flags(uint32_t flags) {
     Cell* blk = block::make_at(stack::push_cell(), 4);
-    for (size_t i = 0; i < std::size(kFlagsByBit); i++) {
-        if (!(flags & kFlagsByBit[i].mask)) continue;
-        word::make_at(flag_bit_symbols[i], block::alloc_tail(blk));
+    for (size_t i = 0; i < std::size(kFlagsListed); i++) {
+        if (!(flags & kFlagsListed[i].mask)) continue;
+        word::make_at(flag_listed_symbols[i], block::alloc_tail(blk));
     }
     return blk;
 }
@@ -291,8 +293,8 @@ void init() {
     for (int32_t i = 1; i <= FIELD_COUNT; i++) field_symbols[i] = symbol::make(kFieldNames[i - 1]);
     for (size_t i = 0; i < std::size(kFlagNames); i++)
         flag_symbols[i] = symbol::make(kFlagNames[i].name);
-    for (size_t i = 0; i < std::size(kFlagsByBit); i++)
-        flag_bit_symbols[i] = symbol::make(kFlagsByBit[i].name);
+    for (size_t i = 0; i < std::size(kFlagsListed); i++)
+        flag_listed_symbols[i] = symbol::make(kFlagsListed[i].name);
     const char* set_names[] = {"type", "key", "flags", "face", "window", "offset", "picked"};
     for (int i = 0; i < 7; i++) set_symbols[i] = symbol::make(set_names[i]);
     datatype::register_type(TYPE_EVENT, 0, "event!",

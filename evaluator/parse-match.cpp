@@ -75,10 +75,6 @@ const FoldTables& fold_tables() {
 inline uint32_t up(uint32_t c) { return c < 256 ? fold_tables().upper[c] : unicode::to_upper(c); }
 inline uint32_t fold(uint32_t c, bool on) { return on ? up(c) : c; }
 
-inline uint8_t fold_byte(uint8_t b, bool on) {
-    return on && b >= 'a' && b <= 'z' ? static_cast<uint8_t>(b - 32) : b;
-}
-
 // A bitset's bits: bit n is in byte n >> 3 under mask 0x80 >> (n & 7); a
 // code point beyond them is in the set exactly when it is complemented.
 struct Bits {
@@ -152,7 +148,8 @@ int32_t literal_string(const Units& in, uint32_t i, uint32_t end, const Cell* va
 }
 
 // ---------------------------------------------------------------------------
-// One value on binary input: the value's bytes (UTF-8 for text and chars)
+// One value on binary input: the value's bytes, compared as unsigned numbers
+// with no case folding (bytes are not letters)
 // ---------------------------------------------------------------------------
 
 void append_utf8(std::string& out, uint32_t cp) {
@@ -161,54 +158,54 @@ void append_utf8(std::string& out, uint32_t cp) {
     out.append(reinterpret_cast<const char*>(buf), n);
 }
 
-// The bytes a value stands for on binary input, and whether ASCII letters
-// fold (text and chars do, binaries and bytes do not). False for a value
-// that has no byte form.
-bool bytes_of(const Cell* value, std::string& out, bool* text) {
+// What a value stands for on binary input.
+enum ByteForm {
+    NO_FORM,  // a value that is no byte rule
+    NEVER,    // a char! above 255: it names no byte, so it matches nowhere
+    BYTES     // the bytes in out
+};
+
+// Text stands for its UTF-8 bytes, a char! or an integer! for the one byte
+// of that number.
+ByteForm bytes_of(const Cell* value, std::string& out) {
     uint32_t t = type_of(value);
-    *text = true;
     if (text_value_q(t) || t == TYPE_TAG) {
         Text s = text_of(value);
         if (t == TYPE_TAG) out.push_back('<');
         for (uint32_t k = 0; k < s.length; k++) append_utf8(out, s.at(k));
         if (t == TYPE_TAG) out.push_back('>');
-        return true;
+        return BYTES;
     }
     if (t == TYPE_CHAR) {
-        append_utf8(out, value->data2);
-        return true;
+        if (value->data2 > 255) return NEVER;
+        out.push_back(static_cast<char>(value->data2));
+        return BYTES;
     }
-    *text = false;
     if (t == TYPE_BINARY) {
         Units u = units_of(value);
         uint32_t start = std::min(value->data1, u.total);
         out.append(reinterpret_cast<const char*>(u.base + start), u.total - start);
-        return true;
+        return BYTES;
     }
     if (t == TYPE_INTEGER) {
         int32_t n = get_integer(value);
-        if (n < 0 || n > 255) return false;
+        if (n < 0 || n > 255) return NO_FORM;
         out.push_back(static_cast<char>(n));
-        return true;
+        return BYTES;
     }
-    return false;
+    return NO_FORM;
 }
 
-bool bytes_at(const Units& in, uint32_t i, uint32_t end, const std::string& bytes, bool folding) {
-    if (uint64_t{i} + bytes.size() > end) return false;
-    for (size_t k = 0; k < bytes.size(); k++)
-        if (fold_byte(in.base[i + k], folding) !=
-            fold_byte(static_cast<uint8_t>(bytes[k]), folding))
-            return false;
-    return true;
+bool bytes_at(const Units& in, uint32_t i, uint32_t end, const std::string& bytes) {
+    return uint64_t{i} + bytes.size() <= end &&
+           std::memcmp(in.base + i, bytes.data(), bytes.size()) == 0;
 }
 
-int32_t literal_binary(const Units& in, uint32_t i, uint32_t end, const Cell* value, bool folding) {
+int32_t literal_binary(const Units& in, uint32_t i, uint32_t end, const Cell* value) {
     if (type_of(value) == TYPE_BITSET) return i < end && bits_of(value).has(in.base[i]) ? 1 : -1;
     std::string bytes;
-    bool text;
-    if (!bytes_of(value, bytes, &text)) return -1;
-    return bytes_at(in, i, end, bytes, folding && text) ? static_cast<int32_t>(bytes.size()) : -1;
+    if (bytes_of(value, bytes) != BYTES) return -1;
+    return bytes_at(in, i, end, bytes) ? static_cast<int32_t>(bytes.size()) : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -289,22 +286,16 @@ int64_t find_char(const Units& in, uint32_t i, uint32_t end, uint32_t cp, bool f
 }
 
 int64_t find_bytes(const Units& in, uint32_t i, uint32_t end, const std::string& bytes,
-                   bool folding, uint32_t* units) {
+                   uint32_t* units) {
     *units = static_cast<uint32_t>(bytes.size());
     if (bytes.empty()) return i <= end ? i : -1;
-    if (!folding) {
-        for (uint32_t k = i; uint64_t{k} + bytes.size() <= end;) {
-            const void* hit = std::memchr(in.base + k, static_cast<uint8_t>(bytes[0]), end - k);
-            if (!hit) return -1;
-            k = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - in.base);
-            if (uint64_t{k} + bytes.size() > end) return -1;
-            if (std::memcmp(in.base + k, bytes.data(), bytes.size()) == 0) return k;
-            k++;
-        }
-        return -1;
+    for (uint32_t k = i; uint64_t{k} + bytes.size() <= end;) {
+        const void* hit = std::memchr(in.base + k, static_cast<uint8_t>(bytes[0]), end - k);
+        if (!hit) return -1;
+        k = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - in.base);
+        if (bytes_at(in, k, end, bytes)) return k;
+        k++;
     }
-    for (uint32_t k = i; uint64_t{k} + bytes.size() <= end; k++)
-        if (bytes_at(in, k, end, bytes, true)) return k;
     return -1;
 }
 
@@ -344,7 +335,7 @@ int32_t match_literal(Cell* input, Cell* value, int32_t mode, uint32_t end, Cell
     case INPUT_STRING:
         return literal_string(units_of(input), i, end, value, folding);
     case INPUT_BINARY:
-        return literal_binary(units_of(input), i, end, value, folding);
+        return literal_binary(units_of(input), i, end, value);
     default:
         if (i >= end) return -1;
         return compare(input, i, value, mode, scratch) ? 1 : -1;
@@ -386,7 +377,7 @@ int32_t repeat_value(Cell* input, Cell* value, int32_t mode, uint32_t end, int32
     while (max < 0 || count < max) {
         Units in = units_of(input);
         int32_t n = kind == INPUT_STRING ? literal_string(in, at, end, value, folding)
-                                         : literal_binary(in, at, end, value, folding);
+                                         : literal_binary(in, at, end, value);
         // An empty text would match for ever without consuming anything.
         if (n <= 0) break;
         at += static_cast<uint32_t>(n);
@@ -431,10 +422,10 @@ int64_t search(Cell* input, Cell* value, int32_t mode, uint32_t end, uint32_t* u
         return -1;
     }
     std::string bytes;
-    bool text;
-    if (!bytes_of(value, bytes, &text)) fire(err::parse_rule, value);
-    // A char! is found byte for byte; text folds ASCII letters.
-    return find_bytes(in, i, end, bytes, folding && text && t != TYPE_CHAR, units);
+    ByteForm form = bytes_of(value, bytes);
+    if (form == NO_FORM) fire(err::parse_rule, value);
+    if (form == NEVER) return -1;
+    return find_bytes(in, i, end, bytes, units);
 }
 
 int32_t match_datatype_binary(Cell* input, const Cell* types, uint32_t end, Cell* scratch) {

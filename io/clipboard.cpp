@@ -185,6 +185,9 @@ bool read_dib(const uint8_t* block, size_t size, uint32_t* width, uint32_t* heig
     const uint64_t stride = ((uint64_t(w) * bpp + 31) / 32) * 4;
     const uint64_t rows = static_cast<uint64_t>(h < 0 ? -int64_t{h} : h);
     if (offset > size || stride * rows > size - offset) return false;
+    *width = static_cast<uint32_t>(w);
+    *height = static_cast<uint32_t>(rows);
+    if (!pixels) return true;
     pixels->assign(static_cast<size_t>(uint64_t(w) * rows * 4), 0);
     uint8_t* out = pixels->data();
     for (uint64_t y = 0; y < rows; y++) {
@@ -206,8 +209,6 @@ bool read_dib(const uint8_t* block, size_t size, uint32_t* width, uint32_t* heig
             out[3] = channels[3].of(px, 255);
         }
     }
-    *width = static_cast<uint32_t>(w);
-    *height = static_cast<uint32_t>(rows);
     return true;
 }
 
@@ -251,10 +252,23 @@ std::u16string to_mox_file(const std::u16string& path) {
     return out;
 }
 
+namespace {
+
+// Whether read_dib takes the block; for any other kind (fewer bits a pixel,
+// a palette, run-length or other compression) the system's own bitmap of
+// it stands in.
+bool dib_readable(const uint8_t* block, size_t size) {
+    uint32_t width = 0, height = 0;
+    return read_dib(block, size, &width, &height, nullptr);
+}
+
+} // namespace
+
 void read(Cell* slot) {
     uint8_t* raw = nullptr;
     size_t size = 0;
-    const platform::ClipKind kind = platform::clipboard_read(&raw, &size);
+    void* bitmap = nullptr;
+    const platform::ClipKind kind = platform::clipboard_read(&raw, &size, dib_readable, &bitmap);
     std::unique_ptr<uint8_t, void (*)(void*)> bytes(raw, std::free);
     switch (kind) {
     case platform::CLIP_FAILED:
@@ -290,6 +304,21 @@ void read(Cell* slot) {
         }
         Cell* made = stack::push_cell();
         image::make_from_pixels(made, pixels.data(), width, height, width * 4, 0);
+        *slot = *made;
+        stack::pop(1);
+        return;
+    }
+    case platform::CLIP_BITMAP: {
+        std::unique_ptr<void, void (*)(void*)> owned(bitmap, platform::delete_bitmap);
+        Cell* made = stack::push_cell();
+        image::from_HBITMAP(made, bitmap);
+        // The DIBs that come this way carry no transparency, and the
+        // device bitmap the system makes of them leaves its alpha bytes 0,
+        // which would read as fully transparent: they are opaque.
+        if (type_of(made) == TYPE_IMAGE && made->data2) {
+            uint8_t* px = image::pixels_for_write(made);
+            for (size_t i = 3; i < size_t{image::count_of(made)} * 4; i += 4) px[i] = 255;
+        }
         *slot = *made;
         stack::pop(1);
         return;

@@ -37,6 +37,7 @@ std::vector<uint8_t> make_dropfiles(const std::vector<std::u16string>& paths);
 // a positive height (rows bottom up) is flipped. False for anything else.
 // pixel_offset, when not negative, is where the rows start (a BMP file
 // says so in its own header); else they follow the masks and palette.
+// With pixels null only the checks are made: true for a block read here.
 bool read_dib(const uint8_t* block, size_t size, uint32_t* width, uint32_t* height,
               std::vector<uint8_t>* pixels, int64_t pixel_offset = -1);
 // A CF_DIBV5 block: the 124-byte header (rows top down, 32 bits, masks

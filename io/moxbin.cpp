@@ -10,6 +10,7 @@
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/context.h"
+#include "core/image-store.h"
 #include "core/memory.h"
 #include "core/startup.h"
 #include "core/symbol.h"
@@ -48,7 +49,8 @@ constexpr uint32_t PATH_MAX_STEPS = 65536;
 
 bool is_plain_block(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || is_any_path(t); }
 bool has_head(uint32_t t) {
-    return is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
+    return is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR ||
+           t == TYPE_IMAGE;
 }
 bool unsavable(uint32_t t) {
     return t == TYPE_ROUTINE || t == TYPE_TRIPLE || t == TYPE_HANDLE || t == TYPE_PORT ||
@@ -78,6 +80,7 @@ bool codable(uint32_t t) {
     case TYPE_MAP:
     case TYPE_BINARY:
     case TYPE_VECTOR:
+    case TYPE_IMAGE:
     case TYPE_OBJECT:
     case TYPE_CONTEXT:
     case TYPE_FUNCTION:
@@ -409,11 +412,34 @@ struct Encoder {
             leave();
             break;
         }
+        case TYPE_IMAGE:
+            write_image(c, nl);
+            break;
         default:
             write_series(c, t, nl);
             break;
         }
         path.back()++;
+    }
+
+    // The head index in pixels, then the size and the straight BGRA pixels
+    // as the image keeps them. An image of no pixels has no node: nothing
+    // to share, and a key of 0 would stand for every such image.
+    void write_image(const Cell& c, bool nl) {
+        bool moved = c.data1 != 0;
+        if (c.data2 && shared(c, TYPE_IMAGE, moved, 0, nl)) return;
+        uint32_t w = image::width_of(&c), h = image::height_of(&c);
+        if (compact) {
+            lead(TYPE_IMAGE, moved, 0, nl, false);
+            if (moved) varint(c.data1);
+            varint(w);
+            varint(h);
+        } else {
+            lead(TYPE_IMAGE, false, 0, nl, false);
+            word(c.data1);
+            word(h << 16 | w);
+        }
+        if (c.data2) bytes(image::pixels(&c), size_t(w) * h * 4);
     }
 
     // The type of the owner of a word's context when that is an object or a
@@ -1008,6 +1034,10 @@ struct Decoder {
             read_error(parent, v, nl, at);
             stack::pop(1);
             return;
+        case TYPE_IMAGE:
+            if (define) bad(at);
+            read_image(v, bit6, is_shared, at);
+            break;
         default:
             read_series(parent, v, t, bit6, fx, is_shared, nl, define, at);
             stack::pop(1);
@@ -1415,6 +1445,38 @@ struct Decoder {
         }
         *v = Cell{t | (nl ? FLAG_NEW_LINE : 0), head, node, elem_type};
         append(parent, v);
+    }
+
+    // An image record: the head index, then a reference path or the sides
+    // and the pixels. The sides and the pixel bytes are checked against the
+    // input before the image is made. May collect.
+    void read_image(Cell* v, bool bit6, bool is_shared, const uint8_t* at) {
+        uint32_t head = compact ? (bit6 ? varint() : 0) : u32();
+        if (is_shared) {
+            if (!compact && u32() != FX_REFERENCE) bad(at);
+            Cell from = resolve(at);
+            if (type_of(&from) != TYPE_IMAGE) bad(at);
+            *v = Cell{TYPE_IMAGE, 0, from.data2, from.data3};
+        } else {
+            uint32_t w, h;
+            if (compact) {
+                w = varint();
+                h = varint();
+            } else {
+                uint32_t size = u32();
+                w = size & 0xFFFF;
+                h = size >> 16;
+            }
+            if (w > image::MAX_SIDE || h > image::MAX_SIDE) bad(at);
+            uint64_t bytes = uint64_t(w) * h * 4;
+            need(bytes);
+            // The pixels are read from the decoder's own copy of the
+            // document, which nothing here moves.
+            image::make_from_pixels(v, p, w, h, w * 4, 0);
+            p += bytes;
+        }
+        if (head > image::count_of(v)) bad(at);
+        v->data1 = head;
     }
 
     void run() {

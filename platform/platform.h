@@ -274,10 +274,15 @@ bool http_request(const HttpRequest& request, HttpResponse* response);
 // (exactly the size of the system's block) that the caller frees.
 // Images come as encoded bytes (the registered "PNG", "JFIF" or "GIF"
 // formats) or as a device-independent bitmap block (CF_DIBV5, else CF_DIB);
-// an image is written as "PNG" and as CF_DIBV5.
+// an image is written as "PNG" and as CF_DIBV5. A bitmap block that
+// dib_readable refuses gives way to the system's own bitmap of it
+// (CF_BITMAP): CLIP_BITMAP, no bytes, and in *bitmap a copy of that bitmap
+// (an HBITMAP) that the caller frees with delete_bitmap.
 enum ClipKind { CLIP_FAILED = -1, CLIP_NONE = 0, CLIP_TEXT = 1, CLIP_FILES = 2,
-                CLIP_ENCODED_IMAGE = 3, CLIP_DIB = 4 };
-ClipKind clipboard_read(uint8_t** bytes, size_t* size);
+                CLIP_ENCODED_IMAGE = 3, CLIP_DIB = 4, CLIP_BITMAP = 5 };
+ClipKind clipboard_read(uint8_t** bytes, size_t* size,
+                        bool (*dib_readable)(const uint8_t* block, size_t size), void** bitmap);
+void delete_bitmap(void* bitmap);
 // Empties the clipboard and sets each item (none for a plain emptying):
 // true when it opened and every item was set.
 struct ClipItem {

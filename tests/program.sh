@@ -18,6 +18,16 @@ export MOX_ERROR_BOX=stderr
 export ASAN_OPTIONS="handle_segv=0:handle_sigbus=0:${ASAN_OPTIONS:-}"
 check "starts and ends cleanly" 0 "" $emu "$mox"
 check "a null write ends with runtime error 1" 1 "Runtime Error 1: access violation" $emu "$probe" null
+# The runner carries the program's manifest, so that a script sees the
+# version the system reports (the test prefix says Windows 10), not the one
+# Windows hands to programs that declare no support for it.
+run="$(dirname "$mox")/mox-run${mox##*mox}"
+if [ -n "$emu" ]; then
+  script=$(mktemp --suffix=.mox)
+  echo "print select os-info 'version" > "$script"
+  check "mox-run sees the system's own version" 0 "^10\.0\." $emu "$run" "$script"
+  rm -f "$script"
+fi
 if [ -z "$emu" ]; then
   "$probe" wait & pid=$!
   sleep 0.3; kill -INT "$pid"; wait "$pid"; rc=$?

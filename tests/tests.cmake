@@ -274,9 +274,17 @@ set_tests_properties(image-codecs PROPERTIES TIMEOUT 600)
 if(MOX_SANITIZE)
   set_tests_properties(image-codecs PROPERTIES ENVIRONMENT "MOX_GC_STRESS=1")
 endif()
-# Images on the clipboard against the X clipboard (xclip).
-add_test(NAME image-clipboard COMMAND ${MOX_GUI_RUN} ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
-  $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+# Images on the clipboard against the X clipboard (xclip). On Windows a
+# probe offers bitmaps as another program would.
+if(WIN32)
+  add_executable(dib-probe ${CMAKE_SOURCE_DIR}/tests/image/dib-probe.cpp)
+  add_dependencies(mox-run dib-probe)
+  add_test(NAME image-clipboard COMMAND ${MOX_GUI_RUN} ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
+    $<TARGET_FILE:mox-run> $<TARGET_FILE:dib-probe> ${CMAKE_CROSSCOMPILING_EMULATOR})
+else()
+  add_test(NAME image-clipboard COMMAND ${MOX_GUI_RUN} ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/image/clipboard_check.py
+    $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
 set_tests_properties(image-clipboard clipboard PROPERTIES TIMEOUT 180)
 # JSON and CSV codecs: their tables over the Mox sources too, Python's json
 # and csv modules as oracles, and the native bodies against the Mox sources

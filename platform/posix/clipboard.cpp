@@ -4,11 +4,15 @@
 
 namespace mox::platform {
 
-ClipKind clipboard_read(uint8_t** bytes, size_t* size) {
+ClipKind clipboard_read(uint8_t** bytes, size_t* size, bool (*)(const uint8_t*, size_t),
+                        void** bitmap) {
     *bytes = nullptr;
     *size = 0;
+    *bitmap = nullptr;
     return CLIP_FAILED;
 }
+
+void delete_bitmap(void*) {}
 
 bool clipboard_write(const ClipItem*, int) { return false; }
 

@@ -84,25 +84,46 @@ UINT available_format(ClipKind kind) {
     return IsClipboardFormatAvailable(format_of(kind)) ? format_of(kind) : 0;
 }
 
+// A copy of the clipboard's bitmap, which stays the clipboard's: CLIP_NONE
+// when there is none, CLIP_FAILED when it cannot be had.
+ClipKind copy_bitmap(void** bitmap) {
+    if (!IsClipboardFormatAvailable(CF_BITMAP)) return CLIP_NONE;
+    HANDLE own = GetClipboardData(CF_BITMAP);
+    *bitmap = own ? CopyImage(own, IMAGE_BITMAP, 0, 0, 0) : nullptr;
+    return *bitmap ? CLIP_BITMAP : CLIP_FAILED;
+}
+
 } // namespace
 
 void set_clipboard_owner(void* window) {
     if (!owner_window) owner_window = static_cast<HWND>(window);
 }
 
-ClipKind clipboard_read(uint8_t** bytes, size_t* size) {
+ClipKind clipboard_read(uint8_t** bytes, size_t* size,
+                        bool (*dib_readable)(const uint8_t* block, size_t size), void** bitmap) {
     *bytes = nullptr;
     *size = 0;
+    *bitmap = nullptr;
     if (!open_clipboard()) return CLIP_FAILED;
     ClipKind kind = CLIP_NONE;
     for (ClipKind k : {CLIP_TEXT, CLIP_FILES, CLIP_ENCODED_IMAGE, CLIP_DIB}) {
         const UINT format = available_format(k);
         if (!format) continue;
         kind = copy_block(GetClipboardData(format), bytes, size) ? k : CLIP_FAILED;
+        if (kind == CLIP_DIB && !dib_readable(*bytes, *size)) {
+            std::free(*bytes);
+            *bytes = nullptr;
+            *size = 0;
+            kind = copy_bitmap(bitmap);
+        }
         break;
     }
     CloseClipboard();
     return kind;
+}
+
+void delete_bitmap(void* bitmap) {
+    if (bitmap) DeleteObject(static_cast<HBITMAP>(bitmap));
 }
 
 bool clipboard_write(const ClipItem* items, int count) {

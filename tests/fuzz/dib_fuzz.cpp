@@ -1,7 +1,8 @@
 // libFuzzer target over the reader of device-independent bitmap blocks
 // (images other programs put on the clipboard): any bytes must be read
-// without going past the block, and an image read from them must come back
-// unchanged through a CF_DIBV5 block of our own.
+// without going past the block, the check alone must agree with the read,
+// and an image read from them must come back unchanged through a CF_DIBV5
+// block of our own.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> block(data, data + size);
     uint32_t width = 0, height = 0;
     std::vector<uint8_t> pixels;
-    if (!clipboard::read_dib(block.data(), block.size(), &width, &height, &pixels)) return 0;
+    const bool readable = clipboard::read_dib(block.data(), block.size(), &width, &height, nullptr);
+    if (clipboard::read_dib(block.data(), block.size(), &width, &height, &pixels) != readable)
+        std::abort();
+    if (!readable) return 0;
     if (pixels.size() != size_t{width} * height * 4) std::abort();
     const auto again = clipboard::make_dibv5(pixels.data(), width, height);
     uint32_t w2 = 0, h2 = 0;

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """Checks images on the clipboard against the X clipboard through xclip.
 
-Usage: clipboard_check.py MOX-RUN [EMULATOR]
+Usage: clipboard_check.py MOX-RUN [DIB-PROBE EMULATOR]
 
 Under Wine (on the X display of DISPLAY): an image written by
 write-clipboard comes out of `xclip -t image/png` as a PNG of that size and
 those pixels (read by fixtures.py); a PNG put by xclip reads back as the
 same image (Wine offers it only as "PNG"); inside Windows an image makes the
-round trip, and an image of no pixels empties the clipboard. The native
-build has no clipboard: both routines report failure.
+round trip, and an image of no pixels empties the clipboard; bitmaps that
+another program (dib-probe) offers only as CF_DIB, of 1, 4, 8 and 16 bits
+and run-length coded, read back as their pixels, opaque. The native build
+has no clipboard: both routines report failure.
 """
+import struct
 import os
 import subprocess
 import sys
@@ -62,7 +65,8 @@ def image_literal(pixels, w, h):
 
 def main():
     mox_run = sys.argv[1]
-    emulator = sys.argv[2:] if len(sys.argv) > 2 and sys.argv[2] else []
+    probe = sys.argv[2] if len(sys.argv) > 3 else None
+    emulator = sys.argv[3:] if probe else []
     folder = tempfile.mkdtemp()
     src = fx.source()
     w, h = fx.W, fx.H
@@ -76,6 +80,7 @@ def main():
         else:
             to_x(mox_run, emulator, folder, literal, src, w, h)
             from_x(mox_run, emulator, folder, src, w, h)
+            from_dib(mox_run, probe, emulator, folder)
             lines = run(mox_run, emulator, folder, f"""
 img: {literal}
 print mold write-clipboard img
@@ -138,6 +143,121 @@ def from_x(mox_run, emulator, folder, src, w, h):
         server.wait(timeout=10)
     want = bytes(v for r, g, b, a in src for v in (b, g, r, a)).hex().upper()
     check("from X", lines, [f"image {w}x{h} {want}"])
+
+
+# --- DIBs the clipboard's own reader leaves to the system --------------------
+# 5x3 pictures, rows bottom up as a DIB keeps them; pixel (x, y), y counted
+# from the top, takes palette entry (x + 2y) mod the palette's size.
+DW, DH = 5, 3
+
+
+def info_header(bits, compression, image_size, colours):
+    return struct.pack("<IiiHHIIiiII", 40, DW, DH, 1, bits, compression, image_size, 0, 0,
+                       colours, 0)
+
+
+def palette(n):
+    return [((53 * i + 11) % 256, (97 * i + 200) % 256, (29 * i + 70) % 256) for i in range(n)]
+
+
+def index(x, y, n):
+    return (x + 2 * y) % n
+
+
+def packed_rows(bits, n):
+    rows = b""
+    for y in reversed(range(DH)):
+        row, acc, filled = bytearray(), 0, 0
+        for x in range(DW):
+            acc = acc << bits | index(x, y, n)
+            filled += bits
+            if filled == 8:
+                row.append(acc)
+                acc = filled = 0
+        if filled:
+            row.append(acc << (8 - filled))
+        rows += bytes(row) + b"\0" * (-len(row) % 4)
+    return rows
+
+
+def rle8_rows(n):
+    out = b""
+    for y in reversed(range(DH)):
+        for x in range(DW):
+            out += bytes([1, index(x, y, n)])
+        out += b"\0\0"
+    return out + b"\0\1"
+
+
+def rle4_rows(n):
+    # Runs of two pixels: the two nibbles alternate over the run.
+    out = b""
+    for y in reversed(range(DH)):
+        x = 0
+        while x < DW:
+            run = min(2, DW - x)
+            hi = index(x, y, n)
+            lo = index(x + 1, y, n) if run == 2 else 0
+            out += bytes([run, hi << 4 | lo])
+            x += run
+        out += b"\0\0"
+    return out + b"\0\1"
+
+
+def paletted(bits, compression=0):
+    n = 1 << bits
+    colours = palette(n)
+    rows = {0: packed_rows, 1: lambda b, k: rle8_rows(k), 2: lambda b, k: rle4_rows(k)}[compression](bits, n)
+    table = b"".join(bytes([b, g, r, 0]) for r, g, b in colours)
+    dib = info_header(bits, compression, len(rows), n) + table + rows
+    want = [colours[index(x, y, n)] for y in range(DH) for x in range(DW)]
+    return dib, want
+
+
+def sixteen(masks):
+    # Channels at either end of their range, so that widening them to 8
+    # bits has one answer.
+    shifts = [(m & -m).bit_length() - 1 for m in masks]
+    want, rows = [], b""
+    for y in range(DH):
+        for x in range(DW):
+            want.append(tuple(255 * ((x + y + c) % 2) for c in range(3)))
+    for y in reversed(range(DH)):
+        row = b""
+        for x in range(DW):
+            v = 0
+            for c, (m, s) in enumerate(zip(masks, shifts)):
+                if want[y * DW + x][c]:
+                    v |= m
+            row += struct.pack("<H", v)
+        rows += row + b"\0" * (-len(row) % 4)
+    if masks == [0x7C00, 0x3E0, 0x1F]:
+        return info_header(16, 0, len(rows), 0) + rows, want
+    return info_header(16, 3, len(rows), 0) + struct.pack("<III", *masks) + rows, want
+
+
+def from_dib(mox_run, probe, emulator, folder):
+    cases = [("1-bit", *paletted(1)), ("4-bit", *paletted(4)), ("8-bit", *paletted(8)),
+             ("8-bit run-length", *paletted(8, 1)), ("4-bit run-length", *paletted(4, 2)),
+             ("16-bit 5-5-5", *sixteen([0x7C00, 0x3E0, 0x1F])),
+             ("16-bit 5-6-5 masks", *sixteen([0xF800, 0x7E0, 0x1F]))]
+    for name, dib, want in cases:
+        path = os.path.join(folder, "dib.bin")
+        with open(path, "wb") as f:
+            f.write(dib)
+        holder = subprocess.Popen(emulator + [probe, "Z:" + path.replace("/", "\\")],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            ready = holder.stdout.readline().decode().strip()
+            if ready != "ready":
+                failures.append(f"DIB {name}: the probe said {ready!r}")
+                continue
+            lines = run(mox_run, emulator, folder,
+                        "img: read-clipboard print [type? img img/size enbase/base img/argb 16]")
+        finally:
+            holder.communicate(b"\n", timeout=60)
+        pixels = bytes(v for r, g, b in want for v in (b, g, r, 255)).hex().upper()
+        check(f"DIB {name}", lines, [f"image {DW}x{DH} {pixels}"])
 
 
 if __name__ == "__main__":

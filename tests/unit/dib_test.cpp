@@ -44,6 +44,9 @@ struct Read {
 Read read(const std::vector<uint8_t>& block, int64_t offset = -1) {
     Read r{false, 0, 0, {}};
     r.ok = clipboard::read_dib(block.data(), block.size(), &r.w, &r.h, &r.px, offset);
+    // The check alone (what the clipboard asks before it reads) agrees.
+    uint32_t w = 0, h = 0;
+    EXPECT_EQ(clipboard::read_dib(block.data(), block.size(), &w, &h, nullptr, offset), r.ok);
     return r;
 }
 

@@ -1,6 +1,6 @@
 """Independent reader of the compact Moxbin form for a subset of records
-(header, symbol table, scalars, strings, binaries, blocks, words, natives,
-actions, ops, functions, errors, context records and shared records, whose
+(header, symbol table, scalars, strings, binaries, images, blocks, words,
+natives, actions, ops, functions, errors, context records and shared records, whose
 paths are shown, not followed), written from the format's tables. Reads a
 document on standard input and prints the value as text, e.g.
 block[int(1) string('a')]."""
@@ -75,7 +75,7 @@ class Reader:
         if t in NAMES and t not in (5, 6):
             name = self.symbols[self.varint()]
             return "%s(%s@%d->%s)" % (NAMES[t], name, self.zigzag(), self.path())
-        if bit6 and t in (5, 6, 7, 41):
+        if bit6 and t in (5, 6, 7, 41, 53):
             self.varint()
         return "shared-%d(%s)" % (t, self.path())
 
@@ -122,6 +122,13 @@ class Reader:
             raw = self.data[self.pos:self.pos + n]
             self.pos += n
             return "binary(%s)" % raw.hex()
+        if t == 53:
+            head = self.varint() if bit6 else 0
+            w, h = self.varint(), self.varint()
+            raw = self.data[self.pos:self.pos + w * h * 4]
+            assert len(raw) == w * h * 4, "pixels"
+            self.pos += len(raw)
+            return "image(%dx%d@%d %s)" % (w, h, head, raw.hex())
         if t in NAMES:
             name = self.symbols[self.varint()]
             if not bit6:

@@ -18,6 +18,7 @@
 
 #include "core/collector.h"
 #include "core/context.h"
+#include "core/image-store.h"
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
@@ -243,6 +244,10 @@ void push_made_values(Cell* blk) {
     c = *object::get_word(o->data1, 1);
     block::ms_append(blk, &c);
     block::ms_append(blk, o);
+    const uint8_t px[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0xFF, 0, 0x80, 0, 0x7F};
+    image::make_from_pixels(&c, px, 5, 1, 20, 0), block::ms_append(blk, &c);
+    c.data1 = 3, block::ms_append(blk, &c);
+    image::make_from_pixels(&c, px, 0, 0, 0, 0), block::ms_append(blk, &c);
     stack::top = saved;
 }
 
@@ -476,6 +481,11 @@ TEST_F(MoxbinTest, MalformedRecordsNameTheirOffset) {
         {"object of a function context", doc_of({0x20, 0x00, 0x0E, 0x01, 0x00}), 13},
         {"object context on the stack", doc_of({0x20, 0x00, 0x0E, 0x06, 0x00}), 13},
         {"bound word owned by a block", doc_of({0x4F, 0x00, 0x00, 0x05, 0x00}), 12},
+        {"image side above 65535", doc_of({0x35, 0x80, 0x80, 0x04, 0x01}), 11},
+        {"image pixels beyond the document", doc_of({0x35, 0x01, 0x02, 1, 2, 3, 4}), 14},
+        {"image head beyond its pixels", doc_of({0x75, 0x02, 0x01, 0x01, 1, 2, 3, 4}), 11},
+        {"shared image naming an integer",
+         doc_of({0x05, 0x02, 0x80, 0xC1, 0x35, 0x02, 0x00, 0x00}), 15},
     };
     for (auto& c : cases) {
         int32_t offset = 0;
@@ -569,6 +579,44 @@ std::string eval_mold(const std::string& text) {
     std::string out;
     int code = run_catching([&] { out = mold(evaluated(text)); });
     return code == -1 ? out : "error " + std::to_string(code);
+}
+
+// An image record: the head index in pixels, the sides and the straight
+// BGRA pixels; a second image over the same pixels is a shared record and
+// decodes to an image over one set of pixels again.
+TEST_F(MoxbinTest, ImageRecordsInBothForms) {
+    const Bytes pixels = {0x03, 0x02, 0x01, 0xFF, 0x06, 0x05, 0x04, 0x00};
+    Cell* img = evaluated("make image! [2x1 #{010203040506} #{00FF}]");
+    img->data1 = 1;
+    Bytes compact = encoded(img, true);
+    Bytes want = {0x75, 0x01, 0x02, 0x01};
+    want.insert(want.end(), pixels.begin(), pixels.end());
+    EXPECT_EQ(records(compact), want);
+    Bytes fixed = encoded(img, false);
+    want = {53, 0, 0, 0, 1, 0, 0, 0, 2, 0, 1, 0};
+    want.insert(want.end(), pixels.begin(), pixels.end());
+    EXPECT_EQ(Bytes(fixed.begin() + 16, fixed.end()), want);
+    for (const Bytes& doc : {compact, fixed}) {
+        Cell* out = first(decoded(doc));
+        EXPECT_EQ(out->data1, 1u);
+        EXPECT_EQ(out->data3, img->data3);
+        EXPECT_EQ(mold(out), mold(img));
+    }
+    Cell* blk = evaluated("mb-j: make image! 2x2 reduce [mb-j next mb-j make image! 0x0 mb-j]");
+    Bytes recs = records(encoded(blk, true));
+    ASSERT_GT(recs.size(), 21u);
+    // After the block's lead and count and the first image's 19 bytes.
+    EXPECT_EQ(Bytes(recs.begin() + 21, recs.end()),
+              (Bytes{0xC1, 0x75, 0x01, 0x02, 0x00, 0x00, 0x35, 0x00, 0x00,
+                     0xC1, 0x35, 0x02, 0x00, 0x00}));
+    for (bool c : {true, false}) {
+        Cell* out = first(decoded(encoded(blk, c)));
+        define("mb-out", out);
+        EXPECT_EQ(eval_mold("poke mb-out/1 4 1.2.3 reduce [same? mb-out/1 mb-out/4 index? "
+                            "mb-out/2 pick mb-out/2 3 mb-out/3/size]"),
+                  "[#(true) 2 1.2.3.0 0x0]")
+            << c;
+    }
 }
 
 TEST_F(MoxbinTest, CallablesAndErrorsRoundTripThroughBothForms) {
@@ -838,6 +886,27 @@ TEST_F(MoxbinTest, NativeAndActionNumbersMatchTheBootSource) {
 }
 
 #ifndef _WIN32
+// What the Python reader makes of a compact document ("malformed" and its
+// status when it refuses it).
+std::string python_read(const Bytes& doc) {
+    std::string path = testing::TempDir() + "mox-moxbin-" + std::to_string(getpid()) + ".bin";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(doc.data()), std::streamsize(doc.size()));
+    }
+    std::string cmd =
+        std::string("python3 ") + MOX_SOURCE_DIR + "/tests/unit/moxbin_reader.py < " + path;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return "no pipe";
+    std::string got;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) got.append(buf, n);
+    int status = pclose(pipe);
+    std::remove(path.c_str());
+    return status == 0 ? got : "malformed " + std::to_string(status);
+}
+
 TEST_F(MoxbinTest, PythonReaderDecodesOurCompactForm) {
     if (std::system("python3 -c 'import struct' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
     Cell* v = load("[1 -70000 1.5 2.0 12% \"h\u00E9\" [w: 'x] #\"z\" #{0A0B} 63 64 (p)]");
@@ -848,23 +917,8 @@ TEST_F(MoxbinTest, PythonReaderDecodesOurCompactForm) {
     make_none(&t);
     block::ms_append(blk, &t);
     Bytes doc = encoded(blk, true);
-    std::string path = testing::TempDir() + "mox-moxbin-" + std::to_string(getpid()) + ".bin";
-    {
-        std::ofstream f(path, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(doc.data()), std::streamsize(doc.size()));
-    }
-    std::string cmd =
-        std::string("python3 ") + MOX_SOURCE_DIR + "/tests/unit/moxbin_reader.py < " + path;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string got;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) got.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    std::remove(path.c_str());
     EXPECT_EQ(
-        got, "block[int(1) int(-70000) float(1.5) float(2.0) percent(0.12) string('hé') "
+        python_read(doc), "block[int(1) int(-70000) float(1.5) float(2.0) percent(0.12) string('hé') "
              "block[set-word(w) lit-word(x)] char(122) binary(0a0b) int(63) int(64) paren[word(p)] "
              "logic(True) none]\n");
 }
@@ -877,21 +931,7 @@ TEST_F(MoxbinTest, PythonReaderFollowsCallableRecords) {
     Cell* blk = evaluated("mb-f: func [a b] [a + b] reduce [:mb-f make op! :mb-f :subtract "
                           "make error! 400 :mb-f]");
     Bytes doc = encoded(blk, true);
-    std::string path = testing::TempDir() + "mox-moxbin-c-" + std::to_string(getpid()) + ".bin";
-    {
-        std::ofstream f(path, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(doc.data()), std::streamsize(doc.size()));
-    }
-    std::string cmd =
-        std::string("python3 ") + MOX_SOURCE_DIR + "/tests/unit/moxbin_reader.py < " + path;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string got;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) got.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    std::remove(path.c_str());
+    std::string got = python_read(doc);
     std::string subtract = std::to_string(A_SUBTRACT);
     std::string types = "block[word(scalar!) word(vector!)]";
     EXPECT_EQ(got, "block[func2/3 ctx1(a b) block[word(a) word(b)] "
@@ -900,6 +940,15 @@ TEST_F(MoxbinTest, PythonReaderFollowsCallableRecords) {
                    "action" + subtract + "block[string('Returns the difference between two values') "
                    "word(value1) " + types + " word(value2) " + types + " set-word(return) " + types +
                    "] error400(none none none none none none) shared-24(0.0)]\n");
+}
+
+// Images: the compact record as the Python reader reads it, sharing included.
+TEST_F(MoxbinTest, PythonReaderReadsImageRecords) {
+    if (std::system("python3 -c 'import struct' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
+    Cell* blk = evaluated("mb-i: make image! [2x1 #{010203040506} #{00FF}] "
+                          "reduce [next mb-i mb-i make image! 0x0]");
+    EXPECT_EQ(python_read(encoded(blk, true)),
+              "block[image(2x1@1 030201ff06050400) shared-53(0.0) image(0x0@0 )]\n");
 }
 #endif
 
