@@ -955,7 +955,8 @@ void scan(Scan* s) {
         if (s->pos > end) s->pos = s->tok_end = end; // never past the input
         int32_t guess =
             s->tok_type ? static_cast<int32_t>(s->tok_type) : -static_cast<int32_t>(next);
-        if (!fire_event(s, EVENT_PRESCAN, guess, nullptr)) continue;
+        // The end of the input is no token to skip: it ends the scan.
+        if (!fire_event(s, EVENT_PRESCAN, guess, nullptr) && next != K_END) continue;
         bool nl = s->new_line;
         uint32_t before = out_top;
         if (next < K_STRING) {
