@@ -177,7 +177,6 @@ def session(mox_exe, emulator, folder):
         if r:
             check(any("no-such-word has no value" in l for l in r["lines"]),
                   "the error names the word")
-
         mark = last_counter(log)
         xdotool("key", "Up")
         wait_for(log, lambda r: r["input"] == "no-such-word", "Up brings the last line back", mark)
@@ -187,6 +186,28 @@ def session(mox_exe, emulator, folder):
         xdotool("key", "Tab")
         wait_for(log, lambda r: r["input"] == "system/console" and r["caret"] == 14,
                  "Tab completes system/con", mark)
+        xdotool("key", "ctrl+k")
+        enter("value: 10", lambda r: "== 10" in r["lines"], "value: 10")
+        enter("1 + 1", lambda r: "== 2" in r["lines"], "1 + 1 answers == 2")
+        enter("value", lambda r: r["lines"][-2:] == ["== 10", ">> "],
+              "the console's result leaves the user's value alone")
+        # Output at the stack's end: the overflow is reported like any
+        # error (its stack fills the screen, so the buffer is searched
+        # afterwards) and the prompt comes back with the terminal in step.
+        enter("gui-console-ctx/terminal/clean", lambda r: r["lines"][-1] == ">> ", "a clean screen")
+        for deep in ('r: func [n][if n > 3000 [print "deep"] r n + 1] r 1',
+                     'r: func [n][prin "." r n + 1] r 1'):
+            enter(deep, lambda r: r["lines"][-1] == ">> ", "%s gives the next prompt" % deep)
+            r = enter('t: gui-console-ctx/terminal n: 0 foreach l t/lines [if find l rejoin ["**" "* "] '
+                      '[n: n + 1] if find/match l "== [" [n: n + 100]] m: length? t/lines '
+                      'c: reduce ["check" n all [m = length? t/nlines m = length? t/heights '
+                      'm = length? t/flags]] t/clean print c',
+                      lambda r: any(l.startswith("check ") for l in r["lines"]),
+                      "%s is checked" % deep)
+            check(r is not None and "check 4 true" in r["lines"],
+                  "%s reports one error of four lines and no result, the terminal in step (%r)"
+                  % (deep, r and r["lines"][-3:]))
+
         mark = last_counter(log)
         xdotool("key", "ctrl+k")
         xdotool("type", "--delay", "60", "quit/return 4")
