@@ -143,6 +143,37 @@ def scripts(mox_exe, emulator, folder):
           "the window is shown with the first printed line (got %r)" % (first,))
     check(status(proc) == 3, "quit/return 3 gives the status 3")
 
+    # Names and arguments beyond ASCII reach the script as typed: the
+    # console reads the system's wide command line, not the code page's.
+    wide = os.path.join(folder, "caf\u00e9.mox")
+    with open(wide, "w", encoding="utf-8") as f:
+        f.write('Mox []\nprint [mold system/options/args mold system/script/args '
+                'second split-path system/options/script]\nquit/return 3\n')
+    log = os.path.join(folder, "wide.log")
+    utf8 = {"LC_ALL": "C.UTF-8"}
+    proc = start(mox_exe, emulator, [wide, "\u00e9", 'say "hi"'], log, **utf8)
+    first = wait_for(log, lambda r: r["event"] == "print", "the script named caf\u00e9.mox prints")
+    # Wine writes the quotes inside an argument as \" in the line it makes.
+    want = '["\u00e9" {say \\"hi\\"}] {\u00e9 "say \\"hi\\""} caf\u00e9.mox'
+    check(first is not None and first["lines"] == [want],
+          "its name and arguments arrive as typed (got %r, want %r)"
+          % (first and first["lines"], want))
+    check(status(proc) == 3, "the script named caf\u00e9.mox runs to its quit")
+
+    # A name that cannot be read is reported in the console, and the
+    # prompt follows: no message box waits for a click.
+    log = os.path.join(folder, "unreadable.log")
+    proc = start(mox_exe, emulator, [os.path.join(folder, "none-\u00e9.mox")], log, **utf8)
+    try:
+        r = wait_for(log, lambda r: r["event"] == "ask", "a prompt after a missing script")
+        check(r is not None and any(l.startswith("*** Access Error: cannot open") and
+                                    "none-\u00e9.mox" in l for l in r["lines"]),
+              "the missing none-\u00e9.mox is reported in the console (got %r)"
+              % (r and r["lines"][:3]))
+    finally:
+        proc.kill()
+        proc.wait()
+
 
 def session(mox_exe, emulator, folder):
     log = os.path.join(folder, "session.log")
