@@ -229,13 +229,18 @@ def session(mox_exe, emulator, folder):
         for deep in ('r: func [n][if n > 3000 [print "deep"] r n + 1] r 1',
                      'r: func [n][prin "." r n + 1] r 1'):
             enter(deep, lambda r: r["lines"][-1] == ">> ", "%s gives the next prompt" % deep)
-            r = enter('t: gui-console-ctx/terminal n: 0 foreach l t/lines [if find l rejoin ["**" "* "] '
-                      '[n: n + 1] if find/match l "== [" [n: n + 100]] m: length? t/lines '
-                      'c: reduce ["check" n all [m = length? t/nlines m = length? t/heights '
-                      'm = length? t/flags]] t/clean print c',
+            # Each line stays short: the history is saved with the
+            # configuration, and later checks want no long entry in it.
+            enter('t: gui-console-ctx/terminal k: rejoin ["**" "* "] n: 0 m: length? t/lines',
+                  lambda r: r["lines"][-1] == ">> ", "the terminal at hand")
+            enter('foreach l t/lines [if find l k [n: n + 1] if find/match l "== [" [n: n + 100]]',
+                  lambda r: r["lines"][-1] == ">> ", "the lines counted")
+            enter('c: reduce ["check" n m = length? t/nlines m = length? t/heights]',
+                  lambda r: r["lines"][-1] == ">> ", "the series measured")
+            r = enter('append c m = length? t/flags t/clean print c',
                       lambda r: any(l.startswith("check ") for l in r["lines"]),
                       "%s is checked" % deep)
-            check(r is not None and "check 4 true" in r["lines"],
+            check(r is not None and "check 4 true true true" in r["lines"],
                   "%s reports one error of four lines and no result, the terminal in step (%r)"
                   % (deep, r and r["lines"][-3:]))
 
