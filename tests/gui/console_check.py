@@ -231,13 +231,13 @@ def session(mox_exe, emulator, folder):
             enter(deep, lambda r: r["lines"][-1] == ">> ", "%s gives the next prompt" % deep)
             # Each line stays short: the history is saved with the
             # configuration, and later checks want no long entry in it.
-            enter('t: gui-console-ctx/terminal k: rejoin ["**" "* "] n: 0 m: length? t/lines',
+            enter('t: gui-console-ctx/terminal k: rejoin ["**" "* "] n: 0',
                   lambda r: r["lines"][-1] == ">> ", "the terminal at hand")
             enter('foreach l t/lines [if find l k [n: n + 1] if find/match l "== [" [n: n + 100]]',
                   lambda r: r["lines"][-1] == ">> ", "the lines counted")
-            enter('c: reduce ["check" n m = length? t/nlines m = length? t/heights]',
+            enter('m: length? t/lines c: reduce ["check" n m = length? t/nlines m = length? t/heights]',
                   lambda r: r["lines"][-1] == ">> ", "the series measured")
-            r = enter('append c m = length? t/flags t/clean print c',
+            r = enter('append c (length? t/lines) = length? t/flags t/clean print c',
                       lambda r: any(l.startswith("check ") for l in r["lines"]),
                       "%s is checked" % deep)
             check(r is not None and "check 4 true true true" in r["lines"],
