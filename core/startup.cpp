@@ -382,22 +382,11 @@ bool console_wanted() {
 #endif
 }
 
-// The command line as one text, each argument quoted when it holds blanks,
-// as the console engine's argument reader expects it.
-std::string command_line(int argc, char** argv) {
-    std::string line;
-    for (int i = 0; i < argc; i++) {
-        std::string arg(argv[i]);
-        if (arg.empty() || arg.find_first_of(" \t") != std::string::npos) arg = "\"" + arg + "\"";
-        if (i) line += ' ';
-        line += arg;
-    }
-    return line;
-}
-
 // Start-up's last step: the console takes the command line and runs until
-// the program quits. May collect.
-void launch_console(int argc, char** argv) {
+// the program quits. The line is the system's own wide one, as typed: the
+// narrow argv of a Windows program has lost what its code page cannot
+// hold. May collect.
+void launch_console() {
     static const char code[] =
         "func [line [string!]][system/script/args: line extract-boot-args gui-console-ctx/launch]";
     Cell* fn = stack::push_cell();
@@ -405,14 +394,16 @@ void launch_console(int argc, char** argv) {
     lexer::load_utf8(reinterpret_cast<const uint8_t*>(code), static_cast<int32_t>(sizeof code - 1),
                      source);
     interpreter::do_block(source, fn);
-    const std::string line = command_line(argc, argv);
-    Cell* text = string::push_new(static_cast<uint32_t>(line.size()));
-    string::append_utf8(text, line.data(), line.size());
+    const char16_t* line = platform::command_line();
+    uint32_t count = 0;
+    while (line && line[count]) count++;
+    Cell* text = stack::push_cell();
+    *text = Cell{TYPE_STRING, 0, unicode::load_utf16(line ? line : u"", count, nullptr, false), 0};
     Cell* out = stack::push_cell();
     interpreter::call_value(fn, text, 1, out);
 }
 
-int run(int argc, char** argv) {
+int run(int, char**) {
     platform::reset_fpu();
     platform::record_stack_bounds();
     platform::install_fault_handler(&on_fault);
@@ -425,7 +416,7 @@ int run(int argc, char** argv) {
         init();
         collector::active_q = true;
         boot_rooting = false;
-        if (console_wanted()) launch_console(argc, argv);
+        if (console_wanted()) launch_console();
     } catch (const SystemThrow& t) {
         if (t.code == QUIT_QUIETLY) sys_quit(0, 0);
         sys_quit(95, 0);

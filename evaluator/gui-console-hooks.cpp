@@ -31,11 +31,22 @@ namespace {
 Cell* vprint_fn = nullptr;  // the terminal's vprint, kept as a root
 Cell* buffer = nullptr;     // gui-console-buffer: the one string raw writes reuse
 
-// The print hook. It refuses to run on a nearly full evaluation stack, where
-// drawing the text could not finish. May collect.
+// What printing may take of each stack beyond the part kept back for
+// raising the overflow itself: the terminal's deepest path (a new line that
+// scrolls the view, the window shown by the first output, the events that
+// showing it sends) with room to spare. Short of that, the overflow is
+// raised here, in the caller of print, before the terminal changes anything.
+constexpr ptrdiff_t kPrintFrames = 100;
+constexpr ptrdiff_t kPrintCells = 1000;
+
+bool room_to_print() {
+    return stack::frame_limit - stack::FRAME_ROOM - stack::ctop > kPrintFrames &&
+           stack::cell_limit - stack::CELL_ROOM - stack::top > kPrintCells;
+}
+
+// The print hook. May collect.
 void print_gui(Cell* text, bool new_line) {
-    if (stack::ctop + 60 >= stack::frame_limit || stack::top + 80 >= stack::cell_limit)
-        fire(err::stack_overflow);
+    if (!room_to_print()) fire(err::stack_overflow);
     const uint32_t saved = trace::active;
     trace::active = 0;
     Cell* base = stack::top;
@@ -45,8 +56,9 @@ void print_gui(Cell* text, bool new_line) {
         Cell* out = stack::push_cell();
         interpreter::call_value(vprint_fn, args, 2, out);
     } catch (...) {
+        // The stacks are already where the exit's handler wants them (an
+        // error waits on top for its try): only tracing is given back.
         trace::active = saved;
-        stack::top = base;
         throw;
     }
     trace::active = saved;
@@ -58,7 +70,7 @@ void print_gui(Cell* text, bool new_line) {
 void write_gui(const char* utf8, size_t length, int flag) {
     static bool busy = false;  // a write made while vprint runs is not fed back to it
     if (!vprint_fn || type_of(vprint_fn) == TYPE_NONE || busy) return;
-    if (stack::ctop + 60 >= stack::frame_limit || stack::top + 80 >= stack::cell_limit) return;
+    if (!room_to_print()) return;
     if (type_of(buffer) == TYPE_STRING) string::ms_reset(buffer);
     else string::make_at(buffer, static_cast<uint32_t>(length), 1);
     string::append_utf8(buffer, utf8, length);

@@ -2609,7 +2609,7 @@ void do_block(const Cell* block, Cell* out) {
 }
 
 void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out,
-                uint32_t flags) {
+                uint32_t flags, Cell* back) {
     Cell* base = stack::top;
     Cell c = *callable;
     if (type_of(&c) == TYPE_OP) c.header = native::op_source_type(callable);
@@ -2627,6 +2627,10 @@ void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out
     Cell* slot = stack::top;
     do_call(&c, src, nullptr, 0, nullptr);
     stack::raise_pending();
+    // The frame's cells are still above the result: the first argument
+    // became the result, the others hold what the callee left in them.
+    // Nothing has allocated since, so they are copied before anything can.
+    if (back && count > 1) std::memcpy(back + 1, slot + 2, (count - 1) * sizeof(Cell));
     *out = *slot;
     stack::top = base;
 }

@@ -126,9 +126,11 @@ void do_block(const Cell* block, Cell* out);
 // out. The arguments are checked against the spec; too few raise no-arg.
 // With flags (CALL_ALL | CALL_SAFER), the cells fill every argument and
 // refinement in spec order instead, missing ones taking false and none.
-// A pending exit is raised as the exception.
+// A pending exit is raised as the exception. With back, the arguments'
+// last values in the callee (a function may set its own arguments) are
+// copied there, count cells.
 void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out,
-                uint32_t flags = 0);
+                uint32_t flags = 0, Cell* back = nullptr);
 
 // Registers the native body of the library function collect, whose keep
 // function runs C++ code (evaluator/interpreter-collect.cpp). Called

@@ -114,6 +114,8 @@ struct Scan {
     bool has_callback;
     const uint8_t* counted_to; // the characters before it are counted
     uint32_t counted;
+    // Where the callback moved the input during the last event, or null.
+    const uint8_t* moved_to;
 };
 
 // The output cells shared by every active scan.
@@ -139,6 +141,9 @@ int32_t datatype_by_name(const char* name);
 void load_token(Scan* s);
 // Scanners that validate without building (the scan mode).
 void check_token(Scan* s);
+// The datatype a word token is heading for from its marks alone (a
+// leading ' or :, a final :), before the scanner checks it.
+uint32_t word_token_type(const Scan* s);
 
 // Decodes text with ^ escapes (escapes set) into code points. With out
 // null, only counts. Returns false when an escape is malformed.

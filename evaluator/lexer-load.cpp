@@ -155,14 +155,15 @@ bool load_text(Cell* cell, const uint8_t* p, const uint8_t* e, bool escapes, uin
     return true;
 }
 
-namespace {
-
 // ---------------------------------------------------------------------------
 // Words
 // ---------------------------------------------------------------------------
 
-// The word kind of a word token and its name's bounds.
-uint32_t word_kind(Scan* s, const uint8_t** from, const uint8_t** to) {
+namespace {
+
+// The marks of a word token: its type by the leading mark (word!, lit-word!
+// or get-word!), whether a final colon follows, and the name's bounds.
+uint32_t word_marks(const Scan* s, const uint8_t** from, const uint8_t** to, bool* colon) {
     const uint8_t* p = s->tok_start;
     const uint8_t* e = s->tok_end;
     uint32_t type = TYPE_WORD;
@@ -173,10 +174,34 @@ uint32_t word_kind(Scan* s, const uint8_t** from, const uint8_t** to) {
         type = TYPE_GET_WORD;
         p++;
     }
-    if (e - p > 1 && e[-1] == ':') {
+    *colon = e - p > 1 && e[-1] == ':';
+    if (*colon) e--;
+    *from = p;
+    *to = e;
+    return type;
+}
+
+} // namespace
+
+uint32_t word_token_type(const Scan* s) {
+    const uint8_t* p;
+    const uint8_t* e;
+    bool colon;
+    const uint32_t type = word_marks(s, &p, &e, &colon);
+    return colon && type == TYPE_WORD ? TYPE_SET_WORD : type;
+}
+
+namespace {
+
+// The word kind of a word token and its name's bounds.
+uint32_t word_kind(Scan* s, const uint8_t** from, const uint8_t** to) {
+    const uint8_t* p;
+    const uint8_t* e;
+    bool colon;
+    uint32_t type = word_marks(s, &p, &e, &colon);
+    if (colon) {
         if (type != TYPE_WORD) fail(s, static_cast<int32_t>(type));
         type = TYPE_SET_WORD;
-        e--;
     }
     if (std::memchr(p, ':', static_cast<size_t>(e - p))) fail(s, TYPE_WORD);
     *from = p;
@@ -336,6 +361,10 @@ void load_tuple(Scan* s, Cell* c) {
     tuple::make_cell(c, bytes, n);
 }
 
+// Blanks inside a point literal; a point typed over several lines of the
+// console holds line ends.
+bool point_blank_q(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // The point literal "(x, y)" or "(x, y, z)".
 void load_point(Scan* s, Cell* c) {
     const uint8_t* p = s->tok_start + 1;
@@ -344,14 +373,14 @@ void load_point(Scan* s, Cell* c) {
     int n = 0;
     int32_t type = TYPE_POINT2D;
     for (;;) {
-        while (p < e && (*p == ' ' || *p == '\t')) p++;
+        while (p < e && point_blank_q(*p)) p++;
         const uint8_t* q = p;
-        while (q < e && *q != ',' && *q != ' ' && *q != '\t') q++;
+        while (q < e && *q != ',' && !point_blank_q(*q)) q++;
         if (n == 3 || !float_text_q(p, q)) fail(s, type);
         v[n++] = float_of_text(p, q, 0);
         if (n == 2) type = TYPE_POINT3D;
         p = q;
-        while (p < e && (*p == ' ' || *p == '\t')) p++;
+        while (p < e && point_blank_q(*p)) p++;
         if (p >= e) break;
         if (*p != ',') fail(s, type);
         p++;

@@ -32,7 +32,7 @@ namespace {
 bool call_callback(Cell* callback, Cell* args) {
     Cell* result = stack::push_cell();
     make_none(result);
-    interpreter::call_value(callback, args, 5, result);
+    interpreter::call_value(callback, args, 5, result, 0, args);
     bool go = logic::truthy(result);
     stack::top = result;
     return go;
@@ -146,7 +146,7 @@ constexpr uint8_t kNext[STATE_COUNT][CLASS_COUNT] = {
      67, 67, 67, 67, 67, 67, 67, 67, 67, 56, 67, 67, 34, 34, 67, 67, 67, 67, 67, 67}, // 33 pair!
     {92, 92, 34, 34, 92, 92, 92, 92, 92, 92, 92, 67, 67, 92, 67, 67, 67, 34, 34, 67,
      67, 92, 67, 92, 67, 67, 67, 67, 92, 56, 34, 67, 67, 67, 67, 92, 67, 67, 67, 92}, // 34 pair!
-    {35, 67, 35, 35, 67, 35, 67, 93, 67, 67, 67, 35, 67, 67, 67, 67, 67, 35, 35, 35,
+    {35, 35, 35, 35, 67, 35, 67, 93, 67, 67, 67, 35, 67, 67, 67, 67, 67, 35, 35, 35,
      35, 67, 67, 67, 67, 67, 67, 35, 67, 67, 35, 67, 35, 35, 67, 67, 67, 35, 67, 67}, // 35 point2D!
     {67, 67, 37, 37, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67,
      67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67, 67}, // 36 money!
@@ -331,6 +331,25 @@ Cell* event_word(int32_t event) {
     return word::load(name);
 }
 
+// The byte position of an offset into the scanned input (characters for a
+// string!, bytes for a binary!), at most the end.
+const uint8_t* input_position(Scan* s, uint32_t offset) {
+    if (type_of(&s->input) != TYPE_STRING)
+        return offset < static_cast<uint32_t>(s->end - s->start) ? s->start + offset : s->end;
+    const uint8_t* p = s->start;
+    uint32_t n = 0;
+    if (offset >= s->counted) {
+        p = s->counted_to;
+        n = s->counted;
+    }
+    while (n < offset && p < s->end) {
+        uint32_t size = unicode::utf8_char_size(*p);
+        p += size ? size : 1;
+        n++;
+    }
+    return p < s->end ? p : s->end;
+}
+
 // Fires an event to the callback; answers whether to go on normally. The
 // token is the loaded value for load, else a pair! of 1-based positions.
 // May collect.
@@ -368,7 +387,12 @@ bool fire_event(Scan* s, int32_t event, int32_t type, const Cell* token) {
         uint32_t e = static_cast<uint32_t>(s->tok_end - s->start) + 1;
         args[4] = Cell{TYPE_PAIR, 0, b, e};
     }
+    const uint32_t given = args[1].data1;
     bool go = invoke_callback(&s->callback, args);
+    s->moved_to = nullptr;
+    if (type_of(&args[1]) == type_of(&s->input) && args[1].data2 == s->input.data2 &&
+        args[1].data1 != given)
+        s->moved_to = input_position(s, args[1].data1 - s->input.data1);
     stack::top = args;
     return go;
 }
@@ -481,6 +505,9 @@ namespace {
 
 // Thrown instead of an error in the quiet modes; caught by scan_tokens.
 struct QuietStop {};
+// Thrown when a callback skips past a syntax error; the token loop starts
+// again at the position the callback chose.
+struct Resume {};
 
 } // namespace
 
@@ -492,6 +519,14 @@ void fail(Scan* s, int32_t kind) {
         throw QuietStop{};
     }
     if (!fire_event(s, EVENT_ERROR, kind, nullptr)) {
+        // A callback that declined the error and moved the input forward
+        // has the scan go on from there; otherwise the scan ends.
+        if (s->moved_to && s->moved_to > s->tok_start && s->moved_to < s->end) {
+            s->pos = s->moved_to;
+            s->next_state = 0;
+            s->brace_depth = 0;
+            throw Resume{};
+        }
         s->result = kind < 0 ? kind : -kind;
         throw QuietStop{};
     }
@@ -711,9 +746,12 @@ void structure(Scan* s, uint32_t start_state) {
             push_marker(s, s->kind == K_MAP_OPEN ? TYPE_MAP : TYPE_BLOCK, tok);
         return;
     case K_PAREN_OPEN:
+        // A point literal is one token, but it is open until its ")" like
+        // a paren: a callback that tracks open delimiters sees both ends.
         if (point_literal_q(s->pos, s->end)) {
             s->point_start = tok;
             s->next_state = S_POINT;
+            fire_event(s, EVENT_OPEN, TYPE_POINT2D, nullptr);
             return;
         }
         if (fire_event(s, EVENT_OPEN, TYPE_PAREN, nullptr)) push_marker(s, TYPE_PAREN, tok);
@@ -910,7 +948,10 @@ void scan(Scan* s) {
         default:
             break;
         }
-        if (next == K_POINT) s->tok_start = s->point_start;
+        if (next == K_POINT) {
+            s->tok_start = s->point_start;
+            if (!fire_event(s, EVENT_CLOSE, TYPE_POINT2D, nullptr)) continue;
+        }
         if (s->pos > end) s->pos = s->tok_end = end; // never past the input
         int32_t guess =
             s->tok_type ? static_cast<int32_t>(s->tok_type) : -static_cast<int32_t>(next);
@@ -927,8 +968,10 @@ void scan(Scan* s) {
         if (s->prescan) {
             s->result = static_cast<int32_t>(s->tok_type ? s->tok_type : kind_type(s->kind));
         } else {
-            if (!fire_event(s, EVENT_SCAN, static_cast<int32_t>(kind_type(s->kind)), nullptr))
-                continue;
+            // A word token is announced as the word type it will load as,
+            // so that a set-word can be told from a word before loading.
+            const uint32_t scan_type = s->kind == K_WORD ? word_token_type(s) : kind_type(s->kind);
+            if (!fire_event(s, EVENT_SCAN, static_cast<int32_t>(scan_type), nullptr)) continue;
             if (s->load) {
                 load_token(s);
                 if (out_top > before) {
@@ -1035,7 +1078,15 @@ int32_t scan_tokens(Cell* out, const uint8_t* start, int32_t length, bool one, b
     collector::Hold hold;
     if (s.has_callback || collector::stress) collector::active_q = hold.saved;
     try {
-        scan(&s);
+        Cell* top = stack::top;
+        for (;;) {
+            try {
+                scan(&s);
+                break;
+            } catch (const Resume&) {
+                stack::top = top;
+            }
+        }
     } catch (const QuietStop&) {
         // A scan stopped inside open series keeps only its complete values:
         // the markers and the unfinished series above them go.

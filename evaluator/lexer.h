@@ -69,7 +69,8 @@ Cell* load_value(Cell* string, Cell* target);
 
 // The trace callback's invocation: calls the Mox function with the five
 // event arguments (event word, input, type, line, token) and answers its
-// logic result. Tests install their own.
+// logic result; args then hold what the callback left in its arguments,
+// so that an input it moved on is seen. Tests install their own.
 using InvokeCallback = bool (*)(Cell* callback, Cell* args);
 extern InvokeCallback invoke_callback;
 

@@ -197,6 +197,36 @@ preproc: == 2
 == [a 2]
 >> 
 """),
+    ("the console's words are its own: value stays the user's", [],
+     ["value: 10", "1 + 1", "value"],
+     """<banner>
+>> value: 10
+== 10
+>> 1 + 1
+== 2
+>> value
+== 10
+>> 
+"""),
+    ("braced strings and points left open ask for more, also inside a block", [],
+     ["print {a", "b}", "[x: {", "}]", "(1, 2", ")", "(1,", "2,", "3)"],
+     """<banner>
+>> print {a
+{    b}
+a
+b
+>> [x: {
+{    }]
+== [x: "^/"]
+>> (1, 2
+(    )
+== (1, 2)
+>> (1,
+(    2,
+(    3)
+== (1, 2, 3)
+>> 
+"""),
     ("a script runs and the program ends", ["ok.mox"], [], "script ran\n"),
     ("text before the header is skipped; white space before its block; script args",
      ["spaced.mox", "a", "b c"], [], 'args: ["a" "b c"]\n'),

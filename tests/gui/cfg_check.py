@@ -407,6 +407,18 @@ def dialogs(mox_exe, emulator, folder):
             got = console_pixel(pixel, c.window)
             check(got == (0, 43, 54), "after the box #002b36 and %s the console is drawn on "
                   "0.43.54 (got %r)" % (name, got))
+            if button is OK:
+                # Zoom in and out again: the font changes twice, and the
+                # chosen background stays.
+                console_check.point_at(c.window)
+                for wheel in ("4", "5"):
+                    xdotool("keydown", "ctrl")
+                    xdotool("click", wheel)
+                    xdotool("keyup", "ctrl")
+                    time.sleep(0.5)
+                    got = console_pixel(pixel, c.window)
+                    check(got == (0, 43, 54), "after OK and Ctrl+wheel the console is still "
+                          "drawn on 0.43.54 (got %r)" % (got,))
         console_check.point_at(c.window)
         check(c.close() == 0, "the close box ends with status 0")
         got = read_cfg()

@@ -143,6 +143,37 @@ def scripts(mox_exe, emulator, folder):
           "the window is shown with the first printed line (got %r)" % (first,))
     check(status(proc) == 3, "quit/return 3 gives the status 3")
 
+    # Names and arguments beyond ASCII reach the script as typed: the
+    # console reads the system's wide command line, not the code page's.
+    wide = os.path.join(folder, "caf\u00e9.mox")
+    with open(wide, "w", encoding="utf-8") as f:
+        f.write('Mox []\nprint [mold system/options/args mold system/script/args '
+                'second split-path system/options/script]\nquit/return 3\n')
+    log = os.path.join(folder, "wide.log")
+    utf8 = {"LC_ALL": "C.UTF-8"}
+    proc = start(mox_exe, emulator, [wide, "\u00e9", 'say "hi"'], log, **utf8)
+    first = wait_for(log, lambda r: r["event"] == "print", "the script named caf\u00e9.mox prints")
+    # Wine writes the quotes inside an argument as \" in the line it makes.
+    want = '["\u00e9" {say \\"hi\\"}] {\u00e9 "say \\"hi\\""} caf\u00e9.mox'
+    check(first is not None and first["lines"] == [want],
+          "its name and arguments arrive as typed (got %r, want %r)"
+          % (first and first["lines"], want))
+    check(status(proc) == 3, "the script named caf\u00e9.mox runs to its quit")
+
+    # A name that cannot be read is reported in the console, and the
+    # prompt follows: no message box waits for a click.
+    log = os.path.join(folder, "unreadable.log")
+    proc = start(mox_exe, emulator, [os.path.join(folder, "none-\u00e9.mox")], log, **utf8)
+    try:
+        r = wait_for(log, lambda r: r["event"] == "ask", "a prompt after a missing script")
+        check(r is not None and any(l.startswith("*** Access Error: cannot open") and
+                                    "none-\u00e9.mox" in l for l in r["lines"]),
+              "the missing none-\u00e9.mox is reported in the console (got %r)"
+              % (r and r["lines"][:3]))
+    finally:
+        proc.kill()
+        proc.wait()
+
 
 def session(mox_exe, emulator, folder):
     log = os.path.join(folder, "session.log")
@@ -177,7 +208,6 @@ def session(mox_exe, emulator, folder):
         if r:
             check(any("no-such-word has no value" in l for l in r["lines"]),
                   "the error names the word")
-
         mark = last_counter(log)
         xdotool("key", "Up")
         wait_for(log, lambda r: r["input"] == "no-such-word", "Up brings the last line back", mark)
@@ -187,6 +217,33 @@ def session(mox_exe, emulator, folder):
         xdotool("key", "Tab")
         wait_for(log, lambda r: r["input"] == "system/console" and r["caret"] == 14,
                  "Tab completes system/con", mark)
+        xdotool("key", "ctrl+k")
+        enter("value: 10", lambda r: "== 10" in r["lines"], "value: 10")
+        enter("1 + 1", lambda r: "== 2" in r["lines"], "1 + 1 answers == 2")
+        enter("value", lambda r: r["lines"][-2:] == ["== 10", ">> "],
+              "the console's result leaves the user's value alone")
+        # Output at the stack's end: the overflow is reported like any
+        # error (its stack fills the screen, so the buffer is searched
+        # afterwards) and the prompt comes back with the terminal in step.
+        enter("gui-console-ctx/terminal/clean", lambda r: r["lines"][-1] == ">> ", "a clean screen")
+        for deep in ('r: func [n][if n > 3000 [print "deep"] r n + 1] r 1',
+                     'r: func [n][prin "." r n + 1] r 1'):
+            enter(deep, lambda r: r["lines"][-1] == ">> ", "%s gives the next prompt" % deep)
+            # Each line stays short: the history is saved with the
+            # configuration, and later checks want no long entry in it.
+            enter('t: gui-console-ctx/terminal k: rejoin ["**" "* "] n: 0',
+                  lambda r: r["lines"][-1] == ">> ", "the terminal at hand")
+            enter('foreach l t/lines [if find l k [n: n + 1] if find/match l "== [" [n: n + 100]]',
+                  lambda r: r["lines"][-1] == ">> ", "the lines counted")
+            enter('m: length? t/lines c: reduce ["check" n m = length? t/nlines m = length? t/heights]',
+                  lambda r: r["lines"][-1] == ">> ", "the series measured")
+            r = enter('append c (length? t/lines) = length? t/flags t/clean print c',
+                      lambda r: any(l.startswith("check ") for l in r["lines"]),
+                      "%s is checked" % deep)
+            check(r is not None and "check 4 true true true" in r["lines"],
+                  "%s reports one error of four lines and no result, the terminal in step (%r)"
+                  % (deep, r and r["lines"][-3:]))
+
         mark = last_counter(log)
         xdotool("key", "ctrl+k")
         xdotool("type", "--delay", "60", "quit/return 4")

@@ -617,7 +617,9 @@ TEST_F(LexerTest, TraceEventsForIncompleteInput) {
     EXPECT_EQ(trace("\"abc", out, &code), (V{"error string!"}));
     EXPECT_EQ(trace("<tag", out, &code), (V{"error tag!"}));
     EXPECT_EQ(trace("#{01", out, &code), (V{"error binary!"}));
-    EXPECT_EQ(trace("(1, 2", out, &code), (V{"error point2D!"}));
+    // A point literal is open until its ")" like a paren.
+    EXPECT_EQ(trace("(1, 2", out, &code), (V{"open point2D!", "error point2D!"}));
+    EXPECT_EQ(trace("(1, 2)", out), (V{"open point2D!", "close point2D!", "load point2D!"}));
     EXPECT_EQ(trace("a/b", out), (V{"open path!", "load word!"}));
 }
 
