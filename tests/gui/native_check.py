@@ -184,6 +184,9 @@ def gdiplus(mox_run, win_probe, emulator):
                       {"MOX_TEST_FAIL_CALL": "LoadLibrary:DWrite.dll"})
     try:
         program.expect("drawn 255.255.255.0")
+        line = program.expect_any() or ""
+        measured = re.match(r"measured (\S+) (\S+) (\S+) (\S+)$", line)
+        check(measured is not None, "the sizes are printed (got %r)" % line)
         program.expect("ready")
         if not find_window("Mox text painter check"):
             check(False, "xdotool finds the GDI+ window")
@@ -215,6 +218,22 @@ def gdiplus(mox_run, win_probe, emulator):
                   "the text is centred in the face (ink centre %r in %dx%d)" % (mid, w, h))
             check(max(xs) - min(xs) > 40, "four capitals of a 16-point font are wide (%d)"
                   % (max(xs) - min(xs)))
+        # The narrow face's words are measured as the painter wraps them: one
+        # word a line, within the face's width, as high as the lines drawn.
+        wrapped = children(emulator, win_probe, "Mox text painter check").get("MM MM MM")
+        check(measured is not None and wrapped is not None, "the wrapped face is measured and shown")
+        if not (measured and wrapped):
+            return
+        width, height, word_w, word_h = (float(v) for v in measured.groups())
+        check(word_w <= width <= wrapped["rect"][2] and 3 * word_h <= height + 1,
+              "three lines within the face's width (all %gx%g, one word %gx%g)"
+              % (width, height, word_w, word_h))
+        w, h = wrapped["rect"][2], wrapped["rect"][3]
+        rows = region(wrapped["center"][0] - w // 2, wrapped["center"][1] - h // 2, w, h)
+        ink = [j for j, row in enumerate(rows) for p in row if p[0] > 160 and p[1] < 100]
+        check(ink and height - word_h < max(ink) - min(ink) + 1 <= height,
+              "the measured height holds the drawn lines and no more (ink rows %r, height %g)"
+              % (ink and (min(ink), max(ink)), height))
     finally:
         finish(program)
 
