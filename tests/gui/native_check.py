@@ -16,7 +16,9 @@ print, what Win32 reports and what the X screen shows.
 - tests/gui/native-batch.mox: faces moved, sized and hidden together by
   one show land where their faces say, moved in one DeferWindowPos batch
   per parent window (Wine's own trace of the calls); a resized slider's
-  range is its new length.
+  range is its new length; after a DPI change (WM_DPICHANGED sent by
+  widget-probe) the children are laid out again at the new scale, in
+  deferred batches.
 
     native_check.py MOX-RUN WIN-PROBE WIDGET-PROBE [EMULATOR]
 
@@ -293,6 +295,25 @@ def batch(mox_run, win_probe, widget_probe, emulator):
         check(sliders == ["slider MoxSlider 200 100"],
               "the slider's range is its new length, its position the data on it (got %r)"
               % sliders)
+        # The window goes to a display of 144 DPI: every child is laid out
+        # again at one and a half times its size, each through a deferred
+        # position (the panel, its two buttons and the window's other
+        # three), none by a move of its own.
+        moved_at = len(program.raw)
+        subprocess.run(emulator + [widget_probe, "Mox batch check", "dpi", "144",
+                                   "90", "90", "372", "282"], capture_output=True, timeout=120)
+        found = children(emulator, win_probe, "Mox batch check")
+        for key, rect in [("One", (30, 75, 90, 36)), ("Two", (135, 75, 150, 45)),
+                          ("Four", (150, 180, 75, 30))]:
+            c = found.get(key)
+            check(c is not None and c["rect"] == rect, "%s at %r at 144 DPI (got %r)"
+                  % (key, rect, c and c["rect"]))
+        deferred, ended = batches(program.raw[moved_at:])
+        moved_alone = [l for l in program.raw[moved_at:]
+                       if re.search(r":(NtUser)?SetWindowPos hwnd ", l)]
+        check(len(deferred) == 6 and len(ended) >= 2,
+              "six positions deferred at the new DPI (got %d in %d batches; %d moved alone)"
+              % (len(deferred), len(ended), len(moved_alone)))
     finally:
         finish(program)
 
