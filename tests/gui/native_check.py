@@ -16,7 +16,9 @@ print, what Win32 reports and what the X screen shows.
 - tests/gui/native-batch.mox: faces moved, sized and hidden together by
   one show land where their faces say, moved in one DeferWindowPos batch
   per parent window (Wine's own trace of the calls); a resized slider's
-  range is its new length.
+  range is its new length; after a DPI change (WM_DPICHANGED sent by
+  widget-probe) the children are laid out again at the new scale, in
+  deferred batches.
 
     native_check.py MOX-RUN WIN-PROBE WIDGET-PROBE [EMULATOR]
 
@@ -184,6 +186,9 @@ def gdiplus(mox_run, win_probe, emulator):
                       {"MOX_TEST_FAIL_CALL": "LoadLibrary:DWrite.dll"})
     try:
         program.expect("drawn 255.255.255.0")
+        line = program.expect_any() or ""
+        measured = re.match(r"measured (\S+) (\S+) (\S+) (\S+)$", line)
+        check(measured is not None, "the sizes are printed (got %r)" % line)
         program.expect("ready")
         if not find_window("Mox text painter check"):
             check(False, "xdotool finds the GDI+ window")
@@ -215,6 +220,22 @@ def gdiplus(mox_run, win_probe, emulator):
                   "the text is centred in the face (ink centre %r in %dx%d)" % (mid, w, h))
             check(max(xs) - min(xs) > 40, "four capitals of a 16-point font are wide (%d)"
                   % (max(xs) - min(xs)))
+        # The narrow face's words are measured as the painter wraps them: one
+        # word a line, within the face's width, as high as the lines drawn.
+        wrapped = children(emulator, win_probe, "Mox text painter check").get("MM MM MM")
+        check(measured is not None and wrapped is not None, "the wrapped face is measured and shown")
+        if not (measured and wrapped):
+            return
+        width, height, word_w, word_h = (float(v) for v in measured.groups())
+        check(word_w <= width <= wrapped["rect"][2] and 3 * word_h <= height + 1,
+              "three lines within the face's width (all %gx%g, one word %gx%g)"
+              % (width, height, word_w, word_h))
+        w, h = wrapped["rect"][2], wrapped["rect"][3]
+        rows = region(wrapped["center"][0] - w // 2, wrapped["center"][1] - h // 2, w, h)
+        ink = [j for j, row in enumerate(rows) for p in row if p[0] > 160 and p[1] < 100]
+        check(ink and height - word_h < max(ink) - min(ink) + 1 <= height,
+              "the measured height holds the drawn lines and no more (ink rows %r, height %g)"
+              % (ink and (min(ink), max(ink)), height))
     finally:
         finish(program)
 
@@ -274,6 +295,25 @@ def batch(mox_run, win_probe, widget_probe, emulator):
         check(sliders == ["slider MoxSlider 200 100"],
               "the slider's range is its new length, its position the data on it (got %r)"
               % sliders)
+        # The window goes to a display of 144 DPI: every child is laid out
+        # again at one and a half times its size, each through a deferred
+        # position (the panel, its two buttons and the window's other
+        # three), none by a move of its own.
+        moved_at = len(program.raw)
+        subprocess.run(emulator + [widget_probe, "Mox batch check", "dpi", "144",
+                                   "90", "90", "372", "282"], capture_output=True, timeout=120)
+        found = children(emulator, win_probe, "Mox batch check")
+        for key, rect in [("One", (30, 75, 90, 36)), ("Two", (135, 75, 150, 45)),
+                          ("Four", (150, 180, 75, 30))]:
+            c = found.get(key)
+            check(c is not None and c["rect"] == rect, "%s at %r at 144 DPI (got %r)"
+                  % (key, rect, c and c["rect"]))
+        deferred, ended = batches(program.raw[moved_at:])
+        moved_alone = [l for l in program.raw[moved_at:]
+                       if re.search(r":(NtUser)?SetWindowPos hwnd ", l)]
+        check(len(deferred) == 6 and len(ended) >= 2,
+              "six positions deferred at the new DPI (got %d in %d batches; %d moved alone)"
+              % (len(deferred), len(ended), len(moved_alone)))
     finally:
         finish(program)
 

@@ -132,6 +132,16 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
+    if (argc > 7 && std::wstring(argv[2]) == L"dpi") {
+        // The window went to a display of another DPI: the new DPI and the
+        // rectangle the system suggests.
+        WORD dpi = static_cast<WORD>(_wtoi(argv[3]));
+        RECT suggested{_wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[4]) + _wtoi(argv[6]),
+                       _wtoi(argv[5]) + _wtoi(argv[7])};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        return 0;
+    }
     EnumChildWindows(hwnd, &visit, 0);
     GUITHREADINFO gui{};
     gui.cbSize = sizeof gui;

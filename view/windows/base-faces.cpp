@@ -30,6 +30,9 @@ int WINAPI GdipDeleteBrush(void* brush);
 int WINAPI GdipDrawString(void* graphics, const WCHAR* text, INT length, const void* font,
                           const mox::gui::win::GdipRect* layout, const void* format,
                           const void* brush);
+int WINAPI GdipMeasureString(void* graphics, const WCHAR* text, INT length, const void* font,
+                             const mox::gui::win::GdipRect* layout, const void* format,
+                             mox::gui::win::GdipRect* bounds, INT* fitted, INT* lines);
 }
 
 namespace mox::gui::win {
@@ -167,7 +170,7 @@ LRESULT handle_base(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 } // namespace
 
 bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
-                       const Cell* para, float width, float height) {
+                       const Cell* para, float width, float height, GdipRect* measured) {
     // Anti-aliased with grid fit: what the system's own controls look like.
     GdipSetTextRenderingHint(graphics, 3);
     Cell* base = stack::top;
@@ -196,7 +199,11 @@ bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const
             void* brush = nullptr;
             DWORD argb = 0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) |
                          GetBValue(color);
-            if (GdipCreateSolidFill(argb, &brush) == 0 && brush) {
+            if (measured) {
+                done = GdipMeasureString(graphics, reinterpret_cast<const WCHAR*>(text.c_str()),
+                                         static_cast<INT>(text.size()), gfont, &layout, format,
+                                         measured, nullptr, nullptr) == 0;
+            } else if (GdipCreateSolidFill(argb, &brush) == 0 && brush) {
                 done = GdipDrawString(graphics, reinterpret_cast<const WCHAR*>(text.c_str()),
                                       static_cast<INT>(text.size()), gfont, &layout, format,
                                       brush) == 0;
@@ -221,6 +228,19 @@ bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc) {
     bool done = draw_text_gdiplus(graphics, dc, units, facet(kept, sym.font),
                                   facet(kept, sym.para), static_cast<float>(rc.right - rc.left),
                                   static_cast<float>(rc.bottom - rc.top));
+    stack::top = base;
+    GdipDeleteGraphics(graphics);
+    return done;
+}
+
+bool measure_text_gdiplus(HDC dc, const std::u16string& text, const Cell* face, float width,
+                          GdipRect* measured) {
+    void* graphics = nullptr;
+    if (GdipCreateFromHDC(dc, &graphics) != 0 || !graphics) return false;
+    Cell* base = stack::top;
+    Cell* kept = stack::push(face);
+    bool done = draw_text_gdiplus(graphics, dc, text, facet(kept, sym.font), facet(kept, sym.para),
+                                  width, 0, measured);
     stack::top = base;
     GdipDeleteGraphics(graphics);
     return done;

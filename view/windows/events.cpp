@@ -915,26 +915,39 @@ void move_to_screen(Cell* face, HMONITOR monitor) {
 }
 
 // The children of a pane at the current scale: offsets and sizes in device
-// pixels again, and the fonts. May collect.
+// pixels again, and the fonts. The children of one parent move in one
+// batch, so that none is drawn at the new scale beside a sibling still at
+// the old one; a child's own pane gets batches of its own, ended before
+// its windows move. Layered pop-ups have another parent and move alone.
+// May collect.
 void relayout_children(Cell* pane, int32_t depth) {
     if (type_of(pane) != TYPE_BLOCK || depth > 256) return;
     Cell* base = stack::top;
     Cell* p = stack::push(pane);
+    HDWP batch = nullptr;
     for (int32_t i = 0; i < block::rs_length_q(p); i++) {
         Cell* child = stack::push(block::rs_head(p) + i);
         HWND hwnd = face_handle(child);
         if (hwnd) {
             const Cell* offset = facet(child, sym.offset);
             const Cell* size = facet(child, sym.size);
-            UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (layered_popup_q(hwnd) ? SWP_NOMOVE : 0);
-            SetWindowPos(hwnd, nullptr, dpi_scale(coord(offset, false)),
-                         dpi_scale(coord(offset, true)), dpi_scale(coord(size, false)),
-                         dpi_scale(coord(size, true)), flags);
+            bool popup = layered_popup_q(hwnd);
+            UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (popup ? SWP_NOMOVE : 0);
+            int x = dpi_scale(coord(offset, false)), y = dpi_scale(coord(offset, true));
+            int w = dpi_scale(coord(size, false)), h = dpi_scale(coord(size, true));
+            if (!popup && !batch) batch = BeginDeferWindowPos(32);
+            if (!popup && batch) batch = DeferWindowPos(batch, hwnd, nullptr, x, y, w, h, flags);
+            if (popup || !batch) SetWindowPos(hwnd, nullptr, x, y, w, h, flags);
             SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(child)), TRUE);
-            relayout_children(facet(child, sym.pane), depth + 1);
+            if (type_of(facet(child, sym.pane)) == TYPE_BLOCK) {
+                if (batch) EndDeferWindowPos(batch);
+                batch = nullptr;
+                relayout_children(facet(child, sym.pane), depth + 1);
+            }
         }
         stack::top = child;
     }
+    if (batch) EndDeferWindowPos(batch);
     stack::top = base;
 }
 

@@ -1635,10 +1635,25 @@ void size_text_star() {
         return;
     }
     std::u16string units = text_of(text);
-    HFONT font = font_for(a);
     HWND hwnd = face_handle(a);
     if (!hwnd) hwnd = GetDesktopWindow();
     HDC dc = GetWindowDC(hwnd);
+    // Without Direct2D the faces the program paints itself draw their text
+    // with GDI+, so they are measured by it too, wrapped in the window's
+    // width as the painter wraps it.
+    FaceType type = face_type(a);
+    if (dx.unavailable &&
+        (type == FT_BASE || type == FT_RICH_TEXT || type == FT_WINDOW || type == FT_PANEL)) {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        GdipRect box{};
+        if (measure_text_gdiplus(dc, units, a, static_cast<float>(client.right), &box)) {
+            ReleaseDC(hwnd, dc);
+            point2D::make_cell(a, dpi_unscale(box.width * 0.98f), dpi_unscale(box.height));
+            return;
+        }
+    }
+    HFONT font = font_for(a);
     HGDIOBJ old = SelectObject(dc, font);
     RECT rc{0, 0, 0x7FFFFFFF, 0};
     DrawTextW(dc, reinterpret_cast<LPCWSTR>(units.c_str()), -1, &rc,

@@ -274,9 +274,16 @@ struct GdipRect {
 // Draws text into the layout width x height with GDI+ on a graphics of
 // dc: the font object's font and colour (else the default GUI font and the
 // window text colour), aligned and wrapped as the para has it for a base
-// face. False when GDI+ failed. May collect.
+// face. With measured, nothing is drawn: the box the text would fill is
+// stored there (a width or height of 0 leaves that side open). False when
+// GDI+ failed. May collect.
 bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
-                       const Cell* para, float width, float height);
+                       const Cell* para, float width, float height,
+                       GdipRect* measured = nullptr);
+// The box that text takes in a face's font and para when GDI+ draws it in
+// the given width on dc, in device pixels. May collect.
+bool measure_text_gdiplus(HDC dc, const std::u16string& text, const Cell* face, float width,
+                          GdipRect* measured);
 // A face's text drawn in the rectangle rc of dc; false when it has no
 // string or GDI+ failed. May collect.
 bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc);
