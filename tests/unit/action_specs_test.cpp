@@ -22,18 +22,6 @@ namespace {
 
 class ActionSpecsTest : public RuntimeTest {};
 
-std::string mold(const Cell* value) {
-    Cell* saved = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(32);
-    actions::mold(v, buffer, false, false, false, nullptr, INT_MAX, 0);
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(buffer, &length);
-    std::string text(p, static_cast<size_t>(length));
-    stack::top = saved;
-    return text;
-}
-
 // Every action word of the library with its action and the typeset of its
 // first argument, as [word action typeset ...]; actions that other tests
 // make, whose specs give no types, are left out.

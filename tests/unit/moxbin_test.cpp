@@ -58,18 +58,6 @@ Cell* load(const std::string& text) {
     return out;
 }
 
-std::string mold(const Cell* value) {
-    Cell* saved = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(16);
-    actions::mold(v, buffer, false, true, false, nullptr, INT32_MAX, 0);
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(buffer, &length);
-    std::string text(p, size_t(length));
-    stack::top = saved;
-    return text;
-}
-
 // The first value of a loaded or decoded block, copied to the stack so that
 // it stays valid across allocations.
 Cell* first(Cell* blk) { return stack::push(block::ms_abs_at(blk, 0)); }
@@ -171,7 +159,7 @@ TEST_F(MoxbinTest, SharedStringIsWrittenOnceWithPathZeroZero) {
     Cell* out = decoded(doc);
     Cell* b2 = first(out);
     EXPECT_EQ(block::ms_abs_at(b2, 0)->data2, block::ms_abs_at(b2, 1)->data2);
-    EXPECT_EQ(mold(b2), "[\"abc\" \"abc\"]");
+    EXPECT_EQ(mold(b2, true), "[\"abc\" \"abc\"]");
 }
 
 TEST_F(MoxbinTest, FixedFormLayout) {
@@ -269,12 +257,12 @@ Cell* sample() {
 
 TEST_F(MoxbinTest, EveryDatatypeRoundTripsThroughBothForms) {
     Cell* blk = sample();
-    std::string original = mold(blk);
+    std::string original = mold(blk, true);
     for (bool compact : {true, false}) {
         Bytes doc = encoded(blk, compact);
         Cell* out = decoded(doc);
         ASSERT_EQ(block::abs_length(out), 1u);
-        std::string got = mold(block::ms_abs_at(out, 0));
+        std::string got = mold(block::ms_abs_at(out, 0), true);
         EXPECT_EQ(got, original) << compact;
         // Value by value, so that a difference names its datatype.
         Cell* b2 = first(out);
@@ -283,8 +271,8 @@ TEST_F(MoxbinTest, EveryDatatypeRoundTripsThroughBothForms) {
             Cell a = *block::ms_abs_at(blk, i), b = *block::ms_abs_at(b2, i);
             EXPECT_EQ(type_of(&a), type_of(&b)) << i;
             EXPECT_EQ(a.header & FLAG_NEW_LINE, b.header & FLAG_NEW_LINE) << i;
-            std::string ma = mold(block::ms_abs_at(blk, i));
-            EXPECT_EQ(ma, mold(block::ms_abs_at(b2, i))) << i;
+            std::string ma = mold(block::ms_abs_at(blk, i), true);
+            EXPECT_EQ(ma, mold(block::ms_abs_at(b2, i), true)) << i;
         }
         // A decoded value encodes to a document of the same size (objects
         // take fresh class IDs, the lexer's words are not yet bound) that
@@ -292,20 +280,20 @@ TEST_F(MoxbinTest, EveryDatatypeRoundTripsThroughBothForms) {
         Bytes again = encoded(b2, compact);
         EXPECT_EQ(again.size(), doc.size());
         Cell* b3 = first(decoded(again));
-        EXPECT_EQ(mold(b3), original);
+        EXPECT_EQ(mold(b3, true), original);
     }
 }
 
 TEST_F(MoxbinTest, RoundTripsUnderCollectionAtEveryAllocation) {
     Cell* blk = sample();
-    std::string original = mold(blk);
+    std::string original = mold(blk, true);
     bool saved = collector::stress;
     collector::stress = true;
     for (bool compact : {true, false}) {
         EXPECT_MOX_OK({
             Bytes doc = encoded(blk, compact);
             Cell* out = decoded(doc);
-            EXPECT_EQ(mold(block::ms_abs_at(out, 0)), original);
+            EXPECT_EQ(mold(block::ms_abs_at(out, 0), true), original);
         });
     }
     collector::stress = saved;
@@ -320,13 +308,13 @@ TEST_F(MoxbinTest, HeadIndexNewLineAndUnitWidths) {
     for (bool compact : {true, false}) {
         Cell* out = decoded(encoded(blk, compact));
         EXPECT_EQ(block::ms_abs_at(out, 0)->data1, 2u);
-        EXPECT_EQ(mold(block::ms_abs_at(out, 0)), "[c d]");
+        EXPECT_EQ(mold(block::ms_abs_at(out, 0), true), "[c d]");
         Cell* sout = first(decoded(encoded(strs, compact)));
         for (uint32_t i = 0; i < 3; i++) {
             EXPECT_EQ(memory::buffer_of(block::ms_abs_at(strs, i)->data2)->unit(),
                       memory::buffer_of(block::ms_abs_at(sout, i)->data2)->unit());
-            std::string ma = mold(block::ms_abs_at(strs, i));
-            EXPECT_EQ(ma, mold(block::ms_abs_at(sout, i)));
+            std::string ma = mold(block::ms_abs_at(strs, i), true);
+            EXPECT_EQ(ma, mold(block::ms_abs_at(sout, i), true));
         }
     }
 }
@@ -346,7 +334,7 @@ TEST_F(MoxbinTest, BlockHoldingItselfKeepsTheCycle) {
 
 TEST_F(MoxbinTest, ObjectsAndWordsBoundToThem) {
     Cell* obj = make_object("[a: 1 b: \"text\" c: [x y] d: none]");
-    std::string original = mold(obj);
+    std::string original = mold(obj, true);
     // The object inside a block twice, a word bound to it, and the object
     // holding a word of its own context.
     Cell* blk = stack::push_cell();
@@ -369,7 +357,7 @@ TEST_F(MoxbinTest, ObjectsAndWordsBoundToThem) {
         EXPECT_EQ(word.data3, 1u);
         Cell* inner = context::value_ptr(o1.data1, 3);
         EXPECT_EQ(inner->data1, o1.data1);
-        EXPECT_EQ(mold(context::value_ptr(block::ms_abs_at(out, 0)->data1, 1)), "\"text\"");
+        EXPECT_EQ(mold(context::value_ptr(block::ms_abs_at(out, 0)->data1, 1), true), "\"text\"");
     }
     // A word of an object saved alone carries the whole object.
     for (bool compact : {true, false}) {
@@ -380,9 +368,9 @@ TEST_F(MoxbinTest, ObjectsAndWordsBoundToThem) {
         Cell* owner = context::owner_of(word.data1);
         ASSERT_EQ(type_of(owner), TYPE_OBJECT);
         EXPECT_NE(owner->data2, obj->data2);
-        std::string got = mold(owner);
+        std::string got = mold(owner, true);
         EXPECT_EQ(got, original.substr(0, original.find("d:")) + got.substr(got.find("d:"))) << got;
-        EXPECT_EQ(mold(context::value_ptr(word.data1, word.data3)), "\"text\"");
+        EXPECT_EQ(mold(context::value_ptr(word.data1, word.data3), true), "\"text\"");
     }
 }
 
@@ -551,8 +539,8 @@ TEST_F(MoxbinTest, CompressedBodyDecodes) {
     cdoc[7] |= 2;
     cdoc.insert(cdoc.end(), packed.begin(), packed.begin() + n);
     Cell* out = decoded(cdoc);
-    std::string expected = mold(blk);
-    EXPECT_EQ(mold(block::ms_abs_at(out, 0)), expected);
+    std::string expected = mold(blk, true);
+    EXPECT_EQ(mold(block::ms_abs_at(out, 0), true), expected);
     cdoc[20] ^= 0xFF;
     int code = decode_error(cdoc);
     EXPECT_TRUE(code == err::invalid_data || code == err::mb_invalid_record) << code;
@@ -577,7 +565,7 @@ void define(const char* name, const Cell* value) {
 
 std::string eval_mold(const std::string& text) {
     std::string out;
-    int code = run_catching([&] { out = mold(evaluated(text)); });
+    int code = run_catching([&] { out = mold(evaluated(text), true); });
     return code == -1 ? out : "error " + std::to_string(code);
 }
 
@@ -600,7 +588,7 @@ TEST_F(MoxbinTest, ImageRecordsInBothForms) {
         Cell* out = first(decoded(doc));
         EXPECT_EQ(out->data1, 1u);
         EXPECT_EQ(out->data3, img->data3);
-        EXPECT_EQ(mold(out), mold(img));
+        EXPECT_EQ(mold(out, true), mold(img, true));
     }
     Cell* blk = evaluated("mb-j: make image! 2x2 reduce [mb-j next mb-j make image! 0x0 mb-j]");
     Bytes recs = records(encoded(blk, true));
@@ -651,7 +639,7 @@ TEST_F(MoxbinTest, CallablesAndErrorsRoundTripThroughBothForms) {
                           ASSERT_EQ(block::abs_length(out), 1u);
                           Cell* d = first(out);
                           EXPECT_EQ(type_of(d), type_of(v)) << c.make;
-                          EXPECT_EQ(mold(d), mold(v)) << c.make;
+                          EXPECT_EQ(mold(d, true), mold(v, true)) << c.make;
                           define("mb-value", d);
                           got = eval_mold(c.check);
                           // Encoded again: the same document (the fixed form
@@ -704,7 +692,7 @@ TEST_F(MoxbinTest, FunctionsKeepTheirContextAndSharing) {
         ASSERT_EQ(type_of(&w), TYPE_WORD);
         Cell* owner = context::owner_of(w.data1);
         ASSERT_EQ(type_of(owner), TYPE_FUNCTION);
-        EXPECT_EQ(mold(owner), "func [x /y z][x + 1]");
+        EXPECT_EQ(mold(owner, true), "func [x /y z][x + 1]");
     }
     // A word of an error's context is written as a global word.
     Cell* e = evaluated("make error! 400");
@@ -715,7 +703,7 @@ TEST_F(MoxbinTest, FunctionsKeepTheirContextAndSharing) {
     for (bool compact : {true, false}) {
         Cell w = *block::ms_abs_at(decoded(encoded(&ew, compact)), 0);
         EXPECT_EQ(w.data1, context::global) << compact;
-        EXPECT_EQ(mold(&w), "arg1");
+        EXPECT_EQ(mold(&w, true), "arg1");
     }
 }
 
@@ -809,7 +797,7 @@ TEST_F(MoxbinTest, ContextRecordDecodesToAFreshObject) {
     ASSERT_EQ(block::abs_length(out), 1u);
     Cell* o = first(out);
     ASSERT_EQ(type_of(o), TYPE_OBJECT);
-    EXPECT_EQ(mold(o), "make object! [\n    a: 5\n]");
+    EXPECT_EQ(mold(o, true), "make object! [\n    a: 5\n]");
     doc[19] = 0x11; // a function context
     EXPECT_EQ(decode_error(doc), err::mb_invalid_record);
     // The record cell itself is no value of the language.
@@ -855,28 +843,28 @@ TEST_F(MoxbinTest, NativeAndActionNumbersMatchTheBootSource) {
             Cell item[4];
             for (uint32_t k = 0; k < 4; k++) item[k] = *block::ms_abs_at(code, i + k);
             if (type_of(&item[0]) != TYPE_SET_WORD || type_of(&item[1]) != TYPE_WORD ||
-                mold(&item[1]) != "make" || type_of(&item[3]) != TYPE_BLOCK)
+                mold(&item[1], true) != "make" || type_of(&item[3]) != TYPE_BLOCK)
                 continue;
-            std::string kind = mold(&item[2]);
+            std::string kind = mold(&item[2], true);
             if (kind != "native!" && kind != "action!") continue;
-            ASSERT_EQ(block::abs_length(&item[3]), 2u) << mold(&item[0]);
+            ASSERT_EQ(block::abs_length(&item[3]), 2u) << mold(&item[0], true);
             int32_t id = get_integer(block::ms_abs_at(&item[3], 1));
             Cell w = item[0];
             set_type(&w, TYPE_WORD);
             Cell* value = stack::push(word::get_value(&w));
             if (type_of(value) == TYPE_OP) continue;
-            ASSERT_EQ(type_of(value), kind == "native!" ? TYPE_NATIVE : TYPE_ACTION) << mold(&w);
-            EXPECT_EQ(int32_t(value->data1), id) << mold(&w);
+            ASSERT_EQ(type_of(value), kind == "native!" ? TYPE_NATIVE : TYPE_ACTION) << mold(&w, true);
+            EXPECT_EQ(int32_t(value->data1), id) << mold(&w, true);
             Bytes doc = encoded(value, true);
             // The first record: the lead, then the table number as a varint.
             size_t r = records_start(doc);
             ASSERT_LT(r + 2, doc.size());
-            EXPECT_EQ(doc[r], kind == "native!" ? TYPE_NATIVE : TYPE_ACTION) << mold(&w);
+            EXPECT_EQ(doc[r], kind == "native!" ? TYPE_NATIVE : TYPE_ACTION) << mold(&w, true);
             uint32_t number = doc[r + 1] & 0x7F;
             if (doc[r + 1] & 0x80) number |= uint32_t(doc[r + 2]) << 7;
-            EXPECT_EQ(int32_t(number), id) << mold(&w);
+            EXPECT_EQ(int32_t(number), id) << mold(&w, true);
             Cell* back = first(decoded(doc));
-            EXPECT_EQ(int32_t(back->data1), id) << mold(&w);
+            EXPECT_EQ(int32_t(back->data1), id) << mold(&w, true);
             EXPECT_EQ(type_of(back), type_of(value));
             seen++;
             stack::top = value;

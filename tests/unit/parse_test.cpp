@@ -29,18 +29,6 @@ Cell* load(const std::string& text) {
     return out;
 }
 
-std::string mold(const Cell* value) {
-    Cell* saved = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(32);
-    actions::mold(v, buffer, false, false, false, nullptr, INT_MAX, 0);
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(buffer, &length);
-    std::string text(p, static_cast<size_t>(length));
-    stack::top = saved;
-    return text;
-}
-
 // The mold of the value of the source text, or "error N".
 std::string eval(const std::string& text) {
     std::string out;

@@ -6,12 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "core/cell.h"
 #include "core/collector.h"
 #include "core/startup.h"
+#include "core/unicode.h"
 #include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
 #include "evaluator/stack.h"
 
 namespace mox::test {
@@ -43,6 +49,20 @@ inline int run_catching(const std::function<void()>& fn) {
     stack::arguments = saved_args;
     stack::top = saved_top;
     return code;
+}
+
+// The mold of a value as UTF-8 text (all: the construction syntax).
+// May collect.
+inline std::string mold(const Cell* value, bool all = false) {
+    Cell* saved = stack::top;
+    Cell* v = stack::push(value);
+    Cell* buffer = string::push_new(32);
+    actions::mold(v, buffer, false, all, false, nullptr, INT32_MAX, 0);
+    int32_t length = -1;
+    const char* p = unicode::to_utf8(buffer, &length);
+    std::string text(p, static_cast<size_t>(length));
+    stack::top = saved;
+    return text;
 }
 
 #define EXPECT_MOX_ERROR(code, ...) EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), (code))
