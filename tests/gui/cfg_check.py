@@ -142,8 +142,10 @@ class Console:
             time.sleep(0.2)
         return False
 
-    def end(self):
-        got = console_check.status(self.proc)
+    def end(self, plain=True):
+        """The exit status; plain: the console was told to quit without a
+        status of its own."""
+        got = console_check.quit_status(self.proc, self.log) if plain else console_check.status(self.proc)
         if self.proc.poll() is None:
             self.proc.kill()
         return got
@@ -159,7 +161,7 @@ class Console:
         if self.window:
             xdotool("type", "--delay", "60", line)
             xdotool("key", "Return")
-        return self.end()
+        return self.end(plain="/return" not in line)
 
 
 def first_quit(mox_exe, emulator, folder):

@@ -14,6 +14,7 @@ actors print.
 Needs an X display: the one in DISPLAY, else an Xvfb of its own. Every wait
 is a guard against a hang, not a measurement.
 """
+import atexit
 import os
 import queue
 import socket
@@ -33,6 +34,17 @@ def check(ok, what):
     print(("ok: " if ok else "FAIL: ") + what)
     if not ok:
         failures.append(what)
+
+
+@atexit.register
+def summary():
+    # A check's output can run to thousands of lines, of which a CI log
+    # keeps the tail: the failures are repeated where they will be seen.
+    if failures:
+        print("\n%d check%s failed:" % (len(failures), "" if len(failures) == 1 else "s"))
+        for what in failures:
+            print("FAIL: " + what[:400])
+        sys.stdout.flush()
 
 
 def display_taken(n):
