@@ -102,11 +102,17 @@ def events(mox_run, widget_probe, emulator):
         # first.
         for line in ['alt-down "pad" (5, 5) none', 'mid-down "pad" (5, 5) none',
                      'aux-down "pad" (5, 5) none', 'down "pad" (5, 5) none',
-                     'down "pad" (5, 5) none', 'dbl-click "pad" (5, 5) none', "ready"]:
+                     'down "pad" (5, 5) none', 'dbl-click "pad" (5, 5) none', "held up", "ready"]:
             program.expect(line)
         if not find_window("Mox native check"):
             check(False, "xdotool finds the native check window")
             return
+        out = subprocess.run(emulator + [widget_probe, "Mox native check"], capture_output=True,
+                             text=True, timeout=120).stdout
+        BST_PUSHED = 4
+        states = [int(l.split()[2]) for l in out.splitlines() if l.startswith("button ")]
+        check(len(states) == 1 and not states[0] & BST_PUSHED,
+              "the button whose release disabled its panel is not left pushed (got %r)" % states)
         # A key pressed while an input method composes is the method's: no
         # special key, only its code.
         subprocess.run(emulator + [widget_probe, "Mox native check", "ime", "20", "20"],

@@ -7,6 +7,7 @@
 //     tab CLASS SELECTED COUNT X Y W H (screen rectangle of the control)
 //     slider CLASS RANGE-MAX POSITION
 //     caret CLASS X Y W H               (the thread's caret, in its window)
+//     button CLASS STATE text TEXT      (BM_GETSTATE of a button)
 //     edit CLASS START END lines N vscroll 0|1 hscroll 0|1 tab X at X Y W H text TEXT
 //         (selection in UTF-16 units, line count, scroll bars shown, the
 //         x distance from the first character to the third, the screen
@@ -110,6 +111,11 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
         std::printf("slider %s %ld %ld\n", utf8(cls).c_str(),
                     static_cast<long>(SendMessageW(child, TBM_GETRANGEMAX, 0, 0)),
                     static_cast<long>(SendMessageW(child, TBM_GETPOS, 0, 0)));
+    } else if (name == L"MoxButton") {
+        wchar_t text[256] = {0};
+        GetWindowTextW(child, text, 256);
+        std::printf("button %s %ld text %s\n", utf8(cls).c_str(),
+                    static_cast<long>(SendMessageW(child, BM_GETSTATE, 0, 0)), utf8(text).c_str());
     } else if (name == L"MoxTabpanel") {
         RECT r;
         GetWindowRect(child, &r);
