@@ -157,7 +157,8 @@ int paste(HWND hwnd, int n, const wchar_t* text) {
     SetClipboardData(CF_UNICODETEXT, data);
     CloseClipboard();
     SendMessageW(wanted.second, WM_PASTE, 0, 0);
-    std::printf("pasted %ld\n", static_cast<long>(SendMessageW(wanted.second, WM_GETTEXTLENGTH, 0, 0)));
+    std::printf("pasted %ld\n",
+                static_cast<long>(SendMessageW(wanted.second, WM_GETTEXTLENGTH, 0, 0)));
     return 0;
 }
 

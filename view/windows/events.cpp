@@ -962,7 +962,8 @@ void relayout_children(Cell* pane, int32_t depth) {
             // A group box's frame is a child of its own: not in this batch.
             WindowRecord* r = record_of(hwnd);
             if (r && r->type == FT_GROUP_BOX && r->inner)
-                SetWindowPos(r->inner, nullptr, 0, 0, w, h, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+                SetWindowPos(r->inner, nullptr, 0, 0, w, h,
+                             SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
             SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(child)), TRUE);
             if (type_of(facet(child, sym.pane)) == TYPE_BLOCK) {
                 if (batch) EndDeferWindowPos(batch);
@@ -1396,8 +1397,8 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             break;
         case WM_PASTE:
             // The control would cut the pasted text at its limit.
-            if ((type == FT_FIELD || type == FT_AREA) && IsClipboardFormatAvailable(CF_UNICODETEXT) &&
-                OpenClipboard(hwnd)) {
+            if ((type == FT_FIELD || type == FT_AREA) &&
+                IsClipboardFormatAvailable(CF_UNICODETEXT) && OpenClipboard(hwnd)) {
                 size_t length = 0;
                 if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
                     if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {

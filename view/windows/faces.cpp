@@ -1347,7 +1347,8 @@ void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
         apply_bits(face, hwnd, bits, batch);
     } catch (...) {
         if (Cell* again = change_bits(face))
-            make_integer(again, static_cast<int32_t>(get_integer(again)) | static_cast<int32_t>(bits));
+            make_integer(again,
+                         static_cast<int32_t>(get_integer(again)) | static_cast<int32_t>(bits));
         throw;
     }
 }
