@@ -2,7 +2,7 @@
 """Scroller steps, edit selections, scroll bars, tab stops, a para change,
 button font colours, accelerated faces, tab pages, a drop-down's menu
 commands, pastes beyond an area's limit and a modal window opened by a
-release under Wine.
+release, and the stacking of a pane's faces under Wine.
 
 Runs tests/gui/controls.mox in a copy of mox-run that carries the console's
 application manifest (so that it gets version 6 of the common controls, as
@@ -146,7 +146,8 @@ def colours(emulator, layered_probe, children):
     fast = None
     for line in out.splitlines():
         f = line.split()
-        if f and f[0] == "window" and f[2] == "MoxBase":
+        # The accelerated face is the 30x30 one.
+        if f and f[0] == "window" and f[2] == "MoxBase" and f[5:7] == ["30", "30"]:
             fast = dict(rect=tuple(int(v) for v in f[3:7]), exstyle=int(f[14], 16))
     WS_EX_LAYERED = 0x80000
     check(fast is not None and fast["exstyle"] & WS_EX_LAYERED,
@@ -213,6 +214,17 @@ def modal_from_release(program, emulator, win_probe, children):
         until(program, "back")
 
 
+def stacking(children):
+    # The purple face inserted at the head of the pane lies beneath the
+    # green one after it, where they overlap (client 330x390).
+    done = children.get("Done")
+    if not done:
+        return
+    origin = (done["center"][0] - 470, done["center"][1] - 265)
+    got = vr.grab_screen()(origin[0] + 330, origin[1] + 390)
+    check(got == (0, 160, 0), "the face after the inserted one is on top (got %r)" % (got,))
+
+
 def run(mox_run, win_probe, widget_probe, layered_probe, emulator, folder):
     # The runner beside the console's manifest, under the name the system
     # looks for next to an executable.
@@ -238,6 +250,7 @@ def drive(program, win_probe, widget_probe, layered_probe, emulator):
     edits_and_bars(edits)
     _, children = wc.children_of(wc.probe(emulator, win_probe, TITLE))
     colours(emulator, layered_probe, children)
+    stacking(children)
     check(bar is not None, "the scroller has a window")
     if bar:
         scroll(program, emulator, widget_probe, bar)

@@ -1353,6 +1353,31 @@ void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
     }
 }
 
+// The windows of a pane's faces stacked in the pane's order, the last one
+// on top; a tab panel's pages likewise among themselves (a batch moves
+// windows of one parent only).
+void restack_pane(const Cell* pane, int32_t depth) {
+    if (type_of(pane) != TYPE_BLOCK || depth > 256) return;
+    Cell* base = stack::top;
+    std::vector<HWND> windows;
+    int32_t n = block::rs_length_q(pane);
+    for (int32_t i = 0; i < n; i++) {
+        const Cell* face = block::rs_head(pane) + i;
+        if (type_of(face) != TYPE_OBJECT) continue;
+        if (HWND hwnd = face_handle(face)) windows.push_back(hwnd);
+        if (face_type(face) == FT_TAB_PANEL) stack::push(facet(face, sym.pane));
+    }
+    Cell* pages_end = stack::top;
+    HDWP batch = windows.empty() ? nullptr : BeginDeferWindowPos(static_cast<int>(windows.size()));
+    for (HWND hwnd : windows)
+        if (batch)
+            batch = DeferWindowPos(batch, hwnd, HWND_TOP, 0, 0, 0, 0,
+                                   SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    if (batch) EndDeferWindowPos(batch);
+    for (Cell* pages = base; pages < pages_end; pages++) restack_pane(pages, depth + 1);
+    stack::top = base;
+}
+
 // Frees the native side of a face tree, children first; a window face's
 // window is closed by a posted WM_CLOSE that passes without a close event.
 void free_faces(Cell* face, bool post_close, int32_t depth) {
@@ -1692,14 +1717,23 @@ void size_text_star() {
 
 void on_change_facet_star() {
     Cell* a = stack::arguments;
-    // Pane changes are made by the language side's show of the new faces.
-    // A change inside data is applied in place where the widget allows it,
+    // The windows of new faces in a pane are made by the language side's
+    // show of them; here they take their places in the pane's order. A
+    // change inside data is applied in place where the widget allows it,
     // else (and for the other facets) as an update of the face.
     Cell* state = facet(a, sym.state);
     Cell* bits = type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 1 &&
                          type_of(block::rs_head(state) + 1) == TYPE_INTEGER
                      ? block::rs_head(state) + 1
                      : nullptr;
+    if (bits && is_any_word(type_of(a + 1)) && same_word(a[1].data2, sym.pane) &&
+        is_any_word(type_of(a + 3)) && face_type(a) != FT_TAB_PANEL) {
+        static const uint32_t placed[] = {symbol::make("inserted"), symbol::make("appended"),
+                                          symbol::make("poked"), symbol::make("changed"),
+                                          symbol::make("moved")};
+        for (uint32_t action : placed)
+            if (same_word(a[3].data2, action)) restack_pane(facet(a, sym.pane), 0);
+    }
     if (!bits || !is_any_word(type_of(a + 1)) || same_word(a[1].data2, sym.pane)) {
         make_none(stack::arguments);
         return;
