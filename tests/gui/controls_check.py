@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Scroller steps, edit selections, scroll bars, tab stops, a para change,
-button font colours and accelerated faces under Wine.
+button font colours, accelerated faces, tab pages, a drop-down's menu
+commands, pastes beyond an area's limit and a modal window opened by a
+release, and the stacking of a pane's faces under Wine.
 
 Runs tests/gui/controls.mox in a copy of mox-run that carries the console's
 application manifest (so that it gets version 6 of the common controls, as
@@ -144,7 +146,8 @@ def colours(emulator, layered_probe, children):
     fast = None
     for line in out.splitlines():
         f = line.split()
-        if f and f[0] == "window" and f[2] == "MoxBase":
+        # The accelerated face is the 30x30 one.
+        if f and f[0] == "window" and f[2] == "MoxBase" and f[5:7] == ["30", "30"]:
             fast = dict(rect=tuple(int(v) for v in f[3:7]), exstyle=int(f[14], 16))
     WS_EX_LAYERED = 0x80000
     check(fast is not None and fast["exstyle"] & WS_EX_LAYERED,
@@ -153,6 +156,73 @@ def colours(emulator, layered_probe, children):
         x, y, w, h = fast["rect"]
         check(pixel(x + w // 2, y + h // 2) == (0, 0, 255),
               "the accelerated face shows its colour (got %r)" % (pixel(x + w // 2, y + h // 2),))
+
+
+def page_menu_paste(program, emulator, widget_probe, children):
+    # A tab page shows the window colour, not the window's button face.
+    page, window = children.get("MoxPanel"), children.get("Done")
+    if page and window:
+        pixel = vr.grab_screen()
+        inside = pixel(*page["center"])
+        beside = pixel(window["center"][0], window["center"][1] + window["rect"][3])
+        check(inside == (255, 255, 255) and beside != inside,
+              "the tab page is filled white, the window is not (got %r, %r)" % (inside, beside))
+    else:
+        check(False, "the tab page has a window")
+    # A drop-down that owns a menu turns its command into a menu event.
+    gc.subprocess.run(emulator + [widget_probe, TITLE, "menu"], timeout=120)
+    line = program.expect_any() or ""
+    while line.startswith("area select"):  # the releases of the keys typed before
+        line = program.expect_any() or ""
+    check(line.startswith("combo menu"), "the drop-down raises a menu event (got %r)" % line)
+    # The text the menu grew to 200 wide is drawn again, centred in it:
+    # nothing left of the old drawing in its first 60.
+    mid = children.get("Mid")
+    if mid:
+        time.sleep(0.5)
+        x, y = mid["center"][0] - mid["rect"][2] // 2, mid["center"][1] - mid["rect"][3] // 2
+        pixel = vr.grab_screen()
+        ink = sorted(i for i in range(200) for j in range(mid["rect"][3])
+                     if sum(pixel(x + i, y + j)) < 200)
+        check(ink and ink[0] > 70 and abs((ink[0] + ink[-1]) / 2 - 100) < 10,
+              "the grown text is centred, its old drawing gone (ink from %r to %r)"
+              % (ink and ink[0], ink and ink[-1]))
+    else:
+        check(False, "the centred text has a window")
+    # A paste beyond the area's text limit arrives whole.
+    out = gc.subprocess.run(emulator + [widget_probe, TITLE, "paste", "40000", "paste"],
+                            capture_output=True, text=True, timeout=120).stdout.split()
+    check(out == ["pasted", "40005"], "40000 letters pasted into \"paste\" (got %r)" % (out,))
+
+
+def modal_from_release(program, emulator, win_probe, children):
+    opener = children.get("Open")
+    check(opener is not None, "the text that opens a window has a window")
+    if not opener:
+        return
+    gc.click(opener["center"])
+    modal = "Mox controls modal"
+    shut = None
+    if wc.find_window(modal):
+        time.sleep(0.5)
+        _, inside = wc.children_of(wc.probe(emulator, win_probe, modal))
+        shut = inside.get("Shut")
+    check(shut is not None, "the modal window shows its button")
+    if shut:
+        gc.click(shut["center"])
+        until(program, "shut")
+        until(program, "back")
+
+
+def stacking(children):
+    # The purple face inserted at the head of the pane lies beneath the
+    # green one after it, where they overlap (client 330x390).
+    done = children.get("Done")
+    if not done:
+        return
+    origin = (done["center"][0] - 470, done["center"][1] - 265)
+    got = vr.grab_screen()(origin[0] + 330, origin[1] + 390)
+    check(got == (0, 160, 0), "the face after the inserted one is on top (got %r)" % (got,))
 
 
 def run(mox_run, win_probe, widget_probe, layered_probe, emulator, folder):
@@ -180,10 +250,13 @@ def drive(program, win_probe, widget_probe, layered_probe, emulator):
     edits_and_bars(edits)
     _, children = wc.children_of(wc.probe(emulator, win_probe, TITLE))
     colours(emulator, layered_probe, children)
+    stacking(children)
     check(bar is not None, "the scroller has a window")
     if bar:
         scroll(program, emulator, widget_probe, bar)
     selection_keys(program, edits)
+    page_menu_paste(program, emulator, widget_probe, children)
+    modal_from_release(program, emulator, win_probe, children)
     done = children.get("Done")
     if done:
         gc.click(done["center"])

@@ -102,11 +102,23 @@ def events(mox_run, widget_probe, emulator):
         # first.
         for line in ['alt-down "pad" (5, 5) none', 'mid-down "pad" (5, 5) none',
                      'aux-down "pad" (5, 5) none', 'down "pad" (5, 5) none',
-                     'down "pad" (5, 5) none', 'dbl-click "pad" (5, 5) none', "ready"]:
+                     'down "pad" (5, 5) none', 'dbl-click "pad" (5, 5) none', "held up", "ready"]:
             program.expect(line)
         if not find_window("Mox native check"):
             check(False, "xdotool finds the native check window")
             return
+        out = subprocess.run(emulator + [widget_probe, "Mox native check"], capture_output=True,
+                             text=True, timeout=120).stdout
+        BST_PUSHED = 4
+        states = [int(l.split()[2]) for l in out.splitlines() if l.startswith("button ")]
+        check(len(states) == 1 and not states[0] & BST_PUSHED,
+              "the button whose release disabled its panel is not left pushed (got %r)" % states)
+        # A key pressed while an input method composes is the method's: no
+        # special key, only its code.
+        subprocess.run(emulator + [widget_probe, "Mox native check", "ime", "20", "20"],
+                       capture_output=True, timeout=120)
+        program.expect('key-down #"%"')
+        program.expect("key-down left")
         # Gesture steps at points of the window's client area: on the pad
         # (at 10x10) or on no child (the window itself). Zoom picks the
         # ratio to the step before, none on a gesture's first step.
@@ -145,7 +157,8 @@ def failures(mox_run, emulator):
         # The button's window is asked for twice (by the window's show and
         # by the view of the window), and refused each time.
         for line in ["*** Error in GetClassInfoEx", "*** View Error: CreateWindowEx failed!",
-                     "*** View Error: CreateWindowEx failed!", "button none field true", "end"]:
+                     "*** View Error: CreateWindowEx failed!", "button none field true",
+                     "update true pending 65544", "end"]:
             program.expect(line)
         gc.ends_cleanly(program)
     finally:
@@ -236,6 +249,15 @@ def gdiplus(mox_run, win_probe, emulator):
         check(ink and height - word_h < max(ink) - min(ink) + 1 <= height,
               "the measured height holds the drawn lines and no more (ink rows %r, height %g)"
               % (ink and (min(ink), max(ink)), height))
+        # The plain panel is erased in the button face colour; the panel with
+        # a draw block is left to its drawing, which no device makes here.
+        found = children(emulator, win_probe, "Mox text painter check")
+        drawn, plain = found.get("drawn"), found.get("plain")
+        check(drawn is not None and plain is not None, "both panels have windows")
+        if drawn and plain:
+            inside, erased = region(*drawn["center"], 1, 1)[0][0], region(*plain["center"], 1, 1)[0][0]
+            check(inside != erased, "the drawing panel is not erased (%r, the erased one %r)"
+                  % (inside, erased))
     finally:
         finish(program)
 
@@ -298,7 +320,8 @@ def batch(mox_run, win_probe, widget_probe, emulator):
         # The window goes to a display of 144 DPI: every child is laid out
         # again at one and a half times its size, each through a deferred
         # position (the panel, its two buttons and the window's other
-        # three), none by a move of its own.
+        # four), none by a move of its own; the group box's frame, a child
+        # of the box, is sized with it.
         moved_at = len(program.raw)
         subprocess.run(emulator + [widget_probe, "Mox batch check", "dpi", "144",
                                    "90", "90", "372", "282"], capture_output=True, timeout=120)
@@ -311,9 +334,15 @@ def batch(mox_run, win_probe, widget_probe, emulator):
         deferred, ended = batches(program.raw[moved_at:])
         moved_alone = [l for l in program.raw[moved_at:]
                        if re.search(r":(NtUser)?SetWindowPos hwnd ", l)]
-        check(len(deferred) == 6 and len(ended) >= 2,
-              "six positions deferred at the new DPI (got %d in %d batches; %d moved alone)"
+        check(len(deferred) == 7 and len(ended) >= 2,
+              "seven positions deferred at the new DPI (got %d in %d batches; %d moved alone)"
               % (len(deferred), len(ended), len(moved_alone)))
+        out = subprocess.run(emulator + [win_probe, "Mox batch check"], capture_output=True,
+                             text=True, timeout=120).stdout
+        frames = [tuple(int(v) for v in l.split()[3:7]) for l in out.splitlines()
+                  if l.split()[:3] == ["child", "2", "Button"]]
+        check(frames == [(0, 0, 90, 45)], "the group box's frame is 90x45 at 144 DPI (got %r)"
+              % frames)
     finally:
         finish(program)
 

@@ -7,6 +7,7 @@
 //     tab CLASS SELECTED COUNT X Y W H (screen rectangle of the control)
 //     slider CLASS RANGE-MAX POSITION
 //     caret CLASS X Y W H               (the thread's caret, in its window)
+//     button CLASS STATE text TEXT      (BM_GETSTATE of a button)
 //     edit CLASS START END lines N vscroll 0|1 hscroll 0|1 tab X at X Y W H text TEXT
 //         (selection in UTF-16 units, line count, scroll bars shown, the
 //         x distance from the first character to the third, the screen
@@ -20,6 +21,19 @@
 // and the argument packed into the handle (x and y on the screen in bits
 // 0-15 and 16-31, the argument in 32-63), as a test run of the program
 // reads a handle the system does not know.
+//
+//     widget-probe TITLE paste N TEXT
+// puts N letters on the clipboard, sends WM_PASTE to the edit control
+// whose text is TEXT and prints "pasted LENGTH" (its text's length after).
+//
+//     widget-probe TITLE ime X Y
+// posts the child at the client point X Y, in order: the start of an
+// input method's composition, a press of the Left key, the end of the
+// composition and another press of Left.
+//
+//     widget-probe TITLE menu
+// sends each combo box a menu selection (item 0 of a menu of the probe's)
+// and then the command a chosen menu item sends its owner.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -28,6 +42,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -96,6 +111,11 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
         std::printf("slider %s %ld %ld\n", utf8(cls).c_str(),
                     static_cast<long>(SendMessageW(child, TBM_GETRANGEMAX, 0, 0)),
                     static_cast<long>(SendMessageW(child, TBM_GETPOS, 0, 0)));
+    } else if (name == L"MoxButton") {
+        wchar_t text[256] = {0};
+        GetWindowTextW(child, text, 256);
+        std::printf("button %s %ld text %s\n", utf8(cls).c_str(),
+                    static_cast<long>(SendMessageW(child, BM_GETSTATE, 0, 0)), utf8(text).c_str());
     } else if (name == L"MoxTabpanel") {
         RECT r;
         GetWindowRect(child, &r);
@@ -104,6 +124,50 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
                     static_cast<long>(SendMessageW(child, TCM_GETITEMCOUNT, 0, 0)), r.left, r.top,
                     r.right - r.left, r.bottom - r.top);
     }
+    return TRUE;
+}
+
+BOOL CALLBACK find_edit(HWND child, LPARAM found) {
+    wchar_t cls[128] = {0}, text[256] = {0};
+    GetClassNameW(child, cls, 128);
+    std::wstring name(cls);
+    if (name != L"MoxArea" && name != L"MoxField") return TRUE;
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, &got);
+    auto* wanted = reinterpret_cast<std::pair<const wchar_t*, HWND>*>(found);
+    if (std::wstring(text) != wanted->first) return TRUE;
+    wanted->second = child;
+    return FALSE;
+}
+
+int paste(HWND hwnd, int n, const wchar_t* text) {
+    std::pair<const wchar_t*, HWND> wanted{text, nullptr};
+    EnumChildWindows(hwnd, &find_edit, reinterpret_cast<LPARAM>(&wanted));
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (static_cast<size_t>(n) + 1) * sizeof(wchar_t));
+    if (!wanted.second || !data || !OpenClipboard(nullptr)) {
+        std::printf("none\n");
+        return 1;
+    }
+    auto* letters = static_cast<wchar_t*>(GlobalLock(data));
+    for (int i = 0; i < n; i++) letters[i] = L'x';
+    letters[n] = 0;
+    GlobalUnlock(data);
+    EmptyClipboard();
+    SetClipboardData(CF_UNICODETEXT, data);
+    CloseClipboard();
+    SendMessageW(wanted.second, WM_PASTE, 0, 0);
+    std::printf("pasted %ld\n",
+                static_cast<long>(SendMessageW(wanted.second, WM_GETTEXTLENGTH, 0, 0)));
+    return 0;
+}
+
+BOOL CALLBACK menu_to_combo(HWND child, LPARAM menu) {
+    wchar_t cls[128] = {0};
+    GetClassNameW(child, cls, 128);
+    if (std::wstring(cls) != L"MoxCombo") return TRUE;
+    SendMessageW(child, WM_MENUSELECT, MAKEWPARAM(0, MF_STRING), menu);
+    SendMessageW(child, WM_COMMAND, 0, 0);
     return TRUE;
 }
 
@@ -130,6 +194,23 @@ int wmain(int argc, wchar_t** argv) {
             SendMessageW(hwnd, WM_GESTURE, static_cast<WPARAM>(_wtoi(argv[i])),
                          static_cast<LPARAM>(packed));
         }
+        return 0;
+    }
+    if (argc > 4 && std::wstring(argv[2]) == L"paste") return paste(hwnd, _wtoi(argv[3]), argv[4]);
+    if (argc > 4 && std::wstring(argv[2]) == L"ime") {
+        HWND child = ChildWindowFromPoint(hwnd, POINT{_wtoi(argv[3]), _wtoi(argv[4])});
+        LPARAM left = 1 | (0x4B << 16) | (1 << 24);
+        PostMessageW(child, WM_IME_STARTCOMPOSITION, 0, 0);
+        PostMessageW(child, WM_KEYDOWN, VK_LEFT, left);
+        PostMessageW(child, WM_IME_ENDCOMPOSITION, 0, 0);
+        PostMessageW(child, WM_KEYDOWN, VK_LEFT, left);
+        return 0;
+    }
+    if (argc > 2 && std::wstring(argv[2]) == L"menu") {
+        HMENU menu = CreatePopupMenu();
+        AppendMenuW(menu, MF_STRING, 1, L"Item");
+        EnumChildWindows(hwnd, &menu_to_combo, reinterpret_cast<LPARAM>(menu));
+        DestroyMenu(menu);
         return 0;
     }
     if (argc > 7 && std::wstring(argv[2]) == L"dpi") {

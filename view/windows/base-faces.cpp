@@ -44,6 +44,10 @@ constexpr int32_t E_SCROLL = 35;
 // A paint in progress: handlers that pump messages must not start another.
 bool painting = false;
 
+// An input method is composing text in a face holding a caret: its keys
+// are the method's, not special keys of the face.
+bool composing = false;
+
 // A composition in a face holding a caret uses the face's font. (The
 // context is taken only for that: holding it from WM_IME_SETCONTEXT on
 // costs Wine's thread its caret.)
@@ -94,7 +98,12 @@ LRESULT handle_base(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
         return 1;
     case WM_IME_STARTCOMPOSITION:
-        if (r->flags & WF_HAS_CARET) composition_font(hwnd, found);
+        if (!(r->flags & WF_HAS_CARET)) break;
+        composing = true;
+        composition_font(hwnd, found);
+        break;
+    case WM_IME_ENDCOMPOSITION:
+        if (r->flags & WF_HAS_CARET) composing = false;
         break;
     case WM_SIZE: {
         int32_t w = static_cast<int16_t>(LOWORD(lparam)), h = static_cast<int16_t>(HIWORD(lparam));
@@ -275,6 +284,8 @@ bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face) {
         painted = true;
     return painted;
 }
+
+bool ime_composing_q() { return composing; }
 
 LRESULT CALLBACK base_face_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (!keep_record(hwnd, msg, lparam, false)) return FALSE;

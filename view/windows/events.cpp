@@ -100,6 +100,7 @@ struct Loop {
     uint32_t pending_high = 0; // high surrogate, then the code point it made
     LPARAM last_mouse = -1;
     HWND hover = nullptr;
+    HWND button_up = nullptr; // the window whose WM_LBUTTONUP is being handled
     bool in_size_move = false;
     int64_t last_zoom = -1; // the argument of the gesture's previous zoom step
     double zoom = -1.0;     // the ratio the zoom event being raised reports
@@ -440,7 +441,8 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
             loop.pending_special = -1;
             return 1;
         }
-        loop.pending_special = char_key(code) ? -1 : translate_key(code, lparam);
+        bool plain = char_key(code) || (type == E_KEY_DOWN && ime_composing_q());
+        loop.pending_special = plain ? -1 : translate_key(code, lparam);
         if (loop.pending_special == -1) {
             UINT c = MapVirtualKeyW(code, MAPVK_VK_TO_CHAR);
             if (c) code = c & 0xFFFF;
@@ -471,7 +473,9 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
             c += 0x40;
             loop.pending_special = -1;
         }
-        if (loop.pending_special == 0xA4 || loop.pending_special == 0xA5) loop.pending_special = -1;
+        if ((ime_composing_q() && (kf & event::SHIFT)) || loop.pending_special == 0xA4 ||
+            loop.pending_special == 0xA5)
+            loop.pending_special = -1;
         word = c | kf;
         break;
     }
@@ -532,7 +536,20 @@ int32_t make_event(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, uint32_t f
     return stop ? 0 : 1;
 }
 
+bool button_up_q() { return loop.button_up != nullptr; }
+
 namespace {
+
+// A face that cannot take input: its own enabled? or one of its parents'
+// is false or none (a child of a disabled panel keeps an enabled window).
+bool disabled_q(const Cell* face) {
+    for (int32_t depth = 0; face && type_of(face) == TYPE_OBJECT && depth < 64; depth++) {
+        const Cell* e = facet(face, sym.enabled_q);
+        if (type_of(e) == TYPE_NONE || (type_of(e) == TYPE_LOGIC && !e->data1)) return true;
+        face = facet(face, sym.parent);
+    }
+    return false;
+}
 
 // The input messages become events before they are dispatched; 0 keeps a
 // message from its window. flags: the mouse flags of a mouse message.
@@ -587,9 +604,10 @@ int32_t pre_process_with(MSG& m, uint32_t flags) {
         m.wParam &= ~static_cast<WPARAM>(0x8000);
         WindowRecord* r = record_of(m.hwnd);
         if (GetCapture() == m.hwnd && r && r->type == FT_BASE) ReleaseCapture();
+        loop.button_up = m.hwnd;
         int32_t res = make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_UP);
-        if (injected && record_of(m.hwnd) && !IsWindowEnabled(m.hwnd))
-            SendMessageW(m.hwnd, BM_SETSTATE, 0, 0);
+        loop.button_up = nullptr;
+        if (injected && disabled_q(face_of(m.hwnd))) SendMessageW(m.hwnd, BM_SETSTATE, 0, 0);
         return res;
     }
     case WM_LBUTTONDBLCLK:
@@ -757,7 +775,10 @@ void process_command(HWND hwnd, WPARAM wparam, LPARAM lparam) {
     case EN_CHANGE:
         if (!record_of(hwnd)) break;
         make_event(control, WM_COMMAND, wparam, lparam, static_cast<uint32_t>(-1), E_CHANGE);
-        if (type == FT_AREA && face_of(control)) update_text_scrollbars(control, face, nullptr);
+        if (type == FT_AREA && face_of(control)) {
+            extend_text_limit(control, 16);
+            update_text_scrollbars(control, face, nullptr);
+        }
         break;
     case EN_SETFOCUS:
     case 4: {
@@ -938,6 +959,11 @@ void relayout_children(Cell* pane, int32_t depth) {
             if (!popup && !batch) batch = BeginDeferWindowPos(32);
             if (!popup && batch) batch = DeferWindowPos(batch, hwnd, nullptr, x, y, w, h, flags);
             if (popup || !batch) SetWindowPos(hwnd, nullptr, x, y, w, h, flags);
+            // A group box's frame is a child of its own: not in this batch.
+            WindowRecord* r = record_of(hwnd);
+            if (r && r->type == FT_GROUP_BOX && r->inner)
+                SetWindowPos(r->inner, nullptr, 0, 0, w, h,
+                             SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
             SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(child)), TRUE);
             if (type_of(facet(child, sym.pane)) == TYPE_BLOCK) {
                 if (batch) EndDeferWindowPos(batch);
@@ -1230,9 +1256,21 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_PAINT:
         if (type_of(facet(face, sym.draw)) == TYPE_BLOCK && paint_face(hwnd, face, false)) return 0;
         break;
-    case WM_ERASEBKGND:
-        if (paint_image_gdiplus(hwnd, reinterpret_cast<HDC>(wparam), face)) return 1;
+    case WM_ERASEBKGND: {
+        // A face that draws itself paints its whole client area: erasing
+        // first would only show the background for a moment.
+        HDC dc = reinterpret_cast<HDC>(wparam);
+        if (type_of(facet(face, sym.draw)) == TYPE_BLOCK || paint_image_gdiplus(hwnd, dc, face))
+            return 1;
+        // A tab page shows the colour of the tab control's display area.
+        if (face_type(facet(face, sym.parent)) == FT_TAB_PANEL) {
+            RECT rc;
+            GetClientRect(hwnd, &rc);
+            FillRect(dc, &rc, GetSysColorBrush(COLOR_WINDOW));
+            return 1;
+        }
         break;
+    }
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORSTATIC:
@@ -1354,6 +1392,34 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             if (type == FT_AREA && wparam == 1) {
                 SendMessageW(hwnd, EM_SETSEL, 0, -1);
                 result = 1;
+                done = true;
+            }
+            break;
+        case WM_PASTE:
+            // The control would cut the pasted text at its limit.
+            if ((type == FT_FIELD || type == FT_AREA) &&
+                IsClipboardFormatAvailable(CF_UNICODETEXT) && OpenClipboard(hwnd)) {
+                size_t length = 0;
+                if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+                    if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+                        length = wcslen(text);
+                        GlobalUnlock(data);
+                    }
+                }
+                CloseClipboard();
+                extend_text_limit(hwnd, length);
+            }
+            break;
+        case WM_COMMAND:
+            // A menu shown over a drop-down reports its choice here.
+            if ((type == FT_DROP_DOWN || type == FT_DROP_LIST) && menu_command_q(wparam, lparam)) {
+                do_menu_event(hwnd);
+                done = true;
+            }
+            break;
+        case WM_MENUSELECT:
+            if (type == FT_DROP_DOWN || type == FT_DROP_LIST) {
+                store_menu_selection(wparam, lparam);
                 done = true;
             }
             break;

@@ -741,6 +741,12 @@ void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* g
     ShowScrollBar(hwnd, SB_HORZ, horizontal);
 }
 
+void extend_text_limit(HWND hwnd, size_t n) {
+    size_t length = static_cast<size_t>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
+    if (static_cast<size_t>(SendMessageW(hwnd, EM_GETLIMITTEXT, 0, 0)) < n + length)
+        SendMessageW(hwnd, EM_LIMITTEXT, n + length + 0x8000, 0);
+}
+
 namespace {
 
 void update_data(HWND hwnd, const Cell* face, FaceType type);
@@ -1191,19 +1197,8 @@ Cell* change_bits(const Cell* face) {
     return type_of(bits) == TYPE_INTEGER ? bits : nullptr;
 }
 
-// Applies the pending changes of a face, except those of keep, which stay
-// pending. With a batch (a DeferWindowPos handle, replaced by each call)
-// only the geometry and visibility are applied, into the batch: the
-// caller ends it and lets the layered faces follow. May collect.
-void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
-    HWND hwnd = face_handle(face);
-    if (!hwnd) return;
-    Cell* bits_cell = change_bits(face);
-    if (!bits_cell) return;
-    uint32_t pending = static_cast<uint32_t>(get_integer(bits_cell));
-    if (batch) keep = ~B_GEOMETRY;
-    uint32_t bits = pending & ~keep;
-    make_integer(bits_cell, static_cast<int32_t>(pending & keep));
+// The changes of bits applied to a face's window. May collect.
+void apply_bits(Cell* face, HWND hwnd, uint32_t bits, HDWP* batch) {
     FaceType type = face_type(face);
     WindowRecord* r = record_of(hwnd);
     if (bits & (B_OFFSET | B_SIZE)) {
@@ -1243,6 +1238,9 @@ void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
         }
         if (r && r->inner && (bits & B_SIZE))
             SetWindowPos(r->inner, nullptr, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE);
+        // A static control keeps what it drew when it grows: aligned text
+        // must be drawn again where the new size puts it.
+        if (type == FT_TEXT && (bits & B_SIZE)) InvalidateRect(hwnd, nullptr, TRUE);
         // A slider's or progress bar's range is its length: its position
         // follows the data on the new range.
         if ((bits & B_SIZE) && (type == FT_SLIDER || type == FT_PROGRESS)) {
@@ -1329,6 +1327,55 @@ void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
         update_layered(hwnd, nullptr, face);
     else if (bits & (B_COLOR | B_FONT | B_PARA | B_DRAW | B_IMAGE))
         InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+// Applies the pending changes of a face, except those of keep, which stay
+// pending. With a batch (a DeferWindowPos handle, replaced by each call)
+// only the geometry and visibility are applied, into the batch: the
+// caller ends it and lets the layered faces follow. A change that raises
+// an error stays pending with the others of its update. May collect.
+void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
+    HWND hwnd = face_handle(face);
+    if (!hwnd) return;
+    Cell* bits_cell = change_bits(face);
+    if (!bits_cell) return;
+    uint32_t pending = static_cast<uint32_t>(get_integer(bits_cell));
+    if (batch) keep = ~B_GEOMETRY;
+    uint32_t bits = pending & ~keep;
+    make_integer(bits_cell, static_cast<int32_t>(pending & keep));
+    try {
+        apply_bits(face, hwnd, bits, batch);
+    } catch (...) {
+        if (Cell* again = change_bits(face))
+            make_integer(again,
+                         static_cast<int32_t>(get_integer(again)) | static_cast<int32_t>(bits));
+        throw;
+    }
+}
+
+// The windows of a pane's faces stacked in the pane's order, the last one
+// on top; a tab panel's pages likewise among themselves (a batch moves
+// windows of one parent only).
+void restack_pane(const Cell* pane, int32_t depth) {
+    if (type_of(pane) != TYPE_BLOCK || depth > 256) return;
+    Cell* base = stack::top;
+    std::vector<HWND> windows;
+    int32_t n = block::rs_length_q(pane);
+    for (int32_t i = 0; i < n; i++) {
+        const Cell* face = block::rs_head(pane) + i;
+        if (type_of(face) != TYPE_OBJECT) continue;
+        if (HWND hwnd = face_handle(face)) windows.push_back(hwnd);
+        if (face_type(face) == FT_TAB_PANEL) stack::push(facet(face, sym.pane));
+    }
+    Cell* pages_end = stack::top;
+    HDWP batch = windows.empty() ? nullptr : BeginDeferWindowPos(static_cast<int>(windows.size()));
+    for (HWND hwnd : windows)
+        if (batch)
+            batch = DeferWindowPos(batch, hwnd, HWND_TOP, 0, 0, 0, 0,
+                                   SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    if (batch) EndDeferWindowPos(batch);
+    for (Cell* pages = base; pages < pages_end; pages++) restack_pane(pages, depth + 1);
+    stack::top = base;
 }
 
 // Frees the native side of a face tree, children first; a window face's
@@ -1540,6 +1587,10 @@ void show_window_star() {
         if (IsWindowVisible(hwnd)) {
             UpdateWindow(hwnd);
         } else {
+            // A window shown by a button release's handler (a modal one runs
+            // its own loop there) gets the mouse: the pressed control would
+            // keep its capture until the release reached it.
+            if (button_up_q()) ReleaseCapture();
             ShowWindow(hwnd, SW_SHOWDEFAULT);
             UpdateWindow(hwnd);
             SetForegroundWindow(hwnd);
@@ -1666,14 +1717,23 @@ void size_text_star() {
 
 void on_change_facet_star() {
     Cell* a = stack::arguments;
-    // Pane changes are made by the language side's show of the new faces.
-    // A change inside data is applied in place where the widget allows it,
+    // The windows of new faces in a pane are made by the language side's
+    // show of them; here they take their places in the pane's order. A
+    // change inside data is applied in place where the widget allows it,
     // else (and for the other facets) as an update of the face.
     Cell* state = facet(a, sym.state);
     Cell* bits = type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 1 &&
                          type_of(block::rs_head(state) + 1) == TYPE_INTEGER
                      ? block::rs_head(state) + 1
                      : nullptr;
+    if (bits && is_any_word(type_of(a + 1)) && same_word(a[1].data2, sym.pane) &&
+        is_any_word(type_of(a + 3)) && face_type(a) != FT_TAB_PANEL) {
+        static const uint32_t placed[] = {symbol::make("inserted"), symbol::make("appended"),
+                                          symbol::make("poked"), symbol::make("changed"),
+                                          symbol::make("moved")};
+        for (uint32_t action : placed)
+            if (same_word(a[3].data2, action)) restack_pane(facet(a, sym.pane), 0);
+    }
     if (!bits || !is_any_word(type_of(a + 1)) || same_word(a[1].data2, sym.pane)) {
         make_none(stack::arguments);
         return;

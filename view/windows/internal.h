@@ -203,6 +203,12 @@ void get_selected(HWND hwnd, const Cell* face);
 // An area's scroll bars as its text needs them: the face's text, or the
 // given UTF-16 text when not null. May collect.
 void update_text_scrollbars(HWND hwnd, const Cell* face, const std::u16string* text);
+// Whether an input method composes text in a base face (its keys are not
+// special keys then).
+bool ime_composing_q();
+// Room in an edit control for n more characters beside its text, with
+// plenty to spare so that typing does not reach the limit soon.
+void extend_text_limit(HWND hwnd, size_t n);
 
 // A 32-bit top-down DIB section of w x h pixels for dc, its pixels in
 // *bits; null (and *bits null) when it cannot be made.
@@ -428,6 +434,8 @@ void update_view_star();
 void refresh_window_star();
 void redraw_star();
 void show_window_star();
+// Whether a WM_LBUTTONUP is being turned into an event.
+bool button_up_q();
 void make_view_star();
 void draw_image_star();
 void draw_face_star();
