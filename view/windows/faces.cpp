@@ -27,6 +27,7 @@
 #include "evaluator/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
+#include "view/windows/text.h"
 
 namespace mox::gui::win {
 
@@ -1196,6 +1197,11 @@ Cell* change_bits(const Cell* face) {
 // only the geometry and visibility are applied, into the batch: the
 // caller ends it and lets the layered faces follow. May collect.
 void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
+    FaceType type = face_type(face);
+    // Any change may move a rich-text face's text; one without a window
+    // (a box that only measures, such as the console's) has no change
+    // bits, so this is all an update does for it.
+    if (type == FT_RICH_TEXT) mark_stale(face);
     HWND hwnd = face_handle(face);
     if (!hwnd) return;
     Cell* bits_cell = change_bits(face);
@@ -1204,7 +1210,6 @@ void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
     if (batch) keep = ~B_GEOMETRY;
     uint32_t bits = pending & ~keep;
     make_integer(bits_cell, static_cast<int32_t>(pending & keep));
-    FaceType type = face_type(face);
     WindowRecord* r = record_of(hwnd);
     if (bits & (B_OFFSET | B_SIZE)) {
         Cell* offset_cell = facet(face, sym.offset);

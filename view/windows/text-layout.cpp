@@ -324,11 +324,15 @@ void keep_layout(Cell* face, IDWriteTextLayout* layout) {
     first->data3 = index;
 }
 
+}  // namespace
+
 void mark_stale(Cell* face) {
     Cell* handles = facet(face, tsym().handles);
     if (type_of(handles) == TYPE_BLOCK && block::rs_length_q(handles) >= 4)
         make_logic(block::rs_head(handles) + block::rs_length_q(handles) - 1, true);
 }
+
+namespace {
 
 // Answers only for the back end's own objects that stand for a break place.
 constexpr GUID BREAK_PLACE_IID = {0x6d6f7862, 0x7270, 0x4c61, {0x63, 0x65, 0x20, 0x62, 0x72, 0x65, 0x61, 0x6b}};

@@ -94,6 +94,10 @@ IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* forma
 // layout is marked stale). Returns a new reference or null. May collect.
 IDWriteTextLayout* text_box_layout(const Cell* face, RenderTarget* rt, bool catch_errors);
 
+// Marks a rich-text face's kept layout (its `handles` block) to be made
+// again before its next measurement; a face without one is left alone.
+void mark_stale(Cell* face);
+
 // Fills the backdrops of rt (from text_box_layout) behind the layout drawn
 // at origin, then empties the list.
 void draw_backdrops(RenderTarget* rt, D2D1_POINT_2F origin, IDWriteTextLayout* layout);
