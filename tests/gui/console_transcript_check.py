@@ -27,6 +27,7 @@ is a guard against a hang, not a measurement.
 """
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -177,9 +178,26 @@ def per_row(state):
     return max(1, int((width + 0.5) / (state["char-width"] - 0.1)))
 
 
+def wrapped(line, n):
+    """The rows of a line at n characters a row: a row ends after the last
+    blank that lets the next word fit (blanks at a row's end take no room);
+    a word longer than a row starts one and is cut where each row is full."""
+    rows = [""]
+    for word in re.findall(r"[^ ]+ *| +", line):
+        ink = word.rstrip(" ")
+        if rows[-1].rstrip(" ") != rows[-1] and len(rows[-1]) + len(ink) > n:
+            rows.append("")
+        while len(rows[-1]) + len(ink) > n:
+            cut = n - len(rows[-1])
+            rows[-1] += ink[:cut]
+            ink = ink[cut:]
+            rows.append("")
+        rows[-1] += ink + word[len(word.rstrip(" ")):]
+    return rows
+
+
 def rows_for(line, state):
-    """The rows a line takes: blanks aside, a row holds per_row characters."""
-    return max(1, -(-len(line) // per_row(state)))
+    return len(wrapped(line, per_row(state)))
 
 
 def run_script(mox_exe, emulator, folder, name, code, null):
@@ -366,9 +384,9 @@ def screen_check(s, state, what):
     cw = state["char-width"] - 0.1
     k = 0
     for line, rows in zip(state["lines"], state["rows-of"]):
-        n = per_row(state)
+        parts = wrapped(line, per_row(state))
         for r in range(rows if rows > 1 else 0):
-            chars = min(n, len(line) - r * n)
+            chars = len(parts[r].rstrip(" ")) if r < len(parts) else 0
             box = screen.ink_box(k + r)
             right = 3 + chars * cw  # the terminal's left margin is 3 pixels
             check(box is not None and right - 2 * cw <= box[2] <= right,
@@ -435,7 +453,7 @@ def caret_check(s, name):
     check(rows == rows_for(line, r) > 1, "%s: the line takes %d rows (got %r)" % (name, rows_for(line, r), rows))
     cw = r["char-width"] - 0.1
     n = per_row(r)
-    x = 3 + (len(line) - (rows - 1) * n) * cw
+    x = 3 + len(wrapped(line, n)[-1]) * cw
     y = (sum(r["rows-of"][:-1]) + rows - 1) * r["line-h"] + r["scroll-y"]
     got = [float(v) for v in r["caret-at"].split("x")]
     check(abs(got[0] - x) <= 2 and abs(got[1] - y) <= 1,

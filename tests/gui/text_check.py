@@ -288,6 +288,12 @@ p: caret-to-offset g 5
 print ["fixed" "line-spacing" rich-text/line-height? g 1 p/y]
 g/line-spacing: 1 size-text g
 print ["fixed" "line-spacing-floor" rich-text/line-height? g 1]
+g: make-face 'rich-text g/font: make font! [name: "DejaVu Sans Mono" size: 12] g/size: 300x200 g/text: "abc"
+n1: rich-text/line-count? g
+g/text: append/dup copy "" "abc " 40
+n2: rich-text/line-count? g
+g/size: 1000x200
+print ["fixed" "follows-changes" n1 n2 > 1 (rich-text/line-count? g) < n2]
 g: make-face 'rich-text g/text: "abc" g/data: [1x2 frob-paint]
 print ["fixed" "paint-error" id-of [draw 50x20 compose [text 0x0 (g)]]]
 system/view/silent?: true
@@ -450,6 +456,7 @@ FIXED_EXPECTED = {
     "missing-family": "1",
     "tab-stop": "50.0",
     "line-spacing": "40.0 40.0",
+    "follows-changes": "1 true true",
     "paint-error": "ok",
     "paint-error-silent": "ok",
 }
