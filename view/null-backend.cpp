@@ -1,4 +1,5 @@
 // The null GUI back end (see gui.h): the platform routines without windows.
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -70,7 +71,7 @@ State& st() {
 struct Symbols {
     uint32_t system, view, awake, type, state, text, extra, parent, pane, handles, window, screen,
         rich_text, stop, metrics, dpi, misc, colors, fonts, scroller, panel, size, version, build,
-        product, none_;
+        product, para, wrap_q, none_;
 };
 Symbols sym;
 
@@ -89,7 +90,7 @@ void ensure() {
     const char* names[] = {"system", "view", "awake", "type", "state", "text", "extra", "parent",
                            "pane", "handles", "window", "screen", "rich-text", "stop", "metrics",
                            "dpi", "misc", "colors", "fonts", "scroller", "panel", "size",
-                           "version", "build", "product", "none"};
+                           "version", "build", "product", "para", "wrap?", "none"};
     uint32_t* out = &sym.system;
     for (size_t i = 0; i < std::size(names); i++) out[i] = symbol::make(names[i]);
 }
@@ -168,82 +169,113 @@ void log_plain(const char* routine) {
     stack::top = base;
 }
 
-// Text measurement on the grid: the longest line's characters by the line
-// count.
-void measure(Cell* text, int32_t* columns, int32_t* lines) {
-    memory::SeriesBuffer* b = string::buffer_of(text);
-    uint32_t unit = b->unit();
-    int32_t n = string::ms_length_q(text);
-    const uint8_t* p = string::ms_head(text);
-    int32_t longest = 0, current = 0, count = 1;
-    for (int32_t i = 0; i < n; i++) {
-        uint32_t c = string::get_char(p + static_cast<size_t>(i) * unit, unit);
-        if (c == '\n') {
-            if (current > longest) longest = current;
-            current = 0;
-            count++;
-        } else {
-            current++;
-        }
-    }
-    if (current > longest) longest = current;
-    *columns = longest;
-    *lines = count;
-}
-
-// Caret position (1-based) to its column and line on the grid.
-void caret_place(Cell* text, int32_t pos, int32_t* column, int32_t* line) {
-    memory::SeriesBuffer* b = string::buffer_of(text);
-    uint32_t unit = b->unit();
-    int32_t n = string::ms_length_q(text);
-    const uint8_t* p = string::ms_head(text);
-    int32_t end = pos - 1;
-    if (end < 0) end = 0;
-    if (end > n) end = n;
-    int32_t col = 0, ln = 0;
-    for (int32_t i = 0; i < end; i++) {
-        if (string::get_char(p + static_cast<size_t>(i) * unit, unit) == '\n') {
-            ln++;
-            col = 0;
-        } else {
-            col++;
-        }
-    }
-    *column = col;
-    *line = ln;
-}
-
-// The text position (1-based) nearest to a point, and of the character
-// under it (the same on a grid, but never past the last character).
-int32_t point_to_caret(Cell* text, double x, double y, bool on_char) {
-    memory::SeriesBuffer* b = string::buffer_of(text);
-    uint32_t unit = b->unit();
-    int32_t n = string::ms_length_q(text);
-    const uint8_t* p = string::ms_head(text);
-    int32_t target_line = y < 0 ? 0 : static_cast<int32_t>(y / CHAR_H);
-    double cx = on_char ? x / CHAR_W : x / CHAR_W + 0.5;
-    int32_t target_col = cx < 0 ? 0 : static_cast<int32_t>(cx);
-    int32_t line = 0, col = 0, i = 0;
-    for (; i < n; i++) {
-        uint32_t c = string::get_char(p + static_cast<size_t>(i) * unit, unit);
-        if (line == target_line && (col == target_col || c == '\n')) break;
-        if (c == '\n') {
-            line++;
-            col = 0;
-        } else {
-            col++;
-        }
-    }
-    if (on_char && i == n && n > 0 && (line > target_line || col > 0)) i = n - 1;
-    return i + 1;
-}
-
 double coordinate(const Cell* point, bool y) {
     if (type_of(point) == TYPE_PAIR)
         return static_cast<int32_t>(y ? point->data3 : point->data2);
     if (type_of(point) == TYPE_POINT2D) return y ? point2D::y_of(point) : point2D::x_of(point);
     return 0;
 }
+
+// The columns at which a face's text wraps on the grid, 0 for none: a
+// rich-text face with a width wraps unless its para says otherwise, as the
+// real back ends' layouts do. The grid breaks a row at its last column,
+// inside words too, so that a long line without blanks is seen whole.
+int32_t wrap_columns(const Cell* face) {
+    if (type_of(face) != TYPE_OBJECT || !type_is(face, sym.rich_text)) return 0;
+    const Cell* para = field(face, sym.para);
+    if (type_of(para) == TYPE_OBJECT) {
+        const Cell* wrap = field(para, sym.wrap_q);
+        if (type_of(wrap) == TYPE_LOGIC && !wrap->data1) return 0;
+    }
+    double width = coordinate(field(face, sym.size), false);
+    return width > 0 ? std::max(1, static_cast<int32_t>(width / CHAR_W)) : 0;
+}
+
+// A walk over a text's characters on the grid: the row and column each
+// character takes, rows ending at line feeds and, when wrapping, after
+// `wrap` columns.
+struct GridWalk {
+    const uint8_t* p;
+    uint32_t unit;
+    int32_t n, wrap;
+    int32_t row = 0, col = 0;
+
+    GridWalk(Cell* text, int32_t wrap_at)
+        : p(string::ms_head(text)), unit(string::buffer_of(text)->unit()),
+          n(string::ms_length_q(text)), wrap(wrap_at) {}
+    uint32_t at(int32_t i) const { return string::get_char(p + static_cast<size_t>(i) * unit, unit); }
+    // A wrapped row is full and character i goes on the next one.
+    bool wraps_before(int32_t i) const { return wrap > 0 && col == wrap && at(i) != '\n'; }
+    // Moves past character i.
+    void step(int32_t i) {
+        if (wraps_before(i)) {
+            row++;
+            col = 0;
+        }
+        if (at(i) == '\n') {
+            row++;
+            col = 0;
+        } else {
+            col++;
+        }
+    }
+};
+
+// Text measurement on the grid: the longest row's characters by the row
+// count.
+void measure(Cell* text, int32_t wrap, int32_t* columns, int32_t* lines) {
+    GridWalk g(text, wrap);
+    int32_t longest = 0;
+    for (int32_t i = 0; i < g.n; i++) {
+        if (g.at(i) == '\n' && g.col > longest) longest = g.col;
+        g.step(i);
+        if (g.col > longest) longest = g.col;
+    }
+    *columns = longest;
+    *lines = g.row + 1;
+}
+
+// Caret position (1-based) to its column and row on the grid; a caret
+// before the first character of a wrapped row stands at that row's start.
+void caret_place(Cell* text, int32_t pos, int32_t wrap, int32_t* column, int32_t* line) {
+    GridWalk g(text, wrap);
+    int32_t end = pos - 1;
+    if (end < 0) end = 0;
+    if (end > g.n) end = g.n;
+    for (int32_t i = 0; i < end; i++) g.step(i);
+    if (end < g.n && g.wraps_before(end)) {
+        g.row++;
+        g.col = 0;
+    }
+    *column = g.col;
+    *line = g.row;
+}
+
+// The text position (1-based) nearest to a point, and of the character
+// under it (the same on a grid, but never past the last character). A
+// point past the end of a wrapped row gives the row's last place.
+int32_t point_to_caret(Cell* text, double x, double y, bool on_char, int32_t wrap) {
+    GridWalk g(text, wrap);
+    int32_t target_line = y < 0 ? 0 : static_cast<int32_t>(y / CHAR_H);
+    double cx = on_char ? x / CHAR_W : x / CHAR_W + 0.5;
+    int32_t target_col = cx < 0 ? 0 : static_cast<int32_t>(cx);
+    int32_t i = 0;
+    for (; i < g.n; i++) {
+        if (g.row == target_line && g.wraps_before(i)) {
+            if (on_char) i--;
+            break;
+        }
+        if (g.wraps_before(i)) {
+            g.row++;
+            g.col = 0;
+        }
+        if (g.row == target_line && (g.col == target_col || g.at(i) == '\n')) break;
+        g.step(i);
+    }
+    if (on_char && i == g.n && g.n > 0 && (g.row > target_line || g.col > 0)) i = g.n - 1;
+    return i + 1;
+}
+
 
 Cell* system_view() {
     Cell* system = word::get_value(word::load("system"));
@@ -471,7 +503,7 @@ void size_text_star() {
     }
     Cell t = *text;
     int32_t columns, lines;
-    measure(&t, &columns, &lines);
+    measure(&t, wrap_columns(a), &columns, &lines);
     point2D::make_cell(a, static_cast<float>(columns * CHAR_W), static_cast<float>(lines * CHAR_H));
 }
 
@@ -751,32 +783,33 @@ void text_box_metrics_star() {
     Cell t = *text;
     Cell* kept = stack::push(&t);
     int32_t type = get_integer(a + 2);
+    int32_t wrap = wrap_columns(a);
     int32_t column, line;
     switch (type) {
     case 0: case 6: {
         int32_t pos = type_of(a + 1) == TYPE_INTEGER ? get_integer(a + 1) : 1;
-        caret_place(kept, pos, &column, &line);
+        caret_place(kept, pos, wrap, &column, &line);
         point2D::make_cell(a, static_cast<float>(column * CHAR_W),
                            static_cast<float>((line + (type == 6 ? 1 : 0)) * CHAR_H));
         break;
     }
     case 1: case 5:
         make_integer(a, point_to_caret(kept, coordinate(a + 1, false), coordinate(a + 1, true),
-                                       type == 5));
+                                       type == 5, wrap));
         break;
     case 2:
         make_float(a, CHAR_H);
         break;
     case 3: {
         int32_t columns, lines;
-        measure(kept, &columns, &lines);
+        measure(kept, wrap, &columns, &lines);
         point2D::make_cell(a, static_cast<float>(columns * CHAR_W),
                            static_cast<float>(lines * CHAR_H));
         break;
     }
     case 4: {
         int32_t columns, lines;
-        measure(kept, &columns, &lines);
+        measure(kept, wrap, &columns, &lines);
         make_integer(a, lines);
         break;
     }

@@ -399,10 +399,12 @@ def shifted(before, after, rows):
     return same and any(before.ink(k) for k in range(0, n - rows - 1))
 
 
-def inked_rows(s, lines, when):
-    """Ink in the rows whose lines hold text, none in the others."""
+def inked_rows(s, lines, when, rows=None):
+    """Ink in the rows whose lines hold text, none in the others; `rows`
+    gives each line's count of rows when lines wrap (one each without)."""
     n = s.shown_rows()
-    used = ([bool(l.strip()) for l in lines] + [False] * n)[:n]
+    used = [bool(l.strip()) for l, k in zip(lines, rows or [1] * len(lines)) for _ in range(k)]
+    used = (used + [False] * n)[:n]
     got = [s.ink(k) > 0 for k in range(n)]
     check(got == used, "ink in the rows that hold text and nowhere else, %s (rows %r, expected %r)"
           % (when, [k for k, v in enumerate(got) if v], [k for k, v in enumerate(used) if v]))

@@ -27,6 +27,7 @@ is a guard against a hang, not a measurement.
 """
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -164,7 +165,39 @@ SCRIPTS = [
     ("100,001 characters: the first 90,000, a line ..., the last 10,000",
      'print append/dup copy "" #"x" 100001', hundred_thousand),
     ("an endless prin is split like new lines", 'loop 50 [prin append/dup copy "" #"m" 100]', endless_prin),
+    ("a line without blanks wider than the face is wrapped into rows",
+     'print append/dup copy "" "0123456789" 30 print "end"', prin_states(["0123456789" * 30, "end"])),
 ]
+
+
+def per_row(state):
+    """Characters of the console's fixed font that fit on a row of the text
+    box (the face less 20 pixels for the scroll bar); the terminal's
+    char-width is a tenth of ten characters' width and 1."""
+    width = int(state["size"].split("x")[0]) - 20
+    return max(1, int((width + 0.5) / (state["char-width"] - 0.1)))
+
+
+def wrapped(line, n):
+    """The rows of a line at n characters a row: a row ends after the last
+    blank that lets the next word fit (blanks at a row's end take no room);
+    a word longer than a row starts one and is cut where each row is full."""
+    rows = [""]
+    for word in re.findall(r"[^ ]+ *| +", line):
+        ink = word.rstrip(" ")
+        if rows[-1].rstrip(" ") != rows[-1] and len(rows[-1]) + len(ink) > n:
+            rows.append("")
+        while len(rows[-1]) + len(ink) > n:
+            cut = n - len(rows[-1])
+            rows[-1] += ink[:cut]
+            ink = ink[cut:]
+            rows.append("")
+        rows[-1] += ink + word[len(word.rstrip(" ")):]
+    return rows
+
+
+def rows_for(line, state):
+    return len(wrapped(line, per_row(state)))
 
 
 def run_script(mox_exe, emulator, folder, name, code, null):
@@ -213,6 +246,12 @@ def scripts(mox_exe, emulator, folder):
                 check(len(shown) == last["page-cnt"] and last["scroll-y"] == 0,
                       "%s, %s: the last page of %d rows is shown (top %r, scroll-y %r)"
                       % (title, where, last["page-cnt"], last["top"], last["scroll-y"]))
+            # The row counts of every line but an open last one, which
+            # only the next paint measures.
+            rows = [rows_for(l, last) for l in last["lines"]]
+            check(last["rows-of"][:-1] == rows[:-1],
+                  "%s, %s: each line takes the rows its length needs at %d characters a row (got %r, want %r)"
+                  % (title, where, per_row(last), last["rows-of"][-12:-1], rows[-12:-1]))
             if all(len(l) <= cols for l in want):
                 check(last["line-cnt"] == len(want),
                       "%s, %s: lines no longer than the columns take one row each (%r rows for %d lines)"
@@ -238,6 +277,7 @@ CASES = [
     ("prin states and the prompt after an open line", ['prin "a" prin "b"', 'print "c"', 'prin "x" print "y"']),
     ("250 line feeds", ['print append/dup copy "" #"^/" 250']),
     ("100,001 characters", ['print append/dup copy "" #"x" 100001']),
+    ("a line without blanks wrapped into rows", ['print append/dup copy "" "0123456789" 30']),
 ]
 
 
@@ -339,7 +379,20 @@ def screen_check(s, state, what):
     if screen.top is None:
         check(False, "the console face is found on the screen (%s)" % what)
         return
-    console_check.inked_rows(screen, state["lines"], what)
+    console_check.inked_rows(screen, state["lines"], what, state["rows-of"])
+    # A wrapped line's rows are drawn whole: each full row has ink up to
+    # its last character's place, the last row up to the line's end.
+    cw = state["char-width"] - 0.1
+    k = 0
+    for line, rows in zip(state["lines"], state["rows-of"]):
+        parts = wrapped(line, per_row(state))
+        for r in range(rows if rows > 1 else 0):
+            chars = len(parts[r].rstrip(" ")) if r < len(parts) else 0
+            box = screen.ink_box(k + r)
+            right = 3 + chars * cw  # the terminal's left margin is 3 pixels
+            check(box is not None and right - 2 * cw <= box[2] <= right,
+                  "%s: row %d of a wrapped line has ink up to x %.0f (got %r)" % (what, r + 1, right, box))
+        k += rows
 
 
 def session(mox_exe, mox_run, emulator, folder):
@@ -369,7 +422,8 @@ def session(mox_exe, mox_run, emulator, folder):
             shown = want[state["top"] - 1:] if len(want) > len(got) else want
             check(same_lines(got, shown), "%s: the screen's lines are the engine's transcript (%d columns; got %r, want %r)"
                   % (title, cols, [l[:40] for l in got[-8:]], [l[:40] for l in shown[-8:]]))
-            if title in ("250 line feeds", "100,001 characters", "a block over three lines with its cues"):
+            if title in ("250 line feeds", "100,001 characters", "a block over three lines with its cues",
+                         "a line without blanks wrapped into rows"):
                 screen_check(s, state, title)
         # ask/hide: the prompt and a star for each typed character.
         s.clean()
@@ -386,6 +440,25 @@ def session(mox_exe, mox_run, emulator, folder):
         check(r is not None and r["lines"][-2] == "abcd", "the answer is the typed text")
     finally:
         s.end()
+
+
+def caret_check(s, name):
+    """The caret at the end of a wrapped input line stands after its last
+    character, on its last row. The caret is placed when the line is
+    painted, after the key's state: End, which leaves it there, shows it."""
+    time.sleep(1.5)
+    r = s.keys("End", what="%s: End" % name)
+    if r is None:
+        return
+    line, rows = r["lines"][-1], r["rows-of"][-1]
+    check(rows == rows_for(line, r) > 1, "%s: the line takes %d rows (got %r)" % (name, rows_for(line, r), rows))
+    cw = r["char-width"] - 0.1
+    n = per_row(r)
+    x = 3 + len(wrapped(line, n)[-1]) * cw
+    y = (sum(r["rows-of"][:-1]) + rows - 1) * r["line-h"] + r["scroll-y"]
+    got = [float(v) for v in r["caret-at"].split("x")]
+    check(abs(got[0] - x) <= 2 and abs(got[1] - y) <= 1,
+          "%s: the caret is at the line's end, (%.0f, %d) (got %r)" % (name, x, y, r["caret-at"]))
 
 
 def big_paste(mox_exe, emulator, folder, size, name):
@@ -406,6 +479,8 @@ def big_paste(mox_exe, emulator, folder, size, name):
             return
         check(r["input"] == text and r["caret"] == len(text),
               "%s: the pasted line is the clipboard's, caret at its end" % name)
+        if size < 1000:
+            caret_check(s, name)
         steps = [
             (["BackSpace"], text[:-1], len(text) - 1, "Backspace removes its last character"),
             (["quotedbl"], text, len(text), "a typed character goes to its end"),
@@ -472,6 +547,7 @@ def main():
             # Below and far above the 65,536 characters where a text layout
             # under Wine has failed.
             try:
+                big_paste(mox_exe, emulator, folder, 300, "300-character")
                 big_paste(mox_exe, emulator, folder, 60000, "60,000-character")
                 big_paste(mox_exe, emulator, folder, 1 << 20, "1 MB")
             finally:

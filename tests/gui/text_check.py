@@ -288,6 +288,12 @@ p: caret-to-offset g 5
 print ["fixed" "line-spacing" rich-text/line-height? g 1 p/y]
 g/line-spacing: 1 size-text g
 print ["fixed" "line-spacing-floor" rich-text/line-height? g 1]
+g: make-face 'rich-text g/font: make font! [name: "DejaVu Sans Mono" size: 12] g/size: 300x200 g/text: "abc"
+n1: rich-text/line-count? g
+g/text: append/dup copy "" "abc " 40
+n2: rich-text/line-count? g
+g/size: 1000x200
+print ["fixed" "follows-changes" n1 n2 > 1 (rich-text/line-count? g) < n2]
 g: make-face 'rich-text g/text: "abc" g/data: [1x2 frob-paint]
 print ["fixed" "paint-error" id-of [draw 50x20 compose [text 0x0 (g)]]]
 system/view/silent?: true
@@ -308,6 +314,79 @@ u/font: make font! [name: "DejaVu Sans" size: 12 style: [underline] color: 0.0.2
 img: draw 200x40 compose [text 0x0 (u)]
 print ["img" "underline-font" img/size/x img/size/y enbase/base img/rgb 16]
 '''
+
+
+# Words wider than their box: a word starts a row of its own and is cut
+# where it fills one, as DirectWrite wraps on Windows (Wine's breaks no
+# word). In DejaVu Sans Mono at 12 points 31 characters fill 300 pixels.
+# name, text, (character index from 1, row, column) of some characters,
+# rows in all.
+DIGITS = "0123456789" * 30
+LONG_BOX = 300
+LONG_WORDS = [
+    ("digits", DIGITS, [(1, 0, 0), (31, 0, 30), (32, 1, 0), (63, 2, 0), (300, 9, 20)], 10),
+    ("after-word", "ab " + DIGITS[:100], [(3, 0, 2), (4, 1, 0), (34, 1, 30), (35, 2, 0), (103, 4, 6)], 5),
+    ("word-then-more", DIGITS[:40] + " cd", [(31, 0, 30), (32, 1, 0), (42, 1, 10), (43, 1, 11)], 2),
+]
+
+
+def long_word_script():
+    s = ['m: make-face \'rich-text m/font: make font! [name: %s size: 12] m/size: none' % mox_string(MONO),
+         'm/text: "0123456789" s: size-text m print ["long-adv" s/x / 10]']
+    for name, text, chars, _ in LONG_WORDS:
+        s.append("w: make-face 'rich-text w/font: m/font w/size: %dx400 w/text: %s w/data: [1x%d 0.0.200]"
+                 % (LONG_BOX, mox_string(text), len(text)))
+        s.append('print ["long-rows" "%s" rich-text/line-count? w rich-text/line-height? w 1]' % name)
+        s.append("lh: rich-text/line-height? w 1")
+        for i, row, col in chars:
+            s.append('p: caret-to-offset w %d print ["long-caret" "%s" %d p/x p/y]' % (i, name, i))
+            # a quarter into the character, in the middle of its row
+            s.append('q: as-point2D s/x / 10 * %s lh * %s print ["long-point" "%s" %d '
+                     'offset-to-caret w q offset-to-char w q]' % (col + 0.25, row + 0.5, name, i))
+        if name == "digits":
+            s.append('img: draw %dx200 compose [text 0x0 (w)]' % LONG_BOX)
+            s.append('print ["long-img" img/size/x img/size/y enbase/base img/rgb 16]')
+    return "\n".join(s) + "\n"
+
+
+def check_long_words(got, check):
+    f = {}
+    for line in got.splitlines():
+        w = line.split()
+        if w and w[0].startswith("long-"):
+            f.setdefault(w[0], []).append(w[1:])
+    if "long-adv" not in f or "long-rows" not in f:
+        check(False, "long words: no answers")
+        return
+    adv = float(f["long-adv"][0][0])
+    check(int(LONG_BOX / adv) == 31, "long words: 31 characters in %d pixels (advance %s)" % (LONG_BOX, adv))
+    rows = {r[0]: (int(r[1]), float(r[2])) for r in f["long-rows"]}
+    carets = {(r[0], int(r[1])): (float(r[2]), float(r[3])) for r in f.get("long-caret", [])}
+    points = {(r[0], int(r[1])): (int(r[2]), int(r[3])) for r in f.get("long-point", [])}
+    for name, text, chars, count in LONG_WORDS:
+        lines, lh = rows.get(name, (0, 0.0))
+        check(lines == count, "long words %s: line-count? %d, wanted %d" % (name, lines, count))
+        for i, row, col in chars:
+            want = (col * adv, row * lh)
+            got_at = carets.get((name, i))
+            check(got_at is not None and all(abs(a - b) <= 0.05 for a, b in zip(got_at, want)),
+                  "long words %s: caret of %d at %r, wanted %r" % (name, i, got_at, want))
+            check(points.get((name, i)) == (i, i), "long words %s: the point inside %d gives %r"
+                  % (name, i, points.get((name, i))))
+    # Painted as laid out: blue ink on every row, also where the rows end.
+    img = f.get("long-img")
+    if not img:
+        check(False, "long words: no image")
+        return
+    width, height = int(img[0][0]), int(img[0][1])
+    at = pixels(width, img[0][2])
+    lh = rows["digits"][1]
+    for row in range(int(min(10, height // lh))):
+        for x0, x1 in ((0, adv), (30 * adv, 31 * adv)):
+            ink = [at(x, y) for x in range(int(x0) + 1, int(x1)) for y in range(int(row * lh) + 2, int((row + 1) * lh) - 2)]
+            filled = row < 9 or x0 == 0
+            check(not filled or any(b > 120 and r < 80 and g < 80 for r, g, b in ink),
+                  "long words: blue ink at row %d, x %d-%d" % (row, x0, x1))
 
 
 def pixels(width, hexrgb):
@@ -377,6 +456,7 @@ FIXED_EXPECTED = {
     "missing-family": "1",
     "tab-stop": "50.0",
     "line-spacing": "40.0 40.0",
+    "follows-changes": "1 true true",
     "paint-error": "ok",
     "paint-error-silent": "ok",
 }
@@ -409,6 +489,7 @@ def main():
                 f.write(mox_script(CASES, probe))
                 f.write(FIXED)
                 f.write(DRAWN)
+                f.write(long_word_script())
             got = run(emulator + [mox_run, script]).stdout.decode("utf-8", "replace")
             # The same answers with a collection at every allocation.
             stress = run(emulator + [mox_run, script], env=dict(os.environ, MOX_GC_STRESS="1"))
@@ -418,6 +499,7 @@ def main():
         if xvfb:
             xvfb.terminate()
     compare(got, probe, check)
+    check_long_words(got, check)
     print("%s: %d failures" % (os.path.basename(sys.argv[0]), len(failures)))
     return failures
 
@@ -437,6 +519,8 @@ def compare(got, probe, check):
                 check_drawn(int(f[2]), int(f[3]), f[4], probe["backdrop"], check)
             else:
                 check_underlined(f[1], int(f[2]), int(f[3]), f[4], probe["backdrop"], check)
+            continue
+        if f and f[0].startswith("long-"):
             continue
         if len(f) < 3 or f[0] not in ("size", "lines", "c2o", "lh", "o2c", "fixed"):
             if line.strip():

@@ -27,6 +27,7 @@
 #include "evaluator/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
+#include "view/windows/text.h"
 
 namespace mox::gui::win {
 
@@ -1335,6 +1336,10 @@ void apply_bits(Cell* face, HWND hwnd, uint32_t bits, HDWP* batch) {
 // caller ends it and lets the layered faces follow. A change that raises
 // an error stays pending with the others of its update. May collect.
 void apply_changes(Cell* face, uint32_t keep = 0, HDWP* batch = nullptr) {
+    // Any change may move a rich-text face's text; one without a window
+    // (a box that only measures, such as the console's) has no change
+    // bits, so this is all an update does for it.
+    if (face_type(face) == FT_RICH_TEXT) mark_stale(face);
     HWND hwnd = face_handle(face);
     if (!hwnd) return;
     Cell* bits_cell = change_bits(face);

@@ -324,17 +324,23 @@ void keep_layout(Cell* face, IDWriteTextLayout* layout) {
     first->data3 = index;
 }
 
+}  // namespace
+
 void mark_stale(Cell* face) {
     Cell* handles = facet(face, tsym().handles);
     if (type_of(handles) == TYPE_BLOCK && block::rs_length_q(handles) >= 4)
         make_logic(block::rs_head(handles) + block::rs_length_q(handles) - 1, true);
 }
 
-// The room a tab takes up to its stop, for layouts whose tabs advance
-// nothing (Wine's): an invisible inline object in the tab's place.
-class TabGap final : public IDWriteInlineObject {
+namespace {
+
+// Answers only for the back end's own objects that stand for a break place.
+constexpr GUID BREAK_PLACE_IID = {0x6d6f7862, 0x7270, 0x4c61, {0x63, 0x65, 0x20, 0x62, 0x72, 0x65, 0x61, 0x6b}};
+
+// The reference counting of the inline objects below.
+class InlineObject : public IDWriteInlineObject {
   public:
-    explicit TabGap(float width) : width_(width) {}
+    virtual ~InlineObject() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (iid == __uuidof(IUnknown) || iid == __uuidof(IDWriteInlineObject)) {
             AddRef();
@@ -350,6 +356,16 @@ class TabGap final : public IDWriteInlineObject {
         if (left == 0) delete this;
         return static_cast<ULONG>(left);
     }
+
+  private:
+    long refs_ = 1;
+};
+
+// The room a tab takes up to its stop, for layouts whose tabs advance
+// nothing (Wine's): an invisible inline object in the tab's place.
+class TabGap final : public InlineObject {
+  public:
+    explicit TabGap(float width) : width_(width) {}
     HRESULT STDMETHODCALLTYPE Draw(void*, IDWriteTextRenderer*, FLOAT, FLOAT, WINBOOL, WINBOOL,
                                    IUnknown*) override {
         return S_OK;
@@ -370,8 +386,56 @@ class TabGap final : public IDWriteInlineObject {
     }
 
   private:
-    long refs_ = 1;
     float width_;
+};
+
+// The two clusters before a row's end inside a word, for layouts that never
+// break inside one (Wine's; see break_at_places): an inline object drawing
+// them through a layout of their own with their font and decorations.
+class BreakableCluster final : public InlineObject {
+  public:
+    BreakableCluster(IDWriteTextLayout* glyphs, const BreakPlace& place)
+        : glyphs_(glyphs), place_(place) {
+        DWRITE_LINE_METRICS line{};
+        UINT32 count = 0;
+        if (SUCCEEDED(glyphs->GetLineMetrics(&line, 1, &count)) && count >= 1) {
+            height_ = line.height;
+            baseline_ = line.baseline;
+        }
+    }
+    ~BreakableCluster() override { glyphs_->Release(); }
+    // The private interface gives the object itself, without a reference.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == BREAK_PLACE_IID) {
+            *out = this;
+            return S_OK;
+        }
+        return InlineObject::QueryInterface(iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE Draw(void* context, IDWriteTextRenderer* renderer, FLOAT x, FLOAT y,
+                                   WINBOOL, WINBOOL, IUnknown*) override {
+        return glyphs_->Draw(context, renderer, x, y);
+    }
+    HRESULT STDMETHODCALLTYPE GetMetrics(DWRITE_INLINE_OBJECT_METRICS* m) override {
+        *m = DWRITE_INLINE_OBJECT_METRICS{place_.before + place_.width, height_, baseline_, FALSE};
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetOverhangMetrics(DWRITE_OVERHANG_METRICS* o) override {
+        return glyphs_->GetOverhangMetrics(o);
+    }
+    HRESULT STDMETHODCALLTYPE GetBreakConditions(DWRITE_BREAK_CONDITION* before,
+                                                 DWRITE_BREAK_CONDITION* after) override {
+        *before = DWRITE_BREAK_CONDITION_NEUTRAL;
+        *after = DWRITE_BREAK_CONDITION_NEUTRAL;
+        return S_OK;
+    }
+    const BreakPlace& place() const { return place_; }
+    float baseline() const { return baseline_; }
+
+  private:
+    IDWriteTextLayout* glyphs_; // owned
+    BreakPlace place_;
+    float height_ = 0, baseline_ = 0;
 };
 
 // UTF-16 positions of the tabs of a string from its index.
@@ -415,6 +479,129 @@ void widen_tabs(IDWriteTextLayout* layout, const std::vector<uint32_t>& tabs) {
         float width = (std::floor(x / stop + 1e-4f) + 1) * stop - x;
         ComRef<IDWriteInlineObject> gap(new TabGap(width));
         layout->SetInlineObject(gap.get(), DWRITE_TEXT_RANGE{position, 1});
+    }
+}
+
+// The clusters after which a row must end inside a word: a word wider than
+// a row starts a row of its own and fills each row up to the last cluster
+// that fits, as DirectWrite wraps on Windows. Trailing blanks never make a
+// row overflow.
+std::vector<size_t> emergency_breaks(const std::vector<DWRITE_CLUSTER_METRICS>& clusters,
+                                     float width) {
+    std::vector<size_t> out;
+    float row = 0;
+    for (size_t i = 0; i < clusters.size();) {
+        size_t end = i;
+        while (end + 1 < clusters.size() && !clusters[end].canWrapLineAfter &&
+               !clusters[end].isNewline)
+            end++;
+        float all = 0, ink = 0;
+        for (size_t k = i; k <= end; k++) {
+            all += clusters[k].width;
+            if (!clusters[k].isWhitespace && !clusters[k].isNewline) ink = all;
+        }
+        if (row > 0 && row + ink > width) row = 0;
+        if (ink > width) {
+            for (size_t k = i; k <= end; k++) {
+                const DWRITE_CLUSTER_METRICS& c = clusters[k];
+                if (!c.isWhitespace && row > 0 && row + c.width > width) {
+                    out.push_back(k - 1);
+                    row = 0;
+                }
+                row += c.width;
+            }
+        } else {
+            row += all;
+        }
+        if (clusters[end].isNewline) row = 0;
+        i = end + 1;
+    }
+    return out;
+}
+
+// A layout of some units of another layout's text with the font, size,
+// colour and decorations the first of them has there; null when it cannot
+// be made.
+IDWriteTextLayout* cluster_layout(IDWriteTextLayout* layout, const std::wstring& text,
+                                  uint32_t position, uint32_t length) {
+    UINT32 name_length = 0;
+    if (FAILED(layout->GetFontFamilyNameLength(position, &name_length))) return nullptr;
+    std::wstring family(name_length + 1, L'\0');
+    ComRef<IDWriteFontCollection> collection;
+    DWRITE_FONT_WEIGHT weight = DWRITE_FONT_WEIGHT_NORMAL;
+    DWRITE_FONT_STYLE style = DWRITE_FONT_STYLE_NORMAL;
+    DWRITE_FONT_STRETCH stretch = DWRITE_FONT_STRETCH_NORMAL;
+    FLOAT size = 0;
+    wchar_t locale_name[LOCALE_CAPACITY] = {};
+    if (FAILED(layout->GetFontFamilyName(position, family.data(), name_length + 1)) ||
+        FAILED(layout->GetFontCollection(position, collection.out())) ||
+        FAILED(layout->GetFontWeight(position, &weight)) ||
+        FAILED(layout->GetFontStyle(position, &style)) ||
+        FAILED(layout->GetFontStretch(position, &stretch)) ||
+        FAILED(layout->GetFontSize(position, &size)) ||
+        FAILED(layout->GetLocaleName(position, locale_name, LOCALE_CAPACITY)))
+        return nullptr;
+    ComRef<IDWriteTextFormat> format;
+    ComRef<IDWriteTextLayout> glyphs;
+    if (FAILED(factory->CreateTextFormat(family.c_str(), collection.get(), weight, style, stretch,
+                                         size, locale_name, format.out())) ||
+        FAILED(factory->CreateTextLayout(text.data() + position, length, format.get(), FLT_MAX,
+                                         FLT_MAX, glyphs.out())))
+        return nullptr;
+    DWRITE_TEXT_RANGE all{0, length};
+    BOOL on = FALSE;
+    if (SUCCEEDED(layout->GetUnderline(position, &on)) && on) glyphs->SetUnderline(TRUE, all);
+    if (SUCCEEDED(layout->GetStrikethrough(position, &on)) && on)
+        glyphs->SetStrikethrough(TRUE, all);
+    ComRef<IUnknown> effect;
+    if (SUCCEEDED(layout->GetDrawingEffect(position, effect.out())) && effect)
+        glyphs->SetDrawingEffect(effect.get(), all);
+    return glyphs.take();
+}
+
+constexpr UINT32 BREAK_LIMIT = 32768;
+
+// Where a wrapping layout that never breaks inside a word (Wine's) must
+// end rows inside words, at clusters of one unit after one of one unit on
+// the same row (a row of one cluster, or an astral character ending it,
+// stays unbroken).
+std::vector<BreakPlace> long_word_breaks(IDWriteTextLayout* layout) {
+    std::vector<BreakPlace> out;
+    float width = layout->GetMaxWidth();
+    if (layout->GetWordWrapping() != DWRITE_WORD_WRAPPING_WRAP || !(width < FLT_MAX / 2)) return out;
+    UINT32 count = 0;
+    layout->GetClusterMetrics(nullptr, 0, &count);
+    // Wine's time for a layout grows with its inline objects times its
+    // runs: a megabyte typed on one line took a minute a key. A text this
+    // long keeps Wine's own rows.
+    if (count > BREAK_LIMIT) return out;
+    std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
+    if (!count || FAILED(layout->GetClusterMetrics(clusters.data(), count, &count))) return out;
+    clusters.resize(count);
+    std::vector<uint32_t> starts(clusters.size() + 1, 0);
+    for (size_t i = 0; i < clusters.size(); i++) starts[i + 1] = starts[i] + clusters[i].length;
+    size_t row_start = 0;
+    for (size_t k : emergency_breaks(clusters, width)) {
+        if (k > row_start && clusters[k].length == 1 && clusters[k - 1].length == 1)
+            out.push_back({starts[k], clusters[k - 1].width, clusters[k].width});
+        row_start = k + 1;
+    }
+    return out;
+}
+
+// The layout's text has a zero-width space at each break place (see
+// create_text_layout): an inline object in the place of the cluster before
+// it draws both original clusters and takes the room of both (Wine gives
+// the space no width, also not by character spacing); the hit-test layer
+// places the two clusters inside it.
+void break_at_places(IDWriteTextLayout* layout, const std::wstring& text,
+                     const std::vector<BreakPlace>& breaks) {
+    for (const BreakPlace& b : breaks) {
+        if (b.position < 1 || b.position >= text.size()) continue;
+        IDWriteTextLayout* glyphs = cluster_layout(layout, text, b.position - 1, 2);
+        if (!glyphs) continue;
+        ComRef<IDWriteInlineObject> object(new BreakableCluster(glyphs, b));
+        layout->SetInlineObject(object.get(), DWRITE_TEXT_RANGE{b.position - 1, 1});
     }
 }
 
@@ -588,7 +775,7 @@ void split_long_runs(IDWriteTextLayout* layout, const char16_t* units, int32_t l
 }  // namespace
 
 IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* format, float width,
-                                      float height) {
+                                      float height, const std::vector<BreakPlace>& breaks) {
     if (!factory || !format) return nullptr;
     Cell* base = stack::top;
     const char16_t* units = nullptr;
@@ -598,6 +785,15 @@ IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* forma
         length = -1;
         units = unicode::to_utf16_part(s, &length, false);
         if (!units) length = 0;
+    }
+    // Wine finds line breaks in the text alone: a zero-width space lets a
+    // row end after it (break_at_places draws what it stands for).
+    std::wstring spaced;
+    if (units && !breaks.empty()) {
+        spaced.assign(reinterpret_cast<const wchar_t*>(units), static_cast<size_t>(length));
+        for (const BreakPlace& b : breaks)
+            if (b.position < spaced.size()) spaced[b.position] = L'\u200B';
+        units = reinterpret_cast<const char16_t*>(spaced.c_str());
     }
     float w = width > 0 ? width + 0.5f : FLT_MAX;
     float h = height > 0 ? height + 0.5f : FLT_MAX;
@@ -610,7 +806,12 @@ IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* forma
     return layout;
 }
 
-IDWriteTextLayout* text_box_layout(const Cell* face_in, RenderTarget* rt, bool catch_errors) {
+namespace {
+
+// text_box_layout with a break at each place; styled is cleared when the
+// style data fails.
+IDWriteTextLayout* box_layout(const Cell* face_in, RenderTarget* rt, bool catch_errors,
+                              const std::vector<BreakPlace>& breaks, bool* styled) {
     if (!factory || type_of(face_in) != TYPE_OBJECT) return nullptr;
     const TextSymbols& ts = tsym();
     Cell* base = stack::top;
@@ -656,7 +857,7 @@ IDWriteTextLayout* text_box_layout(const Cell* face_in, RenderTarget* rt, bool c
         Cell* handles = layout_block(face);
         block::rs_head(handles)[2] = *text;
     }
-    ComRef<IDWriteTextLayout> layout(create_text_layout(text, format.get(), width, height));
+    ComRef<IDWriteTextLayout> layout(create_text_layout(text, format.get(), width, height, breaks));
     if (!layout) {
         stack::top = base;
         return nullptr;
@@ -700,6 +901,7 @@ IDWriteTextLayout* text_box_layout(const Cell* face_in, RenderTarget* rt, bool c
             if (catch_errors) stack::mark_try_all(nullptr);
             apply_style_data(run, data);
         } catch (const stack::Unwind& u) {
+            *styled = false;
             if (drawing) clear_backdrops(rt);
             if (keeps) mark_stale(face);
             if (!catch_errors) throw;
@@ -711,8 +913,25 @@ IDWriteTextLayout* text_box_layout(const Cell* face_in, RenderTarget* rt, bool c
         stack::arguments = saved_args;
     }
     widen_tabs(layout.get(), tab_positions(text));
+    if (!breaks.empty()) break_at_places(layout.get(), wide_of(text, -1), breaks);
     stack::top = base;
     return layout.take();
+}
+
+}  // namespace
+
+IDWriteTextLayout* text_box_layout(const Cell* face, RenderTarget* rt, bool catch_errors) {
+    bool styled = true;
+    IDWriteTextLayout* layout = box_layout(face, rt, catch_errors, {}, &styled);
+    // Wine's layouts break no word: where a word overflows its row, the
+    // layout is made again with a break there.
+    if (!layout || !dx.wine || !styled) return layout;
+    std::vector<BreakPlace> breaks = long_word_breaks(layout);
+    if (breaks.empty()) return layout;
+    IDWriteTextLayout* broken = box_layout(face, rt, catch_errors, breaks, &styled);
+    if (!broken) return layout;
+    layout->Release();
+    return broken;
 }
 
 void draw_backdrops(RenderTarget* rt, D2D1_POINT_2F origin, IDWriteTextLayout* layout) {
@@ -741,6 +960,15 @@ void draw_text_layout(RenderTarget* rt, D2D1_POINT_2F origin, IDWriteTextLayout*
 }
 
 // --- positions --------------------------------------------------------------
+
+bool break_place_of(IDWriteInlineObject* object, BreakPlace* place, float* baseline) {
+    void* found = nullptr;
+    if (!object || FAILED(object->QueryInterface(BREAK_PLACE_IID, &found)) || !found) return false;
+    auto* cluster = static_cast<BreakableCluster*>(static_cast<IDWriteInlineObject*>(found));
+    *place = cluster->place();
+    *baseline = cluster->baseline();
+    return true;
+}
 
 std::vector<uint32_t> utf16_offsets(const Cell* text) {
     std::vector<uint32_t> out{0};

@@ -87,8 +87,14 @@ class RunRecorder final : public IDWriteTextRenderer {
                                                 IUnknown*) override {
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE DrawInlineObject(void*, FLOAT, FLOAT, IDWriteInlineObject*, WINBOOL,
-                                               WINBOOL, IUnknown*) override {
+    // An object standing for the two clusters before a row's break holds
+    // both as one run of its own.
+    HRESULT STDMETHODCALLTYPE DrawInlineObject(void*, FLOAT x, FLOAT y, IDWriteInlineObject* object,
+                                               WINBOOL, WINBOOL, IUnknown*) override {
+        BreakPlace place{};
+        float baseline = 0;
+        if (break_place_of(object, &place, &baseline))
+            runs.push_back({x, y + baseline, place.position - 1, 2, false, {0, 1}, {place.before, place.width}});
         return S_OK;
     }
 };
@@ -184,8 +190,11 @@ HRESULT place_clusters(IDWriteTextLayout* layout, Places* out) {
             k = next;
         }
     }
-    std::sort(places.begin(), places.end(),
-              [](const Place& a, const Place& b) { return a.position < b.position; });
+    // The zero-width space at a break place is drawn too: the object's
+    // wider place for it comes first.
+    std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+        return a.position != b.position ? a.position < b.position : a.width > b.width;
+    });
     // Clusters no run drew (line breaks, and the whitespace that ends a
     // wrapped line, which Wine leaves out of its runs) follow the text
     // before them on their line, as wide as the layout measures them.

@@ -62,11 +62,25 @@ void set_tab_stop(IDWriteTextFormat* target, const Cell* value);
 // line height itself; any other value does nothing.
 void set_line_spacing(IDWriteTextFormat* target, IDWriteTextFormat* format, const Cell* value);
 
+// A place where a row ends inside a word: the UTF-16 position of the
+// cluster ending the row (one unit) and the widths of that cluster and of
+// the one before it.
+struct BreakPlace {
+    uint32_t position;
+    float before, width;
+};
+
+// The break place an inline object of text_box_layout stands for (it covers
+// the unit before the place and is as wide as both clusters), and its
+// baseline; false for any other object.
+bool break_place_of(IDWriteInlineObject* object, BreakPlace* place, float* baseline);
+
 // A layout of a string (from its index) or of the empty text for any other
 // value. A width or height of 0 or less is unbounded; otherwise the box is
-// value + 0.5. Returns a new reference or null. May collect.
+// value + 0.5. The unit at each break place becomes a zero-width space.
+// Returns a new reference or null. May collect.
 IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* format, float width,
-                                      float height);
+                                      float height, const std::vector<BreakPlace>& breaks = {});
 
 // The layout of a face's text with its font, para (default flags: rich-text
 // 0x10, others 5), the box of its size, and for a rich-text face its tabs,
@@ -79,6 +93,10 @@ IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* forma
 // layout kept as far as it got when catch_errors, else raised (the face's
 // layout is marked stale). Returns a new reference or null. May collect.
 IDWriteTextLayout* text_box_layout(const Cell* face, RenderTarget* rt, bool catch_errors);
+
+// Marks a rich-text face's kept layout (its `handles` block) to be made
+// again before its next measurement; a face without one is left alone.
+void mark_stale(Cell* face);
 
 // Fills the backdrops of rt (from text_box_layout) behind the layout drawn
 // at origin, then empties the list.
