@@ -4,7 +4,8 @@ where the program must be made to fail, checked against what the scripts
 print, what Win32 reports and what the X screen shows.
 
 - tests/gui/native-events.mox: presses pick the list item under them and
-  nothing elsewhere; gestures sent as WM_GESTURE messages by widget-probe
+  nothing elsewhere (made presses on a pad, real ones on a list's item and
+  below its last item); gestures sent as WM_GESTURE messages by widget-probe
   (the run reads their handles as packed gestures) raise zoom, pan,
   rotate, two-tap and press-tap on the face under them;
 - tests/gui/native-failures.mox: a base class that GetClassInfoEx does
@@ -94,7 +95,24 @@ def finish(program):
 GID_BEGIN, GID_END, GID_ZOOM, GID_PAN, GID_ROTATE, GID_TWO_TAP, GID_PRESS_TAP = 1, 2, 3, 4, 5, 6, 7
 
 
-def events(mox_run, widget_probe, emulator):
+def presses(program, win_probe, emulator):
+    """Real presses on the list: on its first item, then below its last."""
+    found = children(emulator, win_probe, "Mox native check").get("list")
+    check(found is not None and found["cls"] == "MoxListBox", "the list has a window (got %r)"
+          % (found,))
+    if not found:
+        return
+    _, _, w, h = found["rect"]
+    x, y = found["center"][0] - w // 2, found["center"][1] - h // 2
+    for at, picked in [((x + 10, y + 6), "1"), ((x + 10, y + h - 8), "none")]:
+        gc.click(at)
+        line = program.expect_any()
+        m = re.match(r'^down "list" \((\d+), (\d+)\) (\S+)$', line or "")
+        check(m is not None and m.group(3) == picked,
+              "a press at %r on the list picks %s (got %r)" % (at, picked, line))
+
+
+def events(mox_run, win_probe, widget_probe, emulator):
     program = Program(emulator + [mox_run, os.path.join(HERE, "native-events.mox")],
                       {"MOX_TEST_PACKED_GESTURES": "1"})
     try:
@@ -119,6 +137,7 @@ def events(mox_run, widget_probe, emulator):
                        capture_output=True, timeout=120)
         program.expect('key-down #"%"')
         program.expect("key-down left")
+        presses(program, win_probe, emulator)
         # Gesture steps at points of the window's client area: on the pad
         # (at 10x10) or on no child (the window itself). Zoom picks the
         # ratio to the step before, none on a gesture's first step.
@@ -352,7 +371,7 @@ def main():
     emulator = sys.argv[4:]
     xvfb = gc.start_display()
     try:
-        events(mox_run, widget_probe, emulator)
+        events(mox_run, win_probe, widget_probe, emulator)
         failures(mox_run, emulator)
         gdiplus(mox_run, win_probe, emulator)
         batch(mox_run, win_probe, widget_probe, emulator)
