@@ -164,12 +164,17 @@ class Console:
         return self.end(plain="/return" not in line)
 
 
+def closes(c, what):
+    got = c.close()
+    check(got == 0, "%s (got %r)" % (what, got))
+
+
 def first_quit(mox_exe, emulator, folder):
     place(None)
     c = Console(mox_exe, emulator, folder, "first")
     check(c.first is not None and c.first["size"] == "641x481",
           "with no file the console opens 640x480 (log size %r)" % (c.first or {}).get("size"))
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     got = read_cfg()
     check(got == expected(), "the first quit writes the keys in order (got %r)" % got)
 
@@ -179,7 +184,7 @@ def stored_size(mox_exe, emulator, folder):
     c = Console(mox_exe, emulator, folder, "size")
     check(c.first is not None and c.first["size"] == "801x601",
           "a stored 800x600 opens an 800x600 console (log size %r)" % (c.first or {}).get("size"))
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     got = read_cfg()
     check(got == expected(changed={"win-size": "800x600"}),
           "a pair as win-pos gives the default place; the size is kept (got %r)" % got)
@@ -196,7 +201,7 @@ def moved_and_resized(mox_exe, emulator, folder):
         time.sleep(1)
         xdotool("windowmove", c.window, "-50", "150")
         time.sleep(1)
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     got = read_cfg() or ""
     pos = [line for line in got.splitlines() if line.startswith("win-pos: ")]
     check("\nwin-size: 900x700\n" in got and len(pos) == 1 and pos[0].startswith("win-pos: (0, "),
@@ -206,7 +211,7 @@ def moved_and_resized(mox_exe, emulator, folder):
         _, _, w, h = console_check.geometry(c.window)
         check((w, h) == (900, 719), "the saved size opens a 900x700 console (X window %dx%d)"
               % (w, h))
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
 
 
 def no_menu_bar(mox_exe, emulator, folder):
@@ -219,7 +224,7 @@ def no_menu_bar(mox_exe, emulator, folder):
         top = pixel(x + MENU_OPTIONS[0], y + MENU_OPTIONS[1])
         check(h == 480 and top == (252, 252, 252), "menu-bar? false: the console fills the "
               "window from its top (height %d, pixel %r where the menu would be)" % (h, top))
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     got = read_cfg()
     check(got == expected(["menu-bar?"], {"menu-bar?": "false"}),
           "menu-bar? false is kept (got %r)" % got)
@@ -239,7 +244,7 @@ def damaged(mox_exe, emulator, folder):
         c = Console(mox_exe, emulator, folder, "damaged")
         check(c.first is not None and c.first["lines"][-1] == ">> ",
               "%s: the console starts and prompts" % name)
-        check(c.close() == 0, "%s: the close box ends with status 0" % name)
+        closes(c, "%s: the close box ends with status 0" % name)
         got = read_cfg()
         check(got == want, "%s: the file is written back repaired (got %r)" % (name, got))
 
@@ -249,7 +254,7 @@ def history_and_unknown(mox_exe, emulator, folder):
     place(HEADER + "foo: 1\nhistory: [%s]\n" % entries)
     c = Console(mox_exe, emulator, folder, "history")
     check(c.first is not None, "150 history entries: the console starts")
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     got = read_cfg() or ""
     kept = " ".join('"%d"' % i for i in range(150, 50, -1))
     check(got.startswith(HEADER + "foo: 1\nhistory: [%s]\n" % kept),
@@ -267,7 +272,7 @@ def typed(mox_exe, emulator, folder):
     if works:
         check(c.quit("quit/return 5") == 5, "quit/return 5 keeps its status when nothing can be saved")
     else:
-        check(c.close() == 0, "the close box keeps status 0 when nothing can be saved")
+        closes(c, "the close box keeps status 0 when nothing can be saved")
     check(os.path.isdir(cfg_file()), "the folder is left alone")
     place(None)
     if not works:
@@ -422,7 +427,7 @@ def dialogs(mox_exe, emulator, folder):
                     check(got == (0, 43, 54), "after OK and Ctrl+wheel the console is still "
                           "drawn on 0.43.54 (got %r)" % (got,))
         console_check.point_at(c.window)
-        check(c.close() == 0, "the close box ends with status 0")
+        closes(c, "the close box ends with status 0")
         got = read_cfg()
         check(got == expected(changed={"background": background}),
               "after the box #002b36 and %s the file holds background %s (got %r)"
@@ -453,7 +458,7 @@ def dialogs(mox_exe, emulator, folder):
             click_at(ax + ABOUT_CLOSE[0], ay + ABOUT_CLOSE[1])
             check(wait_window("About", gone=True) is not None, "Close closes About")
         console_check.point_at(c.window)
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
 
 
 def buffer_lines(mox_exe, emulator, folder):
@@ -480,7 +485,7 @@ def buffer_lines(mox_exe, emulator, folder):
             check(wait_window("Settings", gone=True) is not None,
                   "Buffer Lines %r: OK closes the dialog" % typed)
         console_check.point_at(c.window)
-        check(c.close() == 0, "the close box ends with status 0")
+        closes(c, "the close box ends with status 0")
         got = read_cfg()
         check(got == expected(changed={"buffer-lines": kept}),
               "Buffer Lines %r and OK: the file holds buffer-lines %s (got %r)"
@@ -522,7 +527,7 @@ def mouse_mode(mox_exe, emulator, folder):
         wait_window("Settings", gone=True)
     console_check.point_at(c.window)
     check(context_menu_shown(), "Mouse Copy&Paste unchecked: the context menu is back")
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     got = read_cfg()
     check(got == expected(["mouse-paste?"], {"mouse-paste?": "false"}),
           "the file holds mouse-paste? false (got %r)" % got)
@@ -574,7 +579,7 @@ def font_chooser(mox_exe, emulator, folder):
                       (11, c.first["line-h"], c.first["char-width"]),
                       "Cancel keeps the font (size %r, row %r x %r)"
                       % (r["font-size"], r["line-h"], r["char-width"]))
-        check(c.close() == 0, "the close box ends with status 0")
+        closes(c, "the close box ends with status 0")
         got = read_cfg()
         want = expected(changed={"font-name": '"DejaVu Sans Mono"', "font-size": "14"}
                         if button is FONT_OK else None)
@@ -613,7 +618,7 @@ def run_file(mox_exe, emulator, folder):
                   "the console shows and keeps the line %r (got %r, history %r)"
                   % (line, r["lines"], r["history"][:1]))
         console_check.point_at(c.window)
-    check(c.close() == 0, "the close box ends with status 0")
+    closes(c, "the close box ends with status 0")
     if found:
         got = read_cfg()
         want = expected(changed={"history": '["do %%/Z%s"]' % script})

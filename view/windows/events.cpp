@@ -608,6 +608,10 @@ int32_t pre_process_with(MSG& m, uint32_t flags) {
         int32_t res = make_event(m.hwnd, m.message, m.wParam, m.lParam, flags, E_UP);
         loop.button_up = nullptr;
         if (injected && disabled_q(face_of(m.hwnd))) SendMessageW(m.hwnd, BM_SETSTATE, 0, 0);
+        // A release the face stopped never reaches its control, which would
+        // keep the mouse it took at the press: every later click in the
+        // window would go to it.
+        if (!res && GetCapture() == m.hwnd) ReleaseCapture();
         return res;
     }
     case WM_LBUTTONDBLCLK:
