@@ -14,7 +14,7 @@ namespace {
 
 using namespace mox::gui::win;
 
-constexpr UINT MSG_COUNT = WM_USER + 10; // counted
+constexpr UINT MSG_COUNT = WM_USER + 10;  // counted
 constexpr UINT MSG_NESTED = WM_USER + 11; // counted, then flushes again
 constexpr UINT MSG_QUIT = WM_USER + 12;   // asks the waiting level to end, then flushes
 
@@ -56,8 +56,8 @@ HWND make_probe_window(DWORD style) {
         return RegisterClassExW(&wc) != 0;
     }();
     EXPECT_TRUE(registered);
-    return CreateWindowExW(0, L"MoxUnitProbe", L"probe", style, 10, 10, 300, 200, nullptr,
-                           nullptr, GetModuleHandleW(nullptr), nullptr);
+    return CreateWindowExW(0, L"MoxUnitProbe", L"probe", style, 10, 10, 300, 200, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
 }
 
 bool queued_for(HWND hwnd) {
@@ -116,9 +116,8 @@ TEST(WinBackend, VkeyToCharFollowsTheKeyboardState) {
         int32_t expected;
     };
     const Case cases[] = {
-        {'A', false, 'a'},     {'A', true, 'A'},  {VK_SPACE, false, ' '},
-        {'1', false, '1'},     {VK_F1, false, -1}, {VK_SHIFT, false, -1},
-        {VK_LEFT, false, -1},
+        {'A', false, 'a'},  {'A', true, 'A'},      {VK_SPACE, false, ' '}, {'1', false, '1'},
+        {VK_F1, false, -1}, {VK_SHIFT, false, -1}, {VK_LEFT, false, -1},
     };
     for (const Case& c : cases) {
         BYTE keys[256] = {};
