@@ -1471,8 +1471,7 @@ void end_owning_level() {
 
 // Waiting: one loop level until its WM_QUIT; when an outer level's window
 // went meanwhile, its quit follows. No wait: at most one message.
-void do_event_loop_star() {
-    bool no_wait = type_of(stack::arguments) == TYPE_LOGIC && stack::arguments->data1;
+bool do_events(bool no_wait, bool* quit_kept) {
     int32_t saved_keys = loop.injected_key_flags;
     loop.injected_key_flags = -1;
     bool result = false;
@@ -1482,7 +1481,10 @@ void do_event_loop_star() {
             result = true;
             // A quit meant for a waiting level goes back for it.
             if (m.message == WM_QUIT) {
-                if (!loop.levels.empty()) PostQuitMessage(static_cast<int>(m.wParam));
+                if (!loop.levels.empty()) {
+                    PostQuitMessage(static_cast<int>(m.wParam));
+                    if (quit_kept) *quit_kept = true;
+                }
             } else {
                 dispatch_one(m);
             }
@@ -1501,7 +1503,44 @@ void do_event_loop_star() {
         if (!loop.levels.empty() && loop.levels.back().ending) PostQuitMessage(0);
     }
     loop.injected_key_flags = saved_keys;
-    make_logic(stack::arguments, result);
+    return result;
+}
+
+void do_event_loop_star() {
+    bool no_wait = type_of(stack::arguments) == TYPE_LOGIC && stack::arguments->data1;
+    make_logic(stack::arguments, do_events(no_wait));
+}
+
+// A handler run by the flush that flushes again would take the messages
+// queued behind its own out of order: it returns at once instead. A quit
+// kept for a waiting level ends the flush, which would only take it again.
+void flush_events() {
+    static bool flushing = false;
+    if (flushing) return;
+    flushing = true;
+    struct Done {
+        ~Done() { flushing = false; }
+    } done;
+    bool quit_kept = false;
+    while (do_events(true, &quit_kept) && !quit_kept) {
+    }
+}
+
+POINT get_frame_size(HWND hwnd) {
+    RECT window{}, client{};
+    GetWindowRect(hwnd, &window);
+    GetClientRect(hwnd, &client);
+    return POINT{(window.right - window.left) - (client.right - client.left),
+                 (window.bottom - window.top) - (client.bottom - client.top)};
+}
+
+int32_t vkey_to_char(uint32_t vkey) {
+    BYTE keys[256];
+    if (!GetKeyboardState(keys)) return -1;
+    WCHAR units[10];
+    UINT scan = MapVirtualKeyW(vkey, 0);
+    int n = ToUnicode(vkey, scan, keys, units, 10, 0);
+    return n == 0 ? -1 : units[0] & 0xFF;
 }
 
 void exit_event_loop_star() {

@@ -258,6 +258,17 @@ void register_classes() {
     }
 }
 
+void unregister_classes(HINSTANCE instance) {
+    static const ClassIndex order[] = {C_WINDOW,   C_BASE,      C_BASE_INTERNAL, C_CAMERA,
+                                       C_BUTTON,   C_FIELD,     C_COMBO,         C_LIST_BOX,
+                                       C_PROGRESS, C_SLIDER,    C_TAB_PANEL,     C_PANEL,
+                                       C_FACE,     C_AREA,      C_CALENDAR};
+    for (ClassIndex i : order) {
+        // A recycled atom must not make a later class's windows look ours.
+        if (UnregisterClassW(classes[i].name, instance)) classes[i].atom = 0;
+    }
+}
+
 WindowRecord* record_of(HWND hwnd) {
     if (!hwnd) return nullptr;
     int32_t c = class_of(hwnd);

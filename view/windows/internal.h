@@ -172,6 +172,9 @@ bool same_word(uint32_t a, uint32_t b);
 uint32_t get_flags(const Cell* flags);
 // Registers the window classes.
 void register_classes();
+// Unregisters them, all but the scroller's; a class whose windows still
+// exist stays registered.
+void unregister_classes(HINSTANCE instance);
 // Whether a test run asks this system call to fail for this class or
 // library (MOX_TEST_FAIL_CALL="CALL:NAME").
 bool failing_call(const char* call, const wchar_t* name);
@@ -242,9 +245,21 @@ void end_owning_level();
 // The face timers' procedure: raises time on the timer's window.
 void CALLBACK timer_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time);
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// Runs the loop: waiting, one level until its quit; with no_wait, at most
+// one message. Whether there was a message; a quit taken without waiting
+// and put back for a waiting level sets *quit_kept. May collect.
+bool do_events(bool no_wait, bool* quit_kept = nullptr);
+// Handles every message queued, without waiting. May collect.
+void flush_events();
+// The low byte of the first UTF-16 unit a virtual key types in the current
+// keyboard state; -1 when it types nothing.
+int32_t vkey_to_char(uint32_t vkey);
 // The shared procedure of the superclassed controls (index into the class
 // table in faces.cpp).
 LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// The frame's width and height: the window rectangle's size beyond the
+// client area's.
+POINT get_frame_size(HWND hwnd);
 // Installs the event accessors.
 void install_accessors();
 
@@ -413,6 +428,12 @@ void attach_caret(HWND hwnd, const Cell* face);
 void update_caret(HWND hwnd, const Cell* face, uint32_t offset_bit, uint32_t shown_bit,
                   uint32_t bits);
 bool dark_mode_active_q();
+// The window's theme (and a window face's frame) dark or light; nothing
+// without dark-mode support.
+void set_dark_mode(HWND hwnd, bool dark, bool is_window);
+// The base, rich-text, window and panel faces of a pane block that have a
+// window take the system's dark-mode setting.
+void refresh_dark_mode(const Cell* pane);
 
 // The scaled GDI font of a font object (made when missing). May collect.
 HFONT font_object_handle(const Cell* font);

@@ -88,6 +88,13 @@ void put_color(Cell* map, uint32_t key, int index) {
     put_word(map, key, &v);
 }
 
+// The back end's teardown at process end: the classes (those whose
+// windows are still open stay), then the device, then the factories.
+void cleanup() {
+    unregister_classes(g.instance);
+    dx_shutdown();
+}
+
 } // namespace
 
 void set_dpi(int32_t dpi) {
@@ -228,7 +235,7 @@ void init_star() {
         register_font_kind();
         install_accessors();
         dx_init();
-        exit_hook = &dx_shutdown;
+        exit_hook = &cleanup;
     }
     Cell* platform = stack::arguments;
     if (type_of(platform) == TYPE_OBJECT) {

@@ -864,24 +864,38 @@ void support_dark_mode_q_star() {
 bool dark_mode_active_q() { return dark_mode_fn() && !high_contrast_q() && dark_mode_fn()(); }
 
 // Without dark-mode support this changes nothing.
+void set_dark_mode(HWND hwnd, bool dark, bool is_window) {
+    if (!hwnd || !dark_mode_fn()) return;
+    using SetAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+    using SetThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    static auto set_attribute = reinterpret_cast<SetAttributeFn>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryA("dwmapi.dll"), "DwmSetWindowAttribute")));
+    static auto set_theme = reinterpret_cast<SetThemeFn>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("uxtheme.dll"), "SetWindowTheme")));
+    if (is_window && set_attribute) {
+        BOOL on = dark;
+        set_attribute(hwnd, 20, &on, sizeof on);
+    }
+    if (set_theme) set_theme(hwnd, dark ? L"DarkMode_Explorer" : L"Explorer", nullptr);
+}
+
 void set_dark_mode_star() {
     Cell* a = stack::arguments;
-    HWND hwnd = face_handle(a);
-    bool dark = type_of(a + 1) == TYPE_LOGIC && a[1].data1;
-    if (hwnd && dark_mode_fn()) {
-        using SetAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-        using SetThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
-        static auto set_attribute = reinterpret_cast<SetAttributeFn>(reinterpret_cast<void*>(
-            GetProcAddress(LoadLibraryA("dwmapi.dll"), "DwmSetWindowAttribute")));
-        static auto set_theme = reinterpret_cast<SetThemeFn>(
-            reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("uxtheme.dll"), "SetWindowTheme")));
-        if (face_type(a) == FT_WINDOW && set_attribute) {
-            BOOL on = dark;
-            set_attribute(hwnd, 20, &on, sizeof on);
-        }
-        if (set_theme) set_theme(hwnd, dark ? L"DarkMode_Explorer" : L"Explorer", nullptr);
-    }
+    set_dark_mode(face_handle(a), type_of(a + 1) == TYPE_LOGIC && a[1].data1,
+                  face_type(a) == FT_WINDOW);
     make_none(stack::arguments);
+}
+
+void refresh_dark_mode(const Cell* pane) {
+    if (type_of(pane) != TYPE_BLOCK) return;
+    bool dark = dark_mode_active_q();
+    int32_t n = block::rs_length_q(pane);
+    for (int32_t i = 0; i < n; i++) {
+        const Cell* face = block::rs_head(pane) + i;
+        FaceType t = face_type(face);
+        if (t == FT_BASE || t == FT_RICH_TEXT || t == FT_WINDOW || t == FT_PANEL)
+            set_dark_mode(face_handle(face), dark, t == FT_WINDOW);
+    }
 }
 
 } // namespace mox::gui::win
