@@ -175,6 +175,9 @@ void register_classes();
 // Unregisters them, all but the scroller's; a class whose windows still
 // exist stays registered.
 void unregister_classes(HINSTANCE instance);
+// The back end's teardown (classes, device, factories); the process ends
+// without calling it.
+void cleanup();
 // Whether a test run asks this system call to fail for this class or
 // library (MOX_TEST_FAIL_CALL="CALL:NAME").
 bool failing_call(const char* call, const wchar_t* name);

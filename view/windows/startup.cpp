@@ -88,14 +88,15 @@ void put_color(Cell* map, uint32_t key, int index) {
     put_word(map, key, &v);
 }
 
-// The back end's teardown at process end: the classes (those whose
-// windows are still open stay), then the device, then the factories.
+} // namespace
+
+// The back end's teardown: the classes (those whose windows are still open
+// stay), then the device, then the factories. The process does not call it
+// when it ends: its exit hook releases the device and the factories only.
 void cleanup() {
     unregister_classes(g.instance);
     dx_shutdown();
 }
-
-} // namespace
 
 void set_dpi(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
@@ -235,7 +236,7 @@ void init_star() {
         register_font_kind();
         install_accessors();
         dx_init();
-        exit_hook = &cleanup;
+        exit_hook = &dx_shutdown;
     }
     Cell* platform = stack::arguments;
     if (type_of(platform) == TYPE_OBJECT) {
