@@ -207,7 +207,7 @@ def run_script(mox_exe, emulator, folder, name, code, null):
     log = os.path.join(folder, name + ".log")
     extra = {"MOX_NULL_GUI": "1", "MOX_GUI_CONSOLE": "1"} if null else {}
     proc = console_check.start(mox_exe, emulator, [script], log, MOX_CARET_BLINK_TIME="4294967295", **extra)
-    code = console_check.status(proc)
+    code = console_check.quit_status(proc, log)
     # The output's states; the record of the closing quit is not one.
     return code, [r for r in Log(log).read() if r["event"] != "quit"]
 
