@@ -9,8 +9,8 @@
 
 #include "core/collector.h"
 #include "core/memory.h"
-#include "core/startup.h"
-#include "evaluator/stack.h"
+#include "program/startup.h"
+#include "core/stack.h"
 
 using namespace mox;
 

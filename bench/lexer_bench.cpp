@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "datatypes/block.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 int main(int argc, char** argv) {
     using namespace mox;

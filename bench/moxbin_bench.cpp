@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/lz.h"
 #include "io/moxbin.h"
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "core/collector.h"
-#include "core/startup.h"
-#include "evaluator/stack.h"
+#include "program/startup.h"
+#include "core/stack.h"
 
 using namespace mox;
 

@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/unicode.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 using namespace mox;
 

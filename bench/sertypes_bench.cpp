@@ -24,13 +24,13 @@
 #include "core/collector.h"
 #include "core/datatype.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "datatypes/binary.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 using namespace mox;
 

@@ -25,10 +25,10 @@
 
 #include "core/collector.h"
 #include "core/context.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace {
 

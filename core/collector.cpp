@@ -14,9 +14,9 @@
 #include "core/hashtable.h"
 #include "core/memory.h"
 #include "core/poison.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/value-pool.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::collector {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "core/dyn-print.h"
-#include "core/startup.h"
+#include "core/root.h"
 
 namespace mox::console {
 

@@ -12,7 +12,7 @@
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::context {
 

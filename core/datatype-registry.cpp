@@ -3,7 +3,7 @@
 
 #include "core/console.h"
 #include "core/datatype.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/sys-alloc.h"
 #include "datatypes/word.h"
 

@@ -7,7 +7,7 @@
 #include "core/memory.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::datatype {
 

@@ -1,7 +1,7 @@
 // The external-resource registry (see externals.h).
 #include "core/externals.h"
 
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/sys-alloc.h"
 
 namespace mox::externals {

@@ -14,8 +14,8 @@
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
+#include "core/actions.h"
+#include "core/random.h"
 
 namespace mox::hashtable {
 

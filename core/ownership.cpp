@@ -19,7 +19,7 @@
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::ownership {
 

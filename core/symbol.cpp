@@ -10,7 +10,7 @@
 #include "core/datatype.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/unicode.h"
 #include "datatypes/string.h"
 

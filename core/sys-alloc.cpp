@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/startup.h"
+#include "core/root.h"
 
 namespace mox {
 

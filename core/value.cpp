@@ -3,7 +3,7 @@
 
 #include "datatypes/error.h"
 #include "datatypes/function.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox {
 

@@ -15,7 +15,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::bitset {
 

@@ -10,8 +10,8 @@
 #include "core/cycles.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::block {
 

@@ -29,8 +29,8 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::block {
 

@@ -26,8 +26,8 @@
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::block {
 

@@ -8,7 +8,7 @@
 #include "core/words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::email {
 

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "core/collector.h"
+#include "core/console.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -20,10 +21,10 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::error {
@@ -595,6 +596,18 @@ void init() {
                                 .set<A_COMPARE>(&compare)
                                 .inherit<A_COPY>()
                                 .inherit<A_SELECT>());
+}
+
+void write_report(const Cell* error) {
+    Cell* base = stack::top;
+    Cell* e = stack::push(error);
+    Cell* buffer = string::push_new(256);
+    if (type_of(e) == TYPE_ERROR) form(e, buffer, nullptr, INT32_MAX);
+    else string::concatenate_literal(buffer, "*** not an error value");
+    memory::SeriesBuffer* b = string::buffer_of(buffer);
+    console::write_units(b->head_ptr(), static_cast<size_t>(b->tail_ptr() - b->head_ptr()),
+                         b->unit(), true);
+    stack::top = base;
 }
 
 } // namespace mox::error

@@ -72,6 +72,10 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
 // Registers error! (34, after object!).
+// Writes the report of an error! value (its form) and a line break to
+// standard output. May collect.
+void write_report(const Cell* error);
+
 void init();
 
 } // namespace mox::error

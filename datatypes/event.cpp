@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::event {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
@@ -12,9 +12,9 @@
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::function {
 

@@ -10,7 +10,7 @@
 #include "core/datatype.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::handle {
 

@@ -10,7 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::hash {
 

@@ -24,7 +24,7 @@
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/simple-io.h"
 #include "platform/imaging.h"
 #include "platform/platform.h"

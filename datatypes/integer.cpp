@@ -16,10 +16,10 @@
 #include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
+#include "core/actions.h"
+#include "core/random.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::integer {
 

@@ -7,8 +7,8 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "core/random.h"
+#include "core/stack.h"
 
 namespace mox::logic {
 

@@ -17,8 +17,8 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::map {
 

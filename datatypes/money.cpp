@@ -17,10 +17,10 @@
 #include "datatypes/float.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/lexer.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "core/random.h"
+#include "core/stack.h"
 
 namespace mox::money {
 

@@ -10,10 +10,10 @@
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/actions-entry.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::native {
 

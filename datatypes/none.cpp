@@ -5,7 +5,7 @@
 #include "core/memory.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::none {
 

@@ -23,9 +23,9 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::object {
 

@@ -14,9 +14,9 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/random.h"
+#include "core/stack.h"
 
 namespace mox::pair {
 

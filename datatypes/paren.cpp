@@ -3,7 +3,7 @@
 
 #include "core/datatype.h"
 #include "datatypes/block.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::paren {
 

@@ -12,9 +12,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/random.h"
+#include "core/stack.h"
 
 namespace mox::point2D {
 

@@ -7,7 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/point2d.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::point3D {
 

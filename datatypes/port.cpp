@@ -15,9 +15,9 @@
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::port {
 

@@ -17,8 +17,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::string {
 

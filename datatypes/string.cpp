@@ -19,15 +19,15 @@
 #include "core/console.h"
 #include "core/datatype.h"
 #include "core/dtoa.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::string {
 

@@ -18,9 +18,9 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::time {
 

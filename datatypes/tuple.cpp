@@ -15,8 +15,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "core/random.h"
+#include "core/stack.h"
 
 namespace mox::tuple {
 

@@ -9,7 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::typeset {
 

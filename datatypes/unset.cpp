@@ -4,7 +4,7 @@
 #include "core/datatype.h"
 #include "core/memory.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::unset {
 

@@ -17,9 +17,9 @@
 #include "datatypes/object.h"
 #include "datatypes/port.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/http.h"
 
 namespace mox::url {

@@ -9,14 +9,14 @@
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::word {
 

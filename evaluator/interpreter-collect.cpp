@@ -20,10 +20,10 @@
 #include "core/value.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::interpreter {
 

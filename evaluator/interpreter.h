@@ -12,7 +12,7 @@
 //
 // Non-local exits: when a break, continue, return, exit or throw is raised
 // under an interpreter call, the call returns with stack::pending set (see
-// evaluator/stack.h); callers that evaluate further must return at once
+// core/stack.h); callers that evaluate further must return at once
 // while it is set. Errors travel as stack::Unwind. The C++ helpers at the
 // end turn a pending exit into the exception for callers that cannot return.
 //

@@ -21,7 +21,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer-internal.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::lexer {
 

@@ -6,9 +6,9 @@
 
 #include "core/datatype.h"
 #include "datatypes/logic.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::natives {
 

@@ -23,10 +23,10 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::natives {
 

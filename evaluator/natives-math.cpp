@@ -20,10 +20,10 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/natives-math.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::natives {
 

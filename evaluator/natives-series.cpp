@@ -23,7 +23,7 @@
 #include "datatypes/url.h"
 #include "evaluator/natives-series.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::natives {
 

@@ -19,7 +19,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-system.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::natives {

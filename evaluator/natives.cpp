@@ -1,7 +1,7 @@
 // The natives table and the natives' scratch block (see natives.h).
 #include "evaluator/natives.h"
 
-#include "core/startup.h"
+#include "core/root.h"
 #include "datatypes/block.h"
 
 namespace mox::natives {

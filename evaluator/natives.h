@@ -23,7 +23,7 @@
 //
 // A body that evaluates Mox code passes non-local exits on by returning:
 // after each interpreter call it returns at once while stack::pending is set
-// (see evaluator/stack.h).
+// (see core/stack.h).
 #pragma once
 
 #include <cstddef>

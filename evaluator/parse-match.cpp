@@ -20,10 +20,10 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/lexer.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::parse {
 

@@ -29,7 +29,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -38,10 +38,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::parse {
 

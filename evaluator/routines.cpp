@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/context.h"
 #include "core/memory.h"
-#include "core/startup.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::routines {
 

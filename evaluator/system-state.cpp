@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/context.h"
 #include "core/memory.h"
 #include "core/symbol.h"
@@ -18,9 +18,9 @@
 #include "datatypes/block.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/moxbin.h"
 #include "platform/platform.h"
 

@@ -17,11 +17,11 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
-#include "evaluator/trace-body.h"
+#include "core/stack.h"
+#include "library/trace-body.h"
 #include "platform/platform.h"
 
 namespace mox::trace {

@@ -16,7 +16,7 @@
 #include "datatypes/file.h"
 #include "datatypes/image.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::clipboard {

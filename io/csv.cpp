@@ -23,9 +23,9 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/json.h"
 
 namespace mox::csv {

@@ -16,8 +16,8 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 #include "io/simple-io.h"
 #include "platform/platform.h"
 

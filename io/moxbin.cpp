@@ -12,10 +12,9 @@
 #include "core/context.h"
 #include "core/image-store.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/value.h"
-#include "core/boot.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
@@ -28,7 +27,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions-entry.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/lz.h"
 
 namespace mox::moxbin {

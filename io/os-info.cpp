@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::os_info {

@@ -24,10 +24,10 @@
 #include "datatypes/file.h"
 #include "datatypes/map.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/checksum.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/deflate.h"
 #include "platform/platform.h"
 

@@ -20,9 +20,9 @@
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/clipboard.h"
 #include "platform/platform.h"
 

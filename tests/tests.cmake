@@ -112,7 +112,7 @@ add_dependencies(mox_unit_tests dtoa_vectors)
 target_compile_definitions(mox_unit_tests PRIVATE MOX_DTOA_VECTORS_DIR="${MOX_DTOA_VECTORS_DIR}")
 
 # Language tests: the case files of tests/mox, run by mox-run (see
-# tools/mox-run.cpp for their format); with the sanitizers also with a
+# program/mox-run.cpp for their format); with the sanitizers also with a
 # collection at every allocation.
 file(GLOB MOX_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/*.mox)
 add_test(NAME mox-cases COMMAND mox-run --cases ${MOX_CASE_FILES})

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/symbol.h"
@@ -28,7 +28,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/draw-renderer.h"
 
 namespace mox::gui {
@@ -1103,7 +1103,7 @@ int run(Renderer& r, const Cell* commands, bool catch_errors) {
     } catch (const DrawStop& stop) {
         status = stop.code;
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) boot::write_report(stack::top - 1);
+        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
         status = STOP_ERROR;
     }
     stack::pending = 0;

@@ -20,7 +20,7 @@
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/draw-renderer.h"
 #include "view/gui.h"
 

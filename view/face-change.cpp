@@ -12,10 +12,10 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/gui.h"
 
 namespace mox::gui {

@@ -3,9 +3,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/context.h"
-#include "core/startup.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -21,7 +20,8 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
+#include "datatypes/error.h"
 #include "view/gui.h"
 
 namespace mox::gui {
@@ -342,7 +342,7 @@ void call_awake(const Cell* event, Cell* out) {
         interpreter::call_value(fn, ev, 1, result);
         stack::pending = 0;
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) boot::write_report(stack::top - 1);
+        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
         stack::pending = 0;
         make_none(result);
     }

@@ -5,7 +5,7 @@
 #include "core/symbol.h"
 #include "datatypes/event.h"
 #include "datatypes/object.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/gui.h"
 
 namespace mox::gui {

@@ -16,9 +16,9 @@
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/gui.h"
 
 namespace mox::gui {

@@ -11,14 +11,14 @@
 #include <string>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace codec_fuzz {
 

@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/gui.h"
 
 namespace {

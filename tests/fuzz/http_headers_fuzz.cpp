@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
-#include "evaluator/stack.h"
+#include "program/startup.h"
+#include "core/stack.h"
 #include "io/http.h"
 
 namespace {

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer-internal.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
@@ -30,7 +30,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace {
 

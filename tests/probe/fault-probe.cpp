@@ -4,7 +4,7 @@
 //   fault-probe wait     waits for Ctrl+C (SIGINT on POSIX)
 #include <cstring>
 
-#include "core/startup.h"
+#include "program/startup.h"
 #include "platform/platform.h"
 
 namespace {

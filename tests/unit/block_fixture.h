@@ -14,8 +14,8 @@
 #include "datatypes/path.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

@@ -6,8 +6,8 @@
 #include "core/collector.h"
 #include "core/memory.h"
 #include "core/poison.h"
-#include "core/startup.h"
-#include "evaluator/stack.h"
+#include "program/startup.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/hashtable.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "word_fixture.h"
 
 namespace mox {

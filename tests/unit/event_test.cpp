@@ -9,7 +9,7 @@
 #include "core/symbol.h"
 #include "datatypes/event.h"
 #include "datatypes/tuple.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "objects_fixture.h"
 #include "runtime_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "core/collector.h"
-#include "evaluator/random.h"
+#include "core/random.h"
 #include "scalar_fixture.h"
 
 namespace mox {

@@ -16,7 +16,7 @@
 #include "core/dyn-print.h"
 #include "core/memory.h"
 #include "datatypes/map.h"
-#include "evaluator/random.h"
+#include "core/random.h"
 #include "word_fixture.h"
 
 namespace mox {

@@ -8,7 +8,7 @@
 #include "core/arena.h"
 #include "core/collector.h"
 #include "core/memory.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {

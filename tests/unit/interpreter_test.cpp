@@ -12,10 +12,10 @@
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

@@ -36,7 +36,7 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/actions-entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"

@@ -11,8 +11,8 @@
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 #include "block_fixture.h"
 #include "runtime_fixture.h"

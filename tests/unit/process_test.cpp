@@ -20,7 +20,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/os-info.h"
 #include "platform/platform.h"
 #include "runtime_fixture.h"

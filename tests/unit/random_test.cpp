@@ -6,7 +6,7 @@
 #include <climits>
 #include <vector>
 
-#include "evaluator/random.h"
+#include "core/random.h"
 
 namespace mox {
 namespace {

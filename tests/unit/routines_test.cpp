@@ -7,17 +7,17 @@
 #include <climits>
 #include <string>
 
-#include "core/boot.h"
+#include "program/boot.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/function.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

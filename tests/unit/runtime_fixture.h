@@ -13,12 +13,12 @@
 
 #include "core/cell.h"
 #include "core/collector.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/unicode.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 
 namespace mox::test {
 

@@ -22,8 +22,8 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "core/actions.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 // The helpers live in an inline namespace of their own: test files of other

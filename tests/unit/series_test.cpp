@@ -13,7 +13,7 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
 

@@ -9,7 +9,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
 

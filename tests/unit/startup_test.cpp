@@ -1,6 +1,6 @@
 // The exit path: codes, texts, and the fatal conditions of start-up.
 #include "core/datatype.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/value.h"
 #include "platform/platform.h"
 #include "runtime_fixture.h"

@@ -8,7 +8,7 @@
 #include "core/memory.h"
 #include "core/unicode.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

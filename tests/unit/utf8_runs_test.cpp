@@ -12,7 +12,7 @@
 #include "core/memory.h"
 #include "core/unicode.h"
 #include "datatypes/error.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {

@@ -8,7 +8,7 @@
 #include "core/value.h"
 #include "datatypes/error.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "core/startup.h"
+#include "program/startup.h"
 #include "word_fixture.h"
 
 namespace mox {

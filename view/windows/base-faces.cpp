@@ -8,7 +8,7 @@
 
 #include "core/image-store.h"
 #include "datatypes/tuple.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 

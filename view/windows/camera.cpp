@@ -22,7 +22,7 @@
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/camera-handshake.h"
 #include "view/windows/internal.h"
 

@@ -15,7 +15,7 @@
 #include "datatypes/image.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/gui.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"

@@ -17,7 +17,7 @@
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/clipboard.h"
 #include "view/windows/internal.h"
 

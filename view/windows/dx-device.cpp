@@ -12,7 +12,7 @@
 #include "core/image-store.h"
 #include "core/symbol.h"
 #include "datatypes/error.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "datatypes/word.h"
 #include "view/windows/backend.h"
 #include "view/windows/dx.h"

@@ -6,7 +6,7 @@
 
 #include "core/image-store.h"
 #include "datatypes/series.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/draw-renderer.h"
 #include "view/windows/dx-renderer.h"
 #include "view/windows/dx.h"

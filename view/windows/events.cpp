@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -25,7 +25,8 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
+#include "datatypes/error.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
@@ -392,7 +393,7 @@ void call_awake(const Cell* event, Cell* out) {
         interpreter::call_value(fn, ev, 1, result);
         stack::pending = 0;
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) boot::write_report(stack::top - 1);
+        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
         stack::pending = 0;
         make_none(result);
     } catch (...) {

@@ -24,7 +24,7 @@
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/cell.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
+#include "datatypes/error.h"
 
 namespace mox::gui::win {
 
@@ -140,7 +141,7 @@ template <typename F> bool guarded(F&& f) {
         stack::mark_try_all(nullptr);
         f();
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR && stack::top > base) boot::write_report(stack::top - 1);
+        if (u.code == stack::EXIT_ERROR && stack::top > base) error::write_report(stack::top - 1);
         ok = false;
     } catch (...) {
         ok = false;

@@ -18,7 +18,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 

@@ -10,7 +10,7 @@
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {

@@ -10,7 +10,7 @@
 
 #include "core/context.h"
 #include "core/ownership.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -24,7 +24,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/gui.h"
 #include "view/windows/backend.h"
 #include "view/windows/dx.h"

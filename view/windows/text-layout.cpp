@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <string>
 
-#include "core/boot.h"
+#include "core/root.h"
 #include "core/externals.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
@@ -20,7 +20,8 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
+#include "datatypes/error.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"
 
@@ -906,7 +907,7 @@ IDWriteTextLayout* box_layout(const Cell* face_in, RenderTarget* rt, bool catch_
             if (keeps) mark_stale(face);
             if (!catch_errors) throw;
             if (u.code == stack::EXIT_ERROR && stack::top > mark && !silent())
-                boot::write_report(stack::top - 1);
+                error::write_report(stack::top - 1);
             stack::pending = 0;
         }
         stack::set_ctop(saved_ctop);

@@ -17,7 +17,7 @@
 #include "datatypes/block.h"
 #include "datatypes/handle.h"
 #include "datatypes/point2d.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"
 

@@ -22,7 +22,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {

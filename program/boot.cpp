@@ -1,5 +1,5 @@
 // Loading the boot image (see boot.h).
-#include "core/boot.h"
+#include "program/boot.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,19 +8,18 @@
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/datatype.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "io/moxbin.h"
 
 namespace mox::boot {
 
-bool loading = false;
 const char* image_file = nullptr;
 
 namespace {
@@ -70,7 +69,7 @@ void run(const Cell* name, const Cell* code) {
         collector::Root keep(&result);
         interpreter::do_block(held_code, &result);
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) write_report(stack::top - 1);
+        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
         console::write_cstring("*** boot file ");
         write_text(held_name);
         console::write_cstring(" failed\n");
@@ -126,7 +125,7 @@ void decode_into(Cell* list) {
     try {
         moxbin::boot_load(data, holder, size);
     } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) write_report(stack::top - 1);
+        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
         not_moxbin();
     }
     stack::ctop = saved_ctop;
@@ -168,18 +167,6 @@ void load() {
     collector::stress = stress;
     loading = false;
     boot_rooting = rooting;
-}
-
-void write_report(const Cell* error) {
-    Cell* base = stack::top;
-    Cell* e = stack::push(error);
-    Cell* buffer = string::push_new(256);
-    if (type_of(e) == TYPE_ERROR) error::form(e, buffer, nullptr, INT32_MAX);
-    else string::concatenate_literal(buffer, "*** not an error value");
-    memory::SeriesBuffer* b = string::buffer_of(buffer);
-    console::write_units(b->head_ptr(), static_cast<size_t>(b->tail_ptr() - b->head_ptr()),
-                         b->unit(), true);
-    stack::top = base;
 }
 
 }  // namespace mox::boot

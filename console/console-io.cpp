@@ -2,7 +2,7 @@
 // standard output, the line comes from standard input and is echoed, so a
 // transcript of a session reads like the screen would. mox-run --console
 // drives the console engine through it; the GUI console brings its own ask.
-#include "evaluator/console-io.h"
+#include "console/console-io.h"
 
 #include <cstdio>
 #include <string>
@@ -11,7 +11,7 @@
 #include "core/value.h"
 #include "datatypes/string.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "evaluator/trace.h"
 
 namespace mox::console_io {

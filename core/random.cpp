@@ -3,7 +3,7 @@
 // The state is a fixed array: it costs no allocation at start-up and cannot
 // fail. Words are kept unsigned so that additions and left shifts wrap; sar
 // gives the sign-propagating right shift the sequence is defined with.
-#include "evaluator/random.h"
+#include "core/random.h"
 
 #include "core/value.h"
 #include "platform/platform.h"

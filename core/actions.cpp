@@ -1,6 +1,6 @@
 // Action dispatch (see actions.h): lookup with its errors, the direct forms,
 // the comparison entry and the arithmetic and comparison fast paths.
-#include "evaluator/actions.h"
+#include "core/actions.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,10 +8,10 @@
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/value.h"
 #include "datatypes/port.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::actions {
 

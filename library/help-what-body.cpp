@@ -12,7 +12,7 @@
 // call's frame. A system object without a words object leaves everything
 // from the gathering on to the Mox body. Nothing is kept from one call to
 // the next but copies of symbol names, which never change.
-#include "io/help-what-body.h"
+#include "library/help-what-body.h"
 
 #include <algorithm>
 #include <climits>
@@ -40,10 +40,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::help_what_body {
 

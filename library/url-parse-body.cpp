@@ -9,7 +9,7 @@
 // character, a rejected text under /throw-error and a scheme that does not
 // scan as one word are left to the Mox body, evaluated in the same frame,
 // so the two cannot answer differently.
-#include "io/url-parse-body.h"
+#include "library/url-parse-body.h"
 
 #include <array>
 #include <cstdint>
@@ -29,7 +29,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::url_parse_body {
 

@@ -3,7 +3,7 @@
 // widen to float on overflow, float as soon as a float is met); any other
 // series or value is left to the Mox body, evaluated in the same frame, so
 // the two cannot answer differently.
-#include "evaluator/math-time-bodies.h"
+#include "library/math-time-bodies.h"
 
 #include <cstdint>
 
@@ -14,7 +14,7 @@
 #include "datatypes/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::math_time_bodies {
 

@@ -1,4 +1,4 @@
 // The process entry.
-#include "core/startup.h"
+#include "program/startup.h"
 
 int main(int argc, char** argv) { return mox::run(argc, argv); }

@@ -7,7 +7,7 @@
 // on text builds the new text in one pass instead of moving the tail at
 // every match. Every other shape (and every error) is left to the Mox body,
 // evaluated in the same frame, so the two cannot answer differently.
-#include "evaluator/series-bodies.h"
+#include "library/series-bodies.h"
 
 #include <algorithm>
 #include <array>
@@ -26,10 +26,10 @@
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::series_bodies {
 

@@ -1,6 +1,5 @@
-// Start-up and the exit path: the process entry, the order in which the
-// runtime's tables are made (mox::init), the root block, and the one way the
-// process ends on a fatal condition.
+// The root block, the boot flags and the one way the process ends: what
+// every layer may need of the process itself.
 #pragma once
 
 #include <cstdint>
@@ -39,12 +38,17 @@ Cell* root_append(const Cell* value);
 // Set by a back end that holds system objects to release at a normal exit
 // (not on a fault, where releasing could fault again).
 extern void (*exit_hook)();
+// Set by the Windows back end: lets its drawing device settle before any
+// exit, the faulting one included.
+extern void (*exit_settle)();
 const char* runtime_error_text(int code);
 
-// Runtime initialisation: every table in order, up to the boot image.
-void init();
-
-// The process entry: start-up, then the hand-over; returns the exit status.
-int run(int argc, char** argv);
-
 }  // namespace mox
+
+namespace mox::boot {
+
+// Set while the boot image loads: the functions it makes are marked as the
+// library's own.
+extern bool loading;
+
+}  // namespace mox::boot

@@ -36,19 +36,19 @@
 #include <string>
 #include <vector>
 
-#include "core/boot.h"
+#include "program/boot.h"
 #include "core/collector.h"
 #include "core/console.h"
-#include "core/startup.h"
+#include "program/startup.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "platform/platform.h"
 
 using namespace mox;
@@ -170,7 +170,7 @@ int run_script(const char* path) {
         // the bottom.
         Cell error = *(stack::top - 1);
         stack::top = saved_top;
-        if (u.code == stack::EXIT_ERROR) boot::write_report(&error);
+        if (u.code == stack::EXIT_ERROR) error::write_report(&error);
         else write("*** non-local exit outside its handler\n");
         return 1;
     }
@@ -228,7 +228,7 @@ int run_console(int argc, char** argv) {
     } catch (const stack::Unwind& u) {
         Cell error = *(stack::top - 1);
         stack::top = saved_top;
-        if (u.code == stack::EXIT_ERROR) boot::write_report(&error);
+        if (u.code == stack::EXIT_ERROR) error::write_report(&error);
         else write("*** non-local exit outside its handler\n");
         return 1;
     }

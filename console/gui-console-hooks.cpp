@@ -2,7 +2,7 @@
 // runtime writes by itself, goes to the terminal's vprint while the console
 // runs. The hooks suspend tracing for their duration, so that a traced
 // program does not trace the console drawing its own output.
-#include "evaluator/gui-console-hooks.h"
+#include "console/gui-console-hooks.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -10,13 +10,13 @@
 
 #include "core/console.h"
 #include "core/dyn-print.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/value.h"
 #include "platform/platform.h"
 #include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "evaluator/trace.h"
 
 #ifdef _WIN32

@@ -17,7 +17,7 @@
 // allocates only the texts the data keeps; the inspector builds its lines
 // as characters, writes them straight out when they go to print, and skips
 // the call for events the library's inspector ignores.
-#include "evaluator/trace-body.h"
+#include "library/trace-body.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -44,11 +44,11 @@
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-eval.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 #include "evaluator/trace.h"
 
 namespace mox::trace_body {

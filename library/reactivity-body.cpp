@@ -14,7 +14,7 @@
 // its checks raise the same errors. A table or queue that is no block! on
 // entry leaves the whole call to the Mox body; a queue replaced by some
 // other value during a propagation raises invalid-arg.
-#include "io/reactivity-body.h"
+#include "library/reactivity-body.h"
 
 #include <cstdint>
 
@@ -30,11 +30,11 @@
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-compare.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 namespace mox::reactivity_body {
 

@@ -1,6 +1,6 @@
 // The evaluation stack (see stack.h): cells, frames, unwinding and the
 // non-local exits.
-#include "evaluator/stack.h"
+#include "core/stack.h"
 
 #include <cassert>
 
@@ -8,7 +8,7 @@
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/error.h"

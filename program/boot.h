@@ -31,18 +31,10 @@ extern const uint32_t image_size;
 // instead of the embedded one.
 extern const char* image_file;
 
-// True while the boot code is being evaluated: functions made meanwhile
-// are marked as the image's own (function::FLAG_BOOT).
-extern bool loading;
-
 // Decodes the image and evaluates every file's code in order. An image
 // that cannot be decoded prints "Error: Not a Moxbin file!" and ends the
 // process with status 1; a file that fails prints its error and the file's
 // name and ends the process with runtime error 98. May collect.
 void load();
-
-// Writes the report of an error! value (its form) and a line break to
-// standard output. May collect.
-void write_report(const Cell* error);
 
 }  // namespace mox::boot
