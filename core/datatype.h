@@ -191,6 +191,15 @@ inline void register_type(uint32_t id, uint32_t parent, const char* name,
     register_type(id, parent, name, slots.slot, ACTION_COUNT);
 }
 
+// Sets one action of a registered datatype from a layer above the datatypes:
+// the file and url I/O actions are io's. Nothing may be registered as the
+// type's child afterwards (a child copies its parent's slots when it is
+// registered).
+template <Action A>
+inline void provide(uint32_t type, typename ActionSig<A>::type fn) {
+    action_table[type * ACTION_STRIDE + A - 1] = reinterpret_cast<ActionFn>(fn);
+}
+
 inline ActionFn slot_of(uint32_t type, uint32_t action) {
     return action_table[type * ACTION_STRIDE + action - 1];
 }

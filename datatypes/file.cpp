@@ -12,7 +12,6 @@
 #include "core/value.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "io/simple-io.h"
 #include "platform/platform.h"
 
 namespace mox::file {
@@ -75,13 +74,9 @@ Cell* get_current_dir(Cell* slot) {
 
 void init() {
     datatype::ActionSlots slots = datatype::ActionSlots::inherit_all();
-    slots.set<A_MOLD>(&mold)
-        .set<A_DELETE>(&delete_)
-        .set<A_QUERY>(&query)
-        .set<A_READ>(&read)
-        .set<A_RENAME>(&rename)
-        .set<A_WRITE>(&write);
-    slots.slot[A_OPEN - 1] = nullptr;
+    slots.set<A_MOLD>(&mold);
+    // The file system's actions are io's (simple_io::init provides them).
+    for (Action a : {A_OPEN, A_DELETE, A_QUERY, A_READ, A_RENAME, A_WRITE}) slots.slot[a - 1] = nullptr;
     datatype::register_type(TYPE_FILE, TYPE_URL, "file!", slots);
 }
 

@@ -20,7 +20,6 @@
 #include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "core/stack.h"
-#include "io/http.h"
 
 namespace mox::url {
 
@@ -420,9 +419,9 @@ void init() {
         .set<A_TO>(&to)
         .set<A_MOLD>(&mold)
         .set<A_EVAL_PATH>(&eval_path)
-        .set<A_OPEN>(&open)
-        .set<A_READ>(&read)
-        .set<A_WRITE>(&write);
+        .set<A_OPEN>(&open);
+    // Reading and writing a URL is io's (simple_io::init provides them).
+    for (Action a : {A_READ, A_WRITE}) slots.slot[a - 1] = nullptr;
     for (Action a : {A_RANDOM, A_REFLECT, A_PUT, A_SORT, A_TRIM}) slots.slot[a - 1] = nullptr;
     datatype::register_type(TYPE_URL, TYPE_STRING, "url!", slots);
 }

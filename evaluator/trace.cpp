@@ -21,13 +21,13 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "core/stack.h"
-#include "library/trace-body.h"
 #include "platform/platform.h"
 
 namespace mox::trace {
 
 uint32_t active = 0;
 uint32_t session = 0;
+bool (*collect_event)(const Cell* fn, Cell* args) = nullptr;
 
 namespace {
 
@@ -141,7 +141,7 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
         // The library's collector does its work without an interpreter
         // call (out is then the slot of its local).
         make_none(out);
-        if (!trace_body::collect_event(fn, args)) interpreter::call_value(fn, args, 6, out);
+        if (!(collect_event && collect_event(fn, args))) interpreter::call_value(fn, args, 6, out);
     }
     stack::pending = pending;
     stack::ctop = saved_ctop;

@@ -46,6 +46,11 @@ extern uint32_t active;
 extern uint32_t session;
 
 // Makes the event words and the callback's root cell.
+// Set by the library's tracer body: delivers an event to the library's own
+// collector without an interpreter call, or answers false (fn is another
+// function) for the call to go through the interpreter. May collect.
+extern bool (*collect_event)(const Cell* fn, Cell* args);
+
 void init();
 
 // The events a callback wants: when its body starts with a block, the bits

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/datatype.h"
 #include "core/memory.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -24,6 +25,7 @@
 #include "evaluator/natives.h"
 #include "core/stack.h"
 #include "io/clipboard.h"
+#include "io/http.h"
 #include "platform/platform.h"
 
 namespace mox::file {
@@ -413,6 +415,13 @@ void write_clipboard_star() {
 } // namespace
 
 void init() {
+    datatype::provide<A_DELETE>(TYPE_FILE, &file::delete_);
+    datatype::provide<A_QUERY>(TYPE_FILE, &file::query);
+    datatype::provide<A_READ>(TYPE_FILE, &file::read);
+    datatype::provide<A_RENAME>(TYPE_FILE, &file::rename);
+    datatype::provide<A_WRITE>(TYPE_FILE, &file::write);
+    datatype::provide<A_READ>(TYPE_URL, &url::read);
+    datatype::provide<A_WRITE>(TYPE_URL, &url::write);
     natives::register_(108, natives::entry<&create_dir_star>);
     natives::register_(109, natives::entry<&exists_q_star>);
     natives::register_(110, natives::entry<&write_stdout_star>);

@@ -1318,6 +1318,7 @@ bool collect_event(const Cell* fn, Cell* args) {
 }
 
 void register_bodies() {
+    trace::collect_event = &collect_event;
     routines::bind_native_body("system/tools/tracers/data/collector", &collector_body);
     routines::bind_native_body("system/tools/tracers/mold-part", &mold_part_body);
     routines::bind_native_body("system/tools/tracers/inspector/inspect", &inspect_body);

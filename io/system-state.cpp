@@ -2,7 +2,7 @@
 // evaluated, the float formatter's switches, the command line that start-up
 // puts in system/script/args, and the Moxbin codec's encoder and decoder. Each runs in its routine's frame: arguments from
 // stack::arguments[0], the result into it.
-#include "evaluator/system-state.h"
+#include "io/system-state.h"
 
 #include <cstdint>
 #include <unordered_set>

@@ -1,7 +1,7 @@
 // The bodies of the system routines, the type and typeset predicates and
 // the collector statistics (see system-routines.h). Each runs in its
 // routine's frame: arguments from stack::arguments[0], the result into it.
-#include "evaluator/system-routines.h"
+#include "io/system-routines.h"
 
 #include <cstdint>
 #include <cstdlib>
