@@ -425,3 +425,8 @@ add_test(NAME console-flip-exe COMMAND ${Python3_EXECUTABLE}
   ${CMAKE_SOURCE_DIR}/tests/console/flip_exe.py $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
 add_test(NAME console-cache-http COMMAND ${Python3_EXECUTABLE}
   ${CMAKE_SOURCE_DIR}/tests/console/cache_http.py $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
+
+# The sources: includes only look down the layers (once, in the native build).
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check-layers.py ${CMAKE_SOURCE_DIR})
+endif()

@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Checks that the runtime's includes only look down its layers.
+
+The top folders are layers, lowest first; a file may include headers of its
+own layer and of the layers below it, never above. tools/, tests/ and bench/
+stand outside the order and may include anything.
+
+KNOWN lists the upward includes that are still to be taken apart, each as
+"file -> header". The check fails on an upward include that is not listed,
+and on a listed one that no longer exists, so that the list only shrinks.
+
+usage: tools/check-layers.py [source-root]
+"""
+import os
+import re
+import sys
+
+LAYERS = ["platform", "core", "datatypes", "evaluator", "io", "library", "view", "console", "program"]
+
+# The lowest layers still call up in these places: core's cells and symbols
+# use word, string and error helpers of the datatypes; the evaluation stack
+# builds its error reports; the datatypes' actions that load text, call
+# functions or make natives reach the lexer, the interpreter and the natives
+# table.
+KNOWN = """
+core/actions.cpp -> datatypes/port.h
+core/context.cpp -> datatypes/word.h
+core/datatype-registry.cpp -> datatypes/word.h
+core/datatype.cpp -> datatypes/string.h
+core/datatype.cpp -> datatypes/word.h
+core/image-store.cpp -> datatypes/pair.h
+core/ownership.cpp -> datatypes/object.h
+core/ownership.cpp -> datatypes/word.h
+core/ownership.cpp -> evaluator/interpreter.h
+core/ownership.h -> datatypes/series.h
+core/stack.cpp -> datatypes/error.h
+core/stack.cpp -> datatypes/string.h
+core/stack.cpp -> datatypes/word.h
+core/stack.cpp -> evaluator/interpreter.h
+core/stack.cpp -> evaluator/trace.h
+core/symbol.cpp -> datatypes/string.h
+core/value.cpp -> datatypes/error.h
+core/value.cpp -> datatypes/function.h
+core/words.cpp -> datatypes/word.h
+datatypes/error.cpp -> evaluator/interpreter.h
+datatypes/error.cpp -> evaluator/natives.h
+datatypes/float.cpp -> evaluator/lexer.h
+datatypes/function.cpp -> evaluator/routines.h
+datatypes/image.cpp -> evaluator/natives.h
+datatypes/image.cpp -> io/simple-io.h
+datatypes/integer.cpp -> evaluator/lexer.h
+datatypes/money.cpp -> evaluator/lexer.h
+datatypes/native.cpp -> evaluator/actions-entry.h
+datatypes/native.cpp -> evaluator/natives.h
+datatypes/object.cpp -> evaluator/interpreter.h
+datatypes/port.cpp -> evaluator/interpreter.h
+datatypes/time.cpp -> evaluator/lexer.h
+datatypes/url.cpp -> evaluator/interpreter.h
+datatypes/word.cpp -> evaluator/lexer.h
+"""
+
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def upward_includes(root):
+    found = set()
+    for layer in LAYERS:
+        for folder, _, names in os.walk(os.path.join(root, layer)):
+            for name in names:
+                if not name.endswith((".cpp", ".h", ".inc")):
+                    continue
+                path = os.path.join(folder, name)
+                rel = os.path.relpath(path, root).replace(os.sep, "/")
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read()
+                for header in INCLUDE.findall(text):
+                    top = header.split("/")[0]
+                    if top in LAYERS and LAYERS.index(top) > LAYERS.index(layer):
+                        found.add((rel, header))
+    return found
+
+
+def main():
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
+    known = {tuple(part.strip() for part in line.split("->")) for line in KNOWN.strip().splitlines()}
+    found = upward_includes(root)
+    bad = 0
+    for rel, header in sorted(found - known):
+        print("FAIL: %s includes %s, a layer above its own" % (rel, header))
+        bad += 1
+    for rel, header in sorted(known - found):
+        print("FAIL: %s no longer includes %s: take it off the known list" % (rel, header))
+        bad += 1
+    print("%d upward includes known, %d found" % (len(known), len(found)))
+    return 1 if bad else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
