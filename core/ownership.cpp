@@ -18,7 +18,7 @@
 #include "core/value.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
+#include "core/evaluator-hooks.h"
 #include "core/stack.h"
 
 namespace mox::ownership {
@@ -153,7 +153,7 @@ void call_on_deep_change(Cell* owner, const Cell* word, const Cell* target, seri
     make_integer(stack::push_cell(), index);
     make_integer(stack::push_cell(), part);
     Cell* out = stack::push_cell();
-    interpreter::call_value(handler, args, 7, out);
+    evaluator::call_value(handler, args, 7, out);
     stack::top = saved;
 }
 

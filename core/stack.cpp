@@ -14,7 +14,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
+#include "core/evaluator-hooks.h"
 #include "evaluator/trace.h"
 
 namespace mox::stack {

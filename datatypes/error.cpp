@@ -22,7 +22,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "core/actions.h"
-#include "evaluator/interpreter.h"
+#include "core/evaluator-hooks.h"
 #include "evaluator/natives.h"
 #include "core/stack.h"
 #include "platform/platform.h"
@@ -263,7 +263,7 @@ void make_from_words(Cell* error, Cell* spec) {
 void make_from_fields(Cell* error, Cell* spec) {
     context::bind(spec, error->data1, true);
     Cell* out = stack::push_cell();
-    interpreter::do_block(spec, out);
+    evaluator::do_block(spec, out);
     stack::pop(1);
     Cell* type = field(error, FIELD_TYPE);
     int32_t c = type_of(type) == TYPE_WORD ? category_number(type->data2) : -1;

@@ -18,7 +18,8 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "core/actions.h"
-#include "evaluator/lexer.h"
+#include "core/evaluator-hooks.h"
+#include "datatypes/number-text.h"
 #include "core/random.h"
 #include "core/stack.h"
 
@@ -354,7 +355,7 @@ double from_text(Cell* spec, uint32_t target) {
     }
     Cell* holder = stack::push_cell();
     make_none(holder);
-    Cell* v = lexer::load_value(spec, holder);
+    Cell* v = evaluator::load_value(spec, holder);
     uint32_t t = type_of(v);
     double d;
     if (type_of(holder) != TYPE_BLOCK || block::rs_length_q(holder) != 1)

@@ -13,7 +13,6 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "core/actions.h"
-#include "evaluator/routines.h"
 #include "core/stack.h"
 
 namespace mox::function {
@@ -298,8 +297,9 @@ void init_function() {
 
 void init_routine() {
     datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!",
+                            // make comes from the evaluator's routines (start-up
+                            // provides it).
                             datatype::ActionSlots::none()
-                                .set<A_MAKE>(&routines::make)
                                 .inherit<A_REFLECT>()
                                 .set<A_FORM>(&form)
                                 .set<A_MOLD>(&mold)

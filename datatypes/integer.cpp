@@ -18,7 +18,7 @@
 #include "datatypes/vector.h"
 #include "core/actions.h"
 #include "core/random.h"
-#include "evaluator/lexer.h"
+#include "datatypes/number-text.h"
 #include "core/stack.h"
 
 namespace mox::integer {

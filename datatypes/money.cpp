@@ -18,7 +18,7 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "core/actions.h"
-#include "evaluator/lexer.h"
+#include "datatypes/number-text.h"
 #include "core/random.h"
 #include "core/stack.h"
 

@@ -24,7 +24,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "core/actions.h"
-#include "evaluator/interpreter.h"
+#include "core/evaluator-hooks.h"
 #include "core/stack.h"
 
 namespace mox::object {
@@ -469,7 +469,7 @@ void call_on_change(Cell* object, Cell* word, Cell* old, Cell* value) {
     stack::push(old);
     stack::push(value);
     Cell* out = stack::push_cell();
-    interpreter::call_value(handler, args, 3, out);
+    evaluator::call_value(handler, args, 3, out);
     stack::top = saved;
 }
 
@@ -601,7 +601,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         context::bind(spec, result->data1, true);
         if (from_proto) clone_series(result);
         Cell* out = stack::push_cell();
-        interpreter::do_block(spec, out);
+        evaluator::do_block(spec, out);
         stack::pop(1);
         Cell* words = context::symbols_buffer(result->data1);
         for (int32_t i = 0, n = field_count(result->data1); i < n; i++)

@@ -16,7 +16,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "core/actions.h"
-#include "evaluator/interpreter.h"
+#include "core/evaluator-hooks.h"
 #include "core/stack.h"
 
 namespace mox::port {
@@ -136,7 +136,7 @@ class ActorCall {
         }
         Cell* callee = stack::push(fn);
         Cell* result = stack::push_cell();
-        interpreter::call_value(callee, base_, static_cast<int32_t>(actor_cell - base_), result,
+        evaluator::call_value(callee, base_, static_cast<int32_t>(actor_cell - base_), result,
                                 interpreter::CALL_ALL | interpreter::CALL_SAFER);
         *out = *result;
         stack::top = saved_;

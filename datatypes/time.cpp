@@ -19,7 +19,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "core/actions.h"
-#include "evaluator/lexer.h"
+#include "core/evaluator-hooks.h"
 #include "core/stack.h"
 
 namespace mox::time {
@@ -104,7 +104,7 @@ bool word_is(const Cell* element, uint32_t symbol) {
 bool load_text(Cell* spec, uint32_t type, Cell* out) {
     Cell* holder = stack::push_cell();
     make_none(holder);
-    Cell* v = lexer::load_value(spec, holder);
+    Cell* v = evaluator::load_value(spec, holder);
     bool ok = type_of(holder) == TYPE_BLOCK && block::rs_length_q(holder) == 1 &&
               type_of(v) == type;
     if (ok) *out = *v;

@@ -18,7 +18,7 @@
 #include "datatypes/port.h"
 #include "datatypes/string.h"
 #include "core/actions.h"
-#include "evaluator/interpreter.h"
+#include "core/evaluator-hooks.h"
 #include "core/stack.h"
 
 namespace mox::url {
@@ -399,7 +399,7 @@ Cell* to_port(Cell* url) {
             Cell* text = string::push_new(static_cast<uint32_t>(string::ms_length_q(url)));
             string::concatenate(text, url);
             set_type(text, TYPE_URL);
-            interpreter::call_value(callee, text, 1, parts);
+            evaluator::call_value(callee, text, 1, parts);
         }
     }
     if (type_of(parts) != TYPE_OBJECT) fire(err::invalid_arg, url);

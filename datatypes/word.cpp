@@ -15,7 +15,7 @@
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/lexer.h"
+#include "core/evaluator-hooks.h"
 #include "core/stack.h"
 
 namespace mox::word {
@@ -240,11 +240,11 @@ namespace {
 uint32_t scanned_symbol(const std::string& text, bool any_word) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     auto length = static_cast<int32_t>(text.size());
-    int32_t type = lexer::scan_name(bytes, length);
+    int32_t type = evaluator::scan_name(bytes, length);
     if (type < TYPE_WORD || type > (any_word ? TYPE_ISSUE : TYPE_GET_WORD)) return 0;
     Cell* holder = stack::push_cell();
     make_none(holder);
-    lexer::load_utf8(bytes, length, holder);
+    evaluator::load_utf8(bytes, length, holder);
     uint32_t symbol = 0;
     if (block::rs_length_q(holder) == 1 && any_word_q(type_of(block::ms_head(holder))))
         symbol = block::ms_head(holder)->data2;

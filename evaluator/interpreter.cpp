@@ -52,7 +52,6 @@
 
 namespace mox::interpreter {
 
-Cell* position = nullptr;
 
 namespace {
 
@@ -2299,6 +2298,8 @@ Cell* call_comparator(Cell* function, Cell* arg1, Cell* arg2) {
 // ---------------------------------------------------------------------------
 
 void init() {
+    evaluator::hooks.do_block = &do_block;
+    evaluator::hooks.call_value = &call_value;
     Cell none;
     make_none(&none);
     no_position = root_append(&none);

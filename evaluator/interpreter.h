@@ -22,19 +22,11 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/evaluator-hooks.h"
 
 namespace mox::interpreter {
 
-// Call flags (apply).
-constexpr uint32_t CALL_ALL = 1;    // every argument and refinement in spec order
-constexpr uint32_t CALL_APPLY = 2;  // arguments, then refinement! value + truth
-constexpr uint32_t CALL_SAFER = 4;  // one value per argument; unused refinements skipped
-
-// The position: the cell of the block being evaluated, its index at the
-// expression being evaluated (the "near" of error reports). While a block
-// runs it points at the block's own copy on the evaluation stack; when none
-// runs, at a cell of the root block holding none. Read it, never write it.
-extern Cell* position;
+// The call flags and the position are in core/evaluator-hooks.h.
 
 // Allocates the cell of no position. Called once, after the boot block
 // exists.

@@ -1009,6 +1009,9 @@ void scan(Scan* s) {
 // ---------------------------------------------------------------------------
 
 void init() {
+    evaluator::hooks.load_value = &load_value;
+    evaluator::hooks.load_utf8 = &load_utf8;
+    evaluator::hooks.scan_name = &scan_name;
     init_flags();
     out_capacity = OUT_INITIAL;
     out_cells = static_cast<Cell*>(std::malloc(out_capacity * sizeof(Cell)));

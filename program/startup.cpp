@@ -219,6 +219,7 @@ void init_runtime() {
     natives::register_system();
     natives::register_parse();
     routines::register_system();
+    datatype::provide<A_MAKE>(TYPE_ROUTINE, &routines::make);
 #ifdef _WIN32
     exit_settle = &gui::win::dx_settle_start;
     if (gui::win::wanted()) gui::win::register_routines();

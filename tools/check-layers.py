@@ -31,32 +31,20 @@ core/datatype.cpp -> datatypes/word.h
 core/image-store.cpp -> datatypes/pair.h
 core/ownership.cpp -> datatypes/object.h
 core/ownership.cpp -> datatypes/word.h
-core/ownership.cpp -> evaluator/interpreter.h
 core/ownership.h -> datatypes/series.h
 core/stack.cpp -> datatypes/error.h
 core/stack.cpp -> datatypes/string.h
 core/stack.cpp -> datatypes/word.h
-core/stack.cpp -> evaluator/interpreter.h
 core/stack.cpp -> evaluator/trace.h
 core/symbol.cpp -> datatypes/string.h
 core/value.cpp -> datatypes/error.h
 core/value.cpp -> datatypes/function.h
 core/words.cpp -> datatypes/word.h
-datatypes/error.cpp -> evaluator/interpreter.h
 datatypes/error.cpp -> evaluator/natives.h
-datatypes/float.cpp -> evaluator/lexer.h
-datatypes/function.cpp -> evaluator/routines.h
 datatypes/image.cpp -> evaluator/natives.h
 datatypes/image.cpp -> io/simple-io.h
-datatypes/integer.cpp -> evaluator/lexer.h
-datatypes/money.cpp -> evaluator/lexer.h
 datatypes/native.cpp -> evaluator/actions-entry.h
 datatypes/native.cpp -> evaluator/natives.h
-datatypes/object.cpp -> evaluator/interpreter.h
-datatypes/port.cpp -> evaluator/interpreter.h
-datatypes/time.cpp -> evaluator/lexer.h
-datatypes/url.cpp -> evaluator/interpreter.h
-datatypes/word.cpp -> evaluator/lexer.h
 """
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -1,13 +1,13 @@
 // Number text: the decimal-number check shared by the float, percent, time
 // and point loaders, and the scanners behind to integer!, to float! and to
-// money! of text, which read a string's units directly (see lexer.h).
+// money! of text, which read a string's units directly (see number-text.h).
 #include <cmath>
 #include <cstring>
 
 #include "core/dtoa.h"
 #include "datatypes/money.h"
 #include "datatypes/string.h"
-#include "evaluator/lexer.h"
+#include "datatypes/number-text.h"
 
 namespace mox::lexer {
 
