@@ -10,7 +10,6 @@
 #include "core/memory.h"
 #include "core/root.h"
 #include "core/value.h"
-#include "datatypes/port.h"
 #include "core/stack.h"
 
 namespace mox::actions {
@@ -19,12 +18,6 @@ namespace {
 
 template <Action A> typename ActionSig<A>::type as(ActionFn fn) {
     return reinterpret_cast<typename ActionSig<A>::type>(fn);
-}
-
-// The actor of a port: the third value of its object context.
-const Cell* port_actor(const Cell* port) {
-    const Cell* record = context::record_of(port->data1);
-    return memory::buffer_of(record->data2)->cells() + 2;
 }
 
 // A new path of the same type holding the path's cells from its position up
@@ -49,12 +42,11 @@ void cut_path(Cell* path, int32_t position, Cell* out) {
 // Lookup
 // ---------------------------------------------------------------------------
 
-// A port whose actor is a handle! serves the port actions through the
-// native actor table the handle names.
+ActionFn (*port_action)(const Cell* port, uint32_t action) = nullptr;
+
 ActionFn lookup_checked(uint32_t type, const Cell* value, uint32_t action) {
-    if (type == TYPE_PORT && action >= A_APPEND && type_of(value) == TYPE_PORT &&
-        type_of(port_actor(value)) == TYPE_HANDLE)
-        return port::native_action(port_actor(value), action);
+    if (type == TYPE_PORT && action >= A_APPEND && type_of(value) == TYPE_PORT && port_action)
+        if (ActionFn fn = port_action(value, action)) return fn;
     ActionFn fn = datatype::slot_of(type, action);
     if (!fn) fire_expect_arg(0, type);
     return fn;

@@ -20,6 +20,10 @@ namespace mox::actions {
 // Lookup
 // ---------------------------------------------------------------------------
 
+// Set by the port datatype: the implementation of a port action served by a
+// native actor table (the port's actor is a handle! naming one), else null.
+extern ActionFn (*port_action)(const Cell* port, uint32_t action);
+
 // The implementation of an action for a type (port! actors included);
 // raises expect-arg when there is none.
 ActionFn lookup_checked(uint32_t type, const Cell* value, uint32_t action);

@@ -15,7 +15,6 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "core/evaluator-hooks.h"
-#include "evaluator/trace.h"
 
 namespace mox::stack {
 
@@ -29,6 +28,7 @@ Frame* ctop = nullptr;
 Frame* frame_bottom = nullptr;
 Frame* frame_limit = nullptr;
 Frame* throw_position = nullptr;
+void (*trace_error)(const Cell* error) = nullptr;
 
 namespace {
 
@@ -431,7 +431,7 @@ void throw_error(Cell* error) {
         // collector no longer keeps the contexts of popped frames.
         save_error_stack(&err);
         error::capture_stack(&err);
-        if (trace::active) trace::fire(trace::ERROR, nullptr, -1, &err, nullptr);
+        if (trace_error) trace_error(&err);
         Cell* remembered = top;
         unwind_to(FRAME_TRY, false);
         if (ctop > frame_bottom) {

@@ -240,6 +240,9 @@ void gc_mark_frames();
 // Records the error's where, near and active calls while their frames still
 // exist, then unwinds to the nearest try frame.
 [[noreturn]] void throw_error(Cell* error);
+// Set by the tracer: sees every error thrown inside a call, before the
+// unwinding.
+extern void (*trace_error)(const Cell* error);
 // These return (with the exit pending) when the raising call was made by
 // the interpreter; otherwise they throw. Errors for a missing loop, function
 // or catch are raised where the call was made.

@@ -11,7 +11,7 @@
 
 #include "core/console.h"
 #include "core/datatype.h"
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "core/value.h"

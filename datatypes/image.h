@@ -1,6 +1,6 @@
 // image!: a rectangle of 32-bit pixels walked like a series of pixels (type
 // 53, parent series!). The cell holds the index in pixels (data1), the image
-// node (data2, see core/image-store.h) and the size word height << 16 |
+// node (data2, see datatypes/image-store.h) and the size word height << 16 |
 // width (data3). Colours are RGBA tuple!s whose fourth byte is transparency:
 // 255 minus the stored alpha.
 #pragma once

@@ -14,7 +14,7 @@
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/memory.h"
-#include "core/ownership.h"
+#include "datatypes/ownership.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"

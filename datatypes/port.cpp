@@ -371,6 +371,22 @@ Cell* make_actor_handle(Cell* cell, uint32_t id) {
     return handle::make_cell(cell, id, handle::CLASS_NULL);
 }
 
+namespace {
+
+// The actor of a port: the third value of its object context.
+const Cell* port_actor(const Cell* port) {
+    const Cell* record = context::record_of(port->data1);
+    return memory::buffer_of(record->data2)->cells() + 2;
+}
+
+// A port whose actor is a handle! serves the port actions through the
+// native actor table the handle names.
+ActionFn handle_action(const Cell* port, uint32_t action) {
+    return type_of(port_actor(port)) == TYPE_HANDLE ? native_action(port_actor(port), action) : nullptr;
+}
+
+} // namespace
+
 // Only null-class handles name actors: a handle of any other class holds a
 // system value that must never be taken for a table number.
 ActionFn native_action(const Cell* handle, uint32_t action) {
@@ -433,6 +449,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 }
 
 void init() {
+    actions::port_action = &handle_action;
     datatype::ActionSlots slots = datatype::ActionSlots::none();
     slots.set<A_MAKE>(&make)
         .inherit<A_REFLECT>()

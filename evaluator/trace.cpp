@@ -75,6 +75,9 @@ constexpr uint32_t WITH_REF = SET | PROLOG | EPILOG | RETURN | CALL;
 } // namespace
 
 void init() {
+    stack::trace_error = [](const Cell* error) {
+        if (active) fire(ERROR, nullptr, -1, error, nullptr);
+    };
     for (int32_t i = 0; i < EVENT_COUNT; i++) {
         event_symbols[i] = symbol::make(event_names[i]);
         event_indexes[i] = -1;

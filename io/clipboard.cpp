@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"

@@ -10,7 +10,7 @@
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/context.h"
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/memory.h"
 #include "core/root.h"
 #include "core/symbol.h"

@@ -8,7 +8,7 @@
 
 #include "program/boot.h"
 #include "core/collector.h"
-#include "core/ownership.h"
+#include "datatypes/ownership.h"
 #include "core/console.h"
 #include "core/cycles.h"
 #include "core/datatype.h"

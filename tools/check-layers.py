@@ -23,19 +23,13 @@ LAYERS = ["platform", "core", "datatypes", "evaluator", "io", "library", "view",
 # functions or make natives reach the lexer, the interpreter and the natives
 # table.
 KNOWN = """
-core/actions.cpp -> datatypes/port.h
 core/context.cpp -> datatypes/word.h
 core/datatype-registry.cpp -> datatypes/word.h
 core/datatype.cpp -> datatypes/string.h
 core/datatype.cpp -> datatypes/word.h
-core/image-store.cpp -> datatypes/pair.h
-core/ownership.cpp -> datatypes/object.h
-core/ownership.cpp -> datatypes/word.h
-core/ownership.h -> datatypes/series.h
 core/stack.cpp -> datatypes/error.h
 core/stack.cpp -> datatypes/string.h
 core/stack.cpp -> datatypes/word.h
-core/stack.cpp -> evaluator/trace.h
 core/symbol.cpp -> datatypes/string.h
 core/value.cpp -> datatypes/error.h
 core/value.cpp -> datatypes/function.h

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/object.h"

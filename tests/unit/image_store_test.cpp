@@ -7,7 +7,7 @@
 
 #include "core/collector.h"
 #include "core/error-codes.h"
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "runtime_fixture.h"
 
 namespace mox {

@@ -18,7 +18,7 @@
 
 #include "core/collector.h"
 #include "core/context.h"
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "core/unicode.h"

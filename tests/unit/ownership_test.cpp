@@ -5,7 +5,7 @@
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
-#include "core/ownership.h"
+#include "datatypes/ownership.h"
 #include "datatypes/block.h"
 #include "objects_fixture.h"
 

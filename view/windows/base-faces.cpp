@@ -6,7 +6,7 @@
 
 #include <imm.h>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "datatypes/tuple.h"
 #include "core/stack.h"
 #include "view/windows/dx.h"

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"

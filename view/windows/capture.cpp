@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/value-pool.h"
 #include "core/value.h"
 #include "datatypes/block.h"

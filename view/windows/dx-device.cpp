@@ -9,7 +9,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "core/symbol.h"
 #include "datatypes/error.h"
 #include "core/stack.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/cell.h"
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "view/draw-renderer.h"
 #include "view/windows/dx.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "datatypes/series.h"
 #include "core/stack.h"
 #include "view/draw-renderer.h"

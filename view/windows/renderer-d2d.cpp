@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 #include "datatypes/pair.h"
 #include "datatypes/tuple.h"
 #include "view/windows/internal.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "core/context.h"
-#include "core/ownership.h"
+#include "datatypes/ownership.h"
 #include "core/root.h"
 #include "core/symbol.h"
 #include "core/unicode.h"

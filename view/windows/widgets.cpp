@@ -11,8 +11,8 @@
 
 #include <vector>
 
-#include "core/image-store.h"
-#include "core/ownership.h"
+#include "datatypes/image-store.h"
+#include "datatypes/ownership.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"

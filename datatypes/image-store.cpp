@@ -1,5 +1,5 @@
 // The image store (see image-store.h).
-#include "core/image-store.h"
+#include "datatypes/image-store.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -5,7 +5,7 @@
 // work list rather than recursion, so a deeply nested or cyclic value
 // cannot exhaust the native stack; they run with collections held off, so
 // the nodes on the work list stay where they are.
-#include "core/ownership.h"
+#include "datatypes/ownership.h"
 
 #include <unordered_set>
 #include <vector>
