@@ -23,7 +23,7 @@
 #include "datatypes/word.h"
 #include "core/actions.h"
 #include "core/evaluator-hooks.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "platform/platform.h"
 

@@ -23,7 +23,7 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "io/simple-io.h"
 #include "platform/imaging.h"

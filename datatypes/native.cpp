@@ -11,8 +11,8 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "core/actions.h"
-#include "evaluator/actions-entry.h"
-#include "evaluator/natives.h"
+#include "core/actions-entry.h"
+#include "core/natives.h"
 #include "core/stack.h"
 
 namespace mox::native {

@@ -1,7 +1,7 @@
 // The action! entry points (see actions-entry.h): refinements decoded into
 // flags and argument cells, a few arguments normalised, then the action's
 // direct form or its in-place implementation.
-#include "evaluator/actions-entry.h"
+#include "core/actions-entry.h"
 
 #include <climits>
 
@@ -15,7 +15,6 @@
 
 namespace mox::actions_entry {
 
-natives::Entry table[ACTION_SLOTS + 1] = {};
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "core/datatype.h"
 #include "datatypes/logic.h"
 #include "core/actions.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 
 namespace mox::natives {

@@ -25,7 +25,7 @@
 #include "datatypes/word.h"
 #include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 
 namespace mox::natives {

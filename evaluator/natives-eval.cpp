@@ -30,7 +30,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives-control.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "evaluator/trace.h"
 

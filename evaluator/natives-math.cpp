@@ -22,7 +22,7 @@
 #include "datatypes/tuple.h"
 #include "core/actions.h"
 #include "evaluator/natives-math.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 
 namespace mox::natives {

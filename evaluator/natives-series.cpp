@@ -22,7 +22,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "evaluator/natives-series.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 
 namespace mox::natives {

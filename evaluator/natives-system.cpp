@@ -18,7 +18,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-system.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "platform/platform.h"
 

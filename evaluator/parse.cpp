@@ -40,7 +40,7 @@
 #include "datatypes/word.h"
 #include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 
 namespace mox::parse {

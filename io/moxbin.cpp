@@ -25,8 +25,8 @@
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
-#include "evaluator/actions-entry.h"
-#include "evaluator/natives.h"
+#include "core/actions-entry.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "io/lz.h"
 

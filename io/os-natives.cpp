@@ -26,7 +26,7 @@
 #include "datatypes/string.h"
 #include "core/actions.h"
 #include "evaluator/checksum.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "io/deflate.h"
 #include "platform/platform.h"

@@ -22,7 +22,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "core/actions.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "core/stack.h"
 #include "io/clipboard.h"
 #include "io/http.h"

@@ -34,11 +34,7 @@ core/symbol.cpp -> datatypes/string.h
 core/value.cpp -> datatypes/error.h
 core/value.cpp -> datatypes/function.h
 core/words.cpp -> datatypes/word.h
-datatypes/error.cpp -> evaluator/natives.h
-datatypes/image.cpp -> evaluator/natives.h
 datatypes/image.cpp -> io/simple-io.h
-datatypes/native.cpp -> evaluator/actions-entry.h
-datatypes/native.cpp -> evaluator/natives.h
 """
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

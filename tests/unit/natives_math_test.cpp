@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

@@ -7,7 +7,7 @@
 #include "core/dyn-print.h"
 #include "datatypes/block.h"
 #include "evaluator/natives-eval.h"
-#include "evaluator/natives.h"
+#include "core/natives.h"
 #include "objects_fixture.h"
 #include "platform/platform.h"
 

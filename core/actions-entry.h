@@ -1,18 +1,19 @@
 // The entry points of action! values: one per action id (1 .. 62), each
 // taking the refinement indexes of the natives' calling convention (see
-// evaluator/natives.h) and calling the action's direct form with the
+// core/natives.h) and calling the action's direct form with the
 // decoded refinements, so that the result ends in the call's result cell.
 #pragma once
 
 #include <cstdint>
 
-#include "evaluator/natives.h"
+#include "core/natives.h"
 
 namespace mox::actions_entry {
 
 constexpr int32_t ACTION_SLOTS = 62;
 
-// The entries by action id (slot 0 unused); filled by init.
+// The entries by action id (slot 0 unused); filled by init
+// (evaluator/actions-entry.cpp).
 extern natives::Entry table[ACTION_SLOTS + 1];
 
 // Fills the table (start-up).

@@ -1,8 +1,11 @@
-// The natives table and the natives' scratch block (see natives.h).
-#include "evaluator/natives.h"
+// The natives table, the actions' entry table and the natives' scratch
+// block (see natives.h, actions-entry.h).
+#include "core/natives.h"
 
 #include "core/root.h"
-#include "datatypes/block.h"
+#include "core/actions-entry.h"
+#include "core/memory.h"
+#include "core/value.h"
 
 namespace mox::natives {
 
@@ -12,7 +15,7 @@ Cell* scratch = nullptr;
 void init() {
     for (Entry& e : table) e = nullptr;
     Cell holder;
-    block::make_fixed(&holder, SCRATCH_CELLS, true);
+    make_series(&holder, TYPE_BLOCK, memory::alloc_external_buffer(SCRATCH_CELLS, sizeof(Cell), 0));
     scratch = root_append(&holder);
 }
 
@@ -25,3 +28,9 @@ void register_(int32_t id, Entry entry) {
 Entry lookup(int32_t id) { return id >= 1 && id <= TABLE_SLOTS ? table[id] : nullptr; }
 
 }  // namespace mox::natives
+
+namespace mox::actions_entry {
+
+natives::Entry table[ACTION_SLOTS + 1] = {};
+
+}  // namespace mox::actions_entry
