@@ -413,11 +413,7 @@ void write_clipboard_star() {
 } // namespace
 
 void init() {
-    natives::register_(108, natives::entry<&create_dir_star>);
-    natives::register_(109, natives::entry<&exists_q_star>);
-    natives::register_(110, natives::entry<&write_stdout_star>);
-    natives::register_(111, natives::entry<&read_clipboard_star>);
-    natives::register_(112, natives::entry<&write_clipboard_star>);
+    MOX_NATIVES_SIMPLE_IO(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::simple_io
