@@ -9,6 +9,9 @@
 
 namespace mox::natives {
 
+static_assert(sound(named, TABLE_SLOTS),
+              "core/natives-table.h gives two natives one id or one name, or an id past the table");
+
 Entry table[TABLE_SLOTS + 1] = {};
 Cell* scratch = nullptr;
 

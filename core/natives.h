@@ -28,9 +28,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "core/cell.h"
+#include "core/natives-table.h"
 
 namespace mox::natives {
 
@@ -65,6 +68,38 @@ template <auto Body> void entry(const int32_t* refs) {
         else Body(refs[I]...);
         (void)refs;
     }(std::make_index_sequence<n>{});
+}
+
+// The X of a list in core/natives-table.h that fills each native's slot;
+// expanded in the list's home file, where the bodies can be named.
+#define MOX_NATIVE_REGISTER(id, name, body) \
+    ::mox::natives::register_(id, ::mox::natives::entry<&body>);
+
+// An entry of a list in core/natives-table.h without its body.
+struct Named {
+    int32_t id;
+    std::string_view name;
+};
+#define MOX_NAMED(id, name, body) ::mox::natives::Named{id, name},
+// Every native of the table by name.
+inline constexpr Named named[] = {MOX_NATIVES(MOX_NAMED) MOX_NATIVES_SIMPLE_IO(MOX_NAMED)};
+
+// Whether every id of a list lies in 1 .. slots, and no id or name is given
+// twice.
+constexpr bool sound(std::span<const Named> list, int32_t slots) {
+    for (const Named& a : list) {
+        if (a.id < 1 || a.id > slots) return false;
+        for (const Named& b : list)
+            if (&a != &b && (a.id == b.id || a.name == b.name)) return false;
+    }
+    return true;
+}
+
+// The id the table gives a native's name; a name it lacks does not compile.
+consteval int32_t id_of(std::string_view name) {
+    for (const Named& n : named)
+        if (n.name == name) return n.id;
+    throw "no native of that name in core/natives-table.h";
 }
 
 // Makes the table (every slot empty) and the scratch block. May collect.

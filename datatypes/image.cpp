@@ -677,10 +677,7 @@ void register_natives() {
     sym_gif = symbol::make("gif");
     sym_jpeg = symbol::make("jpeg");
     sym_tiff = symbol::make("tiff");
-    natives::register_(117, natives::entry<&known_format_q_star>);
-    natives::register_(118, natives::entry<&decode_star>);
-    natives::register_(119, natives::entry<&encode_star>);
-    natives::register_(120, natives::entry<&resize_star>);
+    MOX_NATIVES_IMAGE(MOX_NATIVE_REGISTER)
 }
 
 void init_wic() { platform::imaging_init(); }

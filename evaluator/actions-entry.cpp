@@ -16,6 +16,10 @@
 namespace mox::actions_entry {
 
 
+constexpr natives::Named actions_named[] = {MOX_ACTIONS(MOX_NAMED)};
+static_assert(natives::sound(actions_named, ACTION_SLOTS),
+              "core/natives-table.h gives two actions one id or one name, or an id past the table");
+
 namespace {
 
 inline Cell* arg(int32_t i) { return stack::arguments + i; }
@@ -273,65 +277,9 @@ template <auto Body> constexpr natives::Entry e = &natives::entry<Body>;
 }  // namespace
 
 void init() {
-    table[A_MAKE] = e<&make_star>;
-    table[A_RANDOM] = e<&random_star>;
-    table[A_REFLECT] = e<&reflect_star>;
-    table[A_TO] = e<&to_star>;
-    table[A_FORM] = e<&form_star>;
-    table[A_MOLD] = e<&mold_star>;
-    table[A_ABSOLUTE] = e<&in_place<A_ABSOLUTE>>;
-    table[A_ADD] = e<&in_place<A_ADD>>;
-    table[A_DIVIDE] = e<&in_place<A_DIVIDE>>;
-    table[A_MULTIPLY] = e<&in_place<A_MULTIPLY>>;
-    table[A_NEGATE] = e<&negate_star>;
-    table[A_POWER] = e<&in_place<A_POWER>>;
-    table[A_REMAINDER] = e<&in_place<A_REMAINDER>>;
-    table[A_ROUND] = e<&round_star>;
-    table[A_SUBTRACT] = e<&in_place<A_SUBTRACT>>;
-    table[A_EVEN_Q] = e<&even_q_star>;
-    table[A_ODD_Q] = e<&odd_q_star>;
-    table[A_AND_T] = e<&in_place<A_AND_T>>;
-    table[A_COMPLEMENT] = e<&complement_star>;
-    table[A_OR_T] = e<&in_place<A_OR_T>>;
-    table[A_XOR_T] = e<&in_place<A_XOR_T>>;
-    table[A_APPEND] = e<&append_star>;
-    table[A_AT] = e<&in_place<A_AT>>;
-    table[A_BACK] = e<&in_place<A_BACK>>;
-    table[A_CHANGE] = e<&change_star>;
-    table[A_CLEAR] = e<&clear_star>;
-    table[A_COPY] = e<&copy_star>;
-    table[A_FIND] = e<&find_star>;
-    table[A_HEAD] = e<&in_place<A_HEAD>>;
-    table[A_HEAD_Q] = e<&in_place<A_HEAD_Q>>;
-    table[A_INDEX_Q] = e<&in_place<A_INDEX_Q>>;
-    table[A_INSERT] = e<&insert_star>;
-    table[A_LENGTH_Q] = e<&length_q_star>;
-    table[A_MOVE] = e<&move_star>;
-    table[A_NEXT] = e<&in_place<A_NEXT>>;
-    table[A_PICK] = e<&pick_star>;
-    table[A_POKE] = e<&poke_star>;
-    table[A_PUT] = e<&put_star>;
-    table[A_REMOVE] = e<&remove_star>;
-    table[A_REVERSE] = e<&reverse_star>;
-    table[A_SELECT] = e<&select_star>;
-    table[A_SORT] = e<&sort_star>;
-    table[A_SKIP] = e<&in_place<A_SKIP>>;
-    table[A_SWAP] = e<&swap_star>;
-    table[A_TAIL] = e<&in_place<A_TAIL>>;
-    table[A_TAIL_Q] = e<&in_place<A_TAIL_Q>>;
-    table[A_TAKE] = e<&take_star>;
-    table[A_TRIM] = e<&trim_star>;
-    table[A_CREATE] = e<&create_star>;
-    table[A_CLOSE] = e<&close_star>;
-    table[A_DELETE] = e<&delete_star>;
-    table[A_MODIFY] = e<&modify_star>;
-    table[A_OPEN] = e<&open_star>;
-    table[A_OPEN_Q] = e<&open_q_star>;
-    table[A_QUERY] = e<&query_star>;
-    table[A_READ] = e<&read_star>;
-    table[A_RENAME] = e<&rename_star>;
-    table[A_UPDATE] = e<&update_star>;
-    table[A_WRITE] = e<&write_star>;
+#define MOX_ACTION_ENTRY(id, name, body) table[id] = e<&body>;
+    MOX_ACTIONS(MOX_ACTION_ENTRY)
+#undef MOX_ACTION_ENTRY
 }
 
 }  // namespace mox::actions_entry

@@ -81,16 +81,7 @@ bool same_values_q(Cell* value1, Cell* value2) {
 }
 
 void register_compare() {
-    register_(25, entry<&compare_star<COMP_EQUAL>>);
-    register_(26, entry<&compare_star<COMP_NOT_EQUAL>>);
-    register_(27, entry<&compare_star<COMP_STRICT_EQUAL>>);
-    register_(28, entry<&compare_star<COMP_LESSER>>);
-    register_(29, entry<&compare_star<COMP_GREATER>>);
-    register_(30, entry<&compare_star<COMP_LESSER_EQUAL>>);
-    register_(31, entry<&compare_star<COMP_GREATER_EQUAL>>);
-    register_(32, entry<&same_q_star>);
-    register_(33, entry<&not_star>);
-    register_(34, entry<&type_q_star>);
+    MOX_NATIVES_COMPARE(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

@@ -632,21 +632,7 @@ void set_many(Cell* words, Cell* source, int32_t n, bool any, bool only, bool so
 }
 
 void register_control() {
-    register_(1, entry<&if_star>);
-    register_(2, entry<&unless_star>);
-    register_(3, entry<&either_star>);
-    register_(4, entry<&any_star>);
-    register_(5, entry<&all_star>);
-    register_(6, entry<&while_star>);
-    register_(7, entry<&until_star>);
-    register_(8, entry<&loop_star>);
-    register_(9, entry<&repeat_star>);
-    register_(10, entry<&forever_star>);
-    register_(11, entry<&foreach_star>);
-    register_(12, entry<&forall_star>);
-    register_(13, entry<&remove_each_star>);
-    register_(18, entry<&switch_star>);
-    register_(19, entry<&case_star>);
+    MOX_NATIVES_CONTROL(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

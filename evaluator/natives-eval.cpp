@@ -639,28 +639,7 @@ void prin_star() { output(false); }
 } // namespace
 
 void register_eval() {
-    register_(20, entry<&do_star>);
-    register_(21, entry<&get_star>);
-    register_(22, entry<&set_star>);
-    register_(23, entry<&print_star>);
-    register_(24, entry<&prin_star>);
-    register_(35, entry<&reduce_star>);
-    register_(36, entry<&compose_star>);
-    register_(38, entry<&bind_star>);
-    register_(39, entry<&in_star>);
-    register_(68, entry<&construct_star>);
-    register_(69, entry<&value_q_star>);
-    register_(70, entry<&try_star>);
-    register_(77, entry<&break_star>);
-    register_(78, entry<&continue_star>);
-    register_(79, entry<&exit_star>);
-    register_(80, entry<&return_star>);
-    register_(81, entry<&throw_star>);
-    register_(82, entry<&catch_star>);
-    register_(88, entry<&unset_star>);
-    register_(92, entry<&context_q_star>);
-    register_(106, entry<&transcode_star>);
-    register_(107, entry<&apply_star>);
+    MOX_NATIVES_EVAL(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

@@ -454,31 +454,7 @@ void as_money_star() {
 } // namespace
 
 void register_math() {
-    register_(49, entry<&negative_q_star>);
-    register_(50, entry<&positive_q_star>);
-    register_(51, entry<&max_star>);
-    register_(52, entry<&min_star>);
-    register_(53, entry<&shift_star>);
-    register_(54, entry<&to_hex_star>);
-    register_(55, entry<&sine_star>);
-    register_(56, entry<&cosine_star>);
-    register_(57, entry<&tangent_star>);
-    register_(58, entry<&arc_star<&asin_of>>);
-    register_(59, entry<&arc_star<&acos_of>>);
-    register_(60, entry<&arc_star<&atan_of>>);
-    register_(61, entry<&arctangent2_star>);
-    register_(62, entry<&nan_q_star>);
-    register_(63, entry<&float_fn_star<&log2_of>>);
-    register_(64, entry<&float_fn_star<&log10_of>>);
-    register_(65, entry<&float_fn_star<&ln_of>>);
-    register_(66, entry<&float_fn_star<&exp_of>>);
-    register_(67, entry<&float_fn_star<&sqrt_of>>);
-    register_(73, entry<&as_pair_star>);
-    register_(74, entry<&as_point2d_star>);
-    register_(75, entry<&as_point3d_star>);
-    register_(76, entry<&as_money_star>);
-    register_(97, entry<&sign_q_star>);
-    register_(100, entry<&zero_q_star>);
+    MOX_NATIVES_MATH(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

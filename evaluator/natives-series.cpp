@@ -253,21 +253,7 @@ void new_line_q_star() {
 } // namespace
 
 void register_series() {
-    register_(41, entry<&set_op_star<block::SET_UNION>>);
-    register_(42, entry<&set_op_star<block::SET_INTERSECT>>);
-    register_(43, entry<&set_op_star<block::SET_UNIQUE>>);
-    register_(44, entry<&set_op_star<block::SET_DIFFERENCE>>);
-    register_(45, entry<&set_op_star<block::SET_EXCLUDE>>);
-    register_(46, entry<&complement_q_star>);
-    register_(47, entry<&dehex_star>);
-    register_(48, entry<&enhex_star>);
-    register_(71, entry<&change_case_star<true>>);
-    register_(72, entry<&change_case_star<false>>);
-    register_(83, entry<&extend_star>);
-    register_(84, entry<&debase_star>);
-    register_(89, entry<&new_line_star>);
-    register_(90, entry<&new_line_q_star>);
-    register_(91, entry<&enbase_star>);
+    MOX_NATIVES_SERIES(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

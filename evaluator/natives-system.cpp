@@ -382,15 +382,7 @@ void as_star() {
 } // namespace
 
 void register_system() {
-    register_(14, entry<&func_star>);
-    register_(15, entry<&function_star>);
-    register_(16, entry<&does_star>);
-    register_(17, entry<&has_star>);
-    register_(37, entry<&stats_star>);
-    register_(86, entry<&wait_star>);
-    register_(96, entry<&now_star>);
-    register_(98, entry<&as_star>);
-    register_(105, entry<&recycle_star>);
+    MOX_NATIVES_SYSTEM(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

@@ -1465,6 +1465,6 @@ void parse_star(int32_t case_, int32_t part, int32_t trace) {
                    callback, args);
 }
 
-void register_parse() { register_(40, entry<&parse_star>); }
+void register_parse() { MOX_NATIVES_PARSE(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

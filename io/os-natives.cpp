@@ -421,16 +421,7 @@ void call_star(int32_t wait, int32_t show, int32_t console, int32_t shell, int32
 } // namespace
 
 void register_os() {
-    register_(85, entry<&to_local_file_star>);
-    register_(87, entry<&checksum_star>);
-    register_(93, entry<&set_env_star>);
-    register_(94, entry<&get_env_star>);
-    register_(95, entry<&list_env_star>);
-    register_(99, entry<&call_star>);
-    register_(101, entry<&size_q_star>);
-    register_(102, entry<&browse_star>);
-    register_(103, entry<&compress_star>);
-    register_(104, entry<&decompress_star>);
+    MOX_NATIVES_OS(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::natives

@@ -422,11 +422,7 @@ void init() {
     datatype::provide<A_WRITE>(TYPE_FILE, &file::write);
     datatype::provide<A_READ>(TYPE_URL, &url::read);
     datatype::provide<A_WRITE>(TYPE_URL, &url::write);
-    natives::register_(108, natives::entry<&create_dir_star>);
-    natives::register_(109, natives::entry<&exists_q_star>);
-    natives::register_(110, natives::entry<&write_stdout_star>);
-    natives::register_(111, natives::entry<&read_clipboard_star>);
-    natives::register_(112, natives::entry<&write_clipboard_star>);
+    MOX_NATIVES_SIMPLE_IO(MOX_NATIVE_REGISTER)
 }
 
 } // namespace mox::simple_io

@@ -51,12 +51,12 @@ Cell call_word() {
 
 // Bodies kept in the natives table (io/simple-io.cpp, the math natives)
 // that some routines run as they are.
-constexpr int32_t NATIVE_CREATE_DIR = 108;
-constexpr int32_t NATIVE_EXISTS = 109;
-constexpr int32_t NATIVE_WRITE_STDOUT = 110;
-constexpr int32_t NATIVE_READ_CLIPBOARD = 111;
-constexpr int32_t NATIVE_WRITE_CLIPBOARD = 112;
-constexpr int32_t NATIVE_SHIFT = 53;
+constexpr int32_t NATIVE_CREATE_DIR = natives::id_of("create-dir");
+constexpr int32_t NATIVE_EXISTS = natives::id_of("exists?");
+constexpr int32_t NATIVE_WRITE_STDOUT = natives::id_of("write-stdout");
+constexpr int32_t NATIVE_READ_CLIPBOARD = natives::id_of("read-clipboard");
+constexpr int32_t NATIVE_WRITE_CLIPBOARD = natives::id_of("write-clipboard");
+constexpr int32_t NATIVE_SHIFT = natives::id_of("shift");
 
 template <int32_t Id> void native_body() { natives::lookup(Id)(nullptr); }
 

@@ -303,6 +303,10 @@ endforeach()
 # runs of the image tool give the same bytes.
 add_test(NAME boot-image-damaged COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/mox-run/boot_image_check.py
   $<TARGET_FILE:mox-run> ${MOX_BOOT_IMAGE} ${boot_tool} ${CMAKE_SOURCE_DIR} ${CMAKE_CROSSCOMPILING_EMULATOR})
+# The image tool refuses native! and action! definitions that do not pair
+# with core/natives-table.h, naming the word, the ids and the file.
+add_test(NAME boot-image-pairing COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/boot_pairing_check.py
+  ${boot_tool} ${CMAKE_SOURCE_DIR})
 if(NOT CMAKE_CROSSCOMPILING)
   set(MOX_BOOT_CHECK_DIR ${CMAKE_BINARY_DIR}/boot-image-check)
   file(MAKE_DIRECTORY ${MOX_BOOT_CHECK_DIR})

@@ -11,22 +11,32 @@
 // written: an image that does not come back byte for byte is refused.
 // The output depends on nothing but the files, so two runs give the same
 // bytes.
+//
+// Every native! and action! definition in the files (name: make native!
+// [[spec] id]) must carry the id that core/natives-table.h gives its name,
+// and every native and action of the table must be defined: a wrong
+// pairing stops the build here rather than calling the wrong body.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "program/boot.h"
 #include "core/console.h"
+#include "core/datatype.h"
 #include "core/memory.h"
-#include "program/startup.h"
+#include "core/natives-table.h"
+#include "core/natives.h"
+#include "core/stack.h"
+#include "core/symbol.h"
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
-#include "datatypes/error.h"
+#include "program/startup.h"
 #include "io/lz.h"
 #include "io/moxbin.h"
 #include "platform/platform.h"
@@ -68,6 +78,95 @@ std::vector<std::string> module_names(const std::string& order) {
         names.push_back(line.substr(a, b - a + 1));
     }
     return names;
+}
+
+// The definitions of one kind (native! or action!) against their lists of
+// the table.
+struct Pairing {
+    const char* kind;
+    std::vector<natives::Named> listed;
+    // Listed, but run by routines only: no definition may name them.
+    std::vector<natives::Named> unnamed;
+    std::map<std::string, std::string> defined_in;  // name -> file
+};
+
+const natives::Named boot_natives[] = {MOX_NATIVES(MOX_NAMED)};
+const natives::Named routine_natives[] = {MOX_NATIVES_SIMPLE_IO(MOX_NAMED)};
+const natives::Named boot_actions[] = {MOX_ACTIONS(MOX_NAMED)};
+
+Pairing natives_pairing{"native!", {std::begin(boot_natives), std::end(boot_natives)},
+                        {std::begin(routine_natives), std::end(routine_natives)}, {}};
+Pairing actions_pairing{"action!", {std::begin(boot_actions), std::end(boot_actions)}, {}, {}};
+std::vector<std::string> pairing_faults;
+
+std::string spelling(const Cell* word) {
+    size_t n = 0;
+    const char* s = symbol::name_utf8(word->data2, &n);
+    return std::string(s, n);
+}
+
+bool is_word(const Cell* c, const char* name) {
+    return type_of(c) == TYPE_WORD && spelling(c) == name;
+}
+
+const natives::Named* find(const std::vector<natives::Named>& list, const std::string& name) {
+    for (const natives::Named& n : list)
+        if (n.name == name) return &n;
+    return nullptr;
+}
+
+void check_definition(Pairing& p, const std::string& file, const std::string& name,
+                      const Cell* body) {
+    std::string what = file + ": " + p.kind + " " + name;
+    if (type_of(body) != TYPE_BLOCK || block::abs_length(body) != body->data1 + 2 ||
+        type_of(block::ms_abs_at(body, body->data1 + 1)) != TYPE_INTEGER) {
+        pairing_faults.push_back(what + " is not made from [spec id]");
+        return;
+    }
+    int32_t id = get_integer(block::ms_abs_at(body, body->data1 + 1));
+    auto [first, fresh] = p.defined_in.emplace(name, file);
+    if (!fresh) pairing_faults.push_back(what + " is defined again (first in " + first->second + ")");
+    const natives::Named* listed = find(p.listed, name);
+    if (listed && listed->id != id)
+        pairing_faults.push_back(what + " has id " + std::to_string(id) +
+                                 ", but core/natives-table.h gives it " +
+                                 std::to_string(listed->id));
+    else if (!listed)
+        pairing_faults.push_back(what + " (id " + std::to_string(id) + ") is " +
+                                 (find(p.unnamed, name) ? "run by routines only"
+                                                        : "not in core/natives-table.h"));
+}
+
+// Finds the definitions in a loaded block and the blocks and parens within
+// it. Allocates nothing, so the cells stay put.
+void check_definitions(const Cell* blk, const std::string& file) {
+    uint32_t n = block::abs_length(blk);
+    for (uint32_t i = blk->data1; i < n; i++) {
+        const Cell* c = block::ms_abs_at(blk, i);
+        if (type_of(c) == TYPE_BLOCK || type_of(c) == TYPE_PAREN) check_definitions(c, file);
+        if (type_of(c) != TYPE_SET_WORD || i + 3 >= n ||
+            !is_word(block::ms_abs_at(blk, i + 1), "make"))
+            continue;
+        const Cell* kind = block::ms_abs_at(blk, i + 2);
+        Pairing* p = is_word(kind, "native!")   ? &natives_pairing
+                     : is_word(kind, "action!") ? &actions_pairing
+                                                : nullptr;
+        if (p) check_definition(*p, file, spelling(c), block::ms_abs_at(blk, i + 3));
+    }
+}
+
+// Every listed entry must have been defined; then all faults are told and
+// the build stops.
+void check_pairings() {
+    for (const Pairing* p : {&natives_pairing, &actions_pairing})
+        for (const natives::Named& n : p->listed)
+            if (!p->defined_in.count(std::string(n.name)))
+                pairing_faults.push_back(std::string(p->kind) + " " + std::string(n.name) +
+                                         " (id " + std::to_string(n.id) +
+                                         " in core/natives-table.h) is defined in no file");
+    for (const std::string& fault : pairing_faults)
+        std::fprintf(stderr, "make-boot-image: %s\n", fault.c_str());
+    if (!pairing_faults.empty()) fail("the natives and actions do not match core/natives-table.h");
 }
 
 // Runs f under a try frame; an error is reported with what failed.
@@ -152,9 +251,11 @@ int main(int argc, char** argv) {
             Cell* code = stack::push_cell();
             lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()),
                              code);
+            check_definitions(code, name);
             block::ms_append(list, code);
         });
     }
+    check_pairings();
 
     std::vector<uint8_t> doc, again;
     guarded("encoding", [&] { doc = bytes_of(moxbin::encode_cp(list, stack::push_cell())); });
