@@ -111,7 +111,7 @@ enum State : uint8_t {
     S_WORD_PREFIX, // after a leading ' or :
     S_WORD, // a word
     S_WORD_COLON, // a word and a colon: a set-word or a URL
-    S_PERCENT_WORD, // a word of % signs
+    S_PERCENT_WORD, // % signs after a leading ' or :, or after %:
     S_URL, // a URL
     S_EMAIL, // an email address
     S_REF, // a ref

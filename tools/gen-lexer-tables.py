@@ -398,7 +398,7 @@ state("S_WORD", "a word", "word!", "S_WORD",
 state("S_WORD_COLON", "a word and a colon: a set-word or a URL", "set-word!", "S_URL",
       (DELIMITERS + " BACKSLASH", "K_WORD"),
       ("LESS INVALID", "K_ERROR"))
-state("S_PERCENT_WORD", "a word of % signs", "word!", "K_ERROR",
+state("S_PERCENT_WORD", "% signs after a leading ' or :, or after %:", "word!", "K_ERROR",
       ("BLANK LINE_FEED BLOCK_OPEN BLOCK_CLOSE PAREN_OPEN PAREN_CLOSE BRACE_OPEN BRACE_CLOSE "
        "BACKSLASH SEMICOLON CONTROL END", "K_WORD"),
       ("PERCENT", "S_PERCENT_WORD"))
