@@ -5,48 +5,9 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "evaluator/lexer-tables.h"
 
 namespace mox::lexer {
-
-// Token kinds: the accepting states of the machine.
-enum Kind : uint8_t {
-    K_END = 66,
-    K_ERROR = 67,
-    K_BLOCK_OPEN = 68,
-    K_BLOCK_CLOSE = 69,
-    K_PAREN_OPEN = 70,
-    K_PAREN_CLOSE = 71,
-    K_BRACE_OPEN = 72,
-    K_BRACE_CLOSE = 73,
-    K_MAP_OPEN = 74,
-    K_PATH_HEAD = 75,
-    K_CONSTRUCT = 76,
-    K_COMMENT = 77,
-    K_COMMA = 78,
-    K_STRING = 79,
-    K_WORD = 80,
-    K_ISSUE = 81,
-    K_INTEGER = 82,
-    K_REFINEMENT = 83,
-    K_CHAR = 84,
-    K_FILE = 85,
-    K_BINARY = 86,
-    K_PERCENT = 87,
-    K_FLOAT = 88,
-    K_SPECIAL_FLOAT = 89,
-    K_TUPLE = 90,
-    K_DATE = 91,
-    K_PAIR = 92,
-    K_POINT = 93,
-    K_TIME = 94,
-    K_MONEY = 95,
-    K_TAG = 96,
-    K_URL = 97,
-    K_EMAIL = 98,
-    K_HEX = 99,
-    K_RAW_STRING = 100,
-    K_REF = 101,
-};
 
 // Error kinds besides a datatype.
 constexpr int32_t ERR_BAD_CHAR = -1;
