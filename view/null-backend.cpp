@@ -3,7 +3,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/boot.h"
 #include "core/context.h"
 #include "core/startup.h"
 #include "core/symbol.h"
@@ -11,7 +10,6 @@
 #include "datatypes/block.h"
 #include "datatypes/event.h"
 #include "datatypes/handle.h"
-#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
@@ -19,7 +17,6 @@
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "view/backend.h"

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/boot.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
