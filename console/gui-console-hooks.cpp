@@ -74,19 +74,9 @@ void write_gui(const char* utf8, size_t length, int flag) {
     if (type_of(buffer) == TYPE_STRING) string::ms_reset(buffer);
     else string::make_at(buffer, static_cast<uint32_t>(length), 1);
     string::append_utf8(buffer, utf8, length);
-    Cell* saved_top = stack::top;
-    stack::mark_try(nullptr);
     busy = true;
-    try {
-        print_gui(buffer, flag != 0);
-    } catch (const stack::Unwind&) {
-        busy = false;
-        stack::top = saved_top;
-        return;
-    }
+    stack::protect(stack::Guard::errors, [&] { print_gui(buffer, flag != 0); }, [](uint32_t) {});
     busy = false;
-    stack::ctop--;
-    stack::top = saved_top;
 }
 
 // gui-console-add-print: fn. Installs the hooks once; later calls only

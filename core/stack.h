@@ -250,4 +250,51 @@ void throw_break(bool has_value, bool is_continue);
 void throw_return(bool has_value);
 void throw_value(uint32_t code, const Cell* value, const Cell* name);
 
+// ---------------------------------------------------------------------------
+// Protected calls
+// ---------------------------------------------------------------------------
+
+// The frame a protected call runs under: a try frame stops errors only (the
+// other exits pass it on their way to their handlers); a try-all frame
+// stops everything: every exit, one that body leaves pending, and any C++
+// exception besides (no exception may leave a window procedure or another
+// callback of the system, and these run under try-all frames).
+enum class Guard : uint8_t { errors, all };
+
+// What a try-all guard returns for a C++ exception that is no exit.
+constexpr uint32_t EXIT_FOREIGN = 0xFFFFFFFF;
+
+// Runs body under a frame of its own, for C++ that runs language code and
+// must get the stacks back whatever it did: afterwards top, arguments and
+// the frames are as they were. An exit that reaches the frame ends body
+// there; on_exit then runs with its code while the stacks are still as the
+// raise left them (an error's value at top - 1) and may rethrow (throw;) to
+// pass the exit on. Returns the code caught (EXIT_FOREIGN for another
+// exception, on_exit not called), 0 when body ran to its end. May collect.
+template <typename Body, typename OnExit>
+uint32_t protect(Guard guard, Body&& body, OnExit&& on_exit) {
+    Cell* saved_top = top;
+    Cell* saved_arguments = arguments;
+    Frame* saved_ctop = ctop;
+    uint32_t code = 0;
+    try {
+        if (guard == Guard::all)
+            mark_try_all(nullptr);
+        else
+            mark_try(nullptr);
+        body();
+    } catch (const Unwind& u) {
+        code = u.code;
+        on_exit(code);
+    } catch (...) {
+        if (guard != Guard::all) throw;
+        code = EXIT_FOREIGN;
+    }
+    if (guard == Guard::all) pending = 0;
+    set_ctop(saved_ctop);
+    arguments = saved_arguments;
+    top = saved_top;
+    return code;
+}
+
 }  // namespace mox::stack

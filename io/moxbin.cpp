@@ -1081,21 +1081,9 @@ struct Decoder {
     // dropped). May collect.
     template <class F>
     static bool attempt(F f) {
-        Cell* top = stack::top;
-        Cell* args = stack::arguments;
-        stack::Frame* ctop = stack::ctop;
-        stack::mark_try(nullptr);
-        bool ok = true;
-        try {
-            f();
-        } catch (const stack::Unwind& u) {
-            if (u.code != stack::EXIT_ERROR) throw;
-            ok = false;
-        }
-        stack::ctop = ctop;
-        stack::arguments = args;
-        stack::top = top;
-        return ok;
+        return !stack::protect(stack::Guard::errors, f, [](uint32_t code) {
+            if (code != stack::EXIT_ERROR) throw;
+        });
     }
 
     // A word bound to an object: its context comes from a reference path,

@@ -59,24 +59,22 @@ void write_text(const Cell* text) {
 // May collect.
 void run(const Cell* name, const Cell* code) {
     Cell* base = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
     Cell* held_name = stack::push(name);
     Cell* held_code = stack::push(code);
-    stack::mark_try(nullptr);
-    try {
-        Cell result = {TYPE_UNSET, 0, 0, 0};
-        collector::Root keep(&result);
-        interpreter::do_block(held_code, &result);
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
-        console::write_cstring("*** boot file ");
-        write_text(held_name);
-        console::write_cstring(" failed\n");
-        sys_quit(98, 0);
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
+    stack::protect(
+        stack::Guard::errors,
+        [&] {
+            Cell result = {TYPE_UNSET, 0, 0, 0};
+            collector::Root keep(&result);
+            interpreter::do_block(held_code, &result);
+        },
+        [&](uint32_t exit) {
+            if (exit == stack::EXIT_ERROR) error::write_report(stack::top - 1);
+            console::write_cstring("*** boot file ");
+            write_text(held_name);
+            console::write_cstring(" failed\n");
+            sys_quit(98, 0);
+        });
     stack::top = base;
 }
 
@@ -117,19 +115,14 @@ void decode_into(Cell* list) {
         data = from_file.data();
         size = int64_t(from_file.size());
     }
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
     Cell* holder = stack::push_cell();
     block::make_at(holder, 1);
-    stack::mark_try(nullptr);
-    try {
-        moxbin::boot_load(data, holder, size);
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
-        not_moxbin();
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
+    stack::protect(
+        stack::Guard::errors, [&] { moxbin::boot_load(data, holder, size); },
+        [](uint32_t exit) {
+            if (exit == stack::EXIT_ERROR) error::write_report(stack::top - 1);
+            not_moxbin();
+        });
     if (block::abs_length(holder) != 1) not_moxbin();
     *list = *block::ms_abs_at(holder, 0);
     if (type_of(list) != TYPE_BLOCK || block::abs_length(list) % 2) not_moxbin();

@@ -118,25 +118,35 @@ struct Outcome {
 // Runs fn under a try frame; the stacks are put back afterwards.
 template <typename Fn>
 Outcome guarded(Fn fn) {
-    Cell* saved_top = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try(nullptr);
     Outcome out{false, ""};
-    try {
-        out.text = fn();
-    } catch (const stack::Unwind& u) {
-        out.error = true;
-        if (u.code == stack::EXIT_ERROR && type_of(stack::top - 1) == TYPE_ERROR)
-            out.text = symbol_text(error::get_id(stack::top - 1));
-        else
-            out.text = "(non-local exit)";
-    }
+    stack::protect(
+        stack::Guard::errors, [&] { out.text = fn(); },
+        [&](uint32_t exit) {
+            out.error = true;
+            if (exit == stack::EXIT_ERROR && type_of(stack::top - 1) == TYPE_ERROR)
+                out.text = symbol_text(error::get_id(stack::top - 1));
+            else
+                out.text = "(non-local exit)";
+        });
     stack::pending = 0;
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top = saved_top;
     return out;
+}
+
+// Runs top-level code under a try frame; an exit that reaches it is
+// reported. 1 when one did, else 0. May collect.
+template <typename Fn>
+int run_top_level(Fn fn) {
+    Cell* saved_top = stack::top;
+    uint32_t exit = stack::protect(stack::Guard::errors, fn, [&](uint32_t code) {
+        // The error is left on top of the cells of the calls it ended, which
+        // may fill the stack (a runaway recursion): the report is built from
+        // the bottom.
+        Cell error = *(stack::top - 1);
+        stack::top = saved_top;
+        if (code == stack::EXIT_ERROR) error::write_report(&error);
+        else write("*** non-local exit outside its handler\n");
+    });
+    return exit ? 1 : 0;
 }
 
 // Loads UTF-8 text into a block cell on the stack. May collect.
@@ -157,26 +167,12 @@ int run_script(const char* path) {
         write(std::string("*** cannot read ") + path + "\n");
         return 1;
     }
-    Cell* saved_top = stack::top;
-    stack::mark_try(nullptr);
-    try {
+    return run_top_level([&] {
         Cell* code = load_text(text);
         Cell result = {TYPE_UNSET, 0, 0, 0};
         collector::Root keep(&result);
         interpreter::do_block(code, &result);
-    } catch (const stack::Unwind& u) {
-        // The error is left on top of the cells of the calls it ended, which
-        // may fill the stack (a runaway recursion): the report is built from
-        // the bottom.
-        Cell error = *(stack::top - 1);
-        stack::top = saved_top;
-        if (u.code == stack::EXIT_ERROR) error::write_report(&error);
-        else write("*** non-local exit outside its handler\n");
-        return 1;
-    }
-    stack::ctop--;
-    stack::top = saved_top;
-    return 0;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -216,25 +212,14 @@ int run_console(int argc, char** argv) {
     const std::string code =
         "func [line [string!]][system/console/gui?: false system/console/size: " + size +
         " system/script/args: line extract-boot-args system/console/launch]";
-    Cell* saved_top = stack::top;
-    stack::mark_try(nullptr);
-    try {
+    return run_top_level([&] {
         Cell* fn = stack::push_cell();
         interpreter::do_block(load_text(code), fn);
         Cell* text = string::push_new(static_cast<uint32_t>(line.size()));
         string::append_utf8(text, line.data(), line.size());
         Cell* out = stack::push_cell();
         interpreter::call_value(fn, text, 1, out);
-    } catch (const stack::Unwind& u) {
-        Cell error = *(stack::top - 1);
-        stack::top = saved_top;
-        if (u.code == stack::EXIT_ERROR) error::write_report(&error);
-        else write("*** non-local exit outside its handler\n");
-        return 1;
-    }
-    stack::ctop--;
-    stack::top = saved_top;
-    return 0;
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -44,10 +44,8 @@
 #include "datatypes/char.h"
 #include "datatypes/date.h"
 #include "datatypes/event.h"
+#include "view/backend.h"
 #include "view/gui.h"
-#ifdef _WIN32
-#include "view/windows/backend.h"
-#endif
 #include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
@@ -220,13 +218,8 @@ void init_runtime() {
     natives::register_parse();
     routines::register_system();
     datatype::provide<A_MAKE>(TYPE_ROUTINE, &routines::make);
-#ifdef _WIN32
-    exit_settle = &gui::win::dx_settle_start;
-    if (gui::win::wanted()) gui::win::register_routines();
-    else gui::register_routines();
-#else
+    exit_settle = &gui::settle_backend;
     gui::register_routines();
-#endif
     gui::register_vid_bodies();
     system_state::register_routines();
     console_io::register_routines();
@@ -284,11 +277,7 @@ void init() {
 bool console_wanted() {
     const char* asked = std::getenv("MOX_GUI_CONSOLE");
     if (asked && std::strcmp(asked, "1") == 0) return true;
-#ifdef _WIN32
-    return gui::win::wanted();
-#else
-    return false;
-#endif
+    return gui::backend().windows;
 }
 
 // Start-up's last step: the console takes the command line and runs until
@@ -318,9 +307,7 @@ int run(int, char**) {
     platform::install_fault_handler(&on_fault);
     platform::init_process();
     console::keep_attribute();
-#ifdef _WIN32
-    if (gui::win::wanted()) gui::win::dx_start_device();
-#endif
+    gui::start_backend();
     try {
         init();
         collector::active_q = true;

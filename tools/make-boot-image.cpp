@@ -172,19 +172,10 @@ void check_pairings() {
 // Runs f under a try frame; an error is reported with what failed.
 template <class F>
 void guarded(const std::string& what, F f) {
-    Cell* base = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        f();
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
+    stack::protect(stack::Guard::errors, f, [&](uint32_t exit) {
+        if (exit == stack::EXIT_ERROR) error::write_report(stack::top - 1);
         fail(what + " failed");
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top = base;
+    });
 }
 
 std::vector<uint8_t> bytes_of(const Cell* binary) {

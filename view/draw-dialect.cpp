@@ -1094,21 +1094,20 @@ int run(Renderer& r, const Cell* commands, bool catch_errors) {
         stack::top = base;
         return 0;
     }
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try_all(nullptr);
     int status = 0;
-    try {
-        walker.walk(commands);
-    } catch (const DrawStop& stop) {
-        status = stop.code;
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
-        status = STOP_ERROR;
-    }
-    stack::pending = 0;
-    stack::set_ctop(saved_ctop);
-    stack::arguments = saved_args;
+    uint32_t exit = stack::protect(
+        stack::Guard::all,
+        [&] {
+            try {
+                walker.walk(commands);
+            } catch (const DrawStop& stop) {
+                status = stop.code;
+            }
+        },
+        [&](uint32_t code) {
+            if (code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
+        });
+    if (exit) status = STOP_ERROR;
     stack::top = base;
     return status;
 }

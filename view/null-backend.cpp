@@ -3,14 +3,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/root.h"
 #include "core/context.h"
+#include "core/root.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/event.h"
 #include "datatypes/handle.h"
-#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
@@ -18,10 +17,9 @@
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "core/stack.h"
-#include "datatypes/error.h"
+#include "view/backend.h"
 #include "view/gui.h"
 
 namespace mox::gui {
@@ -277,13 +275,6 @@ int32_t point_to_caret(Cell* text, double x, double y, bool on_char, int32_t wra
 }
 
 
-Cell* system_view() {
-    Cell* system = word::get_value(word::load("system"));
-    if (type_of(system) != TYPE_OBJECT) return nullptr;
-    Cell* view = field(system, sym.view);
-    return type_of(view) == TYPE_OBJECT ? view : nullptr;
-}
-
 // The live record of a back-end event, or null once its message is done.
 Cell* record_of(const Cell* event) {
     State& s = st();
@@ -308,8 +299,6 @@ Cell* get_event_field(const Cell* event, int32_t field) {
     }
 }
 
-const event::Accessors kAccessors = {&get_event_field};
-
 // The window of a face: the first window up its parent chain.
 void window_of(const Cell* face, Cell* out) {
     Cell f = *face;
@@ -323,47 +312,9 @@ void window_of(const Cell* face, Cell* out) {
     make_none(out);
 }
 
-// Runs system/view/awake on a copy of the event under a try-all frame: an
-// error in awake is reported and never leaves the loop.
-void call_awake(const Cell* event, Cell* out) {
-    make_none(out);
-    Cell* view = system_view();
-    if (!view) return;
-    Cell awake = *field(view, sym.awake);
-    if (type_of(&awake) != TYPE_FUNCTION) return;
-    Cell* base = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    Cell* fn = stack::push(&awake);
-    Cell* ev = event::push(event);
-    Cell* result = make_none(stack::push_cell());
-    stack::mark_try_all(nullptr);
-    try {
-        interpreter::call_value(fn, ev, 1, result);
-        stack::pending = 0;
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
-        stack::pending = 0;
-        make_none(result);
-    }
-    stack::set_ctop(saved_ctop);
-    stack::arguments = saved_args;
-    *out = *result;
-    stack::top = base;
-}
-
 }  // namespace
 
 namespace {
-
-void put_word(Cell* map, uint32_t key, const Cell* value) {
-    Cell* base = stack::top;
-    Cell* m = stack::push(map);
-    Cell* k = word::push_symbol(key);
-    Cell* v = stack::push(value);
-    map::put(m, k, v, false);
-    stack::top = base;
-}
 
 // The metrics and default font a real back end reads from the system:
 // 96 dpi, 17x17 scroll bars, fixed colours, the UI font at 9 points.
@@ -436,7 +387,6 @@ void dispatch(const Cell* made, Cell* out) {
 
 void init_star() {
     ensure();
-    event::install(&kAccessors);
     State& s = st();
     Cell* platform = args();
     if (type_of(platform) == TYPE_OBJECT) {
@@ -451,8 +401,6 @@ void init_star() {
     fill_metrics();
     make_none(args());
 }
-
-void make_null_handle_star() { handle::box(0, handle::CLASS_NULL); }
 
 void fetch_all_screens_star() {
     ensure();
@@ -923,51 +871,48 @@ void null_gui_version_star() {
     make_none(args());
 }
 
-void register_routines() {
-    struct Entry {
-        const char* name;
-        routines::Body body;
-    };
-    static const Entry entries[] = {
-        {"view-gui-init", &init_star},
-        {"view-make-null-handle", &make_null_handle_star},
-        {"view-fetch-all-screens", &fetch_all_screens_star},
-        {"view-get-current-screen", &get_current_screen_star},
-        {"view-get-screen-size", &get_screen_size_star},
-        {"view-size-text", &size_text_star},
-        {"view-on-change-facet", &on_change_facet_star},
-        {"view-update-text", &update_text_star},
-        {"view-update-font", &update_font_star},
-        {"view-update-para", &update_para_star},
-        {"view-destroy-view", &destroy_view_star},
-        {"view-detach-image", &detach_image_star},
-        {"view-update-view", &update_view_star},
-        {"view-refresh-window", &refresh_window_star},
-        {"view-redraw", &redraw_star},
-        {"view-show-window", &show_window_star},
-        {"view-make-view", &make_view_star},
-        {"view-draw-image", &draw_image_star},
-        {"view-draw-face", &draw_face_star},
-        {"view-do-event-loop", &do_event_loop_star},
-        {"view-exit-event-loop", &exit_event_loop_star},
-        {"view-request-font", &request_font_star},
-        {"view-request-file", &request_file_star},
-        {"view-request-dir", &request_dir_star},
-        {"view-text-box-metrics", &text_box_metrics_star},
-        {"view-update-scroller", &update_scroller_star},
-        {"view-set-dark-mode", &set_dark_mode_star},
-        {"view-support-dark-mode?", &support_dark_mode_q_star},
-        {"view-toggle-GPU", &toggle_GPU_star},
-        {"view-send-event-os", &send_event_os_star},
-        {"view-event?", &event::event_q_star},
-        {"view-find-flag?", &event::find_flag_q_star},
-        {"view-null-gui-log", &null_gui_log_star},
-        {"view-null-gui-screens", &null_gui_screens_star},
-        {"view-null-gui-fail", &null_gui_fail_star},
-        {"view-null-gui-version", &null_gui_version_star},
-    };
-    for (const Entry& e : entries) routines::register_(e.name, e.body);
-    routines::bind_native_body("send-event", &send_event_body);
-}
+namespace {
+
+// send-event's native body sends through this back end.
+void bind_send_event() { routines::bind_native_body("send-event", &send_event_body); }
+
+}  // namespace
+
+const Backend null_backend = {
+    &init_star,
+    &fetch_all_screens_star,
+    &get_current_screen_star,
+    &get_screen_size_star,
+    &size_text_star,
+    &on_change_facet_star,
+    &update_text_star,
+    &update_font_star,
+    &update_para_star,
+    &destroy_view_star,
+    &detach_image_star,
+    &update_view_star,
+    &refresh_window_star,
+    &redraw_star,
+    &show_window_star,
+    &make_view_star,
+    &draw_image_star,
+    &draw_face_star,
+    &do_event_loop_star,
+    &exit_event_loop_star,
+    &request_font_star,
+    &request_file_star,
+    &request_dir_star,
+    &text_box_metrics_star,
+    &update_scroller_star,
+    &set_dark_mode_star,
+    &support_dark_mode_q_star,
+    &toggle_GPU_star,
+    &send_event_os_star,
+    {&get_event_field},
+    &bind_send_event,
+    nullptr,
+    nullptr,
+    false,
+};
 
 }  // namespace mox::gui

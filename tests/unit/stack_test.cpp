@@ -275,5 +275,86 @@ TEST_F(StackTest, ErrorsBecomeTheResultOfTry) {
     stack::unwind();
 }
 
+// A protected call gives the stacks back as they were, whatever its body
+// left on them, and tells how the body ended.
+TEST_F(StackTest, ProtectedCallsGiveTheStacksBack) {
+    struct Case {
+        const char* what;
+        stack::Guard guard;
+        void (*body)();
+        uint32_t code;     // what protect returns
+        int32_t error;     // the error's code, for an error
+        uint32_t pending;  // the exit pending afterwards
+    };
+    const Case cases[] = {
+        {"ends normally, frames and cells left behind", stack::Guard::errors,
+         [] {
+             stack::mark_native(nullptr);
+             make_integer(stack::push_cell(), 1);
+         },
+         0, -1, 0},
+        {"error under a try frame", stack::Guard::errors,
+         [] {
+             stack::mark_native(nullptr);
+             fire(err::zero_divide);
+         },
+         stack::EXIT_ERROR, err::zero_divide, 0},
+        {"error under a try-all frame", stack::Guard::all, [] { fire(err::zero_divide); },
+         stack::EXIT_ERROR, err::zero_divide, 0},
+        {"a break cannot cross a try-all frame", stack::Guard::all,
+         [] {
+             stack::mark_native(nullptr);
+             stack::throw_break(false, false);
+         },
+         stack::EXIT_ERROR, err::break_, 0},
+        {"an exit left pending passes a try frame", stack::Guard::errors,
+         [] { stack::pending = stack::EXIT_BREAK; }, 0, -1, stack::EXIT_BREAK},
+        {"but not a try-all frame", stack::Guard::all,
+         [] { stack::pending = stack::EXIT_BREAK; }, 0, -1, 0},
+        {"a C++ exception stops at a try-all frame", stack::Guard::all,
+         [] {
+             stack::mark_native(nullptr);
+             throw 5;
+         },
+         stack::EXIT_FOREIGN, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        make_integer(stack::push_cell(), 9);
+        Cell* top = stack::top;
+        Cell* args = stack::arguments;
+        stack::Frame* ctop = stack::ctop;
+        uint32_t seen = 0;
+        int32_t error_code = -1;
+        uint32_t code = stack::protect(c.guard, c.body, [&](uint32_t exit) {
+            seen = exit;
+            if (exit == stack::EXIT_ERROR) error_code = error::code_of(stack::top - 1);
+        });
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(seen, c.code == stack::EXIT_FOREIGN ? 0 : c.code);
+        EXPECT_EQ(error_code, c.error);
+        EXPECT_EQ(stack::pending, c.pending);
+        EXPECT_EQ(stack::top, top);
+        EXPECT_EQ(stack::arguments, args);
+        EXPECT_EQ(stack::ctop, ctop);
+        EXPECT_EQ(get_integer(top - 1), 9);
+        stack::pending = 0;
+    }
+}
+
+// What the handler rethrows, and a C++ exception under a try frame, go on
+// to the caller.
+TEST_F(StackTest, ProtectedCallsPassOnWhatTheyDoNotTake) {
+    Cell* top = stack::top;
+    EXPECT_MOX_ERROR(err::zero_divide,
+                     stack::protect(
+                         stack::Guard::all, [] { fire(err::zero_divide); },
+                         [](uint32_t) { throw; }));
+    stack::top = top;
+    EXPECT_THROW(stack::protect(
+                     stack::Guard::errors, [] { throw 5; }, [](uint32_t) {}),
+                 int);
+}
+
 }  // namespace
 }  // namespace mox

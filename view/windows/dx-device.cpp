@@ -14,7 +14,6 @@
 #include "datatypes/error.h"
 #include "core/stack.h"
 #include "datatypes/word.h"
-#include "view/windows/backend.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"

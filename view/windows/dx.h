@@ -70,6 +70,13 @@ struct RenderTarget {
     int32_t dib_height = 0;
 };
 
+// Starts making the graphics device on a thread of its own, so that it is
+// ready by the first drawing; called first thing when the back end is
+// chosen, before the library loads.
+void dx_start_device();
+// Lets that thread finish before the process ends (a no-op once the device
+// was taken over, and on the thread itself).
+void dx_settle_start();
 // Start-up of the devices (gui/init): factories, then dx_create_dev. Sets
 // dx.unavailable when Direct2D cannot be loaded.
 void dx_init();

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/root.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -26,7 +25,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "core/stack.h"
-#include "datatypes/error.h"
+#include "view/backend.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
@@ -132,13 +131,6 @@ bool gesture_info(LPARAM handle, GESTUREINFO* info) {
     info->ptsLocation.y = static_cast<int16_t>((bits >> 16) & 0xFFFF);
     info->ullArguments = bits >> 32;
     return true;
-}
-
-Cell* system_view() {
-    Cell* system = word::get_value(word::load("system"));
-    if (type_of(system) != TYPE_OBJECT) return nullptr;
-    Cell* view = facet(system, sym.view);
-    return type_of(view) == TYPE_OBJECT ? view : nullptr;
 }
 
 // --- flags and keys -------------------------------------------------------
@@ -252,6 +244,8 @@ Cell* push_point(HWND hwnd, float x, float y, bool pair) {
     if (pair) return pair::make_cell(c, static_cast<int32_t>(x), static_cast<int32_t>(y));
     return point2D::make_cell(c, dpi_unscale(x), dpi_unscale(y));
 }
+
+} // namespace
 
 Cell* get_event_field(const Cell* event, int32_t field) {
     Live* l = live_of(event);
@@ -372,39 +366,7 @@ Cell* get_event_field(const Cell* event, int32_t field) {
     }
 }
 
-const event::Accessors kAccessors = {&get_event_field};
-
-// Runs system/view/awake on the event under a try-all frame: an error is
-// reported and goes no further. May collect.
-void call_awake(const Cell* event, Cell* out) {
-    make_none(out);
-    Cell* view = system_view();
-    if (!view) return;
-    Cell awake = *facet(view, sym.awake);
-    if (type_of(&awake) != TYPE_FUNCTION) return;
-    Cell* base = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    Cell* fn = stack::push(&awake);
-    Cell* ev = event::push(event);
-    Cell* result = make_none(stack::push_cell());
-    stack::mark_try_all(nullptr);
-    try {
-        interpreter::call_value(fn, ev, 1, result);
-        stack::pending = 0;
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error::write_report(stack::top - 1);
-        stack::pending = 0;
-        make_none(result);
-    } catch (...) {
-        stack::pending = 0;
-        make_none(result);
-    }
-    stack::set_ctop(saved_ctop);
-    stack::arguments = saved_args;
-    *out = *result;
-    stack::top = base;
-}
+namespace {
 
 // Reads a control's text back into its face's text facet, in place.
 void read_text_back(HWND hwnd, Cell* face) {
@@ -1457,8 +1419,6 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
 void CALLBACK timer_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time) {
     guarded([&] { make_event(hwnd, WM_TIMER, id, 0, 0, E_TIME); });
 }
-
-void install_accessors() { event::install(&kAccessors); }
 
 void end_owning_level() {
     for (size_t i = loop.levels.size(); i-- > 0;) {

@@ -134,23 +134,9 @@ extern State g;
 // and the frames are as before afterwards. False when f raised.
 template <typename F> bool guarded(F&& f) {
     Cell* base = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    bool ok = true;
-    try {
-        stack::mark_try_all(nullptr);
-        f();
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR && stack::top > base) error::write_report(stack::top - 1);
-        ok = false;
-    } catch (...) {
-        ok = false;
-    }
-    stack::pending = 0;
-    stack::set_ctop(saved_ctop);
-    stack::arguments = saved_args;
-    stack::top = base;
-    return ok;
+    return !stack::protect(stack::Guard::all, f, [&](uint32_t code) {
+        if (code == stack::EXIT_ERROR && stack::top > base) error::write_report(stack::top - 1);
+    });
 }
 
 // --- faces and windows (faces.cpp) ----------------------------------------
@@ -264,8 +250,9 @@ LRESULT control_proc(int32_t cls, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
 // The frame's width and height: the window rectangle's size beyond the
 // client area's.
 POINT get_frame_size(HWND hwnd);
-// Installs the event accessors.
-void install_accessors();
+// A field of an event this back end made, read from the message it stands
+// for while that is being dispatched (none after). May collect.
+Cell* get_event_field(const Cell* event, int32_t field);
 
 // --- base faces and layered windows (base-faces.cpp, layered.cpp) ----------
 

@@ -15,17 +15,12 @@
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
-#include "datatypes/event.h"
 #include "datatypes/handle.h"
-#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "datatypes/word.h"
-#include "evaluator/routines.h"
 #include "core/stack.h"
-#include "view/gui.h"
 #include "view/windows/backend.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
@@ -62,22 +57,6 @@ void set_cursor_monitor_dpi() {
     POINT p{0, 0};
     GetCursorPos(&p);
     set_dpi(monitor_dpi(MonitorFromPoint(p, MONITOR_DEFAULTTONEAREST)));
-}
-
-Cell* system_view() {
-    Cell* system = word::get_value(word::load("system"));
-    if (type_of(system) != TYPE_OBJECT) return nullptr;
-    Cell* view = facet(system, sym.view);
-    return type_of(view) == TYPE_OBJECT ? view : nullptr;
-}
-
-void put_word(Cell* map, uint32_t key, const Cell* value) {
-    Cell* base = stack::top;
-    Cell* m = stack::push(map);
-    Cell* k = word::push_symbol(key);
-    Cell* v = stack::push(value);
-    map::put(m, k, v, false);
-    stack::top = base;
 }
 
 void put_color(Cell* map, uint32_t key, int index) {
@@ -234,7 +213,6 @@ void init_star() {
         set_cursor_monitor_dpi();
         register_classes();
         register_font_kind();
-        install_accessors();
         dx_init();
         exit_hook = &dx_shutdown;
     }
@@ -357,55 +335,49 @@ void update_scroller_star() {
     make_none(stack::arguments);
 }
 
-void register_routines() {
-    struct Entry {
-        const char* name;
-        routines::Body body;
-    };
-    static const Entry entries[] = {
-        {"view-gui-init", &init_star},
-        {"view-make-null-handle", &gui::make_null_handle_star},
-        {"view-fetch-all-screens", &fetch_all_screens_star},
-        {"view-get-current-screen", &get_current_screen_star},
-        {"view-get-screen-size", &get_screen_size_star},
-        {"view-size-text", &size_text_star},
-        {"view-on-change-facet", &on_change_facet_star},
-        {"view-update-text", &update_text_star},
-        {"view-update-font", &update_font_star},
-        {"view-update-para", &update_para_star},
-        {"view-destroy-view", &destroy_view_star},
-        {"view-detach-image", &detach_image_star},
-        {"view-update-view", &update_view_star},
-        {"view-refresh-window", &refresh_window_star},
-        {"view-redraw", &redraw_star},
-        {"view-show-window", &show_window_star},
-        {"view-make-view", &make_view_star},
-        {"view-draw-image", &draw_image_star},
-        {"view-draw-face", &draw_face_star},
-        {"view-do-event-loop", &do_event_loop_star},
-        {"view-exit-event-loop", &exit_event_loop_star},
-        {"view-request-font", &request_font_star},
-        {"view-request-file", &request_file_star},
-        {"view-request-dir", &request_dir_star},
-        {"view-text-box-metrics", &text_box_metrics_star},
-        {"view-update-scroller", &update_scroller_star},
-        {"view-set-dark-mode", &set_dark_mode_star},
-        {"view-support-dark-mode?", &support_dark_mode_q_star},
-        {"view-toggle-GPU", &toggle_GPU_star},
-        {"view-send-event-os", &send_event_os_star},
-        {"view-event?", &event::event_q_star},
-        {"view-find-flag?", &event::find_flag_q_star},
-        // The null back end's test controls stay callable (they act on the
-        // null back end only).
-        {"view-null-gui-log", &gui::null_gui_log_star},
-        {"view-null-gui-screens", &gui::null_gui_screens_star},
-        {"view-null-gui-fail", &gui::null_gui_fail_star},
-        {"view-null-gui-version", &gui::null_gui_version_star},
-    };
-    for (const Entry& e : entries) routines::register_(e.name, e.body);
-    install_face_capture();
-    // send-event runs its Mox body here: its native body sends through the
-    // null back end.
-}
+namespace {
+
+// send-event runs its Mox body here: its native body sends through the
+// null back end.
+void registered() { install_face_capture(); }
+
+} // namespace
+
+const Backend backend = {
+    &init_star,
+    &fetch_all_screens_star,
+    &get_current_screen_star,
+    &get_screen_size_star,
+    &size_text_star,
+    &on_change_facet_star,
+    &update_text_star,
+    &update_font_star,
+    &update_para_star,
+    &destroy_view_star,
+    &detach_image_star,
+    &update_view_star,
+    &refresh_window_star,
+    &redraw_star,
+    &show_window_star,
+    &make_view_star,
+    &draw_image_star,
+    &draw_face_star,
+    &do_event_loop_star,
+    &exit_event_loop_star,
+    &request_font_star,
+    &request_file_star,
+    &request_dir_star,
+    &text_box_metrics_star,
+    &update_scroller_star,
+    &set_dark_mode_star,
+    &support_dark_mode_q_star,
+    &toggle_GPU_star,
+    &send_event_os_star,
+    {&get_event_field},
+    &registered,
+    &dx_start_device,
+    &dx_settle_start,
+    true,
+};
 
 } // namespace mox::gui::win

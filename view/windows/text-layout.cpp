@@ -895,23 +895,30 @@ IDWriteTextLayout* box_layout(const Cell* face_in, RenderTarget* rt, bool catch_
     Cell* data = stack::push(facet(face, sym.data));
     if (type_of(data) == TYPE_BLOCK && block::rs_length_q(data) > 1) {
         StyleRun run{layout.get(), rt, drawing && rt != nullptr, utf16_offsets(text)};
-        Cell* saved_args = stack::arguments;
-        stack::Frame* saved_ctop = stack::ctop;
-        Cell* mark = stack::top;
-        try {
-            if (catch_errors) stack::mark_try_all(nullptr);
-            apply_style_data(run, data);
-        } catch (const stack::Unwind& u) {
+        // A style run that fails leaves the layout plain.
+        auto unstyled = [&] {
             *styled = false;
             if (drawing) clear_backdrops(rt);
             if (keeps) mark_stale(face);
-            if (!catch_errors) throw;
-            if (u.code == stack::EXIT_ERROR && stack::top > mark && !silent())
-                error::write_report(stack::top - 1);
-            stack::pending = 0;
+        };
+        if (catch_errors) {
+            Cell* mark = stack::top;
+            uint32_t exit = stack::protect(
+                stack::Guard::all, [&] { apply_style_data(run, data); },
+                [&](uint32_t code) {
+                    unstyled();
+                    if (code == stack::EXIT_ERROR && stack::top > mark && !silent())
+                        error::write_report(stack::top - 1);
+                });
+            if (exit == stack::EXIT_FOREIGN) unstyled();
+        } else {
+            try {
+                apply_style_data(run, data);
+            } catch (const stack::Unwind&) {
+                unstyled();
+                throw;
+            }
         }
-        stack::set_ctop(saved_ctop);
-        stack::arguments = saved_args;
     }
     widen_tabs(layout.get(), tab_positions(text));
     if (!breaks.empty()) break_at_places(layout.get(), wide_of(text, -1), breaks);
