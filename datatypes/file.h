@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/cell.h"
 
@@ -18,6 +19,11 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 // (with its trailing \) in front. Defined with the I/O services
 // (io/local-path.cpp). May collect.
 void to_local_path(Cell* file, Cell* out, bool full);
+
+// The path the operating system is given for a file! (from its index): its
+// Windows form on the product, the name as written on the native test
+// build. May collect.
+std::u16string to_OS_path(Cell* file);
 
 // The process's current directory in the system's own form, ending in its
 // separator (one is added when missing), written into slot as a string!;

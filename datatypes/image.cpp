@@ -1,6 +1,7 @@
 // image! (see image.h): the language face of the image store. Every
 // position is clamped or checked before a pixel is touched.
 #include "datatypes/image.h"
+#include "datatypes/file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +26,6 @@
 #include "datatypes/tuple.h"
 #include "core/natives.h"
 #include "core/stack.h"
-#include "io/simple-io.h"
 #include "platform/imaging.h"
 #include "platform/platform.h"
 

@@ -28,25 +28,6 @@
 #include "io/http.h"
 #include "platform/platform.h"
 
-namespace mox::file {
-
-std::u16string to_OS_path(Cell* file) {
-    Cell* saved = stack::top;
-#ifdef _WIN32
-    Cell* local = string::push_new(static_cast<uint32_t>(string::ms_length_q(file)) + 3);
-    to_local_path(file, local, false);
-    file = local;
-#endif
-    int32_t length = -1;
-    const char16_t* units = unicode::to_utf16_part(file, &length, false);
-    if (!units) fire(err::invalid_arg, file);
-    std::u16string path(units, static_cast<size_t>(length));
-    stack::top = saved;
-    return path;
-}
-
-} // namespace mox::file
-
 namespace mox::simple_io {
 
 namespace {

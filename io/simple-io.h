@@ -15,11 +15,6 @@
 
 namespace mox::file {
 
-// The path the operating system is given for a file! (from its index): its
-// Windows form on the product, the name as written on the native test
-// build. May collect.
-std::u16string to_OS_path(Cell* file);
-
 // The I/O action slots of file! (the result is written into the first
 // argument's cell). read and write raise internal not-done for /as and
 // write for /allow; /info is ignored. All may collect.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/collector.h"
+#include "datatypes/file.h"
 #include "core/context.h"
 #include "core/memory.h"
 #include "core/root.h"

@@ -34,7 +34,6 @@ core/symbol.cpp -> datatypes/string.h
 core/value.cpp -> datatypes/error.h
 core/value.cpp -> datatypes/function.h
 core/words.cpp -> datatypes/word.h
-datatypes/image.cpp -> io/simple-io.h
 """
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

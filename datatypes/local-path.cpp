@@ -1,9 +1,13 @@
-// The Windows form of file names (see file::to_local_path in
-// datatypes/file.h), shared by to-local-file, call, browse, size? and
-// checksum of a file.
+// The Windows form of file names and the path the operating system is
+// given (see file::to_local_path and file::to_OS_path in datatypes/file.h),
+// shared by to-local-file, call, browse, size?, checksum of a file and the
+// file actions.
 #include <cstdlib>
 #include <string>
 
+#include "core/stack.h"
+#include "core/unicode.h"
+#include "core/value.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "platform/platform.h"
@@ -65,6 +69,21 @@ void to_local_path(Cell* file, Cell* out, bool full) {
     for (; i < name.size(); i++) local += name[i] == U'/' ? U'\\' : name[i];
     static_assert(sizeof(char32_t) == sizeof(uint32_t));
     string::append_chars(out, reinterpret_cast<const uint32_t*>(local.data()), local.size());
+}
+
+std::u16string to_OS_path(Cell* file) {
+    Cell* saved = stack::top;
+#ifdef _WIN32
+    Cell* local = string::push_new(static_cast<uint32_t>(string::ms_length_q(file)) + 3);
+    to_local_path(file, local, false);
+    file = local;
+#endif
+    int32_t length = -1;
+    const char16_t* units = unicode::to_utf16_part(file, &length, false);
+    if (!units) fire(err::invalid_arg, file);
+    std::u16string path(units, static_cast<size_t>(length));
+    stack::top = saved;
+    return path;
 }
 
 } // namespace mox::file
