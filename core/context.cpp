@@ -11,7 +11,7 @@
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
-#include "datatypes/word.h"
+#include "core/global-words.h"
 #include "core/stack.h"
 
 namespace mox::context {

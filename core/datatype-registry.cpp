@@ -5,7 +5,7 @@
 #include "core/datatype.h"
 #include "core/root.h"
 #include "core/sys-alloc.h"
-#include "datatypes/word.h"
+#include "core/global-words.h"
 
 namespace mox::datatype {
 

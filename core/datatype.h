@@ -208,15 +208,11 @@ inline typename ActionSig<A>::type get(uint32_t type) {
     return reinterpret_cast<typename ActionSig<A>::type>(slot_of(type, A));
 }
 
-// The datatype! registration (ID 1), its actions and helpers.
-void init();
+// The name words of the registered types (make_words, once, at start-up)
+// and datatype! values. The datatype! datatype is in datatypes/datatype.h.
 void make_words();
 Cell* make_in(node_t block, uint32_t type);
 Cell* push(uint32_t type);
-int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
-             int32_t limit, int32_t indent);
-int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
 }  // namespace datatype
 }  // namespace mox

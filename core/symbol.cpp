@@ -12,7 +12,6 @@
 #include "core/memory.h"
 #include "core/root.h"
 #include "core/unicode.h"
-#include "datatypes/string.h"
 
 namespace mox::symbol {
 
@@ -31,11 +30,6 @@ void mark() {
 inline Cell* entries() { return memory::buffer_of(block)->cells(); }
 
 } // namespace
-
-void init() {
-    datatype::register_type(TYPE_SYMBOL, 0, "symbol!",
-                            datatype::ActionSlots::none().set<A_COMPARE>(&compare));
-}
 
 void make_table() {
     if (table) return;
@@ -198,11 +192,6 @@ const char* name_utf8(uint32_t id, size_t* length) {
 
 uint32_t count() {
     return memory::buffer_of(block)->used_bytes() / static_cast<uint32_t>(sizeof(Cell));
-}
-
-int32_t compare(Cell* value1, Cell* value2, int32_t op) {
-    if (type_of(value2) != TYPE_SYMBOL) return COMPARE_NOT_COMPARABLE;
-    return string::compare_strings(value1, value2, op, false);
 }
 
 } // namespace mox::symbol

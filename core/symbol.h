@@ -22,8 +22,6 @@ namespace mox::symbol {
 // Interning modes.
 enum Mode : int32_t { MODE_KEEP = 0, MODE_INSENSITIVE = 1 };
 
-// Registers symbol! (ID 13, only its compare action).
-void init();
 // Makes the symbol block (held by the root block) and its hash table for
 // 4000 symbols, and registers them with the collector. May collect.
 void make_table();
@@ -54,8 +52,6 @@ Cell* entry(uint32_t id);
 const char* name_utf8(uint32_t id, size_t* length = nullptr);
 uint32_t count();
 
-// The compare action of symbol!: the two names as strings under op.
-int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
 // The symbol block and table nodes (collector roots).
 extern node_t block;

@@ -3,7 +3,7 @@
 
 #include "core/collector.h"
 #include "core/symbol.h"
-#include "datatypes/word.h"
+#include "core/global-words.h"
 
 namespace mox::words {
 

@@ -2,17 +2,14 @@
 // and issue!, which share one cell layout (data1 context node, data2 symbol
 // ID, data3 index in that context or -1 when unbound), and context!, which
 // has no action of its own. word! implements the family's actions; the other
-// kinds inherit them and differ in how they mold.
-//
-// Global words: every spelling finds its word in the global context by its
-// canonical symbol, so foo, Foo and FOO share one value while each keeps its
-// spelling. While the boot-time rooting flag is set, the global-word makers
-// also keep a copy of each word in the root block and return that copy.
+// kinds inherit them and differ in how they mold. The global words are
+// made in core/global-words.h.
 #pragma once
 
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/global-words.h"
 
 namespace mox::word {
 
@@ -20,27 +17,6 @@ namespace mox::word {
 void init();
 
 inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
-
-// ---------------------------------------------------------------------------
-// Global words (all may collect). The returned cell lies in the global
-// context, the root block or on the stack: copy it before anything else may
-// collect.
-// ---------------------------------------------------------------------------
-
-// Finds or adds the word of symbol in the global context (canonical match
-// with case_, else exact). A spelling added after another one of the word
-// shares that one's slot. With spelling, a word found under another
-// spelling is answered in the requested spelling (one such cell per
-// spelling, kept in the root block).
-Cell* make_global(uint32_t symbol, bool case_, bool spelling);
-// The exact spelling's global word.
-Cell* from_symbol(uint32_t symbol);
-// The global word of a NUL-terminated UTF-8 name.
-Cell* load(const char* name);
-// Makes the cell a word! of the global context (its value unset! when new).
-Cell* make_at(uint32_t symbol, Cell* cell);
-Cell* make_in(node_t block, uint32_t symbol);
-Cell* push_symbol(uint32_t symbol);
 
 // ---------------------------------------------------------------------------
 // Stack helpers
@@ -105,9 +81,6 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 namespace mox::refinement {
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-// Appends to the root block a refinement! of the name (context 0, index -1)
-// and returns it. May collect.
-Cell* make_global(const char* name);
 } // namespace mox::refinement
 
 namespace mox::issue {
@@ -117,8 +90,6 @@ Cell* make(Cell* proto, Cell* spec, int32_t type);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
-// Makes the cell an issue! of the global context (index -1). May collect.
-Cell* make_at(Cell* cell, const char* name);
 // The issue appended to the root block while the rooting flag is set, else
 // pushed on the stack. May collect.
 Cell* make_rooted(const char* name);

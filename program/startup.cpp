@@ -7,6 +7,8 @@
 #include <string>
 
 #include "program/boot.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
 #include "core/collector.h"
 #include "datatypes/ownership.h"
 #include "core/console.h"

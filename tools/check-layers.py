@@ -17,23 +17,15 @@ import sys
 
 LAYERS = ["platform", "core", "datatypes", "evaluator", "io", "library", "view", "console", "program"]
 
-# The lowest layers still call up in these places: core's cells and symbols
-# use word, string and error helpers of the datatypes; the evaluation stack
-# builds its error reports; the datatypes' actions that load text, call
-# functions or make natives reach the lexer, the interpreter and the natives
-# table.
+# Raising an error still calls up from core: it makes an error! value, names
+# the argument of a failed type check from the function's spec, and the
+# evaluation stack fills the error's fields and forms the calls it names.
 KNOWN = """
-core/context.cpp -> datatypes/word.h
-core/datatype-registry.cpp -> datatypes/word.h
-core/datatype.cpp -> datatypes/string.h
-core/datatype.cpp -> datatypes/word.h
 core/stack.cpp -> datatypes/error.h
 core/stack.cpp -> datatypes/string.h
 core/stack.cpp -> datatypes/word.h
-core/symbol.cpp -> datatypes/string.h
 core/value.cpp -> datatypes/error.h
 core/value.cpp -> datatypes/function.h
-core/words.cpp -> datatypes/word.h
 """
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -3,6 +3,7 @@
 // with and without a parent.
 #include <string>
 
+#include "datatypes/datatype.h"
 #include "word_fixture.h"
 
 namespace mox {
