@@ -119,13 +119,8 @@ uint32_t copy_type(const Cell* value) {
     return type_of(value) == TYPE_HASH ? uint32_t{TYPE_BLOCK} : type_of(value);
 }
 
-bool copyable_series_q(uint32_t t) {
-    return is_any_block(t) || is_any_string(t) || t == TYPE_VECTOR || t == TYPE_BINARY ||
-           t == TYPE_IMAGE;
-}
-
 bool copyable_q(uint32_t t) {
-    return copyable_series_q(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR ||
+    return is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR ||
            t == TYPE_MAP;
 }
 
@@ -455,7 +450,7 @@ Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types) {
         copy_types(dest, 0, static_cast<int32_t>(count), 1, types, deep);
     } else {
         for (uint32_t i = 0; i < abs_length(dest); i++)
-            if (copyable_series_q(type_of(ms_abs_at(dest, i))))
+            if (is_series(type_of(ms_abs_at(dest, i))))
                 replace_by_copy(dest, i, true, nullptr);
     }
     return dest;
@@ -635,7 +630,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (type_of(result) == TYPE_NONE) return result;
     if (deep) {
         for (uint32_t i = 0; i < abs_length(result); i++)
-            if (copyable_series_q(type_of(ms_abs_at(result, i))))
+            if (is_series(type_of(ms_abs_at(result, i))))
                 replace_by_copy(result, i, true, nullptr);
         rehash(result);
     }
