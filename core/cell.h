@@ -50,6 +50,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 namespace mox {
 
@@ -210,12 +211,35 @@ inline Cell* make_series(Cell* c, uint32_t type, node_t node, uint32_t index = 0
 
 inline bool is_any_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 inline bool is_any_path(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
-inline bool is_any_block(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t);
+
+// How a value of a series! type holds its buffer (data2): as cells (the
+// any-block types), as characters with a conversion-buffer node in data3 (the
+// any-string types), or as bytes (binary!, vector!, image!). bitset! and map!
+// hold a buffer too but are not series. This is the one list of the series
+// types: the collector marks by it, ownership flags by it, copies follow it.
+enum class SeriesKind : uint8_t { none, cells, text, bytes };
+
+namespace detail {
+// A table rather than a chain of tests: the collector asks once per cell.
+struct SeriesKinds {
+    SeriesKind of[HEADER_TYPE_MASK + 1]{};
+    constexpr SeriesKinds() {
+        for (uint32_t t : {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH,
+                           TYPE_SET_PATH, TYPE_GET_PATH})
+            of[t] = SeriesKind::cells;
+        for (uint32_t t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF})
+            of[t] = SeriesKind::text;
+        for (uint32_t t : {TYPE_BINARY, TYPE_VECTOR, TYPE_IMAGE}) of[t] = SeriesKind::bytes;
+    }
+};
+inline constexpr SeriesKinds kSeriesKinds{};
+}  // namespace detail
+
+inline SeriesKind series_kind(uint32_t t) {
+    return t <= HEADER_TYPE_MASK ? detail::kSeriesKinds.of[t] : SeriesKind::none;
 }
-inline bool is_any_string(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG ||
-           t == TYPE_EMAIL || t == TYPE_REF;
-}
+inline bool is_series(uint32_t t) { return series_kind(t) != SeriesKind::none; }
+inline bool is_any_block(uint32_t t) { return series_kind(t) == SeriesKind::cells; }
+inline bool is_any_string(uint32_t t) { return series_kind(t) == SeriesKind::text; }
 
 }  // namespace mox

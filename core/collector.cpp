@@ -398,16 +398,24 @@ void mark_series_node(node_t* slot) {
 
 void mark_values(Cell* first, Cell* end) {
     for (Cell* c = first; c < end; c++) {
-        switch (type_of(c)) {
-        case TYPE_BLOCK: case TYPE_PAREN:
-        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+        const uint32_t t = type_of(c);
+        switch (series_kind(t)) {
+        case SeriesKind::cells:
             mark_block(&c->data2);
-            break;
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_REF:
+            if (t == TYPE_HASH) hashtable::gc_mark(&c->data3);
+            continue;
+        case SeriesKind::text:
             mark_node(&c->data2);
             if (c->data3) mark_node(&c->data3);
+            continue;
+        case SeriesKind::bytes:
+            mark_node(&c->data2);
+            if (t == TYPE_IMAGE && image_marker) image_marker(c);
+            continue;
+        case SeriesKind::none:
             break;
+        }
+        switch (t) {
         case TYPE_SYMBOL:
             mark_node(&c->data3);
             if (c->data2) mark_node(&c->data2);
@@ -438,23 +446,19 @@ void mark_values(Cell* first, Cell* end) {
             mark_block(&c->data2);
             mark_block(&c->data3);
             break;
-        case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY:
+        case TYPE_BITSET:
             mark_node(&c->data2);
             break;
         case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
             mark_block(&c->data1);
             mark_series_node(&c->data3);
             break;
-        case TYPE_HASH: case TYPE_MAP:
+        case TYPE_MAP:
             mark_block(&c->data2);
             hashtable::gc_mark(&c->data3);
             break;
         case TYPE_HANDLE:
             if (static_cast<int32_t>(c->data3) >= 0) externals::mark(c->data3, 0);
-            break;
-        case TYPE_IMAGE:
-            mark_node(&c->data2);
-            if (image_marker) image_marker(c);
             break;
         case TYPE_EVENT:
             if ((c->header & FLAG_EVENT_BLOCK) && c->data2) mark_block(&c->data2);

@@ -8,6 +8,7 @@
 
 #include "core/dyn-print.h"
 #include "core/root.h"
+#include "platform/utf8.h"
 
 namespace mox::console {
 
@@ -49,26 +50,7 @@ bool is_low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 // cannot carry, become U+FFFD. Returns the bytes written.
 size_t encode_utf8(char32_t cp, char* to) {
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
-    if (cp < 0x80) {
-        to[0] = static_cast<char>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        to[0] = static_cast<char>(0xC0 | cp >> 6);
-        to[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        to[0] = static_cast<char>(0xE0 | cp >> 12);
-        to[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        to[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    to[0] = static_cast<char>(0xF0 | cp >> 18);
-    to[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-    to[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    to[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 4;
+    return static_cast<size_t>(platform::encode_utf8(cp, to));
 }
 
 // Decodes one UTF-8 sequence of at most `left` bytes at s; malformed input

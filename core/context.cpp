@@ -97,7 +97,7 @@ void bind_series(node_t series, uint32_t index, node_t context, bool self) {
             } else {
                 bind_word(context, c);
             }
-        } else if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t)) {
+        } else if (is_any_block(t)) {
             bind_series(c->data2, c->data1, context, self);
         }
     }

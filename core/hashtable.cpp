@@ -507,7 +507,7 @@ bool relocate_weak_cell(Cell* c) {
     } else if (is_any_block(t) || t == TYPE_MAP) {
         slots[0] = &c->data2;
         if (t == TYPE_HASH || t == TYPE_MAP) slots[1] = &c->data3;
-    } else if (t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_BITSET || t == TYPE_IMAGE) {
+    } else if (is_series(t) || t == TYPE_BITSET) {
         slots[0] = &c->data2;
     } else if (t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT) {
         slots[0] = &c->data1;
@@ -963,20 +963,11 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
     return best < 0 ? nullptr : cell_at(r, best);
 }
 
-namespace {
-
-inline bool text_key_type_q(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG ||
-           t == TYPE_EMAIL || t == TYPE_REF;
-}
-
-} // namespace
-
 uint32_t map_hash(const Cell* key) {
     // Text keys, the common case, go to the string hash at once. Word kinds
     // are indexed as set-word!, but a word's hash is its canonical symbol's
     // whatever the kind: no conversion is needed.
-    if (text_key_type_q(type_of(key))) return hash_string(key, false);
+    if (is_any_string(type_of(key))) return hash_string(key, false);
     return hash_value(key, false);
 }
 
@@ -1099,7 +1090,7 @@ Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op, int64_t
     Record* r = record_of(table);
     assert(r->type == KIND_MAP);
     uint32_t t = type_of(key);
-    if (text_key_type_q(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL))
+    if (is_any_string(t) && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL))
         return find_text_key(r, key, hash, op == COMP_STRICT_EQUAL, empty_out);
     collector::Hold hold;
     Cell k = *key;

@@ -71,11 +71,11 @@
 
 // evaluator/natives-series.cpp
 #define MOX_NATIVES_SERIES(X) \
-    X(41, "union",       set_op_star<block::SET_UNION>) \
-    X(42, "intersect",   set_op_star<block::SET_INTERSECT>) \
-    X(43, "unique",      set_op_star<block::SET_UNIQUE>) \
-    X(44, "difference",  set_op_star<block::SET_DIFFERENCE>) \
-    X(45, "exclude",     set_op_star<block::SET_EXCLUDE>) \
+    X(41, "union",       set_op_star<series::SET_UNION>) \
+    X(42, "intersect",   set_op_star<series::SET_INTERSECT>) \
+    X(43, "unique",      set_op_star<series::SET_UNIQUE>) \
+    X(44, "difference",  set_op_star<series::SET_DIFFERENCE>) \
+    X(45, "exclude",     set_op_star<series::SET_EXCLUDE>) \
     X(46, "complement?", complement_q_star) \
     X(47, "dehex",       dehex_star) \
     X(48, "enhex",       enhex_star) \

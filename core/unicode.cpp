@@ -11,6 +11,7 @@
 
 #include "core/collector.h"
 #include "core/value.h"
+#include "platform/utf8.h"
 
 namespace mox::unicode {
 
@@ -409,29 +410,8 @@ uint32_t utf8_length(const uint8_t* start, const uint8_t* end, uint32_t unit) {
 }
 
 uint32_t cp_to_utf8(uint32_t cp, uint8_t* out) {
-    if (cp < 0x80) {
-        out[0] = static_cast<uint8_t>(cp);
-        return 1;
-    }
-    if (cp <= 0x7FF) {
-        out[0] = static_cast<uint8_t>(0xC0 | cp >> 6);
-        out[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp <= 0xFFFF) {
-        out[0] = static_cast<uint8_t>(0xE0 | cp >> 12);
-        out[1] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-        out[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    if (cp <= 0x10FFFF) {
-        out[0] = static_cast<uint8_t>(0xF0 | cp >> 18);
-        out[1] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
-        out[2] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-        out[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 4;
-    }
-    bad_char(cp);
+    if (cp > 0x10FFFF) bad_char(cp);
+    return static_cast<uint32_t>(platform::encode_utf8(cp, out));
 }
 
 uint32_t cp_to_utf8_bounded(uint32_t cp, uint8_t* out, int32_t room) {

@@ -119,13 +119,8 @@ uint32_t copy_type(const Cell* value) {
     return type_of(value) == TYPE_HASH ? uint32_t{TYPE_BLOCK} : type_of(value);
 }
 
-bool copyable_series_q(uint32_t t) {
-    return is_any_block(t) || is_any_string(t) || t == TYPE_VECTOR || t == TYPE_BINARY ||
-           t == TYPE_IMAGE;
-}
-
 bool copyable_q(uint32_t t) {
-    return copyable_series_q(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR ||
+    return is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR ||
            t == TYPE_MAP;
 }
 
@@ -455,7 +450,7 @@ Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types) {
         copy_types(dest, 0, static_cast<int32_t>(count), 1, types, deep);
     } else {
         for (uint32_t i = 0; i < abs_length(dest); i++)
-            if (copyable_series_q(type_of(ms_abs_at(dest, i))))
+            if (is_series(type_of(ms_abs_at(dest, i))))
                 replace_by_copy(dest, i, true, nullptr);
     }
     return dest;
@@ -635,7 +630,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (type_of(result) == TYPE_NONE) return result;
     if (deep) {
         for (uint32_t i = 0; i < abs_length(result); i++)
-            if (copyable_series_q(type_of(ms_abs_at(result, i))))
+            if (is_series(type_of(ms_abs_at(result, i))))
                 replace_by_copy(result, i, true, nullptr);
         rehash(result);
     }
@@ -728,7 +723,7 @@ void set_pass(Cell* result, Cell* src, Cell* other, int32_t op, int32_t compare,
         bool keep = true;
         if (lookup) {
             bool found = member_q(lookup, head, compare, size);
-            keep = op == SET_INTERSECT ? found : !found;
+            keep = op == series::SET_INTERSECT ? found : !found;
         }
         if (keep && !member_q(result, head, compare, size)) {
             for (uint32_t k = 0; k < static_cast<uint32_t>(size) && r + k < abs_length(src); k++)
@@ -751,21 +746,21 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
     const int32_t compare = case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
     clip_index(set1);
     if (set2) clip_index(set2);
-    int64_t room = rs_length_q(set1) + (op == SET_UNION ? rs_length_q(set2) : 0);
+    int64_t room = rs_length_q(set1) + (op == series::SET_UNION ? rs_length_q(set2) : 0);
 
     Cell* saved = stack::top;
     Cell* result = make_at(make_none(stack::push_cell()), as_int(checked_cells(room)), TYPE_HASH);
     result->data3 =
         hashtable::init(as_int(checked_cells(room)), result->data2, hashtable::KIND_HASH, 0);
     switch (op) {
-    case SET_UNIQUE:
+    case series::SET_UNIQUE:
         set_pass(result, set1, nullptr, op, compare, size);
         break;
-    case SET_UNION:
+    case series::SET_UNION:
         set_pass(result, set1, nullptr, op, compare, size);
         set_pass(result, set2, nullptr, op, compare, size);
         break;
-    case SET_DIFFERENCE:
+    case series::SET_DIFFERENCE:
         set_pass(result, set1, set2, op, compare, size);
         set_pass(result, set2, set1, op, compare, size);
         break;
@@ -774,7 +769,7 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
         break;
     }
     const bool keep_index =
-        type_of(set1) == TYPE_HASH || (op != SET_UNIQUE && type_of(set2) == TYPE_HASH);
+        type_of(set1) == TYPE_HASH || (op != series::SET_UNIQUE && type_of(set2) == TYPE_HASH);
     *set1 = Cell{keep_index ? uint32_t{TYPE_HASH} : type_of(set1), 0, result->data2,
                  keep_index ? result->data3 : 0};
     stack::top = saved;

@@ -199,17 +199,9 @@ Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
-// Set operation codes.
-enum SetOp : int32_t {
-    SET_UNIQUE = 8,
-    SET_UNION = 9,
-    SET_INTERSECT = 10,
-    SET_EXCLUDE = 11,
-    SET_DIFFERENCE = 12
-};
-// The block side of union, intersect, unique, difference and exclude: the
-// result replaces set1 (a new buffer at index 0). set2 is unused for unique.
-// skip is the /skip size cell or nullptr.
+// The block side of union, intersect, unique, difference and exclude (op a
+// series::SetOp): the result replaces set1 (a new buffer at index 0). set2
+// is unused for unique. skip is the /skip size cell or nullptr.
 Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op);
 
 // Registers block! (parent series!, which must be registered first) and the

@@ -10,6 +10,7 @@
 #include "core/datatype.h"
 #include "core/memory.h"
 #include "core/symbol.h"
+#include "core/unicode.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
@@ -60,21 +61,7 @@ void month_name(int32_t month, char* out) {
     int n = 0;
     for (uint32_t i = entry->data1; i < count && i < entry->data1 + 3; i++) {
         uint32_t cp = string::get_char(b->head_ptr() + i * unit, unit);
-        if (cp < 0x80) {
-            out[n++] = static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out[n++] = static_cast<char>(0xC0 | cp >> 6);
-            out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out[n++] = static_cast<char>(0xE0 | cp >> 12);
-            out[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out[n++] = static_cast<char>(0xF0 | cp >> 18);
-            out[n++] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            out[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        n += static_cast<int>(unicode::cp_to_utf8(cp, reinterpret_cast<uint8_t*>(out + n)));
     }
     out[n] = '\0';
 }

@@ -45,31 +45,6 @@ inline bool handler_symbol_q(uint32_t s) {
     return same_symbol(s, on_change_symbol()) || same_symbol(s, on_deep_change_symbol());
 }
 
-// The values that a deep copy of an object duplicates.
-bool copied_series_q(uint32_t t) {
-    switch (t) {
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_HASH:
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-    case TYPE_VECTOR:
-    case TYPE_BINARY:
-    case TYPE_IMAGE:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The /local slots of a function spec: the refinement and the words after it.
 int32_t locals_of(const Cell* function) {
     memory::SeriesBuffer* spec = memory::buffer_of(function->data2);
@@ -150,7 +125,7 @@ public:
                     c->data1 = object_;
                     c->data3 = static_cast<uint32_t>(e.in_object);
                 }
-            } else if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t)) {
+            } else if (is_any_block(t)) {
                 walk(c->data2, c->data1);
             }
         }
@@ -266,7 +241,7 @@ namespace {
 
 // What an owner owns through a field: a series, a bitset, or the series of
 // a nested object.
-bool owned_kind_q(uint32_t t) { return copied_series_q(t) || t == TYPE_BITSET || t == TYPE_OBJECT; }
+bool owned_kind_q(uint32_t t) { return is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT; }
 
 // Makes the object the owner of what its fields hold, each through its
 // field's word. May collect.
@@ -335,9 +310,9 @@ void init_events(Cell* object) {
 void clone_series(Cell* object) {
     for (int32_t i = 0, n = field_count(object->data1); i < n; i++) {
         uint32_t t = type_of(context::value_ptr(object->data1, i));
-        if (copied_series_q(t)) {
+        if (is_series(t)) {
             deep_copy_value(object, i);
-            if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t)) {
+            if (is_any_block(t)) {
                 Cell* saved = stack::top;
                 Cell* v = stack::push(context::value_ptr(object->data1, i));
                 context::bind(v, object->data1, true);
@@ -440,7 +415,7 @@ void clear_value_marks(node_t series) {
 // old series stops reporting to it, the new one starts.
 static void pass_ownership(Cell* object, Cell* word, Cell* old, Cell* value) {
     if (record_cell(object, 1)->data2 >= NO_HANDLER || !series::ownership.bind_object) return;
-    if (copied_series_q(type_of(old)) || type_of(old) == TYPE_BITSET) {
+    if (is_series(type_of(old)) || type_of(old) == TYPE_BITSET) {
         const Cell* record = series::ownership.owner_of(old->data2);
         if (record && record->data1 == object->data1) series::ownership.unbind(old);
     } else if (type_of(old) == TYPE_OBJECT) {
@@ -745,7 +720,7 @@ Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types) {
         stack::pop(1);
     } else if (deep) {
         for (int32_t i = 0; i < n; i++)
-            if (copied_series_q(type_of(context::value_ptr(result->data1, i))))
+            if (is_series(type_of(context::value_ptr(result->data1, i))))
                 deep_copy_value(result, i);
     }
     for (int32_t i = 0; i < n; i++)

@@ -41,36 +41,9 @@ static_assert(sizeof change_names / sizeof *change_names ==
               static_cast<size_t>(series::Change::lowercase) + 1);
 uint32_t change_symbols[sizeof change_names / sizeof *change_names];
 
-bool block_kind_q(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_any_path(t);
-}
-
 // The values that carry an ownership flag on their buffer (an image on its
-// node, when it has one).
-bool flagged_kind_q(uint32_t t) {
-    switch (t) {
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_HASH:
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH:
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-    case TYPE_BINARY:
-    case TYPE_VECTOR:
-    case TYPE_BITSET:
-    case TYPE_IMAGE:
-        return true;
-    default:
-        return false;
-    }
-}
+// node, when it has one): the series and bitset!.
+bool flagged_kind_q(uint32_t t) { return is_series(t) || t == TYPE_BITSET; }
 
 bool owned_q(node_t node) { return (memory::buffer_of(node)->flags & memory::SERIES_OWNED) != 0; }
 
@@ -91,7 +64,7 @@ struct Item {
 // further items. The cells are copied: the walk holds collections off.
 void push_contents(std::vector<Item>& work, const Cell* value, const Cell* word) {
     const uint32_t t = type_of(value);
-    if (block_kind_q(t)) {
+    if (is_any_block(t)) {
         memory::SeriesBuffer* b = memory::buffer_of(value->data2);
         for (const Cell* c = b->cells() + value->data1; c < b->cells_tail(); c++)
             work.push_back({*c, *word});
@@ -116,7 +89,7 @@ template <typename Visit> void walk(const Cell* value, const Cell* word, node_t 
             if (!objects.insert(item.value.data1).second || owner_context_q(item.value.data1))
                 continue;
             push_contents(work, &item.value, &item.word);
-        } else if (flagged_kind_q(t) && item.value.data2 && visit(item) && block_kind_q(t)) {
+        } else if (flagged_kind_q(t) && item.value.data2 && visit(item) && is_any_block(t)) {
             push_contents(work, &item.value, &item.word);
         }
     }

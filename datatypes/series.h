@@ -108,6 +108,16 @@ int32_t part_count(const Cell* s, const Cell* part);
 // Raises script error invalid-refine-arg naming the refinement and value.
 [[noreturn]] void fire_refine_arg(const char* refinement, const Cell* value);
 
+// The operations of union, intersect, unique, difference and exclude, shared
+// by the block and the string sides.
+enum SetOp : int32_t {
+    SET_UNIQUE = 8,
+    SET_UNION = 9,
+    SET_INTERSECT = 10,
+    SET_EXCLUDE = 11,
+    SET_DIFFERENCE = 12
+};
+
 // ---------------------------------------------------------------------------
 // Actions
 // ---------------------------------------------------------------------------

@@ -792,20 +792,20 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
     uint32_t len1 = static_cast<uint32_t>(ms_length_q(set1));
     uint32_t len2 = set2 ? static_cast<uint32_t>(ms_length_q(set2)) : 0;
     uint32_t unit = std::max(buffer_of(set1)->unit(), set2 ? buffer_of(set2)->unit() : 1u);
-    Cell* result = push_new(std::max(1u, len1 + (op == SET_UNION ? len2 : 0)), unit);
+    Cell* result = push_new(std::max(1u, len1 + (op == series::SET_UNION ? len2 : 0)), unit);
     std::unordered_set<uint32_t> taken;
     switch (op) {
-    case SET_UNIQUE:
+    case series::SET_UNIQUE:
         set_pass(result, set1, nullptr, false, case_, size, taken);
         break;
-    case SET_UNION:
+    case series::SET_UNION:
         set_pass(result, set1, nullptr, false, case_, size, taken);
         set_pass(result, set2, nullptr, false, case_, size, taken);
         break;
-    case SET_INTERSECT:
-    case SET_EXCLUDE: {
+    case series::SET_INTERSECT:
+    case series::SET_EXCLUDE: {
         const std::unordered_set<uint32_t> keys2 = record_keys(set2, case_, size);
-        set_pass(result, set1, &keys2, op == SET_INTERSECT, case_, size, taken);
+        set_pass(result, set1, &keys2, op == series::SET_INTERSECT, case_, size, taken);
         break;
     }
     default: {

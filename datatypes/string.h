@@ -246,16 +246,9 @@ Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
-// Set operation codes of union, intersect, unique, difference and exclude.
-enum SetOp : int32_t {
-    SET_UNIQUE = 8,
-    SET_UNION = 9,
-    SET_INTERSECT = 10,
-    SET_EXCLUDE = 11,
-    SET_DIFFERENCE = 12
-};
-// The string side of the set operations: the result replaces set1's value
-// (a new buffer at index 0). skip: the record size cell or null. May collect.
+// The string side of the set operations (op a series::SetOp): the result
+// replaces set1's value (a new buffer at index 0). skip: the record size cell
+// or null. May collect.
 Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op);
 
 // Registers string! (after series!).

@@ -20,6 +20,7 @@
 #include "core/actions.h"
 #include "core/evaluator-hooks.h"
 #include "core/stack.h"
+#include "platform/utf8.h"
 
 namespace mox::url {
 
@@ -92,9 +93,8 @@ constexpr Escapes make_escapes(bool url) {
             e.length[c] = 1;
             continue;
         }
-        const uint8_t bytes[2] = {static_cast<uint8_t>(c < 128 ? c : 0xC0 | c >> 6),
-                                  static_cast<uint8_t>(0x80 | (c & 0x3F))};
-        const int n = c < 128 ? 1 : 2;
+        uint8_t bytes[4] = {};
+        const int n = platform::encode_utf8(static_cast<uint32_t>(c), bytes);
         for (int k = 0; k < n; k++) {
             e.text[c][3 * k] = '%';
             e.text[c][3 * k + 1] = static_cast<uint8_t>(kHexDigits[bytes[k] >> 4]);

@@ -70,10 +70,7 @@ void mold_star(int32_t only, int32_t all, int32_t flat, int32_t part) {
 // append, insert, change: /part and /dup
 // ---------------------------------------------------------------------------
 
-bool buffered_series_q(uint32_t t) {
-    return is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR ||
-           t == TYPE_IMAGE || t == TYPE_MAP;
-}
+bool buffered_series_q(uint32_t t) { return is_series(t) || t == TYPE_MAP; }
 
 // Pulls a series index lying past its tail back to it.
 void clip(Cell* s) { series::get_length(s, false); }

@@ -18,6 +18,7 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/map.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
@@ -38,11 +39,11 @@ bool block_set_q(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 // The bitset operation codes of the set operations.
 int32_t bitwise_op(int32_t op) {
     switch (op) {
-    case block::SET_UNION:
+    case series::SET_UNION:
         return 5;
-    case block::SET_INTERSECT:
+    case series::SET_INTERSECT:
         return 6;
-    case block::SET_DIFFERENCE:
+    case series::SET_DIFFERENCE:
         return 7;
     default:
         return op;
@@ -52,7 +53,7 @@ int32_t bitwise_op(int32_t op) {
 // The shared body of the five set operations; set2 is absent for unique.
 void set_op(bool case_, int32_t skip, int32_t op) {
     Cell* set1 = stack::arguments;
-    Cell* set2 = op == block::SET_UNIQUE ? nullptr : set1 + 1;
+    Cell* set2 = op == series::SET_UNIQUE ? nullptr : set1 + 1;
     const uint32_t t1 = type_of(set1);
     if (set2) {
         const uint32_t t2 = type_of(set2);
@@ -79,7 +80,7 @@ void set_op(bool case_, int32_t skip, int32_t op) {
         typeset::do_bitwise(op);
         return;
     case TYPE_DATE:
-        if (op == block::SET_DIFFERENCE) {
+        if (op == series::SET_DIFFERENCE) {
             date::difference(set1, set2);
             return;
         }

@@ -41,6 +41,7 @@
 #include "core/console.h"
 #include "program/startup.h"
 #include "core/symbol.h"
+#include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
@@ -73,21 +74,8 @@ std::string utf8_of(const Cell* str) {
     uint32_t unit = b->unit();
     for (uint8_t* p = b->head_ptr() + str->data1 * unit; p < b->tail_ptr(); p += unit) {
         uint32_t cp = string::get_char(p, unit);
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        uint8_t bytes[4];
+        out.append(reinterpret_cast<char*>(bytes), unicode::cp_to_utf8(cp, bytes));
     }
     return out;
 }

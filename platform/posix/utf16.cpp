@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/utf8.h"
+
 namespace mox::platform::posix {
 
 namespace {
@@ -10,21 +12,8 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    char bytes[4];
+    out.append(bytes, static_cast<size_t>(encode_utf8(cp, bytes)));
 }
 
 void append_utf16(std::u16string& out, char32_t cp) {

@@ -1315,7 +1315,7 @@ std::string set_op(const char* a, const char* b, int32_t op, bool case_, int32_t
     Cell* s1 = read(a);
     Cell* s2 = read(b);
     Cell* size = skip ? integer_cell(skip) : nullptr;
-    block::do_set_op(s1, op == block::SET_UNIQUE ? nullptr : s2, case_, size, op);
+    block::do_set_op(s1, op == series::SET_UNIQUE ? nullptr : s2, case_, size, op);
     EXPECT_EQ(type_of(s1), TYPE_BLOCK);
     std::string text = values_of(s1);
     stack::top = saved;
@@ -1323,7 +1323,7 @@ std::string set_op(const char* a, const char* b, int32_t op, bool case_, int32_t
 }
 
 TEST_F(BlockTest, SetOperations) {
-    using namespace block;
+    using namespace series;
     struct {
         const char* a;
         const char* b;
@@ -1351,13 +1351,13 @@ TEST_F(BlockTest, SetOperations) {
     for (auto& c : cases)
         EXPECT_EQ(set_op(c.a, c.b, c.op, c.case_, c.skip), c.expected)
             << c.a << " / " << c.b << " op " << c.op;
-    EXPECT_MOX_ERROR(err::invalid_refine_arg, set_op("a", "b", SET_UNION, false, -1));
+    EXPECT_MOX_ERROR(err::invalid_refine_arg, set_op("a", "b", series::SET_UNION, false, -1));
 }
 
 TEST_F(BlockTest, SetOperationWithHash) {
     Cell* a = read("a b c");
     Cell* h = read_hash("b x");
-    block::do_set_op(a, h, false, nullptr, block::SET_INTERSECT);
+    block::do_set_op(a, h, false, nullptr, series::SET_INTERSECT);
     EXPECT_EQ(type_of(a), TYPE_HASH);
     EXPECT_NE(a->data3, 0u);
     EXPECT_EQ(values_of(a), "b");
@@ -1567,7 +1567,7 @@ TEST_F(BlockTest, OperationsSurviveNodeRelocation) {
         {"union", "a [b] \"c\" d",
          [](Cell* b) {
              Cell* other = read("\"C\" e [b]");
-             return block::do_set_op(b, other, false, nullptr, block::SET_UNION);
+             return block::do_set_op(b, other, false, nullptr, series::SET_UNION);
          },
          "[a [b] \"c\" d e]"},
         {"find sequence", "x \"a\" [b] \"a\" [b] y",

@@ -21,18 +21,6 @@
 namespace mox::test {
 namespace {
 
-std::string molded(Cell* value) {
-    Cell* saved = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(16);
-    actions::mold(v, buffer, false, false, false, nullptr, INT32_MAX, 0);
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(buffer, &length);
-    std::string text(p, static_cast<size_t>(length));
-    stack::top = saved;
-    return text;
-}
-
 Cell* file_of(const char* name) {
     Cell* s = string::push_new(0);
     string::append_utf8(s, name, std::strlen(name));
@@ -79,7 +67,7 @@ TEST_F(FileIoTest, LinesCutAtLineFeeds) {
         Cell* slot = stack::push_cell();
         simple_io::split_lines(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(),
                                slot);
-        EXPECT_EQ(molded(slot), c.mold) << c.bytes;
+        EXPECT_EQ(mold(slot), c.mold) << c.bytes;
         stack::pop(1);
     }
 }
@@ -123,7 +111,7 @@ TEST_F(FileIoTest, ResponseHeadersMap) {
     Cell* map = stack::push_cell();
     simple_io::parse_response_headers(text.data(), text.size(), map);
     EXPECT_EQ(type_of(map), static_cast<uint32_t>(TYPE_MAP));
-    EXPECT_EQ(molded(map), "#[\n    X-Rep: [\"one\" \"two\"]\n    Server: \"t\u00e9st\"\n]");
+    EXPECT_EQ(mold(map), "#[\n    X-Rep: [\"one\" \"two\"]\n    Server: \"t\u00e9st\"\n]");
 }
 
 TEST_F(FileIoTest, DropFilesRoundTrip) {

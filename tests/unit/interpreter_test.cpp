@@ -23,27 +23,6 @@ namespace {
 
 class InterpreterTest : public RuntimeTest {};
 
-// Loads text into a block pushed on the stack. May collect.
-Cell* load(const std::string& text) {
-    Cell* out = make_none(stack::push_cell());
-    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
-                     static_cast<int32_t>(text.size()), out);
-    return out;
-}
-
-// Evaluates text; the mold of its value.
-std::string eval(const std::string& text) {
-    std::string out;
-    int code = run_catching([&] {
-        Cell* code = load(text);
-        Cell result = {TYPE_UNSET, 0, 0, 0};
-        collector::Root keep(&result);
-        interpreter::do_block(code, &result);
-        out = mold(&result);
-    });
-    return code == -1 ? out : "error " + std::to_string(code);
-}
-
 // The global value of a word.
 Cell* global(const char* name) { return word::get_value(word::load(name)); }
 

@@ -38,15 +38,6 @@ struct Raised {
     std::string arg1, arg2, arg3;
 };
 
-// Loads UTF-8 text into a block on the stack. May collect.
-Cell* load(const std::string& text) {
-    Cell* out = stack::push_cell();
-    make_none(out);
-    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
-                     static_cast<int32_t>(text.size()), out);
-    return out;
-}
-
 // A string! of UTF-8 text on the stack. May collect.
 Cell* push_utf8(const std::string& text) {
     Cell* s = string::push_new(static_cast<uint32_t>(text.size()) + 1);

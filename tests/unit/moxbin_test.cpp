@@ -52,12 +52,6 @@ using Bytes = std::vector<uint8_t>;
 
 class MoxbinTest : public RuntimeTest {};
 
-Cell* load(const std::string& text) {
-    Cell* out = make_none(stack::push_cell());
-    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), out);
-    return out;
-}
-
 // The first value of a loaded or decoded block, copied to the stack so that
 // it stays valid across allocations.
 Cell* first(Cell* blk) { return stack::push(block::ms_abs_at(blk, 0)); }

@@ -22,26 +22,6 @@
 namespace mox::test {
 namespace {
 
-Cell* load(const std::string& text) {
-    Cell* out = make_none(stack::push_cell());
-    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
-                     static_cast<int32_t>(text.size()), out);
-    return out;
-}
-
-// The mold of the value of the source text, or "error N".
-std::string eval(const std::string& text) {
-    std::string out;
-    int code = run_catching([&] {
-        Cell* code = load(text);
-        Cell result{TYPE_NONE, 0, 0, 0};
-        collector::Root keep(&result);
-        interpreter::do_block(code, &result);
-        out = mold(&result);
-    });
-    return code == -1 ? out : "error " + std::to_string(code);
-}
-
 std::string error(err::Code code) { return "error " + std::to_string(static_cast<int>(code)); }
 
 struct Case {

@@ -1,6 +1,7 @@
 // The platform layer as the runtime sees it: virtual memory, fault codes,
-// clock arithmetic, environment, directories, random bytes and the error box
-// sent to standard error. Runs on the native build and under Wine.
+// the UTF-8 encoder, clock arithmetic, environment, directories, random
+// bytes and the error box sent to standard error. Runs on the native build
+// and under Wine.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +16,50 @@
 #include <vector>
 
 #include "platform/clock-math.h"
+#include "platform/utf8.h"
 
 namespace mox {
 namespace {
 
 using platform::clock_math::kMaxSleepMs;
+
+// ---------------------------------------------------------------------------
+// UTF-8
+// ---------------------------------------------------------------------------
+
+// The bytes are Python's (chr(cp).encode("utf-8", "surrogatepass")): every
+// length boundary, and surrogates written like any other code point.
+TEST(Utf8, EncodesEveryLengthAndSurrogates) {
+    struct Case {
+        uint32_t cp;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {0x0, {0x00}},
+        {0x41, {0x41}},
+        {0x7F, {0x7F}},
+        {0x80, {0xC2, 0x80}},
+        {0xE9, {0xC3, 0xA9}},
+        {0x7FF, {0xDF, 0xBF}},
+        {0x800, {0xE0, 0xA0, 0x80}},
+        {0x20AC, {0xE2, 0x82, 0xAC}},
+        {0xD800, {0xED, 0xA0, 0x80}},
+        {0xDFFF, {0xED, 0xBF, 0xBF}},
+        {0xFFFD, {0xEF, 0xBF, 0xBD}},
+        {0xFFFF, {0xEF, 0xBF, 0xBF}},
+        {0x10000, {0xF0, 0x90, 0x80, 0x80}},
+        {0x1F600, {0xF0, 0x9F, 0x98, 0x80}},
+        {0x10FFFF, {0xF4, 0x8F, 0xBF, 0xBF}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[4] = {};
+        const int n = platform::encode_utf8(c.cp, out);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << std::hex << c.cp;
+        char chars[4] = {};
+        ASSERT_EQ(platform::encode_utf8(c.cp, chars), n);
+        EXPECT_EQ(std::memcmp(chars, out, static_cast<size_t>(n)), 0) << std::hex << c.cp;
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Clock arithmetic

@@ -25,26 +25,6 @@ namespace {
 
 class RoutinesTest : public RuntimeTest {};
 
-Cell* load(const std::string& text) {
-    Cell* out = make_none(stack::push_cell());
-    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
-                     static_cast<int32_t>(text.size()), out);
-    return out;
-}
-
-// The mold of the value of text, or "error N".
-std::string eval(const std::string& text) {
-    std::string out;
-    int code = run_catching([&] {
-        Cell* code = load(text);
-        Cell result = {TYPE_UNSET, 0, 0, 0};
-        collector::Root keep(&result);
-        interpreter::do_block(code, &result);
-        out = mold(&result);
-    });
-    return code == -1 ? out : "error " + std::to_string(code);
-}
-
 // Evaluates text as the boot source would (make routine! allowed).
 std::string eval_as_boot(const std::string& text) {
     boot::loading = true;

@@ -19,6 +19,8 @@
 #include "datatypes/string.h"
 #include "core/actions.h"
 #include "core/stack.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
 
 namespace mox::test {
 
@@ -63,6 +65,28 @@ inline std::string mold(const Cell* value, bool all = false) {
     std::string text(p, static_cast<size_t>(length));
     stack::top = saved;
     return text;
+}
+
+// Loads UTF-8 source text into a block pushed on the stack. May collect.
+inline Cell* load(const std::string& text) {
+    Cell* out = make_none(stack::push_cell());
+    lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
+                     static_cast<int32_t>(text.size()), out);
+    return out;
+}
+
+// Evaluates source text: the mold of its value, or "error N" with the code
+// of the error it raised. May collect.
+inline std::string eval(const std::string& text) {
+    std::string out;
+    int code = run_catching([&] {
+        Cell* code = load(text);
+        Cell result = {TYPE_UNSET, 0, 0, 0};
+        collector::Root keep(&result);
+        interpreter::do_block(code, &result);
+        out = mold(&result);
+    });
+    return code == -1 ? out : "error " + std::to_string(code);
 }
 
 #define EXPECT_MOX_ERROR(code, ...) EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), (code))

@@ -102,21 +102,8 @@ inline std::string text_of(const Cell* str) {
     std::string out;
     for (uint32_t i = str->data1; i < b->used_bytes() / unit; i++) {
         uint32_t cp = string::get_char(b->head_ptr() + i * unit, unit);
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | cp >> 18);
-            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        uint8_t bytes[4];
+        out.append(reinterpret_cast<char*>(bytes), unicode::cp_to_utf8(cp, bytes));
     }
     return out;
 }

@@ -855,17 +855,17 @@ TEST_F(StringTest, SetOperations) {
         int32_t skip;
         const char* result;
     } rows[] = {
-        {"abc", "bcd", string::SET_UNION, false, 0, "abcd"},
-        {"abc", "bcd", string::SET_INTERSECT, false, 0, "bc"},
-        {"abc", "bcd", string::SET_EXCLUDE, false, 0, "a"},
-        {"abc", "bcd", string::SET_DIFFERENCE, false, 0, "ad"},
-        {"aAbBa", "", string::SET_UNIQUE, false, 0, "ab"},
-        {"aAbBa", "", string::SET_UNIQUE, true, 0, "aAbB"},
-        {"abc", "BCD", string::SET_INTERSECT, false, 0, "bc"},
-        {"abc", "BCD", string::SET_INTERSECT, true, 0, ""},
-        {"a1b2a3", "", string::SET_UNIQUE, false, 2, "a1b2"},
-        {"a1b2", "b9c3", string::SET_UNION, false, 2, "a1b2c3"},
-        {"é", "É€", string::SET_UNION, false, 0, "é€"},
+        {"abc", "bcd", series::SET_UNION, false, 0, "abcd"},
+        {"abc", "bcd", series::SET_INTERSECT, false, 0, "bc"},
+        {"abc", "bcd", series::SET_EXCLUDE, false, 0, "a"},
+        {"abc", "bcd", series::SET_DIFFERENCE, false, 0, "ad"},
+        {"aAbBa", "", series::SET_UNIQUE, false, 0, "ab"},
+        {"aAbBa", "", series::SET_UNIQUE, true, 0, "aAbB"},
+        {"abc", "BCD", series::SET_INTERSECT, false, 0, "bc"},
+        {"abc", "BCD", series::SET_INTERSECT, true, 0, ""},
+        {"a1b2a3", "", series::SET_UNIQUE, false, 2, "a1b2"},
+        {"a1b2", "b9c3", series::SET_UNION, false, 2, "a1b2c3"},
+        {"é", "É€", series::SET_UNION, false, 0, "é€"},
     };
     for (const Row& r : rows) {
         Cell* a = text(r.a);
@@ -875,7 +875,7 @@ TEST_F(StringTest, SetOperations) {
         EXPECT_EQ(utf8_of(a), r.result) << r.a << " op " << r.op << " " << r.b;
     }
     EXPECT_MOX_ERROR(err::invalid_refine_arg, string::do_set_op(text("ab"), text("b"), false,
-                                                                int_cell(0), string::SET_UNION));
+                                                                int_cell(0), series::SET_UNION));
 }
 
 } // namespace

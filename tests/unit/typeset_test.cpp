@@ -181,6 +181,27 @@ TEST_F(TypesetTest, CompareByMembersAndOrderByCountOnlyForSorting) {
     EXPECT_EQ(typeset::compare(a, &i, COMP_EQUAL), COMPARE_NOT_COMPARABLE);
 }
 
+// The collector, ownership and copies go by the core's table of series
+// kinds; the language's typesets must name the same types.
+TEST_F(TypesetTest, CoreSeriesKindsAgreeWithTheTypesets) {
+    Cell* series = global_value("series!");
+    Cell* any_block = global_value("any-block!");
+    Cell* any_string = global_value("any-string!");
+    for (uint32_t t = 0; t <= HEADER_TYPE_MASK + 1; t++) {
+        const bool in_series = t < 96 && typeset_has(series, t);
+        const bool in_block = t < 96 && typeset_has(any_block, t);
+        const bool in_string = t < 96 && typeset_has(any_string, t);
+        const SeriesKind expected = in_block    ? SeriesKind::cells
+                                    : in_string ? SeriesKind::text
+                                    : in_series ? SeriesKind::bytes
+                                                : SeriesKind::none;
+        EXPECT_EQ(series_kind(t), expected) << t;
+        EXPECT_EQ(is_series(t), in_series) << t;
+        EXPECT_EQ(is_any_block(t), in_block) << t;
+        EXPECT_EQ(is_any_string(t), in_string) << t;
+    }
+}
+
 TEST_F(TypesetTest, MakeAndTo) {
     Cell* ts = typeset_of({TYPE_CHAR});
     Cell* out = stack::push_cell();

@@ -60,28 +60,42 @@ HWND make_probe_window(DWORD style) {
                            GetModuleHandleW(nullptr), nullptr);
 }
 
+// The flush tests each take a fresh probe window, with the probe's counts
+// cleared, which is destroyed after the test.
+class WinBackend : public ::testing::Test {
+  protected:
+    HWND probe_window() {
+        hwnd_ = make_probe_window(WS_OVERLAPPEDWINDOW);
+        probe = Probe{};
+        return hwnd_;
+    }
+    void TearDown() override {
+        if (hwnd_) DestroyWindow(hwnd_);
+    }
+
+  private:
+    HWND hwnd_ = nullptr;
+};
+
 bool queued_for(HWND hwnd) {
     MSG m;
     return PeekMessageW(&m, hwnd, 0, 0, PM_NOREMOVE) != 0;
 }
 
-TEST(WinBackend, FlushEventsHandlesEveryQueuedMessage) {
-    HWND hwnd = make_probe_window(WS_OVERLAPPEDWINDOW);
+TEST_F(WinBackend, FlushEventsHandlesEveryQueuedMessage) {
+    HWND hwnd = probe_window();
     ASSERT_NE(hwnd, nullptr);
-    probe = Probe{};
     for (int i = 0; i < 5; i++) PostMessageW(hwnd, MSG_COUNT, 0, 0);
     flush_events();
     EXPECT_EQ(probe.handled, 5);
     EXPECT_FALSE(queued_for(hwnd));
-    DestroyWindow(hwnd);
 }
 
 // A flush inside a handler of the flush leaves the messages behind it to
 // the outer one, which still takes them all.
-TEST(WinBackend, NestedFlushReturnsAtOnce) {
-    HWND hwnd = make_probe_window(WS_OVERLAPPEDWINDOW);
+TEST_F(WinBackend, NestedFlushReturnsAtOnce) {
+    HWND hwnd = probe_window();
     ASSERT_NE(hwnd, nullptr);
-    probe = Probe{};
     PostMessageW(hwnd, MSG_NESTED, 0, 0);
     PostMessageW(hwnd, MSG_COUNT, 0, 0);
     PostMessageW(hwnd, MSG_COUNT, 0, 0);
@@ -89,25 +103,22 @@ TEST(WinBackend, NestedFlushReturnsAtOnce) {
     EXPECT_EQ(probe.handled_when_nested_returned, 1);
     EXPECT_EQ(probe.handled, 3);
     EXPECT_FALSE(queued_for(hwnd));
-    DestroyWindow(hwnd);
 }
 
 // The quit a handler posts for the level waiting around it ends the flush
 // (which would otherwise take it back forever) and then that level.
-TEST(WinBackend, FlushStopsAtAQuitForAWaitingLevel) {
-    HWND hwnd = make_probe_window(WS_OVERLAPPEDWINDOW);
+TEST_F(WinBackend, FlushStopsAtAQuitForAWaitingLevel) {
+    HWND hwnd = probe_window();
     ASSERT_NE(hwnd, nullptr);
-    probe = Probe{};
     PostMessageW(hwnd, MSG_QUIT, 0, 0);
     EXPECT_TRUE(do_events(false));
     EXPECT_TRUE(probe.flush_returned);
     EXPECT_EQ(probe.handled, 1);
     MSG m;
     EXPECT_FALSE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-    DestroyWindow(hwnd);
 }
 
-TEST(WinBackend, VkeyToCharFollowsTheKeyboardState) {
+TEST_F(WinBackend, VkeyToCharFollowsTheKeyboardState) {
     BYTE saved[256];
     ASSERT_TRUE(GetKeyboardState(saved));
     struct Case {
@@ -128,7 +139,7 @@ TEST(WinBackend, VkeyToCharFollowsTheKeyboardState) {
     SetKeyboardState(saved);
 }
 
-TEST(WinBackend, FrameSizeIsTheWindowBeyondItsClientArea) {
+TEST_F(WinBackend, FrameSizeIsTheWindowBeyondItsClientArea) {
     const DWORD styles[] = {WS_OVERLAPPEDWINDOW, WS_POPUP | WS_BORDER, WS_POPUP};
     for (DWORD style : styles) {
         HWND hwnd = make_probe_window(style);
@@ -156,7 +167,7 @@ bool class_registered(const wchar_t* name) {
 
 // Every class but the scroller's goes; one whose window is still open
 // stays, and that window is still known as ours.
-TEST(WinBackend, UnregisterClassesLeavesTheScrollerAndOpenClasses) {
+TEST_F(WinBackend, UnregisterClassesLeavesTheScrollerAndOpenClasses) {
     mox::test::boot();
     if (!g.instance) g.instance = GetModuleHandleW(nullptr);
     if (!class_registered(L"MoxWindow")) register_classes();
