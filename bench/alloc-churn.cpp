@@ -9,8 +9,8 @@
 
 #include "core/collector.h"
 #include "core/memory.h"
-#include "program/startup.h"
 #include "core/stack.h"
+#include "program/startup.h"
 
 using namespace mox;
 

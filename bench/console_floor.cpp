@@ -18,8 +18,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <cwchar>
+#include <deque>
 #include <string>
 
 namespace {
@@ -67,9 +67,8 @@ int wmain(int argc, wchar_t** argv) {
     RECT rc{0, 0, width, height};
     AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
     if (bar) rc.right += GetSystemMetrics(SM_CXVSCROLL);
-    HWND hwnd = CreateWindowW(L"ConsoleFloor", L"Console floor", style, 50, 50,
-                              rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr,
-                              wc.hInstance, nullptr);
+    HWND hwnd = CreateWindowW(L"ConsoleFloor", L"Console floor", style, 50, 50, rc.right - rc.left,
+                              rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
     ShowWindow(hwnd, SW_SHOW);
     pump();
 
@@ -78,8 +77,8 @@ int wmain(int argc, wchar_t** argv) {
     ID2D1HwndRenderTarget* target = nullptr;
     ID2D1SolidColorBrush* ink = nullptr;
     IDWriteTextFormat* format = nullptr;
-    if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
-                                 nullptr, reinterpret_cast<void**>(&factory))) ||
+    if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                                 reinterpret_cast<void**>(&factory))) ||
         FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                    reinterpret_cast<IUnknown**>(&dwrite))) ||
         FAILED(factory->CreateHwndRenderTarget(
@@ -98,7 +97,8 @@ int wmain(int argc, wchar_t** argv) {
         IDWriteTextLayout* probe = nullptr;
         if (SUCCEEDED(dwrite->CreateTextLayout(L"XXXXXXXXXX", 10, format, 1e6f, 1e6f, &probe))) {
             DWRITE_TEXT_METRICS m{};
-            if (SUCCEEDED(probe->GetMetrics(&m)) && m.height > 0) row = static_cast<float>(static_cast<int>(m.height));
+            if (SUCCEEDED(probe->GetMetrics(&m)) && m.height > 0)
+                row = static_cast<float>(static_cast<int>(m.height));
             probe->Release();
         }
     }

@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ID2D1Factory* factory = nullptr;
     IWICImagingFactory* wic = nullptr;
-    if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
-                                 nullptr, reinterpret_cast<void**>(&factory))) ||
+    if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                                 reinterpret_cast<void**>(&factory))) ||
         FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 __uuidof(IWICImagingFactory), reinterpret_cast<void**>(&wic)))) {
         std::puts("no Direct2D");
@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
             target->DrawEllipse(e, pen, 1, stroke);
             break;
         }
-        case 2: target->DrawLine({x, y}, {x + 40, y + 30}, pen, 1, stroke); break;
+        case 2:
+            target->DrawLine({x, y}, {x + 40, y + 30}, pen, 1, stroke);
+            break;
         default: {
             ID2D1PathGeometry* path = nullptr;
             ID2D1GeometrySink* sink = nullptr;

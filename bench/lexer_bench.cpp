@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 int main(int argc, char** argv) {
     using namespace mox;

@@ -19,15 +19,15 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "io/lz.h"
 #include "io/moxbin.h"
+#include "program/startup.h"
 
 using namespace mox;
 
@@ -122,8 +122,9 @@ int boot_step(const std::string& root, const std::string& order, const std::stri
         block::make_at(target, 2);
         moxbin::boot_load(packed.data(), target, int64_t(packed.size()));
     });
-    std::printf("boot text-load %.3f %zu\nboot image-decode %.3f %zu\nboot image-lz-decode %.3f %zu\n",
-                text, text_bytes, plain, image.size(), lz, packed.size());
+    std::printf(
+        "boot text-load %.3f %zu\nboot image-decode %.3f %zu\nboot image-lz-decode %.3f %zu\n",
+        text, text_bytes, plain, image.size(), lz, packed.size());
     return 0;
 }
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "core/collector.h"
-#include "program/startup.h"
 #include "core/stack.h"
+#include "program/startup.h"
 
 using namespace mox;
 
@@ -22,8 +22,10 @@ double run(long iterations, bool interpreted) {
     for (long i = 0; i < iterations; i++) {
         stack::mark_loop(nullptr);
         stack::mark_eval(nullptr);
-        if (interpreted) stack::mark_interp_native(nullptr);
-        else stack::mark_native(nullptr);
+        if (interpreted)
+            stack::mark_interp_native(nullptr);
+        else
+            stack::mark_native(nullptr);
         try {
             stack::throw_break(false, false);
         } catch (const stack::Unwind&) {
@@ -34,7 +36,7 @@ double run(long iterations, bool interpreted) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     long iterations = argc > 1 ? std::atol(argv[1]) : 2000000;

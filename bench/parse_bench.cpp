@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 using namespace mox;
 

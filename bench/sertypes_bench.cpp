@@ -24,13 +24,13 @@
 #include "core/collector.h"
 #include "core/datatype.h"
 #include "core/memory.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "datatypes/binary.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 using namespace mox;
 
@@ -104,8 +104,7 @@ int main(int argc, char** argv) {
                 get_integer(&result));
     // Diagnostics (not a measure): the collections the put and select runs
     // brought on, all runs together.
-    std::printf("map-mox-collections put %d select %d runs %d\n", put_cycles, select_cycles,
-                runs);
+    std::printf("map-mox-collections put %d select %d runs %d\n", put_cycles, select_cycles, runs);
 
     // vector: v * 3 + 1 in place on 10 million integers.
     const int32_t kCount = 10000000;

@@ -25,10 +25,10 @@
 
 #include "core/collector.h"
 #include "core/context.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "datatypes/string.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "evaluator/trace.h"
 
 namespace mox::console_io {

@@ -11,13 +11,13 @@
 #include "core/console.h"
 #include "core/dyn-print.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/value.h"
-#include "platform/platform.h"
 #include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "evaluator/trace.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 extern "C" __declspec(dllimport) unsigned int __stdcall GetCaretBlinkTime(void);
@@ -28,8 +28,8 @@ namespace mox::gui_console {
 
 namespace {
 
-Cell* vprint_fn = nullptr;  // the terminal's vprint, kept as a root
-Cell* buffer = nullptr;     // gui-console-buffer: the one string raw writes reuse
+Cell* vprint_fn = nullptr; // the terminal's vprint, kept as a root
+Cell* buffer = nullptr;    // gui-console-buffer: the one string raw writes reuse
 
 // What printing may take of each stack beyond the part kept back for
 // raising the overflow itself: the terminal's deepest path (a new line that
@@ -68,14 +68,17 @@ void print_gui(Cell* text, bool new_line) {
 // The write hook: the runtime writes from places that cannot take a
 // non-local exit, so a failing vprint is dropped here. May collect.
 void write_gui(const char* utf8, size_t length, int flag) {
-    static bool busy = false;  // a write made while vprint runs is not fed back to it
+    static bool busy = false; // a write made while vprint runs is not fed back to it
     if (!vprint_fn || type_of(vprint_fn) == TYPE_NONE || busy) return;
     if (!room_to_print()) return;
-    if (type_of(buffer) == TYPE_STRING) string::ms_reset(buffer);
-    else string::make_at(buffer, static_cast<uint32_t>(length), 1);
+    if (type_of(buffer) == TYPE_STRING)
+        string::ms_reset(buffer);
+    else
+        string::make_at(buffer, static_cast<uint32_t>(length), 1);
     string::append_utf8(buffer, utf8, length);
     busy = true;
-    stack::protect(stack::Guard::errors, [&] { print_gui(buffer, flag != 0); }, [](uint32_t) {});
+    stack::protect(
+        stack::Guard::errors, [&] { print_gui(buffer, flag != 0); }, [](uint32_t) {});
     busy = false;
 }
 
@@ -111,7 +114,8 @@ void caret_blink_time_body() {
     int n = platform::get_env(u"MOX_CARET_BLINK_TIME", seam, 24);
     if (n > 0 && n < 24) {
         std::string digits;
-        for (int i = 0; i < n; i++) digits.push_back(seam[i] < 128 ? static_cast<char>(seam[i]) : '?');
+        for (int i = 0; i < n; i++)
+            digits.push_back(seam[i] < 128 ? static_cast<char>(seam[i]) : '?');
         ms = std::strtoll(digits.c_str(), nullptr, 10);
     } else {
 #ifdef _WIN32
@@ -145,7 +149,7 @@ void set_title_body() {
     if (!ok) console::write_cstring("SetConsoleTitle failed!\n");
 }
 
-}  // namespace
+} // namespace
 
 void register_routines() {
     routines::register_("gui-console-add-print", &add_print_body);
@@ -153,4 +157,4 @@ void register_routines() {
     routines::register_("console-set-title", &set_title_body);
 }
 
-}  // namespace mox::gui_console
+} // namespace mox::gui_console

@@ -6,4 +6,4 @@ namespace mox::gui_console {
 
 void register_routines();
 
-}  // namespace mox::gui_console
+} // namespace mox::gui_console

@@ -22,7 +22,7 @@ void init();
 // 8, 9) and ids outside 1 .. 62. Inline: every call of an action reads it.
 inline natives::Entry lookup(int32_t id) {
     return static_cast<uint32_t>(id) - 1u < static_cast<uint32_t>(ACTION_SLOTS) ? table[id]
-                                                                               : nullptr;
+                                                                                : nullptr;
 }
 
-}  // namespace mox::actions_entry
+} // namespace mox::actions_entry

@@ -9,8 +9,8 @@
 #include "core/context.h"
 #include "core/memory.h"
 #include "core/root.h"
-#include "core/value.h"
 #include "core/stack.h"
+#include "core/value.h"
 
 namespace mox::actions {
 

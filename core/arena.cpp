@@ -15,7 +15,7 @@ uintptr_t base = 0;
 namespace {
 
 constexpr bool kWide = sizeof(void*) > 4;
-constexpr uint64_t kSpace = 0xFFFF0000ull;  // the whole 32-bit range but its last 64 KiB
+constexpr uint64_t kSpace = 0xFFFF0000ull; // the whole 32-bit range but its last 64 KiB
 
 size_t page = 4096;
 size_t in_use = 0;
@@ -97,24 +97,26 @@ void trim_kept_to_cap() {
         auto last = std::prev(kept_ranges.end());
         uint64_t cut = std::min<uint64_t>(last->second, round_up(kept_bytes - cap));
         uint64_t off = last->first + last->second - cut;
-        if (cut == last->second) kept_ranges.erase(last);
-        else last->second -= cut;
+        if (cut == last->second)
+            kept_ranges.erase(last);
+        else
+            last->second -= cut;
         kept_bytes -= cut;
         platform::decommit(reinterpret_cast<void*>(base + off), cut);
         give_range(off, cut);
     }
 }
 
-}  // namespace
+} // namespace
 
 void init() {
     if (ready) return;
     page = platform::page_size();
     if constexpr (kWide) {
         void* range = platform::reserve(kSpace);
-        if (!range) return;  // every later chunk request fails: out of memory
+        if (!range) return; // every later chunk request fails: out of memory
         base = reinterpret_cast<uintptr_t>(range);
-        bump = page;  // reference 0 stays invalid
+        bump = page; // reference 0 stays invalid
     }
     ready = true;
 }
@@ -138,7 +140,7 @@ void* alloc_chunk(size_t bytes, bool zero, bool populate) {
         }
         if (populate) platform::populate(p, bytes);
         in_use += bytes;
-        poison::mark_used(p, bytes);  // the pages may have been kept and marked once
+        poison::mark_used(p, bytes); // the pages may have been kept and marked once
         return p;
     } else {
         (void)populate;
@@ -174,4 +176,4 @@ void trim() {
     if constexpr (kWide) trim_kept_to_cap();
 }
 
-}  // namespace mox::arena
+} // namespace mox::arena

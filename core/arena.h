@@ -22,10 +22,7 @@ using ref32 = uint32_t;
 extern uintptr_t base;
 
 inline void* ptr(ref32 r) { return reinterpret_cast<void*>(base + r); }
-template <typename T>
-inline T* at(ref32 r) {
-    return reinterpret_cast<T*>(base + r);
-}
+template <typename T> inline T* at(ref32 r) { return reinterpret_cast<T*>(base + r); }
 inline ref32 ref(const void* p) {
     return static_cast<ref32>(reinterpret_cast<uintptr_t>(p) - base);
 }
@@ -51,4 +48,4 @@ size_t used();
 // Bytes released but still committed, waiting for reuse.
 size_t kept();
 
-}  // namespace mox::arena
+} // namespace mox::arena

@@ -62,11 +62,11 @@ struct Cell {
 };
 static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes on every build");
 
-using node_t = uint32_t;  // reference of a node slot; 0 is no node
+using node_t = uint32_t; // reference of a node slot; 0 is no node
 
 // Type IDs, in registration-number order.
 enum Type : uint8_t {
-    TYPE_NONE_ID = 0,  // no type: a cell header of 0 marks a removed map! value
+    TYPE_NONE_ID = 0, // no type: a cell header of 0 marks a removed map! value
     TYPE_DATATYPE = 1,
     TYPE_UNSET = 2,
     TYPE_NONE = 3,
@@ -121,22 +121,22 @@ enum Type : uint8_t {
     TYPE_POINT3D = 52,
     TYPE_IMAGE = 53,
     TYPE_EVENT = 54,
-    TYPE_TOTAL = 55  // one past the last type ID
+    TYPE_TOTAL = 55 // one past the last type ID
 };
 
 // Header flag bits.
 constexpr uint32_t HEADER_TYPE_MASK = 0xFF;
-constexpr uint32_t FLAG_CONTEXT_KIND_SHIFT = 11;  // context record: bits 11-12
+constexpr uint32_t FLAG_CONTEXT_KIND_SHIFT = 11; // context record: bits 11-12
 constexpr uint32_t FLAG_CONTEXT_KIND_MASK = 0x1800;
-constexpr uint32_t FLAG_IMAGE_OWNED = 0x10000;     // image! cell owned by an object
-constexpr uint32_t FLAG_EVENT_BLOCK = 0x1000;      // event! cell holds a block
-constexpr uint32_t FLAG_FIELD_SET = 0x2000;        // word cell of an object context
+constexpr uint32_t FLAG_IMAGE_OWNED = 0x10000; // image! cell owned by an object
+constexpr uint32_t FLAG_EVENT_BLOCK = 0x1000;  // event! cell holds a block
+constexpr uint32_t FLAG_FIELD_SET = 0x2000;    // word cell of an object context
 constexpr uint32_t FLAG_MONEY_SIGN = 0x4000;
-constexpr uint32_t FLAG_TUPLE_SIZE_SHIFT = 19;     // tuple!: bits 19-22
+constexpr uint32_t FLAG_TUPLE_SIZE_SHIFT = 19; // tuple!: bits 19-22
 constexpr uint32_t FLAG_TUPLE_SIZE_MASK = 0x780000;
-constexpr uint32_t FLAG_CONTEXT_ON_STACK = 0x400000;  // context record only
-constexpr uint32_t FLAG_CONTEXT_SELF = 0x1000000;     // context record only
-constexpr uint32_t FLAG_ROUTINE_ARGS_SHIFT = 25;      // routine!: bits 25-29
+constexpr uint32_t FLAG_CONTEXT_ON_STACK = 0x400000; // context record only
+constexpr uint32_t FLAG_CONTEXT_SELF = 0x1000000;    // context record only
+constexpr uint32_t FLAG_ROUTINE_ARGS_SHIFT = 25;     // routine!: bits 25-29
 constexpr uint32_t FLAG_NEW_LINE = 0x40000000;
 
 // ---------------------------------------------------------------------------
@@ -233,7 +233,7 @@ struct SeriesKinds {
     }
 };
 inline constexpr SeriesKinds kSeriesKinds{};
-}  // namespace detail
+} // namespace detail
 
 inline SeriesKind series_kind(uint32_t t) {
     return t <= HEADER_TYPE_MASK ? detail::kSeriesKinds.of[t] : SeriesKind::none;
@@ -242,4 +242,4 @@ inline bool is_series(uint32_t t) { return series_kind(t) != SeriesKind::none; }
 inline bool is_any_block(uint32_t t) { return series_kind(t) == SeriesKind::cells; }
 inline bool is_any_string(uint32_t t) { return series_kind(t) == SeriesKind::text; }
 
-}  // namespace mox
+} // namespace mox

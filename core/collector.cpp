@@ -15,15 +15,15 @@
 #include "core/memory.h"
 #include "core/poison.h"
 #include "core/root.h"
-#include "core/value-pool.h"
 #include "core/stack.h"
+#include "core/value-pool.h"
 
 namespace mox::collector {
 
+using arena::ref32;
 using memory::NodeFrame;
 using memory::SeriesBuffer;
 using memory::SeriesFrame;
-using arena::ref32;
 
 bool active_q = false;
 bool in_collection = false;
@@ -40,9 +40,9 @@ namespace {
 // The collector's own tables live in ordinary heap memory, never in the
 // series frames, so that a cycle never triggers another.
 std::vector<MarkCallback>* callbacks;
-std::vector<node_t>* mark_stack;    // nodes of cell buffers still to scan
-std::vector<node_t>* freed_nodes;   // returned to their frames in batches
-std::vector<ref32>* node_index;     // node frames sorted by address
+std::vector<node_t>* mark_stack;  // nodes of cell buffers still to scan
+std::vector<node_t>* freed_nodes; // returned to their frames in batches
+std::vector<ref32>* node_index;   // node frames sorted by address
 
 struct RootSlot {
     void* slot;
@@ -94,7 +94,7 @@ void evacuate(NodeFrame* frame) {
     uint32_t* slots = frame->slots();
     for (uint32_t i = 0; i < frame->capacity; i++) {
         ref32 content = slots[i];
-        if (!content || slot_in_frame(frame, content)) continue;  // a free slot
+        if (!content || slot_in_frame(frame, content)) continue; // a free slot
         NodeFrame* target = arena::at<NodeFrame>(memory::record.node_current);
         if (!target->free_head || target->evacuated || target == frame) {
             target = first_frame_with_room(frame);
@@ -133,7 +133,7 @@ void plan_evacuation() {
                        free > memory::NODE_FRAME_SLOTS;
         }
         if (!eligible) continue;
-        free -= frame->capacity - frame->used;  // its own free slots no longer count
+        free -= frame->capacity - frame->used; // its own free slots no longer count
         evacuate(frame);
         free -= frame->used;
         moved = true;
@@ -201,7 +201,7 @@ constexpr ptrdiff_t COMPACT_AHEAD = 2048;
 void compact_frame(SeriesFrame* frame, SeriesFrame* prev) {
     uint8_t* p = frame->data();
     uint8_t* end = arena::at<uint8_t>(frame->first_free);
-    uint8_t* dest = nullptr;  // slide destination, set at the first gap
+    uint8_t* dest = nullptr; // slide destination, set at the first gap
     bool to_prev = prev && frame_free(prev) > memory::FRAME_MIN_FREE;
 
     while (p < end) {
@@ -237,7 +237,7 @@ void compact_frame(SeriesFrame* frame, SeriesFrame* prev) {
             move_run(run, length, dest);
             dest += length;
         } else {
-            to_prev = false;  // no gap before this run: later runs stay in this frame
+            to_prev = false; // no gap before this run: later runs stay in this frame
         }
     }
     if (dest) frame->first_free = arena::ref(dest);
@@ -255,8 +255,10 @@ void compact_series_frames() {
         bool empty = frame->first_free == arena::ref(frame->data());
         if (empty && next && frame != arena::at<SeriesFrame>(memory::record.series_first)) {
             // Unlink and release the emptied frame.
-            if (frame->prev) arena::at<SeriesFrame>(frame->prev)->next = frame->next;
-            else memory::record.series_first = frame->next;
+            if (frame->prev)
+                arena::at<SeriesFrame>(frame->prev)->next = frame->next;
+            else
+                memory::record.series_first = frame->next;
             arena::at<SeriesFrame>(next)->prev = frame->prev;
             if (memory::record.series_current == f) memory::record.series_current = 0;
             memory::free_virtual(frame);
@@ -310,10 +312,14 @@ void maintain_node_frames() {
         ref32 next = frame->next;
         bool only = memory::record.node_first == f && !next;
         if (!only && (frame->evacuated || frame->used == 0)) {
-            if (frame->prev) arena::at<NodeFrame>(frame->prev)->next = frame->next;
-            else memory::record.node_first = frame->next;
-            if (frame->next) arena::at<NodeFrame>(frame->next)->prev = frame->prev;
-            else memory::record.node_last = frame->prev;
+            if (frame->prev)
+                arena::at<NodeFrame>(frame->prev)->next = frame->next;
+            else
+                memory::record.node_first = frame->next;
+            if (frame->next)
+                arena::at<NodeFrame>(frame->next)->prev = frame->prev;
+            else
+                memory::record.node_last = frame->prev;
             memory::free_virtual(frame);
         } else {
             frame->history <<= 1;
@@ -331,7 +337,7 @@ void maintain_node_frames() {
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Public interface
@@ -424,13 +430,18 @@ void mark_values(Cell* first, Cell* end) {
             hashtable::gc_mark(&c->data1);
             if (!(c->header & FLAG_CONTEXT_ON_STACK)) mark_block(&c->data2);
             break;
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
-        case TYPE_REFINEMENT: case TYPE_ISSUE:
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT:
+        case TYPE_ISSUE:
             // A context node holds [record owner], so marking it as a block
             // marks the record's tables and the owner alike.
             mark_block(&c->data1);
             break;
-        case TYPE_NATIVE: case TYPE_ACTION:
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
             mark_block(&c->data2);
             mark_block(&c->data3);
             break;
@@ -441,7 +452,8 @@ void mark_values(Cell* first, Cell* end) {
             if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) mark_block(&c->data1);
             break;
         }
-        case TYPE_FUNCTION: case TYPE_ROUTINE:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
             mark_block(&c->data1);
             mark_block(&c->data2);
             mark_block(&c->data3);
@@ -449,7 +461,9 @@ void mark_values(Cell* first, Cell* end) {
         case TYPE_BITSET:
             mark_node(&c->data2);
             break;
-        case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT:
             mark_block(&c->data1);
             mark_series_node(&c->data3);
             break;
@@ -486,8 +500,10 @@ Root::~Root() {
 
 void mark_roots() {
     for (auto& r : *roots) {
-        if (r.is_cell) mark_values(static_cast<Cell*>(r.slot), static_cast<Cell*>(r.slot) + 1);
-        else mark_series_node(static_cast<node_t*>(r.slot));
+        if (r.is_cell)
+            mark_values(static_cast<Cell*>(r.slot), static_cast<Cell*>(r.slot) + 1);
+        else
+            mark_series_node(static_cast<node_t*>(r.slot));
     }
 }
 
@@ -514,7 +530,8 @@ int32_t do_cycle() {
     rebuild_node_index();
 
     externals::sweep();
-    if (sweepers) for (auto s : *sweepers) s();
+    if (sweepers)
+        for (auto s : *sweepers) s();
 
     compact_series_frames();
     memory::sweep_big_frames();
@@ -535,4 +552,4 @@ void collect_if_active() {
     if (active_q && !in_collection) do_cycle();
 }
 
-}  // namespace mox::collector
+} // namespace mox::collector

@@ -20,14 +20,14 @@
 
 namespace mox::collector {
 
-extern bool active_q;      // automatic collections enabled (0 at load)
+extern bool active_q; // automatic collections enabled (0 at load)
 extern bool in_collection;
-extern bool node_compaction;  // node-frame evacuation may be planned
+extern bool node_compaction; // node-frame evacuation may be planned
 extern uint32_t history_depth;
 
 struct Stats {
-    int32_t cycles;        // collections run
-    int32_t nodes_cycles;  // collections that evacuated at least one node frame
+    int32_t cycles;       // collections run
+    int32_t nodes_cycles; // collections that evacuated at least one node frame
 };
 extern Stats stats;
 
@@ -122,4 +122,4 @@ void release_node(node_t node);
 // Visits the C++ roots (the collector's marking uses it).
 void mark_roots();
 
-}  // namespace mox::collector
+} // namespace mox::collector

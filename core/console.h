@@ -46,4 +46,4 @@ size_t ansi_escape(const void* text, size_t available, uint32_t unit);
 // The attribute after applying SGR code to attribute a.
 uint16_t sgr_attribute(uint16_t a, int code);
 
-}  // namespace mox::console
+} // namespace mox::console

@@ -6,13 +6,13 @@
 
 #include "core/collector.h"
 #include "core/cycles.h"
+#include "core/global-words.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
-#include "core/global-words.h"
-#include "core/stack.h"
 
 namespace mox::context {
 

@@ -3,9 +3,9 @@
 
 #include "core/console.h"
 #include "core/datatype.h"
+#include "core/global-words.h"
 #include "core/root.h"
 #include "core/sys-alloc.h"
-#include "core/global-words.h"
 
 namespace mox::datatype {
 
@@ -43,8 +43,10 @@ void register_type(uint32_t id, uint32_t parent, const char* name, const ActionF
     entry.name = name;
     entry.length = static_cast<uint32_t>(std::strlen(name)) - 1;
     // Types registered once the name words exist (event!) get theirs at once.
-    if (words_made) entry.word = *word::load(name);
-    else make_unset(&entry.word);
+    if (words_made)
+        entry.word = *word::load(name);
+    else
+        make_unset(&entry.word);
     if (count != static_cast<int32_t>(ACTION_COUNT)) {
         console::write_cstring("*** Datatype Error: invalid actions count for type: ");
         console::print_int(static_cast<int32_t>(id));
@@ -65,4 +67,4 @@ void register_type(uint32_t id, uint32_t parent, const char* name, const ActionF
     }
 }
 
-}  // namespace mox::datatype
+} // namespace mox::datatype

@@ -1,9 +1,9 @@
 // The registry's name words (the tables and the registration are in
 // datatype-registry.cpp, the datatype! datatype in datatypes/datatype.cpp).
-#include "core/collector.h"
 #include "core/datatype.h"
-#include "core/memory.h"
+#include "core/collector.h"
 #include "core/global-words.h"
+#include "core/memory.h"
 #include "core/stack.h"
 
 namespace mox::datatype {

@@ -18,41 +18,107 @@
 namespace mox {
 
 enum Action : uint32_t {
-    A_MAKE = 1, A_RANDOM, A_REFLECT, A_TO, A_FORM, A_MOLD, A_EVAL_PATH, A_NONE8, A_COMPARE,
-    A_ABSOLUTE, A_ADD, A_DIVIDE, A_MULTIPLY, A_NEGATE, A_POWER, A_REMAINDER, A_ROUND,
-    A_SUBTRACT, A_EVEN_Q, A_ODD_Q, A_AND_T, A_COMPLEMENT, A_OR_T, A_XOR_T,
-    A_APPEND, A_AT, A_BACK, A_CHANGE, A_CLEAR, A_COPY, A_FIND, A_HEAD, A_HEAD_Q, A_INDEX_Q,
-    A_INSERT, A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_PUT, A_REMOVE, A_REVERSE,
-    A_SELECT, A_SORT, A_SKIP, A_SWAP, A_TAIL, A_TAIL_Q, A_TAKE, A_TRIM,
-    A_CREATE, A_CLOSE, A_DELETE, A_MODIFY, A_OPEN, A_OPEN_Q, A_QUERY, A_READ, A_RENAME,
-    A_UPDATE, A_WRITE,
+    A_MAKE = 1,
+    A_RANDOM,
+    A_REFLECT,
+    A_TO,
+    A_FORM,
+    A_MOLD,
+    A_EVAL_PATH,
+    A_NONE8,
+    A_COMPARE,
+    A_ABSOLUTE,
+    A_ADD,
+    A_DIVIDE,
+    A_MULTIPLY,
+    A_NEGATE,
+    A_POWER,
+    A_REMAINDER,
+    A_ROUND,
+    A_SUBTRACT,
+    A_EVEN_Q,
+    A_ODD_Q,
+    A_AND_T,
+    A_COMPLEMENT,
+    A_OR_T,
+    A_XOR_T,
+    A_APPEND,
+    A_AT,
+    A_BACK,
+    A_CHANGE,
+    A_CLEAR,
+    A_COPY,
+    A_FIND,
+    A_HEAD,
+    A_HEAD_Q,
+    A_INDEX_Q,
+    A_INSERT,
+    A_LENGTH_Q,
+    A_MOVE,
+    A_NEXT,
+    A_PICK,
+    A_POKE,
+    A_PUT,
+    A_REMOVE,
+    A_REVERSE,
+    A_SELECT,
+    A_SORT,
+    A_SKIP,
+    A_SWAP,
+    A_TAIL,
+    A_TAIL_Q,
+    A_TAKE,
+    A_TRIM,
+    A_CREATE,
+    A_CLOSE,
+    A_DELETE,
+    A_MODIFY,
+    A_OPEN,
+    A_OPEN_Q,
+    A_QUERY,
+    A_READ,
+    A_RENAME,
+    A_UPDATE,
+    A_WRITE,
 };
 constexpr uint32_t ACTION_COUNT = 62;
 constexpr uint32_t ACTION_STRIDE = 256;
 
 // Comparison operator codes passed to every compare implementation.
 enum CompareOp : int32_t {
-    COMP_EQUAL = 0, COMP_NOT_EQUAL = 1, COMP_STRICT_EQUAL = 2, COMP_LESSER = 3,
-    COMP_LESSER_EQUAL = 4, COMP_GREATER = 5, COMP_GREATER_EQUAL = 6, COMP_SORT = 7,
-    COMP_CASE_SORT = 8, COMP_SAME = 9, COMP_STRICT_EQUAL_WORD = 10, COMP_EQUAL_WORD = 11,
+    COMP_EQUAL = 0,
+    COMP_NOT_EQUAL = 1,
+    COMP_STRICT_EQUAL = 2,
+    COMP_LESSER = 3,
+    COMP_LESSER_EQUAL = 4,
+    COMP_GREATER = 5,
+    COMP_GREATER_EQUAL = 6,
+    COMP_SORT = 7,
+    COMP_CASE_SORT = 8,
+    COMP_SAME = 9,
+    COMP_STRICT_EQUAL_WORD = 10,
+    COMP_EQUAL_WORD = 11,
     COMP_FIND = 12,
 };
 constexpr int32_t COMPARE_NOT_COMPARABLE = -2;
 
 // Arithmetic operation codes of every numeric datatype's arithmetic core.
 enum MathOp : int32_t {
-    OP_ADD = 0, OP_SUB = 1, OP_MUL = 2, OP_DIV = 3, OP_REM = 4, OP_OR = 5, OP_AND = 6, OP_XOR = 7,
+    OP_ADD = 0,
+    OP_SUB = 1,
+    OP_MUL = 2,
+    OP_DIV = 3,
+    OP_REM = 4,
+    OP_OR = 5,
+    OP_AND = 6,
+    OP_XOR = 7,
 };
 
 using ActionFn = void (*)();
 
-template <Action A>
-struct ActionSig;
-#define MOX_ACTION_SIG(id, ...)         \
-    template <>                         \
-    struct ActionSig<id> {              \
-        using type = __VA_ARGS__;       \
-    }
+template <Action A> struct ActionSig;
+#define MOX_ACTION_SIG(id, ...)                                                                    \
+    template <> struct ActionSig<id> { using type = __VA_ARGS__; }
 // In-place actions read their operands from the arguments cells and leave
 // the result in the first one, which they return.
 using InPlaceFn = Cell* (*)();
@@ -65,10 +131,9 @@ MOX_ACTION_SIG(A_TO, Cell* (*)(Cell* proto, Cell* spec, int32_t type));
 MOX_ACTION_SIG(A_FORM, int32_t (*)(Cell* value, Cell* buffer, Cell* part, int32_t limit));
 MOX_ACTION_SIG(A_MOLD, int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat,
                                    Cell* part, int32_t limit, int32_t indent));
-MOX_ACTION_SIG(A_EVAL_PATH,
-               Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent,
-                         Cell* previous, int32_t position, bool case_, bool get, bool tail,
-                         bool notify));
+MOX_ACTION_SIG(A_EVAL_PATH, Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path,
+                                      Cell* gparent, Cell* previous, int32_t position, bool case_,
+                                      bool get, bool tail, bool notify));
 MOX_ACTION_SIG(A_COMPARE, int32_t (*)(Cell* value1, Cell* value2, int32_t op));
 MOX_ACTION_SIG(A_ABSOLUTE, InPlaceFn);
 MOX_ACTION_SIG(A_ADD, InPlaceFn);
@@ -89,12 +154,12 @@ MOX_ACTION_SIG(A_XOR_T, InPlaceFn);
 // insert and append share one implementation; append? inserts at the tail.
 // part is the count of the value's units to insert, -1 without /part.
 using InsertFn = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
-                          bool append);
+                           bool append);
 MOX_ACTION_SIG(A_APPEND, InsertFn);
 MOX_ACTION_SIG(A_AT, InPlaceFn);
 MOX_ACTION_SIG(A_BACK, InPlaceFn);
-MOX_ACTION_SIG(A_CHANGE, Cell* (*)(Cell* series, Cell* value, int32_t part, bool only,
-                                   int32_t dup));
+MOX_ACTION_SIG(A_CHANGE,
+               Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup));
 MOX_ACTION_SIG(A_CLEAR, Cell* (*)(Cell* series));
 MOX_ACTION_SIG(A_COPY, Cell* (*)(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types));
 MOX_ACTION_SIG(A_FIND, Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_,
@@ -113,11 +178,11 @@ MOX_ACTION_SIG(A_POKE, Cell* (*)(Cell* series, int32_t index, Cell* data, Cell* 
 MOX_ACTION_SIG(A_PUT, Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_));
 MOX_ACTION_SIG(A_REMOVE, Cell* (*)(Cell* series, Cell* part, Cell* key));
 MOX_ACTION_SIG(A_REVERSE, Cell* (*)(Cell* series, Cell* part, Cell* skip));
-MOX_ACTION_SIG(A_SELECT, Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_,
-                                   bool same, bool any, Cell* with, Cell* skip, bool last,
-                                   bool reverse));
-MOX_ACTION_SIG(A_SORT, Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator,
-                                 Cell* part, bool all, bool reverse, bool stable));
+MOX_ACTION_SIG(A_SELECT,
+               Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same,
+                         bool any, Cell* with, Cell* skip, bool last, bool reverse));
+MOX_ACTION_SIG(A_SORT, Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part,
+                                 bool all, bool reverse, bool stable));
 MOX_ACTION_SIG(A_SKIP, InPlaceFn);
 MOX_ACTION_SIG(A_SWAP, Cell* (*)(Cell* series1, Cell* series2));
 MOX_ACTION_SIG(A_TAIL, InPlaceFn);
@@ -129,17 +194,16 @@ MOX_ACTION_SIG(A_CREATE, Cell* (*)(Cell* port));
 MOX_ACTION_SIG(A_CLOSE, Cell* (*)(Cell* port));
 MOX_ACTION_SIG(A_DELETE, Cell* (*)(Cell* file));
 MOX_ACTION_SIG(A_MODIFY, Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_));
-MOX_ACTION_SIG(A_OPEN, Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek,
-                                 Cell* allow));
+MOX_ACTION_SIG(A_OPEN,
+               Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow));
 MOX_ACTION_SIG(A_OPEN_Q, Cell* (*)(Cell* port));
 MOX_ACTION_SIG(A_QUERY, Cell* (*)(Cell* target));
 MOX_ACTION_SIG(A_READ, Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines,
                                  bool info, Cell* as));
 MOX_ACTION_SIG(A_RENAME, Cell* (*)(Cell* from, Cell* to));
 MOX_ACTION_SIG(A_UPDATE, Cell* (*)(Cell* port));
-MOX_ACTION_SIG(A_WRITE, Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines,
-                                  bool info, bool append, Cell* part, Cell* seek, Cell* allow,
-                                  Cell* as));
+MOX_ACTION_SIG(A_WRITE, Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info,
+                                  bool append, Cell* part, Cell* seek, Cell* allow, Cell* as));
 #undef MOX_ACTION_SIG
 
 namespace datatype {
@@ -156,28 +220,26 @@ struct ActionSlots {
     static ActionSlots none();
     static ActionSlots inherit_all();
 
-    template <Action A>
-    ActionSlots& set(typename ActionSig<A>::type fn) {
+    template <Action A> ActionSlots& set(typename ActionSig<A>::type fn) {
         slot[A - 1] = reinterpret_cast<ActionFn>(fn);
         return *this;
     }
-    template <Action A>
-    ActionSlots& inherit() {
+    template <Action A> ActionSlots& inherit() {
         slot[A - 1] = INHERIT;
         return *this;
     }
 };
 
 struct NameEntry {
-    const char* name;  // NUL-terminated, "integer!"
-    uint32_t length;   // without the final "!"
-    Cell word;         // the name's global word, unset until made
+    const char* name; // NUL-terminated, "integer!"
+    uint32_t length;  // without the final "!"
+    Cell word;        // the name's global word, unset until made
 };
 
-extern ActionFn* action_table;  // TYPE_TOTAL x 256 slots
-extern NameEntry* name_table;   // TYPE_TOTAL entries
-extern uint32_t top_id;         // highest registered type ID
-extern bool words_made;         // the name words exist (make_words has run)
+extern ActionFn* action_table; // TYPE_TOTAL x 256 slots
+extern NameEntry* name_table;  // TYPE_TOTAL entries
+extern uint32_t top_id;        // highest registered type ID
+extern bool words_made;        // the name words exist (make_words has run)
 
 // Allocates the two tables (runtime initialisation).
 void init_tables();
@@ -195,16 +257,14 @@ inline void register_type(uint32_t id, uint32_t parent, const char* name,
 // the file and url I/O actions are io's. Nothing may be registered as the
 // type's child afterwards (a child copies its parent's slots when it is
 // registered).
-template <Action A>
-inline void provide(uint32_t type, typename ActionSig<A>::type fn) {
+template <Action A> inline void provide(uint32_t type, typename ActionSig<A>::type fn) {
     action_table[type * ACTION_STRIDE + A - 1] = reinterpret_cast<ActionFn>(fn);
 }
 
 inline ActionFn slot_of(uint32_t type, uint32_t action) {
     return action_table[type * ACTION_STRIDE + action - 1];
 }
-template <Action A>
-inline typename ActionSig<A>::type get(uint32_t type) {
+template <Action A> inline typename ActionSig<A>::type get(uint32_t type) {
     return reinterpret_cast<typename ActionSig<A>::type>(slot_of(type, A));
 }
 
@@ -214,5 +274,5 @@ void make_words();
 Cell* make_in(node_t block, uint32_t type);
 Cell* push(uint32_t type);
 
-}  // namespace datatype
-}  // namespace mox
+} // namespace datatype
+} // namespace mox

@@ -23,4 +23,4 @@ size_t print_hook_count();
 size_t write_hook_count();
 size_t print_hook_capacity();
 
-}  // namespace mox::dyn_print
+} // namespace mox::dyn_print

@@ -12,9 +12,9 @@
 namespace mox::interpreter {
 
 // Call flags (apply).
-constexpr uint32_t CALL_ALL = 1;    // every argument and refinement in spec order
-constexpr uint32_t CALL_APPLY = 2;  // arguments, then refinement! value + truth
-constexpr uint32_t CALL_SAFER = 4;  // one value per argument; unused refinements skipped
+constexpr uint32_t CALL_ALL = 1;   // every argument and refinement in spec order
+constexpr uint32_t CALL_APPLY = 2; // arguments, then refinement! value + truth
+constexpr uint32_t CALL_SAFER = 4; // one value per argument; unused refinements skipped
 
 // The position: the cell of the block being evaluated, its index at the
 // expression being evaluated (the "near" of error reports). While a block

@@ -54,7 +54,7 @@ void unlink_live(uint32_t index) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void init() {
     kinds = static_cast<Kind*>(sys_alloc_zeroed(sizeof(Kind) * MAX_KINDS));
@@ -150,7 +150,10 @@ void sweep() {
             prev = i;
         } else {
             release_object(e.flags, e.object);
-            if (prev == -1) live_head = next; else records[prev].next = next;
+            if (prev == -1)
+                live_head = next;
+            else
+                records[prev].next = next;
             make_free(static_cast<uint32_t>(i));
         }
         i = next;
@@ -159,4 +162,4 @@ void sweep() {
 
 uint32_t capacity() { return record_count; }
 
-}  // namespace mox::externals
+} // namespace mox::externals

@@ -23,7 +23,7 @@ struct Entry {
     uint32_t flags;      // mark, free, kind number
     uintptr_t object;    // the resource's handle or pointer; 0 when free
     int32_t next;        // next record of the live or the free list, -1 ends it
-    uint32_t generation;  // bumped each time the record is freed
+    uint32_t generation; // bumped each time the record is freed
 };
 
 void init();
@@ -46,7 +46,7 @@ void sweep();
 Entry* entry(uint32_t handle);
 uint32_t capacity();
 
-constexpr uint32_t INDEX_MASK = 0xFFFFF;  // up to 1M records
+constexpr uint32_t INDEX_MASK = 0xFFFFF; // up to 1M records
 constexpr uint32_t GENERATION_SHIFT = 20;
 
-}  // namespace mox::externals
+} // namespace mox::externals

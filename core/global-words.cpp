@@ -39,7 +39,6 @@ Cell* rooted(Cell* word) { return boot_rooting ? root_append(word) : word; }
 
 } // namespace
 
-
 Cell* make_global(uint32_t symbol, bool case_, bool spelling) {
     collector::Hold hold;
     node_t g = context::global;

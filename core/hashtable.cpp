@@ -9,13 +9,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/memory.h"
+#include "core/random.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
-#include "core/actions.h"
-#include "core/random.h"
 
 namespace mox::hashtable {
 
@@ -252,8 +252,7 @@ struct Slot {
     bool was_empty;
 };
 
-template <typename Match>
-Slot probe_for_insert(Record* r, uint32_t hash, Match match) {
+template <typename Match> Slot probe_for_insert(Record* r, uint32_t hash, Match match) {
     int64_t free_bucket = -1;
     bool was_empty = false;
     for (Probe p(r, hash); p.more(); p.next()) {
@@ -367,7 +366,7 @@ Cell* put_map_hashed(node_t table, int32_t pos, uint32_t hash, int64_t known_emp
     if (r->occupied >= r->upper) {
         resize(table, r->bucket_count + 1);
         r = record_of(table);
-        known_empty = -1;  // the buckets moved
+        known_empty = -1; // the buckets moved
     }
     uint32_t empty = 0;
     if (known_empty >= 0 && known_empty < r->bucket_count &&
@@ -375,10 +374,13 @@ Cell* put_map_hashed(node_t table, int32_t pos, uint32_t hash, int64_t known_emp
         empty = static_cast<uint32_t>(known_empty);
     } else {
         const Cell* value = cell_at(r, pos);
-        int64_t found = probe_map(r, hash, [&](int32_t entry) {
-            const Cell* key = cell_at(r, entry);
-            return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
-        }, &empty);
+        int64_t found = probe_map(
+            r, hash,
+            [&](int32_t entry) {
+                const Cell* key = cell_at(r, entry);
+                return key == value || equal(r, key, value, COMP_STRICT_EQUAL);
+            },
+            &empty);
         if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
     }
     store_pair_hash(table, pos, hash);
@@ -636,8 +638,7 @@ constexpr AsciiBlocks<false> ascii_plain;
 
 // One loop per unit width and case rule, so the inner loop has no branch
 // on either.
-template <typename Unit, bool Fold>
-uint32_t hash_units(const uint8_t* p, const uint8_t* end) {
+template <typename Unit, bool Fold> uint32_t hash_units(const uint8_t* p, const uint8_t* end) {
     uint32_t h = random::hash_seed;
     uint32_t n = 0;
     for (; p < end; p += sizeof(Unit), n++) {
@@ -988,14 +989,14 @@ inline uint32_t unit_at(const uint8_t* p, uint32_t unit, uint32_t i) {
 // The characters of a string-like value from its index.
 struct Text {
     const uint8_t* p;
-    uint32_t n;     // characters
-    uint32_t unit;  // bytes a character
+    uint32_t n;    // characters
+    uint32_t unit; // bytes a character
 };
 
 inline Text text_of(const Cell* c) {
     SeriesBuffer* b = buffer_of(c);
     uint32_t unit = b->unit();
-    uint32_t total = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
+    uint32_t total = b->used_bytes() >> (unit >> 1); // units of 1, 2 or 4 bytes
     uint32_t index = std::min(c->data1, total);
     return Text{b->head_ptr() + size_t{index} * unit, total - index, unit};
 }
@@ -1097,14 +1098,17 @@ Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op, int64_t
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) set_type(&k, TYPE_SET_WORD);
     int32_t removed = -1;
     uint32_t empty = 0;
-    int64_t found = probe_map(r, hash, [&](int32_t entry) {
-        const Cell* c = cell_at(r, entry);
-        if (type_of(c) != type_of(&k)) return false;
-        if (!equal(r, c, &k, op)) return false;
-        if (entry + 1 < data_cells(r) && c[1].header != 0) return true;
-        if (removed < 0) removed = entry;
-        return false;
-    }, &empty);
+    int64_t found = probe_map(
+        r, hash,
+        [&](int32_t entry) {
+            const Cell* c = cell_at(r, entry);
+            if (type_of(c) != type_of(&k)) return false;
+            if (!equal(r, c, &k, op)) return false;
+            if (entry + 1 < data_cells(r) && c[1].header != 0) return true;
+            if (removed < 0) removed = entry;
+            return false;
+        },
+        &empty);
     if (found >= 0) return cell_at(r, entry_at(r, static_cast<uint32_t>(found)));
     if (removed >= 0) return cell_at(r, removed);
     if (empty_out) *empty_out = empty;

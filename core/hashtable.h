@@ -154,8 +154,7 @@ Cell* find(node_t table, const Cell* key, int32_t start, int32_t skip, int32_t o
 // equal or strict-equal may pass it on: those find every key put_map's
 // strict match would.
 uint32_t map_hash(const Cell* key);
-Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op,
-               int64_t* empty = nullptr);
+Cell* find_map(node_t table, const Cell* key, uint32_t hash, int32_t op, int64_t* empty = nullptr);
 Cell* put_map(node_t table, int32_t pos, uint32_t hash, int64_t empty = -1);
 
 // Iterates over every cell equal to a key (comparison operator 0).

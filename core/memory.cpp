@@ -74,8 +74,14 @@ void link_series_frame(SeriesFrame* frame) {
     }
     frame->prev = prev;
     frame->next = next;
-    if (prev) arena::at<SeriesFrame>(prev)->next = me; else record.series_first = me;
-    if (next) arena::at<SeriesFrame>(next)->prev = me; else record.series_last = me;
+    if (prev)
+        arena::at<SeriesFrame>(prev)->next = me;
+    else
+        record.series_first = me;
+    if (next)
+        arena::at<SeriesFrame>(next)->prev = me;
+    else
+        record.series_last = me;
 }
 
 // External buffers are chunks of their own; the chunk's size is kept in the
@@ -87,7 +93,7 @@ void drop_external_buffer(node_t node) {
     list.erase(std::remove(list.begin(), list.end(), node), list.end());
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Frames
@@ -150,8 +156,10 @@ NodeFrame* new_node_frame(uint32_t slots) {
     ref32 me = arena::ref(frame);
     frame->next = 0;
     frame->prev = record.node_last;
-    if (record.node_last) arena::at<NodeFrame>(record.node_last)->next = me;
-    else record.node_first = me;
+    if (record.node_last)
+        arena::at<NodeFrame>(record.node_last)->next = me;
+    else
+        record.node_first = me;
     record.node_last = me;
     return frame;
 }
@@ -186,8 +194,7 @@ void free_node(NodeFrame* frame, node_t node) {
 
 SeriesFrame* new_series_frame() {
     uint32_t size = record.series_next_size;
-    auto* frame =
-        static_cast<SeriesFrame*>(alloc_virtual(size + sizeof(SeriesFrame), false, true));
+    auto* frame = static_cast<SeriesFrame*>(alloc_virtual(size + sizeof(SeriesFrame), false, true));
     frame->size = size + sizeof(SeriesFrame);
     frame->first_free = arena::ref(frame->data());
     frame->end = frame->first_free + size;
@@ -217,7 +224,7 @@ namespace {
 constexpr uint64_t BIG_RESERVE_CAP = 64u << 20;
 uint64_t big_since_cycle = 0;
 uint64_t live_after_cycle = 0;
-}  // namespace
+} // namespace
 
 void reserve_after_cycle() {
     uint64_t used = 0, free = 0;
@@ -378,8 +385,7 @@ namespace {
 
 // Replaces a buffer by a fresh one of new_size bytes; with copy, the old data
 // from the old head follows, cut to what the new buffer holds.
-SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy,
-                     bool release_old = false) {
+SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy, bool release_old = false) {
     // Doubling an empty buffer gives it room for one cell.
     if (new_size == 0) new_size = buffer->size ? buffer->size * 2 : 16;
     if (static_cast<int32_t>(new_size) < 1) fire(err::no_memory);
@@ -387,7 +393,7 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy,
     collector::Root keep(&node);
     uint32_t unit = buffer->unit();
     SeriesBuffer* fresh = alloc_buffer((new_size + unit - 1) / unit, unit, 0);
-    buffer = buffer_of(node);  // the allocation may have moved it
+    buffer = buffer_of(node); // the allocation may have moved it
 
     uint32_t dropped = SERIES_BIG | SERIES_EXTERNAL | SERIES_SHIFTED | SERIES_MARK;
     fresh->flags = (buffer->flags & ~dropped) | (fresh->flags & SERIES_BIG) | SERIES_BASE;
@@ -405,7 +411,7 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy,
         drop_external_buffer(node);
         free_virtual(buffer);
     } else if (!(buffer->flags & SERIES_BIG)) {
-        poison::mark_free(buffer->data(), buffer->size);  // dead until compaction
+        poison::mark_free(buffer->data(), buffer->size); // dead until compaction
     } else if (release_old) {
         // Growing a large series by doubling leaves a dead big buffer at
         // each step; given back now, its pages serve the next request and
@@ -417,7 +423,7 @@ SeriesBuffer* expand(SeriesBuffer* buffer, uint32_t new_size, bool copy,
     return fresh;
 }
 
-}  // namespace
+} // namespace
 
 SeriesBuffer* expand_buffer(SeriesBuffer* buffer, uint32_t new_size) {
     return expand(buffer, new_size, false);
@@ -430,7 +436,8 @@ SeriesBuffer* expand_series(SeriesBuffer* buffer, uint32_t new_size) {
 SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, uint32_t new_size, uint8_t fill_byte) {
     uint32_t old_size = buffer->size;
     SeriesBuffer* fresh = expand_series(buffer, new_size);
-    if (fresh->size > old_size) std::memset(fresh->data() + old_size, fill_byte, fresh->size - old_size);
+    if (fresh->size > old_size)
+        std::memset(fresh->data() + old_size, fill_byte, fresh->size - old_size);
     return fresh;
 }
 
@@ -442,7 +449,8 @@ node_t copy_series(SeriesBuffer* buffer) {
     buffer = buffer_of(src);
     SeriesBuffer* fresh = buffer_of(node);
     uint32_t own = fresh->flags & (SERIES_BIG | SERIES_USED | SERIES_BASE);
-    fresh->flags = (buffer->flags & ~(SERIES_BIG | SERIES_EXTERNAL | SERIES_MARK | SERIES_SHIFTED)) | own;
+    fresh->flags =
+        (buffer->flags & ~(SERIES_BIG | SERIES_EXTERNAL | SERIES_MARK | SERIES_SHIFTED)) | own;
     fresh->tail = fresh->head + (buffer->tail - buffer->head);
     if (size) {
         uint32_t from_head = static_cast<uint32_t>(buffer->end() - buffer->head_ptr());
@@ -497,8 +505,10 @@ namespace {
 
 void append_number(node_t block, double n) {
     Cell* c = alloc_tail(block);
-    if (n <= 2147483647.0) make_integer(c, static_cast<int32_t>(n));
-    else make_float(c, n);
+    if (n <= 2147483647.0)
+        make_integer(c, static_cast<int32_t>(n));
+    else
+        make_float(c, n);
 }
 
 // A new block of 8 cells appended to block; returns its node.
@@ -511,7 +521,7 @@ node_t append_block(node_t block, bool new_line) {
     return inner;
 }
 
-}  // namespace
+} // namespace
 
 double gather_stats(node_t block, int mode) {
     collector::Hold hold;
@@ -568,4 +578,4 @@ double gather_stats(node_t block, int mode) {
     return total + tracked;
 }
 
-}  // namespace mox::memory
+} // namespace mox::memory

@@ -35,23 +35,23 @@ namespace mox::memory {
 using arena::ref32;
 
 // Series buffer flags (first header word).
-constexpr uint32_t SERIES_UNIT_MASK = 0x1F;       // unit size in bytes: 1, 2, 4, 8 or 16
-constexpr uint32_t SERIES_OWNED = 0x00020000;     // owned through the ownership table
-constexpr uint32_t SERIES_UTF16 = 0x00040000;     // loaded from UTF-16 text
-constexpr uint32_t SERIES_COMPLEMENT = 0x00080000;  // bitset!: complemented set
-constexpr uint32_t SERIES_EXTERNAL = 0x00100000;  // outside the frames, never moves
-constexpr uint32_t SERIES_BIG = 0x01000000;       // alone in a big frame
-constexpr uint32_t SERIES_MARK = 0x08000000;      // collector mark
-constexpr uint32_t SERIES_SHIFTED = 0x10000000;   // head started mid-buffer
-constexpr uint32_t SERIES_BASE = 0x20000000;      // set on every buffer
-constexpr uint32_t SERIES_USED = 0x80000000;      // in use
+constexpr uint32_t SERIES_UNIT_MASK = 0x1F;        // unit size in bytes: 1, 2, 4, 8 or 16
+constexpr uint32_t SERIES_OWNED = 0x00020000;      // owned through the ownership table
+constexpr uint32_t SERIES_UTF16 = 0x00040000;      // loaded from UTF-16 text
+constexpr uint32_t SERIES_COMPLEMENT = 0x00080000; // bitset!: complemented set
+constexpr uint32_t SERIES_EXTERNAL = 0x00100000;   // outside the frames, never moves
+constexpr uint32_t SERIES_BIG = 0x01000000;        // alone in a big frame
+constexpr uint32_t SERIES_MARK = 0x08000000;       // collector mark
+constexpr uint32_t SERIES_SHIFTED = 0x10000000;    // head started mid-buffer
+constexpr uint32_t SERIES_BASE = 0x20000000;       // set on every buffer
+constexpr uint32_t SERIES_USED = 0x80000000;       // in use
 
 struct SeriesBuffer {
     uint32_t flags;
-    node_t node;    // the node slot that refers to this buffer; 0 once replaced
-    uint32_t size;  // bytes of the data area, a multiple of 16
-    ref32 head;     // first unit in use
-    ref32 tail;     // just past the last unit in use
+    node_t node;   // the node slot that refers to this buffer; 0 once replaced
+    uint32_t size; // bytes of the data area, a multiple of 16
+    ref32 head;    // first unit in use
+    ref32 tail;    // just past the last unit in use
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this) + sizeof(SeriesBuffer); }
     uint8_t* end() { return data() + size; }
@@ -67,13 +67,13 @@ static_assert(sizeof(SeriesBuffer) == 20);
 struct NodeFrame {
     ref32 next;
     ref32 prev;
-    uint32_t capacity;   // slots
-    ref32 free_head;     // first free slot, 0 when full
+    uint32_t capacity; // slots
+    ref32 free_head;   // first free slot, 0 when full
     uint32_t used;
-    uint32_t cycle;      // collector cycle count when made
-    uint32_t prev_used;  // used slots at the previous collection
-    uint32_t history;    // bit 0 set when used did not change at a collection
-    uint32_t evacuated;  // all nodes moved out; released at the end of the cycle
+    uint32_t cycle;     // collector cycle count when made
+    uint32_t prev_used; // used slots at the previous collection
+    uint32_t history;   // bit 0 set when used did not change at a collection
+    uint32_t evacuated; // all nodes moved out; released at the end of the cycle
 
     uint32_t* slots() { return reinterpret_cast<uint32_t*>(this + 1); }
 };
@@ -82,8 +82,8 @@ static_assert(sizeof(NodeFrame) == 36);
 struct SeriesFrame {
     ref32 next;
     ref32 prev;
-    uint32_t size;      // frame bytes including this header
-    ref32 first_free;   // where the next buffer starts
+    uint32_t size;    // frame bytes including this header
+    ref32 first_free; // where the next buffer starts
     ref32 end;
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -92,7 +92,7 @@ static_assert(sizeof(SeriesFrame) == 20);
 
 struct BigFrame {
     ref32 next;
-    uint32_t size;  // frame bytes including this header
+    uint32_t size; // frame bytes including this header
     uint32_t unused;
 
     SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(this + 1); }
@@ -101,15 +101,15 @@ static_assert(sizeof(BigFrame) == 12);
 
 constexpr uint32_t NODE_FRAME_SLOTS = 10000;
 constexpr uint32_t SERIES_FRAME_FIRST = 1048576;
-constexpr uint32_t SERIES_FRAME_CAP = 2097152;  // also the big-buffer threshold
-constexpr uint32_t FRAME_MIN_FREE = 52428;      // 0xCCCC
+constexpr uint32_t SERIES_FRAME_CAP = 2097152; // also the big-buffer threshold
+constexpr uint32_t FRAME_MIN_FREE = 52428;     // 0xCCCC
 constexpr uint32_t BUFFER_OVERHEAD = sizeof(SeriesBuffer) + 4;
 
 // The memory record: one per process.
 struct Record {
-    size_t total;           // bytes of all frame chunks
+    size_t total; // bytes of all frame chunks
     ref32 node_first, node_last, node_current;
-    ref32 series_first, series_current, series_last;  // series frames in address order
+    ref32 series_first, series_current, series_last; // series frames in address order
     uint32_t series_first_size, series_next_size, series_cap;
     ref32 big_first;
 };
@@ -163,7 +163,7 @@ node_t alloc_external_buffer(uint32_t units, uint32_t unit, int32_t head_offset)
 const std::vector<node_t>& external_buffers();
 node_t alloc_cells(uint32_t cells);
 node_t alloc_unset_cells(uint32_t cells);
-node_t alloc_bytes(uint32_t bytes);  // 0 gives 16 bytes of room
+node_t alloc_bytes(uint32_t bytes); // 0 gives 16 bytes of room
 node_t alloc_units(uint32_t units, uint32_t unit);
 node_t alloc_bytes_filled(uint32_t bytes, uint8_t fill);
 
@@ -201,4 +201,4 @@ uint8_t* alloc_tail_bytes(node_t node, uint32_t n, bool release_old = false);
 // per-frame statistics and the totals. Collection is held off meanwhile.
 double gather_stats(node_t block, int mode);
 
-}  // namespace mox::memory
+} // namespace mox::memory

@@ -13,6 +13,9 @@
 // takes the natives' calling convention (see core/natives.h).
 #pragma once
 
+// The table keeps its columns.
+// clang-format off
+
 // evaluator/natives-control.cpp
 #define MOX_NATIVES_CONTROL(X) \
     X(1,  "if",          if_star) \
@@ -228,3 +231,4 @@
     X(A_RENAME,     "rename",     rename_star) \
     X(A_UPDATE,     "update",     update_star) \
     X(A_WRITE,      "write",      write_star)
+// clang-format on

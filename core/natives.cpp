@@ -2,9 +2,9 @@
 // block (see natives.h, actions-entry.h).
 #include "core/natives.h"
 
-#include "core/root.h"
 #include "core/actions-entry.h"
 #include "core/memory.h"
+#include "core/root.h"
 #include "core/value.h"
 
 namespace mox::natives {
@@ -30,10 +30,10 @@ void register_(int32_t id, Entry entry) {
 
 Entry lookup(int32_t id) { return id >= 1 && id <= TABLE_SLOTS ? table[id] : nullptr; }
 
-}  // namespace mox::natives
+} // namespace mox::natives
 
 namespace mox::actions_entry {
 
 natives::Entry table[ACTION_SLOTS + 1] = {};
 
-}  // namespace mox::actions_entry
+} // namespace mox::actions_entry

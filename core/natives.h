@@ -56,7 +56,7 @@ template <typename... R> constexpr size_t arity(void (*)(bool, R...)) { return s
 template <typename... R> constexpr size_t arity(void (*)(R...)) { return sizeof...(R); }
 template <typename... R> constexpr bool takes_check(void (*)(bool, R...)) { return true; }
 template <typename... R> constexpr bool takes_check(void (*)(R...)) { return false; }
-}  // namespace detail
+} // namespace detail
 
 // The table entry of a body `void name_star(bool check, int32_t ref...)` or
 // `void name_star(int32_t ref...)`.
@@ -64,15 +64,18 @@ template <auto Body> void entry(const int32_t* refs) {
     constexpr bool check = detail::takes_check(Body);
     constexpr size_t n = detail::arity(Body);
     [refs]<size_t... I>(std::index_sequence<I...>) {
-        if constexpr (check) Body(false, refs[I]...);
-        else Body(refs[I]...);
+        if constexpr (check)
+            Body(false, refs[I]...);
+        else
+            Body(refs[I]...);
         (void)refs;
-    }(std::make_index_sequence<n>{});
+    }
+    (std::make_index_sequence<n>{});
 }
 
 // The X of a list in core/natives-table.h that fills each native's slot;
 // expanded in the list's home file, where the bodies can be named.
-#define MOX_NATIVE_REGISTER(id, name, body) \
+#define MOX_NATIVE_REGISTER(id, name, body)                                                        \
     ::mox::natives::register_(id, ::mox::natives::entry<&body>);
 
 // An entry of a list in core/natives-table.h without its body.
@@ -110,4 +113,4 @@ void register_(int32_t id, Entry entry);
 // The entry of a native id, or null for an empty or invalid slot.
 Entry lookup(int32_t id);
 
-}  // namespace mox::natives
+} // namespace mox::natives

@@ -36,4 +36,4 @@ inline void mark_used(const void* start, size_t bytes) {
 #endif
 }
 
-}  // namespace mox::poison
+} // namespace mox::poison

@@ -16,54 +16,61 @@ bool boot_rooting = false;
 namespace {
 
 const char* const kErrorTexts[] = {
-    "access violation",                   // 1
-    "invalid alignment",                  // 2
-    "breakpoint",                         // 3
-    "single step",                        // 4
-    "bounds exceeded",                    // 5
-    "float denormal operan",              // 6
-    "float divide by zero",               // 7
-    "float inexact result",               // 8
-    "float invalid operation",            // 9
-    "float overflow",                     // 10
-    "float stack check",                  // 11
-    "float underflow",                    // 12
-    "integer divide by zero",             // 13
-    "integer overflow",                   // 14
-    "privileged instruction",             // 15
-    "invalid virtual address",            // 16
-    "illegal instruction",                // 17
-    "non-continuable exception",          // 18
-    "stack error or overflow",            // 19
-    "invalid disposition",                // 20
-    "guard page",                         // 21
-    "invalid handle",                     // 22
-    "illegal operand",                    // 23
-    "illegal addressing mode",            // 24
-    "illegal trap",                       // 25
-    "coprocessor error",                  // 26
-    "non-existent physical address",      // 27
-    "object specific hardware error",     // 28
-    "hardware memory error consumed AR",  // 29
-    "hardware memory error consumed AO",  // 30
-    "privileged register",                // 31
-    "segmentation fault",                 // 32
-    "FPU error",                          // 33
-    "Bus error",                          // 34
+    "access violation",                  // 1
+    "invalid alignment",                 // 2
+    "breakpoint",                        // 3
+    "single step",                       // 4
+    "bounds exceeded",                   // 5
+    "float denormal operan",             // 6
+    "float divide by zero",              // 7
+    "float inexact result",              // 8
+    "float invalid operation",           // 9
+    "float overflow",                    // 10
+    "float stack check",                 // 11
+    "float underflow",                   // 12
+    "integer divide by zero",            // 13
+    "integer overflow",                  // 14
+    "privileged instruction",            // 15
+    "invalid virtual address",           // 16
+    "illegal instruction",               // 17
+    "non-continuable exception",         // 18
+    "stack error or overflow",           // 19
+    "invalid disposition",               // 20
+    "guard page",                        // 21
+    "invalid handle",                    // 22
+    "illegal operand",                   // 23
+    "illegal addressing mode",           // 24
+    "illegal trap",                      // 25
+    "coprocessor error",                 // 26
+    "non-existent physical address",     // 27
+    "object specific hardware error",    // 28
+    "hardware memory error consumed AR", // 29
+    "hardware memory error consumed AO", // 30
+    "privileged register",               // 31
+    "segmentation fault",                // 32
+    "FPU error",                         // 33
+    "Bus error",                         // 34
 };
 
-}  // namespace
+} // namespace
 
 const char* runtime_error_text(int code) {
     if (code >= 1 && code <= 34) return kErrorTexts[code - 1];
     switch (code) {
-    case 94: return "out of memory";
-    case 95: return "no CATCH for THROW";
-    case 98: return "assertion failed";
-    case 99: return "unknown error";
-    case 100: return "no value matched in CASE";
-    case 101: return "no value matched in SWITCH";
-    default: return "unknown error code!";
+    case 94:
+        return "out of memory";
+    case 95:
+        return "no CATCH for THROW";
+    case 98:
+        return "assertion failed";
+    case 99:
+        return "unknown error";
+    case 100:
+        return "no value matched in CASE";
+    case 101:
+        return "no value matched in SWITCH";
+    default:
+        return "unknown error code!";
     }
 }
 
@@ -104,10 +111,10 @@ Cell* root_append(const Cell* value) {
     return c;
 }
 
-}  // namespace mox
+} // namespace mox
 
 namespace mox::boot {
 
 bool loading = false;
 
-}  // namespace mox::boot
+} // namespace mox::boot

@@ -43,7 +43,7 @@ extern void (*exit_hook)();
 extern void (*exit_settle)();
 const char* runtime_error_text(int code);
 
-}  // namespace mox
+} // namespace mox
 
 namespace mox::boot {
 
@@ -51,4 +51,4 @@ namespace mox::boot {
 // library's own.
 extern bool loading;
 
-}  // namespace mox::boot
+} // namespace mox::boot

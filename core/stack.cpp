@@ -7,6 +7,7 @@
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/cycles.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
 #include "core/root.h"
 #include "core/symbol.h"
@@ -14,7 +15,6 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/evaluator-hooks.h"
 
 namespace mox::stack {
 
@@ -45,9 +45,7 @@ inline bool internal(uint32_t symbol) {
 }
 
 // The context's values reference (data2 of its record).
-inline uint32_t* values_ref(node_t context) {
-    return &memory::buffer_of(context)->cells()->data2;
-}
+inline uint32_t* values_ref(node_t context) { return &memory::buffer_of(context)->cells()->data2; }
 
 // Restores a function context's values when its frame is popped.
 inline void restore_context(Frame* f) {
@@ -104,7 +102,7 @@ inline Frame* pop_frame() {
     return f;
 }
 
-}  // namespace
+} // namespace
 
 void init(node_t cells, node_t frames) {
     memory::SeriesBuffer* cb = memory::buffer_of(cells);
@@ -165,8 +163,10 @@ bool eval_q(Frame* from, bool single) {
 
 void set_body_flag(bool on) {
     Frame* f = ctop - 1;
-    if (on) f->flags |= FRAME_BODY;
-    else f->flags &= ~FRAME_BODY;
+    if (on)
+        f->flags |= FRAME_BODY;
+    else
+        f->flags &= ~FRAME_BODY;
 }
 
 void set_interp_flag() { (ctop - 1)->flags |= FRAME_INTERP; }
@@ -215,7 +215,7 @@ void unwind_reset() {
 
 void unwind_to(uint32_t type, bool keep) {
     Frame* found = nullptr;
-    Frame* above = nullptr;  // the frame popped last before the one found
+    Frame* above = nullptr; // the frame popped last before the one found
     while (ctop > frame_bottom) {
         Frame* f = ctop - 1;
         if (f->type() == type || f->type() == FRAME_TRY_ALL) {
@@ -257,15 +257,13 @@ Cell* push_cell_checked() {
 }
 
 Cell* push(const Cell* value) {
-    Cell copy = *value;  // the value may sit in the cell being reused
+    Cell copy = *value; // the value may sit in the cell being reused
     Cell* c = push_cell();
     *c = copy;
     return c;
 }
 
-void pop(uint32_t n) {
-    top = (top - bottom) < static_cast<ptrdiff_t>(n) ? bottom : top - n;
-}
+void pop(uint32_t n) { top = (top - bottom) < static_cast<ptrdiff_t>(n) ? bottom : top - n; }
 
 Cell* reset() {
     top = arguments;
@@ -311,7 +309,8 @@ bool is_internal(const Frame* frame) { return internal(frame->symbol()); }
 
 void save_error_stack(Cell* error) {
     Cell* field = error::field(error, error::stack_field_index());
-    if (type_of(field) != TYPE_BLOCK) make_integer(field, static_cast<int32_t>(ctop - frame_bottom));
+    if (type_of(field) != TYPE_BLOCK)
+        make_integer(field, static_cast<int32_t>(ctop - frame_bottom));
 }
 
 void collect_calls(node_t block) {
@@ -336,7 +335,7 @@ bool reported(const Frame* f, int level) {
     return value && type_of(value) == TYPE_FUNCTION;
 }
 
-}  // namespace
+} // namespace
 
 void collect_frames(int level, node_t block, Frame* end) {
     collector::Root keep_block(&block);
@@ -417,7 +416,7 @@ void fill_near(Cell* error) {
         *near = *here;
 }
 
-}  // namespace
+} // namespace
 
 void throw_error(Cell* error) {
     Cell err = *error;
@@ -455,8 +454,10 @@ void throw_break(bool has_value, bool is_continue) {
     Cell* saved_top = top;
     Frame* saved_ctop = ctop;
     Cell value;
-    if (has_value) value = *arguments;
-    else make_unset(&value);
+    if (has_value)
+        value = *arguments;
+    else
+        make_unset(&value);
     for (Frame* f = ctop - 1; f >= frame_bottom; f--) {
         if (f->type() == FRAME_TRY_ALL) break;
         if (f->type() == FRAME_LOOP) {
@@ -480,8 +481,10 @@ void throw_return(bool has_value) {
     Cell* saved_top = top;
     Frame* saved_ctop = ctop;
     Cell value;
-    if (has_value) value = *arguments;
-    else make_unset(&value);
+    if (has_value)
+        value = *arguments;
+    else
+        make_unset(&value);
     for (Frame* f = ctop - 1; f >= frame_bottom; f--) {
         if (f->type() == FRAME_TRY_ALL) break;
         if (f->flags & FRAME_BODY) {
@@ -525,4 +528,4 @@ void throw_value(uint32_t code, const Cell* value, const Cell* name) {
     fire(err::throw_, &v);
 }
 
-}  // namespace mox::stack
+} // namespace mox::stack

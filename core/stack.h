@@ -79,33 +79,33 @@ constexpr uint32_t FRAME_BODY = 0x10000000;
 // A conditional's frame whose chosen block runs in place: the block is in
 // the frame's first argument cell.
 constexpr uint32_t FRAME_BRANCH = 0x40000000;
-constexpr uint32_t FRAME_INTERP = 0x80000000;  // pushed by the interpreter
+constexpr uint32_t FRAME_INTERP = 0x80000000; // pushed by the interpreter
 
 // The frame's name takes the low 24 bits of the flags word, so that any
 // symbol of a long run still names its frame.
 struct Frame {
-    uint32_t flags;       // type << 24 | symbol | body and interpreter bits
+    uint32_t flags; // type << 24 | symbol | body and interpreter bits
     ref32 saved_arguments;
-    node_t context;       // context of the called word (a block node for self)
-    node_t function_context;  // function frames only, else 0
-    ref32 saved_values;   // values reference of that context, restored on pop
+    node_t context;          // context of the called word (a block node for self)
+    node_t function_context; // function frames only, else 0
+    ref32 saved_values;      // values reference of that context, restored on pop
 
     uint32_t type() const { return (flags >> 24) & 0xF; }
     uint32_t symbol() const { return flags & 0xFFFFFF; }
 };
 static_assert(sizeof(Frame) == 20);
 
-extern Cell* arguments;  // first argument of the running call, also its result
-extern Cell* top;        // next free cell
+extern Cell* arguments; // first argument of the running call, also its result
+extern Cell* top;       // next free cell
 extern Cell* bottom;
 extern Cell* cell_limit;
-extern Frame* ctop;      // next free frame
+extern Frame* ctop; // next free frame
 extern Frame* frame_bottom;
 extern Frame* frame_limit;
-extern Frame* throw_position;  // first unhandled throw's ctop, or null
+extern Frame* throw_position; // first unhandled throw's ctop, or null
 
 constexpr uint32_t CELL_CAPACITY = 20000;
-constexpr uint32_t FRAME_BUFFER_CELLS = 15000;  // room for 12,000 frames
+constexpr uint32_t FRAME_BUFFER_CELLS = 15000; // room for 12,000 frames
 
 // Takes the two stack buffers (block nodes made at start-up).
 void init(node_t cells, node_t frames);
@@ -297,4 +297,4 @@ uint32_t protect(Guard guard, Body&& body, OnExit&& on_exit) {
     return code;
 }
 
-}  // namespace mox::stack
+} // namespace mox::stack

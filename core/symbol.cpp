@@ -54,8 +54,8 @@ namespace {
 // The table's own buckets stay the record that other code walks.
 std::vector<uint64_t> side;
 std::vector<uint8_t> pool;
-std::vector<uint32_t> key_offset;  // by symbol index
-std::vector<uint32_t> key_hash;    // by symbol index
+std::vector<uint32_t> key_offset; // by symbol index
+std::vector<uint32_t> key_hash;   // by symbol index
 
 struct Key {
     uint32_t index;
@@ -72,7 +72,8 @@ void rebuild_side(const hashtable::Record* r) {
     const uint32_t* flags = hashtable::flags_of(r);
     const int32_t* buckets = hashtable::buckets_of(r);
     for (int32_t b = 0; b < r->bucket_count; b++) {
-        if (hashtable::state_at(flags, static_cast<uint32_t>(b)) != hashtable::BUCKET_LIVE) continue;
+        if (hashtable::state_at(flags, static_cast<uint32_t>(b)) != hashtable::BUCKET_LIVE)
+            continue;
         auto index = static_cast<uint32_t>(buckets[b]);
         side[static_cast<size_t>(b)] = uint64_t{key_hash[index]} << 32 | (key_offset[index] + 1u);
     }

@@ -52,7 +52,6 @@ Cell* entry(uint32_t id);
 const char* name_utf8(uint32_t id, size_t* length = nullptr);
 uint32_t count();
 
-
 // The symbol block and table nodes (collector roots).
 extern node_t block;
 extern node_t table;

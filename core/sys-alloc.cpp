@@ -25,16 +25,25 @@ size_t total = 0;
 void link(Header* h) {
     h->prev = last;
     h->next = nullptr;
-    if (last) last->next = h; else first = h;
+    if (last)
+        last->next = h;
+    else
+        first = h;
     last = h;
 }
 
 void unlink(Header* h) {
-    if (h->prev) h->prev->next = h->next; else first = h->next;
-    if (h->next) h->next->prev = h->prev; else last = h->prev;
+    if (h->prev)
+        h->prev->next = h->next;
+    else
+        first = h->next;
+    if (h->next)
+        h->next->prev = h->prev;
+    else
+        last = h->prev;
 }
 
-}  // namespace
+} // namespace
 
 void* sys_alloc(size_t size) {
     auto* h = static_cast<Header*>(std::malloc(sizeof(Header) + size));
@@ -87,4 +96,4 @@ void sys_free_all() {
 
 size_t sys_allocated_bytes() { return total; }
 
-}  // namespace mox
+} // namespace mox

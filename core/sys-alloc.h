@@ -18,4 +18,4 @@ void sys_free_all();
 // Bytes of all tracked blocks, each counted with its header.
 size_t sys_allocated_bytes();
 
-}  // namespace mox
+} // namespace mox

@@ -12,9 +12,9 @@ namespace mox::value_pool {
 
 namespace {
 
-Cell pool;               // block! over the slots
-int32_t free_head = -1;  // 0-based index of the first free cell
-constexpr uint32_t FREE_TAG = 0x46524545;  // marks a free slot's cell
+Cell pool;                                // block! over the slots
+int32_t free_head = -1;                   // 0-based index of the first free cell
+constexpr uint32_t FREE_TAG = 0x46524545; // marks a free slot's cell
 
 memory::SeriesBuffer* buffer() { return memory::buffer_of(pool.data2); }
 Cell* cells() { return buffer()->cells(); }
@@ -22,7 +22,7 @@ uint32_t cap() { return buffer()->size / sizeof(Cell); }
 
 bool is_free(const Cell* c) { return type_of(c) == TYPE_INTEGER && c->data1 == FREE_TAG; }
 
-}  // namespace
+} // namespace
 
 void init() {
     make_series(&pool, TYPE_BLOCK, memory::alloc_cells(100));
@@ -74,4 +74,4 @@ void mark() {
     if (pool.data2) collector::mark_block(&pool.data2);
 }
 
-}  // namespace mox::value_pool
+} // namespace mox::value_pool

@@ -20,4 +20,4 @@ void free(int32_t slot);
 uint32_t capacity();
 void mark();
 
-}  // namespace mox::value_pool
+} // namespace mox::value_pool

@@ -1,9 +1,9 @@
 // Raising errors (see value.h).
 #include "core/value.h"
 
+#include "core/stack.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
-#include "core/stack.h"
 
 namespace mox {
 
@@ -53,4 +53,4 @@ const Cell* check_set_arg(int32_t index, const Cell* value) {
     return value;
 }
 
-}  // namespace mox
+} // namespace mox

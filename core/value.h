@@ -35,4 +35,4 @@ void type_check_refinement(const Cell* refinement, const Cell* typeset, int32_t 
 const Cell* check_set_arg(int32_t index, const Cell* value);
 [[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);
 
-}  // namespace mox
+} // namespace mox

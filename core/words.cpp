@@ -2,8 +2,8 @@
 #include "core/words.h"
 
 #include "core/collector.h"
-#include "core/symbol.h"
 #include "core/global-words.h"
+#include "core/symbol.h"
 
 namespace mox::words {
 

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -22,8 +24,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::binary {
 

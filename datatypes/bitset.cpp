@@ -8,6 +8,7 @@
 #include "core/collector.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -15,7 +16,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::bitset {
 

@@ -7,11 +7,11 @@
 // too-deep instead of exhausting the native stack.
 #include <algorithm>
 
+#include "core/actions.h"
 #include "core/cycles.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::block {
 

@@ -19,18 +19,18 @@
 #include <optional>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/cycles.h"
 #include "core/hashtable.h"
 #include "core/sorting.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::block {
 

@@ -16,18 +16,18 @@
 #include <cstring>
 #include <optional>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/hashtable.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::block {
 
@@ -120,8 +120,7 @@ uint32_t copy_type(const Cell* value) {
 }
 
 bool copyable_q(uint32_t t) {
-    return is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR ||
-           t == TYPE_MAP;
+    return is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
 }
 
 // Replaces cell i of blk by its copy, keeping the cell's header flags.
@@ -450,8 +449,7 @@ Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types) {
         copy_types(dest, 0, static_cast<int32_t>(count), 1, types, deep);
     } else {
         for (uint32_t i = 0; i < abs_length(dest); i++)
-            if (is_series(type_of(ms_abs_at(dest, i))))
-                replace_by_copy(dest, i, true, nullptr);
+            if (is_series(type_of(ms_abs_at(dest, i)))) replace_by_copy(dest, i, true, nullptr);
     }
     return dest;
 }
@@ -630,8 +628,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (type_of(result) == TYPE_NONE) return result;
     if (deep) {
         for (uint32_t i = 0; i < abs_length(result); i++)
-            if (is_series(type_of(ms_abs_at(result, i))))
-                replace_by_copy(result, i, true, nullptr);
+            if (is_series(type_of(ms_abs_at(result, i)))) replace_by_copy(result, i, true, nullptr);
         rehash(result);
     }
     if (!part && abs_length(result) == 1) *result = *ms_abs_at(result, 0);

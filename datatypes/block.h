@@ -184,8 +184,8 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 // append without /part and /dup when it is a bare store: a block! (not a
 // hash!, whose index must follow) that nobody watches, with room for one
-// more cell at its tail, and a value added as one cell. Stores it and moves the block's index to its head
-// as append does; false (nothing done) otherwise. Never allocates.
+// more cell at its tail, and a value added as one cell. Stores it and moves the block's index to
+// its head as append does; false (nothing done) otherwise. Never allocates.
 bool append_in_place(Cell* blk, const Cell* value, bool only);
 Cell* copy(Cell* value, Cell* dest, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,

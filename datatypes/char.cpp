@@ -5,12 +5,12 @@
 
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::char_ {
 

@@ -2,13 +2,16 @@
 // operation rests on, and the text form 15-Jan-2024/10:30:00+01:00.
 #include "datatypes/date.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -18,9 +21,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "core/actions.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::date {
 
@@ -71,7 +71,9 @@ int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 
 int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) * b; }
 
 // The day number of 1 March of a March-based year.
-int64_t year_start(int64_t y) { return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400); }
+int64_t year_start(int64_t y) {
+    return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400);
+}
 
 // The day number of a year, a month 1-12 and a day (which may lie outside
 // the month).
@@ -321,9 +323,9 @@ int32_t to_epoch(const Cell* date) {
 
 int32_t field_index(const Cell* word) {
     static const uint32_t* const kWords[15] = {
-        &words::date,    &words::year,     &words::month, &words::day,     &words::zone,
-        &words::time,    &words::hour,     &words::minute, &words::second, &words::weekday,
-        &words::yearday, &words::timezone, &words::week,  &words::isoweek, &words::julian};
+        &words::date,    &words::year,     &words::month,  &words::day,     &words::zone,
+        &words::time,    &words::hour,     &words::minute, &words::second,  &words::weekday,
+        &words::yearday, &words::timezone, &words::week,   &words::isoweek, &words::julian};
     static uint32_t canonical[15];
     if (!canonical[0]) {
         for (int32_t i = 0; i < 15; i++) canonical[i] = symbol::resolve(*kWords[i]);
@@ -384,8 +386,8 @@ void set_field(Cell* date, int32_t field, Cell* value) {
     case 1: {
         if (vt != TYPE_DATE) fire(err::invalid_arg, value);
         uint32_t other = value->data1;
-        date->data1 = pack(year_of(other), month_of(other), day_of(other), word & ZONE_MASK,
-                           time_q(other));
+        date->data1 =
+            pack(year_of(other), month_of(other), day_of(other), word & ZONE_MASK, time_q(other));
         if (!time_q(other)) set_float(date, 0.0);
         return;
     }
@@ -542,12 +544,23 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     }
 }
 
-
 namespace {
 
 // The slots the make state machine fills.
-enum Slot { DAY, MONTH, YEAR, HOUR, MINUTE, SECOND, SECOND_F, TIME_OF_DAY, ZONE_H, ZONE_M, ZONE_T,
-            SLOTS };
+enum Slot {
+    DAY,
+    MONTH,
+    YEAR,
+    HOUR,
+    MINUTE,
+    SECOND,
+    SECOND_F,
+    TIME_OF_DAY,
+    ZONE_H,
+    ZONE_M,
+    ZONE_T,
+    SLOTS
+};
 
 // Reads a block of day, month, year [time or hour minute second] [zone]:
 // with check, a part outside its range raises bad-to-arg instead of
@@ -561,12 +574,14 @@ Cell* from_block(Cell* out, Cell* spec, bool check) {
     for (int32_t i = 0; i < count; i++) items[i] = head[i];
     double slot[SLOTS] = {};
     // state -> next state and slot for an integer!, a time! and a float!.
-    struct Move { int8_t next, slot; };
-    static const Move kInteger[14] = {{1, DAY}, {2, MONTH}, {3, YEAR}, {8, HOUR}, {6, ZONE_H},
-                                      {-1, 0},  {7, ZONE_M}, {-1, 0},  {9, MINUTE}, {10, SECOND},
-                                      {12, ZONE_H}, {-1, 0}, {13, ZONE_M}, {-1, 0}};
-    static const Move kTime[14] = {{-1, 0}, {-1, 0}, {-1, 0}, {4, TIME_OF_DAY}, {5, ZONE_T},
-                                   {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0},
+    struct Move {
+        int8_t next, slot;
+    };
+    static const Move kInteger[14] = {
+        {1, DAY}, {2, MONTH},  {3, YEAR},    {8, HOUR},    {6, ZONE_H}, {-1, 0},      {7, ZONE_M},
+        {-1, 0},  {9, MINUTE}, {10, SECOND}, {12, ZONE_H}, {-1, 0},     {13, ZONE_M}, {-1, 0}};
+    static const Move kTime[14] = {{-1, 0},      {-1, 0}, {-1, 0}, {4, TIME_OF_DAY}, {5, ZONE_T},
+                                   {-1, 0},      {-1, 0}, {-1, 0}, {-1, 0},          {-1, 0},
                                    {11, ZONE_T}, {-1, 0}, {-1, 0}, {-1, 0}};
     int32_t state = 0;
     bool zone_given = false;
@@ -602,7 +617,7 @@ Cell* from_block(Cell* out, Cell* spec, bool check) {
         if (std::fabs(zh) > 15 || std::fabs(zm) > 59) bad();
         double quarters = std::trunc(std::fabs(zm) / 15.0) * 900.0;
         zone_offset = zh < 0 || (zh == 0 && zm < 0) ? -(std::fabs(zh) * 3600.0 + quarters)
-                                                     : zh * 3600.0 + quarters;
+                                                    : zh * 3600.0 + quarters;
     }
     bool hms = state >= 8;
     double tod = hms ? slot[HOUR] * 3600.0 + slot[MINUTE] * 60.0 +
@@ -611,8 +626,9 @@ Cell* from_block(Cell* out, Cell* spec, bool check) {
     bool time = count > 3;
     if (check) {
         bool ok = slot[MONTH] >= 1 && slot[MONTH] <= 12 && slot[DAY] >= 1 &&
-                  slot[DAY] <= days_in_month(static_cast<int32_t>(std::clamp(slot[YEAR], -16384.0, 16383.0)),
-                                             static_cast<int32_t>(slot[MONTH]));
+                  slot[DAY] <=
+                      days_in_month(static_cast<int32_t>(std::clamp(slot[YEAR], -16384.0, 16383.0)),
+                                    static_cast<int32_t>(slot[MONTH]));
         if (hms)
             ok = ok && slot[HOUR] >= 0 && slot[HOUR] <= 23 && slot[MINUTE] >= 0 &&
                  slot[MINUTE] <= 59 && slot[SECOND] >= 0 && slot[SECOND] < 60 &&

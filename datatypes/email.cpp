@@ -3,12 +3,12 @@
 #include "datatypes/email.h"
 
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::email {
 

@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
+#include "core/natives.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -21,10 +25,6 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/evaluator-hooks.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::error {
@@ -602,8 +602,10 @@ void write_report(const Cell* error) {
     Cell* base = stack::top;
     Cell* e = stack::push(error);
     Cell* buffer = string::push_new(256);
-    if (type_of(e) == TYPE_ERROR) form(e, buffer, nullptr, INT32_MAX);
-    else string::concatenate_literal(buffer, "*** not an error value");
+    if (type_of(e) == TYPE_ERROR)
+        form(e, buffer, nullptr, INT32_MAX);
+    else
+        string::concatenate_literal(buffer, "*** not an error value");
     memory::SeriesBuffer* b = string::buffer_of(buffer);
     console::write_units(b->head_ptr(), static_cast<size_t>(b->tail_ptr() - b->head_ptr()),
                          b->unit(), true);

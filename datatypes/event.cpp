@@ -3,6 +3,7 @@
 #include "datatypes/event.h"
 
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -10,22 +11,20 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 
 namespace mox::event {
 
 namespace {
 
 constexpr const char* kTypeNames[TYPE_COUNT] = {
-    "down",     "up",        "mid-down", "mid-up",   "alt-down", "alt-up",   "aux-down",
-    "aux-up",   "click",     "dbl-click", "wheel",   "over",     "key",      "key-down",
-    "key-up",   "ime",       "focus",    "unfocus",  "enter",    "zoom",     "pan",
-    "rotate",   "two-tap",   "press-tap", "select",  "change",   "menu",     "close",
-    "move",     "resize",    "moving",   "resizing", "time",     "drawing",  "scroll",
-    "minimize", "maximize",  "restore"};
+    "down",   "up",        "mid-down", "mid-up",   "alt-down", "alt-up",   "aux-down", "aux-up",
+    "click",  "dbl-click", "wheel",    "over",     "key",      "key-down", "key-up",   "ime",
+    "focus",  "unfocus",   "enter",    "zoom",     "pan",      "rotate",   "two-tap",  "press-tap",
+    "select", "change",    "menu",     "close",    "move",     "resize",   "moving",   "resizing",
+    "time",   "drawing",   "scroll",   "minimize", "maximize", "restore"};
 
 constexpr const char* kFieldNames[FIELD_COUNT] = {
-    "type", "face", "window", "offset", "key", "picked", "flags", "away?",
+    "type",  "face",      "window",    "offset",    "key",   "picked", "flags",      "away?",
     "down?", "mid-down?", "alt-down?", "aux-down?", "ctrl?", "shift?", "orientation"};
 
 // Flag words in the order flag_mask matches them.
@@ -33,25 +32,24 @@ struct FlagName {
     const char* name;
     uint32_t mask;
 };
-constexpr FlagName kFlagNames[] = {{"control", CONTROL}, {"shift", SHIFT},       {"alt", ALT},
-                                   {"command", COMMAND}, {"away", AWAY},         {"down", DOWN},
-                                   {"mid-down", MID_DOWN}, {"alt-down", ALT_DOWN},
-                                   {"aux-down", AUX_DOWN}};
+constexpr FlagName kFlagNames[] = {
+    {"control", CONTROL},   {"shift", SHIFT},       {"alt", ALT},
+    {"command", COMMAND},   {"away", AWAY},         {"down", DOWN},
+    {"mid-down", MID_DOWN}, {"alt-down", ALT_DOWN}, {"aux-down", AUX_DOWN}};
 // The order in which the flags field lists them: pointer state first, the
 // buttons from the main one outwards, then the modifier keys; command, which
 // only made events carry, comes last.
-constexpr FlagName kFlagsListed[] = {{"away", AWAY},         {"down", DOWN},
-                                     {"mid-down", MID_DOWN}, {"alt-down", ALT_DOWN},
-                                     {"aux-down", AUX_DOWN}, {"control", CONTROL},
-                                     {"shift", SHIFT},       {"alt", ALT},
-                                     {"command", COMMAND}};
+constexpr FlagName kFlagsListed[] = {
+    {"away", AWAY},         {"down", DOWN},         {"mid-down", MID_DOWN},
+    {"alt-down", ALT_DOWN}, {"aux-down", AUX_DOWN}, {"control", CONTROL},
+    {"shift", SHIFT},       {"alt", ALT},           {"command", COMMAND}};
 constexpr uint32_t kFlagFieldMasks[] = {AWAY, DOWN, MID_DOWN, ALT_DOWN, AUX_DOWN, CONTROL, SHIFT};
 
 uint32_t type_symbols[TYPE_COUNT + 1];
 uint32_t field_symbols[FIELD_COUNT + 1];
 uint32_t flag_symbols[std::size(kFlagNames)];
 uint32_t flag_listed_symbols[std::size(kFlagsListed)];
-uint32_t set_symbols[7];  // type key flags face window offset picked
+uint32_t set_symbols[7]; // type key flags face window offset picked
 const Accessors* back_end = nullptr;
 
 enum SetField { S_TYPE, S_KEY, S_FLAGS, S_FACE, S_WINDOW, S_OFFSET, S_PICKED };
@@ -66,8 +64,7 @@ Cell* block_values(const Cell* event) {
 // The value a word or get-word stands for when it is bound and set.
 const Cell* dereferenced(const Cell* v) {
     uint32_t t = type_of(v);
-    if ((t != TYPE_WORD && t != TYPE_GET_WORD) || !v->data1 ||
-        static_cast<int32_t>(v->data3) < 0)
+    if ((t != TYPE_WORD && t != TYPE_GET_WORD) || !v->data1 || static_cast<int32_t>(v->data3) < 0)
         return v;
     Cell* value = word::get_value(v);
     return type_of(value) == TYPE_UNSET ? v : value;
@@ -120,7 +117,10 @@ Cell* get_field(const Cell* event, int32_t field) {
     const bool made = event->header & FLAG_MADE;
     if (made) {
         switch (field) {
-        case F_FACE: case F_WINDOW: case F_OFFSET: case F_PICKED:
+        case F_FACE:
+        case F_WINDOW:
+        case F_OFFSET:
+        case F_PICKED:
             if (event->data2) {
                 int32_t slot = field == F_PICKED ? 3 : field - F_FACE;
                 return stack::push(block_values(event) + slot);
@@ -143,7 +143,12 @@ Cell* get_field(const Cell* event, int32_t field) {
         return type_word(event);
     case F_FLAGS:
         return push_flags(event->data3);
-    case F_FACE: case F_WINDOW: case F_OFFSET: case F_KEY: case F_PICKED: case F_ORIENTATION: {
+    case F_FACE:
+    case F_WINDOW:
+    case F_OFFSET:
+    case F_KEY:
+    case F_PICKED:
+    case F_ORIENTATION: {
         if (!back_end) return make_none(stack::push_cell());
         Cell copy = *event;
         return back_end->get_field(&copy, field);
@@ -247,8 +252,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (type_of(value2) != TYPE_EVENT) return COMPARE_NOT_COMPARABLE;
     switch (op) {
-    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT:
-    case COMP_CASE_SORT: case COMP_SAME: case COMP_FIND:
+    case COMP_EQUAL:
+    case COMP_NOT_EQUAL:
+    case COMP_STRICT_EQUAL:
+    case COMP_SORT:
+    case COMP_CASE_SORT:
+    case COMP_SAME:
+    case COMP_FIND:
         return 0;
     default:
         return COMPARE_NOT_COMPARABLE;

@@ -38,8 +38,21 @@ constexpr int32_t TYPE_COUNT = 38;
 constexpr int32_t FIELD_COUNT = 15;
 
 enum Field : int32_t {
-    F_TYPE = 1, F_FACE, F_WINDOW, F_OFFSET, F_KEY, F_PICKED, F_FLAGS, F_AWAY_Q, F_DOWN_Q,
-    F_MID_DOWN_Q, F_ALT_DOWN_Q, F_AUX_DOWN_Q, F_CTRL_Q, F_SHIFT_Q, F_ORIENTATION
+    F_TYPE = 1,
+    F_FACE,
+    F_WINDOW,
+    F_OFFSET,
+    F_KEY,
+    F_PICKED,
+    F_FLAGS,
+    F_AWAY_Q,
+    F_DOWN_Q,
+    F_MID_DOWN_Q,
+    F_ALT_DOWN_Q,
+    F_AUX_DOWN_Q,
+    F_CTRL_Q,
+    F_SHIFT_Q,
+    F_ORIENTATION
 };
 
 // The back end's answers for fields 2-6 and 15 of an event it made (the

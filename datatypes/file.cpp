@@ -76,7 +76,8 @@ void init() {
     datatype::ActionSlots slots = datatype::ActionSlots::inherit_all();
     slots.set<A_MOLD>(&mold);
     // The file system's actions are io's (simple_io::init provides them).
-    for (Action a : {A_OPEN, A_DELETE, A_QUERY, A_READ, A_RENAME, A_WRITE}) slots.slot[a - 1] = nullptr;
+    for (Action a : {A_OPEN, A_DELETE, A_QUERY, A_READ, A_RENAME, A_WRITE})
+        slots.slot[a - 1] = nullptr;
     datatype::register_type(TYPE_FILE, TYPE_URL, "file!", slots);
 }
 

@@ -6,22 +6,22 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/dtoa.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
+#include "datatypes/number-text.h"
 #include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "core/actions.h"
-#include "core/evaluator-hooks.h"
-#include "datatypes/number-text.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::float_ {
 
@@ -348,8 +348,8 @@ double from_text(Cell* spec, uint32_t target) {
     if (count == 0) fire_with_type(err::bad_to_arg, target, spec);
     if (target == TYPE_FLOAT) {
         int32_t failure = 0;
-        double d = lexer::scan_float(string::ms_head(spec), count,
-                                     string::buffer_of(spec)->unit(), &failure);
+        double d = lexer::scan_float(string::ms_head(spec), count, string::buffer_of(spec)->unit(),
+                                     &failure);
         if (failure) fire_with_type(err::bad_to_arg, target, spec);
         return d;
     }
@@ -360,14 +360,17 @@ double from_text(Cell* spec, uint32_t target) {
     double d;
     if (type_of(holder) != TYPE_BLOCK || block::rs_length_q(holder) != 1)
         fire_with_type(err::bad_to_arg, target, spec);
-    if (t == TYPE_INTEGER) d = get_integer(v);
-    else if (t == TYPE_FLOAT || t == TYPE_PERCENT) d = get_float(v);
-    else fire_with_type(err::bad_to_arg, target, spec);
+    if (t == TYPE_INTEGER)
+        d = get_integer(v);
+    else if (t == TYPE_FLOAT || t == TYPE_PERCENT)
+        d = get_float(v);
+    else
+        fire_with_type(err::bad_to_arg, target, spec);
     stack::top = holder;
     return d;
 }
 
-}  // namespace
+} // namespace
 
 Cell* to(Cell* proto, Cell* spec, int32_t type) {
     uint32_t target = static_cast<uint32_t>(type);

@@ -3,25 +3,23 @@
 
 #include <cstring>
 
-#include "core/root.h"
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::function {
 
 namespace {
 
-bool argument_q(uint32_t t) {
-    return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD;
-}
+bool argument_q(uint32_t t) { return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD; }
 
 bool same_symbol(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::resolve(b); }
 
@@ -55,7 +53,7 @@ void check_type_block(const Cell* types) {
     fire(err::bad_func_def, &whole);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Specs
@@ -72,8 +70,10 @@ uint32_t validate_spec(const Cell* spec) {
         memory::SeriesBuffer* ab = memory::buffer_of(c->data2);
         for (const Cell* a = ab->cells() + c->data1; a < ab->cells_tail(); a++) {
             if (type_of(a) != TYPE_WORD) bad_spec(spec);
-            if (same_symbol(a->data2, words::trace)) flags |= FLAG_TRACE;
-            else if (same_symbol(a->data2, words::no_trace)) flags |= FLAG_NO_TRACE;
+            if (same_symbol(a->data2, words::trace))
+                flags |= FLAG_TRACE;
+            else if (same_symbol(a->data2, words::no_trace))
+                flags |= FLAG_NO_TRACE;
         }
         c++;
     }
@@ -97,8 +97,7 @@ uint32_t validate_spec(const Cell* spec) {
         } else if (t == TYPE_STRING) {
             continue;
         } else if (t == TYPE_SET_WORD) {
-            if (!same_symbol(c->data2, words::return_) || seen_return || seen_local)
-                bad_spec(spec);
+            if (!same_symbol(c->data2, words::return_) || seen_return || seen_local) bad_spec(spec);
             seen_return = true;
             if (nt != TYPE_BLOCK) bad_spec(spec);
             c++;
@@ -107,8 +106,10 @@ uint32_t validate_spec(const Cell* spec) {
                 if (after != TYPE_REFINEMENT && after != TYPE_STRING) bad_spec(spec);
             }
         } else if (t == TYPE_REFINEMENT) {
-            if (same_symbol(c->data2, words::refinements::local.data2)) seen_local = true;
-            else if (seen_local || seen_return) bad_spec(spec);
+            if (same_symbol(c->data2, words::refinements::local.data2))
+                seen_local = true;
+            else if (seen_local || seen_return)
+                bad_spec(spec);
             if (next && !argument_q(nt) && nt != TYPE_REFINEMENT && nt != TYPE_SET_WORD &&
                 nt != TYPE_STRING)
                 bad_spec(spec);
@@ -176,7 +177,11 @@ void spec_argument_word(const Cell* call, int32_t n, Cell* out) {
     Cell* callable = context::symbol_value(call->data1, call->data2);
     if (!callable) return;
     switch (type_of(callable)) {
-    case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: case TYPE_FUNCTION: case TYPE_ROUTINE:
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_OP:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
         break;
     default:
         return;
@@ -277,8 +282,13 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (type_of(value1) != type_of(value2)) return COMPARE_NOT_COMPARABLE;
     switch (op) {
-    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT:
-    case COMP_CASE_SORT: case COMP_SAME: case COMP_FIND:
+    case COMP_EQUAL:
+    case COMP_NOT_EQUAL:
+    case COMP_STRICT_EQUAL:
+    case COMP_SORT:
+    case COMP_CASE_SORT:
+    case COMP_SAME:
+    case COMP_FIND:
         return value1->data3 == value2->data3 ? 0 : (value1->data3 < value2->data3 ? -1 : 1);
     default:
         return COMPARE_NOT_COMPARABLE;
@@ -306,4 +316,4 @@ void init_routine() {
                                 .set<A_COMPARE>(&compare));
 }
 
-}  // namespace mox::function
+} // namespace mox::function

@@ -45,9 +45,9 @@ inline Cell* extra_of(const Cell* fn) { return memory::buffer_of(fn->data3)->cel
 uint32_t validate_spec(const Cell* spec);
 
 // Pushes a new function! made from spec and body (null: no body) with the
-// given header flags (FLAG_BOOT added while the boot source loads); the body is deep-copied and bound to a new context
-// made from the spec. object: the object whose context binds self, or
-// null. Returns the pushed cell. May collect.
+// given header flags (FLAG_BOOT added while the boot source loads); the body is deep-copied and
+// bound to a new context made from the spec. object: the object whose context binds self, or null.
+// Returns the pushed cell. May collect.
 Cell* push(const Cell* spec, const Cell* body, uint32_t flags, const Cell* object);
 
 // Pushes false, then n - 1 none! cells: the slots of an unused refinement.
@@ -69,4 +69,4 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
              int32_t indent);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
-}  // namespace mox::function
+} // namespace mox::function

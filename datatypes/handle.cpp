@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::handle {
 

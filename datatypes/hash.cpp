@@ -7,10 +7,10 @@
 
 #include "core/datatype.h"
 #include "core/hashtable.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::hash {
 

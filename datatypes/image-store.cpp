@@ -84,7 +84,7 @@ Store* synced(const Cell* img) {
     return s;
 }
 
-}  // namespace
+} // namespace
 
 void init_store() {
     kind = externals::register_kind("image", &release_node_bitmaps);
@@ -313,4 +313,4 @@ void mark_node(Cell* img) {
     s->flags &= ~FLAG_RENDER_USED;
 }
 
-}  // namespace mox::image
+} // namespace mox::image

@@ -26,17 +26,17 @@ namespace mox::image {
 constexpr uint32_t MAX_SIDE = 65535;
 
 // Store flags.
-constexpr uint32_t FLAG_PREMULTIPLIED = 0x08;  // premul copy matches the record
-constexpr uint32_t FLAG_DRAWN = 0x20;          // premul copy is newer than the record
-constexpr uint32_t FLAG_RENDER_USED = 0x40;    // render cache used since the last collection
+constexpr uint32_t FLAG_PREMULTIPLIED = 0x08; // premul copy matches the record
+constexpr uint32_t FLAG_DRAWN = 0x20;         // premul copy is newer than the record
+constexpr uint32_t FLAG_RENDER_USED = 0x40;   // render cache used since the last collection
 
 struct Store {
     uint32_t width;
     uint32_t height;
     uint32_t flags;
-    uint8_t* pixels;      // straight BGRA, width x height x 4 bytes
-    uint8_t* premul;      // premultiplied copy, or null
-    void* render_cache;   // the View back end's device bitmap, or null
+    uint8_t* pixels;    // straight BGRA, width x height x 4 bytes
+    uint8_t* premul;    // premultiplied copy, or null
+    void* render_cache; // the View back end's device bitmap, or null
 };
 
 // Registers the kind "image" and the collector's image hook.
@@ -111,4 +111,4 @@ void release_node_bitmaps(uintptr_t store);
 // Collector hook for every marked image! value.
 void mark_node(Cell* img);
 
-}  // namespace mox::image
+} // namespace mox::image

@@ -12,20 +12,20 @@
 
 #include "core/console.h"
 #include "core/datatype.h"
-#include "datatypes/image-store.h"
 #include "core/memory.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/image-store.h"
 #include "datatypes/integer.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "platform/imaging.h"
 #include "platform/platform.h"
 
@@ -93,8 +93,7 @@ int64_t position_of(const Cell* img, int32_t n, const Cell* boxed) {
     return at;
 }
 
-void notify_change(Cell* img, series::Change event, const Cell* value, int64_t at,
-                   int32_t count) {
+void notify_change(Cell* img, series::Change event, const Cell* value, int64_t at, int32_t count) {
     if (img->data2) series::notify(img, event, value, static_cast<int32_t>(at), count);
 }
 
@@ -238,7 +237,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     if (t != TYPE_BLOCK) return to(proto, spec, type);
     int32_t n = block::rs_length_q(spec);
     if (n == 0) {
-        if (type_of(proto) == TYPE_IMAGE) return copy(proto, stack::push_cell(), nullptr, false, nullptr);
+        if (type_of(proto) == TYPE_IMAGE)
+            return copy(proto, stack::push_cell(), nullptr, false, nullptr);
         fire(err::invalid_arg, spec);
     }
     Cell* items = block::rs_head(spec);
@@ -293,8 +293,8 @@ Cell* poke(Cell* img, int32_t index, Cell* data, Cell* boxed) {
     return data;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool notify) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,
+                int32_t position, bool case_, bool get, bool tail, bool notify) {
     uint32_t t = type_of(element);
     if (t == TYPE_INTEGER || t == TYPE_PAIR) {
         int32_t n = t == TYPE_INTEGER ? get_integer(element) : 0;
@@ -390,7 +390,8 @@ Cell* change(Cell* img, Cell* value, int32_t part, bool only, int32_t dup) {
     if (!img->data2 || !value->data2 || y >= h) return img;
     uint32_t cols = std::min(width_of(value), w - x);
     uint32_t rows = std::min(height_of(value), h - y);
-    notify_change(img, series::Change::change, value, img->data1, static_cast<int32_t>(cols * rows));
+    notify_change(img, series::Change::change, value, img->data1,
+                  static_cast<int32_t>(cols * rows));
     const uint8_t* src = pixels(value);
     uint32_t sw = width_of(value);
     if (value->data2 == img->data2) {
@@ -406,7 +407,8 @@ Cell* change(Cell* img, Cell* value, int32_t part, bool only, int32_t dup) {
             std::memcpy(dst + (size_t{y + r} * w + x) * 4, src + size_t{r} * sw * 4,
                         size_t{cols} * 4);
     }
-    notify_change(img, series::Change::changed, value, img->data1, static_cast<int32_t>(cols * rows));
+    notify_change(img, series::Change::changed, value, img->data1,
+                  static_cast<int32_t>(cols * rows));
     img->data1 = (y + rows - 1) * w + std::min(x + width_of(value), w);
     return img;
 }
@@ -535,7 +537,8 @@ void set_data(Cell* img, Cell* value, int32_t mode) {
                 dst[0] = src[i * 3 + 2];
             }
         } else {
-            for (size_t i = 0; i < n && i < len; i++) dst[i * 4 + 3] = static_cast<uint8_t>(255 - src[i]);
+            for (size_t i = 0; i < n && i < len; i++)
+                dst[i * 4 + 3] = static_cast<uint8_t>(255 - src[i]);
         }
     }
     notify_change(img, series::Change::changed, value, 0, static_cast<int32_t>(n));
@@ -546,8 +549,7 @@ bool known_format_q(const uint8_t* b, size_t n) {
         return n >= len && std::memcmp(b, sig, len) == 0;
     };
     return starts("\x89PNG", 4) || starts("\xFF\xD8\xFF", 3) || starts("BM", 2) ||
-           starts("GIF87a", 6) || starts("GIF89a", 6) || starts("II*\0", 4) ||
-           starts("MM\0*", 4);
+           starts("GIF87a", 6) || starts("GIF89a", 6) || starts("II*\0", 4) || starts("MM\0*", 4);
 }
 
 namespace {
@@ -565,7 +567,7 @@ platform::ImageResult decode_into(Cell* out, const uint8_t* bytes, size_t size) 
     return r;
 }
 
-}  // namespace
+} // namespace
 
 bool decode_binary(Cell* out, const uint8_t* bytes, size_t size) {
     if (!known_format_q(bytes, size)) return false;
@@ -582,8 +584,8 @@ void encode(Cell* img, Cell* target, int32_t format) {
     if (count_of(img) == 0 || !img->data2) fire(err::bad_media);
     uint8_t* raw = nullptr;
     size_t size = 0;
-    platform::ImageResult r = platform::image_encode(pixels(img), width_of(img), height_of(img),
-                                                     format, &raw, &size);
+    platform::ImageResult r =
+        platform::image_encode(pixels(img), width_of(img), height_of(img), format, &raw, &size);
     Free owned(raw, std::free);
     if (r == platform::IMAGE_NO_CODEC) {
         Cell code;
@@ -604,7 +606,8 @@ namespace {
 // image/known-format? data
 void known_format_q_star() {
     Cell* data = stack::arguments;
-    bool known = known_format_q(binary::ms_head(data), static_cast<size_t>(binary::ms_length_q(data)));
+    bool known =
+        known_format_q(binary::ms_head(data), static_cast<size_t>(binary::ms_length_q(data)));
     make_logic(data, known);
 }
 
@@ -665,7 +668,7 @@ void resize_star() {
     *args = *out;
 }
 
-}  // namespace
+} // namespace
 
 void register_natives() {
     sym_size = symbol::make("size");
@@ -709,4 +712,4 @@ void init() {
     datatype::register_type(TYPE_IMAGE, TYPE_SERIES, "image!", slots);
 }
 
-}  // namespace mox::image
+} // namespace mox::image

@@ -15,8 +15,13 @@ namespace mox::image {
 enum Channel : int32_t { CHANNEL_ALPHA = 0, CHANNEL_RGB = 1, CHANNEL_ARGB = 2 };
 
 // Encoder format codes.
-enum Format : int32_t { IMAGE_BMP = 0, IMAGE_PNG = 1, IMAGE_GIF = 2, IMAGE_JPEG = 3,
-                        IMAGE_TIFF = 4 };
+enum Format : int32_t {
+    IMAGE_BMP = 0,
+    IMAGE_PNG = 1,
+    IMAGE_GIF = 2,
+    IMAGE_JPEG = 3,
+    IMAGE_TIFF = 4
+};
 
 // A new binary! of the channel over the whole image, pushed. May collect.
 Cell* extract_data(Cell* img, int32_t mode);
@@ -48,4 +53,4 @@ void init();
 // and the paths read.
 void register_natives();
 
-}  // namespace mox::image
+} // namespace mox::image

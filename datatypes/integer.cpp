@@ -5,21 +5,21 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
+#include "datatypes/number-text.h"
 #include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "core/actions.h"
-#include "core/random.h"
-#include "datatypes/number-text.h"
-#include "core/stack.h"
 
 namespace mox::integer {
 

@@ -3,12 +3,12 @@
 
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::logic {
 

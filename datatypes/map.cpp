@@ -6,19 +6,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::map {
 
@@ -95,7 +95,7 @@ int32_t mold_entries(Cell* map, Cell* buffer, bool all, bool flat, Cell* part, i
 void copy_text_key(Cell* key) {
     SeriesBuffer* b = memory::buffer_of(key);
     uint32_t unit = b->unit();
-    uint32_t total = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
+    uint32_t total = b->used_bytes() >> (unit >> 1); // units of 1, 2 or 4 bytes
     uint32_t index = std::min(key->data1, total);
     node_t node = memory::alloc_units(total - index, unit);
     b = memory::buffer_of(key);
@@ -159,7 +159,7 @@ void normalize_key(Cell* key) {
 }
 
 Cell* make_cell(Cell* target, Cell* block, int32_t count) {
-    Cell data{TYPE_NONE, 0, 0, 0};  // rooted before it holds the block
+    Cell data{TYPE_NONE, 0, 0, 0}; // rooted before it holds the block
     collector::Root keep(&data);
     if (block) {
         data = *block;
@@ -278,9 +278,8 @@ Cell* key_value(Cell* key) {
 void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
     uint32_t hash = hashtable::map_hash(key);
     int64_t empty = -1;
-    Cell* found = hashtable::find_map(map->data3, key, hash, op,
-                                      op == COMP_EQUAL || op == COMP_STRICT_EQUAL ? &empty
-                                                                                  : nullptr);
+    Cell* found = hashtable::find_map(
+        map->data3, key, hash, op, op == COMP_EQUAL || op == COMP_STRICT_EQUAL ? &empty : nullptr);
     int32_t pos = found ? static_cast<int32_t>(found - pair_cell(map, 0)) : -1;
     if (pos < 0) {
         Cell* saved = stack::top;
@@ -291,8 +290,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, int32_t op) {
         // cell the collector sees, so both stay current if it collects.
         // Nothing here points into the backing block, so a big buffer it
         // outgrows can be given back at once.
-        auto* pair = reinterpret_cast<Cell*>(
-            memory::alloc_tail_bytes(map->data2, 2 * sizeof(Cell), true));
+        auto* pair =
+            reinterpret_cast<Cell*>(memory::alloc_tail_bytes(map->data2, 2 * sizeof(Cell), true));
         pair[0] = *k;
         make_unset(&pair[1]);
         Cell* entry = hashtable::put_map(map->data3, pos, hash, empty);

@@ -7,20 +7,20 @@
 #include <cstring>
 #include <string>
 
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/dtoa.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/float.h"
+#include "datatypes/number-text.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "core/actions.h"
-#include "datatypes/number-text.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::money {
 
@@ -39,7 +39,6 @@ constexpr char kCurrencies[] =
     "USD UYU UZS VES VND VUV WST CFA XAF XCD XOF CFP XPF YER ZAR ZMW";
 constexpr int32_t kCurrencyCount = (sizeof kCurrencies) / 4;
 static_assert(kCurrencyCount == 170);
-
 
 // A value keeps its currency's position in one byte, 0 meaning none.
 constexpr int32_t MAX_CURRENCIES = 255;
@@ -70,7 +69,8 @@ void read_added_codes() {
         const char* name = symbol::name_utf8(c->data2, &length);
         if (length != 3) return;
         char* code = added_codes[added_count++];
-        for (int i = 0; i < 3; i++) code[i] = static_cast<char>(upper(static_cast<uint8_t>(name[i])));
+        for (int i = 0; i < 3; i++)
+            code[i] = static_cast<char>(upper(static_cast<uint8_t>(name[i])));
         code[3] = '\0';
     }
 }
@@ -688,7 +688,8 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
             return compare_amounts(value1, &other);
         }
         double f = get_float(value2);
-        if (std::isnan(f)) return op == COMP_EQUAL || op == COMP_NOT_EQUAL ? 1 : COMPARE_NOT_COMPARABLE;
+        if (std::isnan(f))
+            return op == COMP_EQUAL || op == COMP_NOT_EQUAL ? 1 : COMPARE_NOT_COMPARABLE;
         double magnitude = std::fabs(f);
         if (magnitude >= 1e17) return f > 0 ? -1 : 1;
         if (magnitude != 0 && magnitude < 0.00001) {
@@ -746,8 +747,8 @@ Cell* from_block(Cell* out, Cell* spec) {
     if (is_any_word(type_of(&items[0]))) {
         size_t length;
         const char* name = symbol::name_utf8(items[0].data2, &length);
-        int32_t index = find_currency(reinterpret_cast<const uint8_t*>(name),
-                                      static_cast<int32_t>(length));
+        int32_t index =
+            find_currency(reinterpret_cast<const uint8_t*>(name), static_cast<int32_t>(length));
         if (index < 0) fire_bad_make_arg(TYPE_MONEY, &items[0]);
         currency = static_cast<uint8_t>(index);
         i = 1;
@@ -859,23 +860,30 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,
                 int32_t position, bool case_, bool get, bool tail, bool notify) {
     int32_t field = 0;
-    if (type_of(element) == TYPE_INTEGER) field = get_integer(element);
-    else if (time::word_is(element, words::code)) field = 1;
-    else if (time::word_is(element, words::amount)) field = 2;
+    if (type_of(element) == TYPE_INTEGER)
+        field = get_integer(element);
+    else if (time::word_is(element, words::code))
+        field = 1;
+    else if (time::word_is(element, words::amount))
+        field = 2;
     if (field != 1 && field != 2) fire(err::invalid_path, path, element);
     if (value) fire(err::bad_path_set, path, element);
     return pick(parent, field, element);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* boxed) {
-    if (time::word_is(boxed, words::code)) index = 1;
-    else if (time::word_is(boxed, words::amount)) index = 2;
-    else if (type_of(boxed) != TYPE_INTEGER) index = 0;
+    if (time::word_is(boxed, words::code))
+        index = 1;
+    else if (time::word_is(boxed, words::amount))
+        index = 2;
+    else if (type_of(boxed) != TYPE_INTEGER)
+        index = 0;
     Cell* out = stack::push_cell();
     if (index == 1) {
         uint8_t currency = currency_of(value);
         if (!currency) return make_none(out);
-        *out = *context::resolve_word(0, symbol::make(std::string(currency_name(currency), 3).c_str()));
+        *out = *context::resolve_word(
+            0, symbol::make(std::string(currency_name(currency), 3).c_str()));
         return out;
     }
     if (index == 2) {
@@ -906,8 +914,8 @@ namespace {
 
 // Whether rounding takes the multiple of the scale farther from zero, given
 // the remainder's relation to the scale and the refinements.
-bool rounds_up(bool exact, bool half, bool nearest_up, bool odd_quotient, bool negative,
-               bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+bool rounds_up(bool exact, bool half, bool nearest_up, bool odd_quotient, bool negative, bool even,
+               bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
     if (exact || down) return false;
     if (floor) return negative;
     if (ceiling) return !negative;
@@ -958,8 +966,8 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     bool exact = is_zero(rem);
     Wide lower = sub_wide(v, rem);
     Wide upper = exact ? v : add_wide(v, up);
-    bool take_up = rounds_up(exact, half, cmp(rem, up) >= 0, quotient.d[0] % 2 == 1, negative,
-                             even, down, half_down, floor, ceiling, half_ceiling);
+    bool take_up = rounds_up(exact, half, cmp(rem, up) >= 0, quotient.d[0] % 2 == 1, negative, even,
+                             down, half_down, floor, ceiling, half_ceiling);
     store(n, Amount{take_up ? upper : lower, negative, currency});
     return n;
 }

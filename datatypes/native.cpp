@@ -3,17 +3,17 @@
 
 #include <cstring>
 
+#include "core/actions-entry.h"
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/actions-entry.h"
-#include "core/natives.h"
-#include "core/stack.h"
 
 namespace mox::native {
 
@@ -43,7 +43,7 @@ uint64_t spec_shape(uint32_t node) {
             mix(type_of(w));
             if (is_any_word(type_of(w))) {
                 mix(symbol::resolve(w->data2));
-            } else {  // a datatype! or typeset! value: its bits
+            } else { // a datatype! or typeset! value: its bits
                 mix(w->data1);
                 mix(w->data2);
                 mix(w->data3);
@@ -51,7 +51,7 @@ uint64_t spec_shape(uint32_t node) {
         }
         mix(0xFFFFFFFF);
     }
-    return h | 1;  // never 0, which marks a slot not made yet
+    return h | 1; // never 0, which marks a slot not made yet
 }
 
 // The spec of make native!/action!: a block of exactly a spec block and an
@@ -63,8 +63,8 @@ int32_t checked_id(Cell* spec, uint32_t type) {
     if (type_of(&items[0]) != TYPE_BLOCK || type_of(&items[1]) != TYPE_INTEGER)
         fire_bad_make_arg(type, spec);
     int32_t id = get_integer(&items[1]);
-    bool filled = type == TYPE_NATIVE ? natives::lookup(id) != nullptr
-                                      : actions_entry::lookup(id) != nullptr;
+    bool filled =
+        type == TYPE_NATIVE ? natives::lookup(id) != nullptr : actions_entry::lookup(id) != nullptr;
     if (!filled || !spec_fits(type, id, &items[0])) fire_bad_make_arg(type, spec);
     return id;
 }
@@ -105,7 +105,7 @@ bool op_spec_q(const Cell* callable) {
 // The extra block of a function! or routine! value.
 Cell* function_extra(const Cell* fn) { return memory::buffer_of(fn->data3)->cells(); }
 
-}  // namespace
+} // namespace
 
 bool spec_fits(uint32_t type, int32_t id, const Cell* spec) {
     // The first spec a slot is made with (the boot image's) sets its shape.
@@ -205,8 +205,13 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (type_of(value1) != type_of(value2)) return COMPARE_NOT_COMPARABLE;
     switch (op) {
-    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT:
-    case COMP_CASE_SORT: case COMP_SAME: case COMP_FIND:
+    case COMP_EQUAL:
+    case COMP_NOT_EQUAL:
+    case COMP_STRICT_EQUAL:
+    case COMP_SORT:
+    case COMP_CASE_SORT:
+    case COMP_SAME:
+    case COMP_FIND:
         return value1->data1 == value2->data1 ? 0 : (value1->data1 < value2->data1 ? -1 : 1);
     default:
         return COMPARE_NOT_COMPARABLE;
@@ -243,4 +248,4 @@ void init_op() {
                                 .set<A_COMPARE>(&compare));
 }
 
-}  // namespace mox::native
+} // namespace mox::native

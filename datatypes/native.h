@@ -36,4 +36,4 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
              int32_t indent);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
-}  // namespace mox::native
+} // namespace mox::native

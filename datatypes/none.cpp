@@ -3,9 +3,9 @@
 
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "core/stack.h"
 
 namespace mox::none {
 

@@ -6,8 +6,8 @@
 
 #include "core/dtoa.h"
 #include "datatypes/money.h"
-#include "datatypes/string.h"
 #include "datatypes/number-text.h"
+#include "datatypes/string.h"
 
 namespace mox::lexer {
 

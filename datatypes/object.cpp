@@ -9,23 +9,23 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
-#include "datatypes/ownership.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/evaluator-hooks.h"
-#include "core/stack.h"
 
 namespace mox::object {
 
@@ -103,7 +103,7 @@ void deep_copy_value(Cell* object, int32_t i) {
 // method's own words, exactly as two bind passes would. Bodies hold many
 // uses of few words, so each word's outcome is worked out once per walk.
 class BodyBinder {
-public:
+  public:
     BodyBinder(node_t object_context, node_t function_context)
         : object_(object_context), function_(function_context) {
         for (Entry& e : table_) e.key = EMPTY;
@@ -131,7 +131,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr uint32_t EMPTY = 0xFFFFFFFFu;
     static constexpr int32_t ABSENT = -2;
     static constexpr uint32_t SLOTS = 256;
@@ -143,8 +143,7 @@ private:
 
     Entry compute(uint32_t symbol, bool plain_word) const {
         Entry e{0, ABSENT, context::find_word(function_, symbol, true)};
-        if (plain_word && words::self &&
-            symbol::resolve(symbol) == symbol::resolve(words::self)) {
+        if (plain_word && words::self && symbol::resolve(symbol) == symbol::resolve(words::self)) {
             e.in_object = -1;
         } else {
             int32_t i = context::find_word(object_, symbol, true);

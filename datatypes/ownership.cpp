@@ -12,14 +12,14 @@
 
 #include "core/collector.h"
 #include "core/context.h"
+#include "core/evaluator-hooks.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
-#include "core/evaluator-hooks.h"
-#include "core/stack.h"
 
 namespace mox::ownership {
 

@@ -3,8 +3,11 @@
 
 #include <cmath>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
@@ -14,9 +17,6 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
-#include "core/actions.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::pair {
 
@@ -47,7 +47,8 @@ int32_t field_of(const Cell* element) {
 Cell* escape(const Cell* original, double rx, double ry, int32_t op) {
     Cell* left = stack::arguments;
     Cell* right = left + 1;
-    point2D::make_cell(left, static_cast<float>(x_of(original)), static_cast<float>(y_of(original)));
+    point2D::make_cell(left, static_cast<float>(x_of(original)),
+                       static_cast<float>(y_of(original)));
     point2D::make_cell(right, static_cast<float>(rx), static_cast<float>(ry));
     return point2D::do_math(op);
 }
@@ -116,8 +117,10 @@ Cell* number_first(int32_t op) {
     args[0] = args[1];
     args[1] = number;
     if (op == OP_SUB) {
-        if (type == TYPE_PAIR) negate(args);
-        else point2D::negate(args);
+        if (type == TYPE_PAIR)
+            negate(args);
+        else
+            point2D::negate(args);
         op = OP_ADD;
     }
     if (type == TYPE_PAIR) return do_math(op);

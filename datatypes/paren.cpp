@@ -2,8 +2,8 @@
 #include "datatypes/paren.h"
 
 #include "core/datatype.h"
-#include "datatypes/block.h"
 #include "core/stack.h"
+#include "datatypes/block.h"
 
 namespace mox::paren {
 

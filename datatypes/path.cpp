@@ -3,14 +3,14 @@
 
 #include <algorithm>
 
+#include "core/actions.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox {
 

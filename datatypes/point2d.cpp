@@ -3,8 +3,11 @@
 
 #include <cmath>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/hashtable.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
@@ -12,9 +15,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "core/actions.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::point2D {
 
@@ -28,7 +28,9 @@ uint32_t bits_of(float f) {
 
 int32_t count_of(const Cell* p) { return type_of(p) == TYPE_POINT3D ? 3 : 2; }
 
-uint32_t* word_of(Cell* p, int32_t i) { return i == 0 ? &p->data1 : i == 1 ? &p->data2 : &p->data3; }
+uint32_t* word_of(Cell* p, int32_t i) {
+    return i == 0 ? &p->data1 : i == 1 ? &p->data2 : &p->data3;
+}
 
 int32_t field_of(const Cell* element, int32_t count) {
     if (type_of(element) == TYPE_INTEGER) {
@@ -250,7 +252,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         }
         float_::round(&value, s, even, down, half_down, floor, ceiling, half_ceiling);
         out[i] = static_cast<float>(type_of(&value) == TYPE_INTEGER ? get_integer(&value)
-                                                                  : get_float(&value));
+                                                                    : get_float(&value));
     }
     for (int32_t i = 0; i < count; i++) set_component(n, i, out[i]);
     return n;

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "datatypes/float.h"
 #include "datatypes/point2d.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::point3D {
 

@@ -5,9 +5,12 @@
 
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/cycles.h"
+#include "core/evaluator-hooks.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -15,9 +18,6 @@
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/evaluator-hooks.h"
-#include "core/stack.h"
 
 namespace mox::port {
 
@@ -137,7 +137,7 @@ class ActorCall {
         Cell* callee = stack::push(fn);
         Cell* result = stack::push_cell();
         evaluator::call_value(callee, base_, static_cast<int32_t>(actor_cell - base_), result,
-                                interpreter::CALL_ALL | interpreter::CALL_SAFER);
+                              interpreter::CALL_ALL | interpreter::CALL_SAFER);
         *out = *result;
         stack::top = saved_;
         return out;
@@ -382,7 +382,8 @@ const Cell* port_actor(const Cell* port) {
 // A port whose actor is a handle! serves the port actions through the
 // native actor table the handle names.
 ActionFn handle_action(const Cell* port, uint32_t action) {
-    return type_of(port_actor(port)) == TYPE_HANDLE ? native_action(port_actor(port), action) : nullptr;
+    return type_of(port_actor(port)) == TYPE_HANDLE ? native_action(port_actor(port), action)
+                                                    : nullptr;
 }
 
 } // namespace

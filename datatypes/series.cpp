@@ -11,8 +11,11 @@
 #include <cstring>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/hashtable.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -20,9 +23,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "core/actions.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox {
 

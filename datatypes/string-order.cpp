@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "core/sorting.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::string {
 

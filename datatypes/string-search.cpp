@@ -11,14 +11,14 @@
 #include <cstring>
 #include <vector>
 
+#include "core/actions.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::string {
 

@@ -15,19 +15,19 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/datatype.h"
 #include "core/dtoa.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/vector.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::string {
 
@@ -705,7 +705,7 @@ inline void copy_bytes(unsigned char* dst, const unsigned char* src, uint32_t n)
         dst[n - 1] = z;
     }
 }
-}  // namespace
+} // namespace
 
 bool append_in_place(Cell* str, Cell* value) {
     if (type_of(str) != TYPE_STRING || !text_value_q(type_of(value)) || value->data2 == str->data2)

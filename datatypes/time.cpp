@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/dtoa.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -18,9 +21,6 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/evaluator-hooks.h"
-#include "core/stack.h"
 
 namespace mox::time {
 
@@ -105,8 +105,8 @@ bool load_text(Cell* spec, uint32_t type, Cell* out) {
     Cell* holder = stack::push_cell();
     make_none(holder);
     Cell* v = evaluator::load_value(spec, holder);
-    bool ok = type_of(holder) == TYPE_BLOCK && block::rs_length_q(holder) == 1 &&
-              type_of(v) == type;
+    bool ok =
+        type_of(holder) == TYPE_BLOCK && block::rs_length_q(holder) == 1 && type_of(v) == type;
     if (ok) *out = *v;
     stack::top = holder;
     return ok;

@@ -7,6 +7,8 @@
 #include <cmath>
 
 #include "core/datatype.h"
+#include "core/random.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -15,8 +17,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "core/random.h"
-#include "core/stack.h"
 
 namespace mox::tuple {
 
@@ -80,7 +80,8 @@ namespace {
 uint8_t* mutable_bytes(Cell* t) { return reinterpret_cast<uint8_t*>(&t->data1); }
 
 void set_length(Cell* t, int32_t n) {
-    t->header = (t->header & ~FLAG_TUPLE_SIZE_MASK) | static_cast<uint32_t>(n) << FLAG_TUPLE_SIZE_SHIFT;
+    t->header = (t->header & ~FLAG_TUPLE_SIZE_MASK) | static_cast<uint32_t>(n)
+                                                          << FLAG_TUPLE_SIZE_SHIFT;
 }
 
 // Clamped as a double, so that no out-of-range value reaches a conversion;
@@ -114,10 +115,14 @@ Cell* from_issue(Cell* out, const Cell* issue) {
     if (length != 3 && length != 6 && length != 8) fire(err::invalid_data, issue);
     for (size_t i = 0; i < length; i++) {
         unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c >= '0' && c <= '9') digits[i] = static_cast<uint8_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') digits[i] = static_cast<uint8_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') digits[i] = static_cast<uint8_t>(c - 'A' + 10);
-        else fire(err::invalid_data, issue);
+        if (c >= '0' && c <= '9')
+            digits[i] = static_cast<uint8_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digits[i] = static_cast<uint8_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digits[i] = static_cast<uint8_t>(c - 'A' + 10);
+        else
+            fire(err::invalid_data, issue);
     }
     uint8_t bytes[4];
     if (length == 3) {
@@ -125,7 +130,8 @@ Cell* from_issue(Cell* out, const Cell* issue) {
         return from_bytes(out, bytes, 3);
     }
     int32_t n = static_cast<int32_t>(length / 2);
-    for (int32_t i = 0; i < n; i++) bytes[i] = static_cast<uint8_t>(digits[2 * i] << 4 | digits[2 * i + 1]);
+    for (int32_t i = 0; i < n; i++)
+        bytes[i] = static_cast<uint8_t>(digits[2 * i] << 4 | digits[2 * i + 1]);
     return from_bytes(out, bytes, n);
 }
 
@@ -239,7 +245,8 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     }
     uint8_t* b = mutable_bytes(value);
     for (int32_t i = 0; i < length_of(value); i++) {
-        int32_t r = secure ? random::rand_int(b[i] + 1, random::secure_rand) : random::rand_int(b[i] + 1);
+        int32_t r =
+            secure ? random::rand_int(b[i] + 1, random::secure_rand) : random::rand_int(b[i] + 1);
         b[i] = static_cast<uint8_t>(r - 1);
     }
     return value;

@@ -5,11 +5,11 @@
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 
 namespace mox::typeset {
 

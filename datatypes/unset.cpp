@@ -3,8 +3,8 @@
 
 #include "core/datatype.h"
 #include "core/memory.h"
-#include "datatypes/string.h"
 #include "core/stack.h"
+#include "datatypes/string.h"
 
 namespace mox::unset {
 

@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/datatype.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -17,9 +20,6 @@
 #include "datatypes/object.h"
 #include "datatypes/port.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/evaluator-hooks.h"
-#include "core/stack.h"
 #include "platform/utf8.h"
 
 namespace mox::url {

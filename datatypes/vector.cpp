@@ -11,6 +11,7 @@
 
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -18,7 +19,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 
 namespace mox::vector {
 
@@ -303,7 +303,7 @@ __attribute__((target("avx2"))) void mul_u32_avx2(uint32_t* e, uint32_t n, uint3
 bool avx2_q() {
     static const bool yes = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;  // processor and system both
+        return __builtin_cpu_supports("avx2") != 0; // processor and system both
     }();
     return yes;
 }

@@ -8,20 +8,19 @@
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/datatype.h"
+#include "core/evaluator-hooks.h"
 #include "core/memory.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/evaluator-hooks.h"
-#include "core/stack.h"
 
 namespace mox::word {
 
 namespace {
-
 
 // Appends the symbol's name, at most limit characters when part was given,
 // and returns limit minus the name's length.
@@ -187,7 +186,7 @@ uint32_t scanned_symbol(const std::string& text, bool any_word) {
     return symbol;
 }
 
-}  // namespace
+} // namespace
 
 // make and to: a word kind is retyped; a datatype gives its name word, a
 // logic! the word true or false; text, a char!, a refinement or an issue is

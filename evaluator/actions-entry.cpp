@@ -5,16 +5,15 @@
 
 #include <climits>
 
+#include "core/actions.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 namespace mox::actions_entry {
-
 
 constexpr natives::Named actions_named[] = {MOX_ACTIONS(MOX_NAMED)};
 static_assert(natives::sound(actions_named, ACTION_SLOTS),
@@ -39,8 +38,7 @@ template <Action A> void in_place() { reinterpret_cast<InPlaceFn>(actions::looku
 // form and mold: an empty string for a /part limit of 0 or less; else the
 // value is written into a new string, cut to the limit with /part. May
 // collect.
-template <bool Mold>
-void form_or_mold(bool only, bool all, bool flat, int32_t part) {
+template <bool Mold> void form_or_mold(bool only, bool all, bool flat, int32_t part) {
     Cell* limit_cell = ref_arg(part);
     int32_t limit = INT_MAX;
     if (limit_cell) {
@@ -139,7 +137,7 @@ void append_star(int32_t part, int32_t only, int32_t dup) {
         uint32_t t = type_of(arg(0));
         if (t == TYPE_BLOCK ? block::append_in_place(arg(0), arg(1), used(only))
                             : t == TYPE_STRING && string::append_in_place(arg(0), arg(1)))
-            return;  // the series, moved to its head, is the result cell already
+            return; // the series, moved to its head, is the result cell already
     }
     insert_entry(true, part, only, dup);
 }
@@ -199,8 +197,10 @@ void find_star(int32_t part, int32_t only, int32_t case_, int32_t same, int32_t 
 }
 void length_q_star() {
     int32_t n = actions::length_q(arg(0));
-    if (n < 0) make_none(arg(0));
-    else make_integer(arg(0), n);
+    if (n < 0)
+        make_none(arg(0));
+    else
+        make_integer(arg(0), n);
 }
 void move_star(int32_t part) { result(actions::move(arg(0), arg(1), ref_arg(part))); }
 
@@ -208,10 +208,14 @@ void move_star(int32_t part) { result(actions::move(arg(0), arg(1), ref_arg(part
 // false 2, any other key 0 (the implementation reads the key cell itself).
 int32_t get_index(const Cell* key) {
     switch (type_of(key)) {
-    case TYPE_INTEGER: return get_integer(key);
-    case TYPE_CHAR: return static_cast<int32_t>(key->data2);
-    case TYPE_LOGIC: return key->data1 ? 1 : 2;
-    default: return 0;
+    case TYPE_INTEGER:
+        return get_integer(key);
+    case TYPE_CHAR:
+        return static_cast<int32_t>(key->data2);
+    case TYPE_LOGIC:
+        return key->data1 ? 1 : 2;
+    default:
+        return 0;
     }
 }
 void pick_star() { result(actions::pick(arg(0), get_index(arg(1)), arg(1))); }
@@ -227,8 +231,8 @@ void remove_star(int32_t part, int32_t key) {
 void reverse_star(int32_t part, int32_t skip) {
     actions::reverse(arg(0), ref_arg(part), ref_arg(skip));
 }
-void select_star(int32_t part, int32_t only, int32_t case_, int32_t same, int32_t any,
-                 int32_t with, int32_t skip, int32_t last, int32_t reverse) {
+void select_star(int32_t part, int32_t only, int32_t case_, int32_t same, int32_t any, int32_t with,
+                 int32_t skip, int32_t last, int32_t reverse) {
     result(actions::select(arg(0), arg(1), ref_arg(part), used(only), used(case_), used(same),
                            used(any), ref_arg(with), ref_arg(skip), used(last), used(reverse)));
 }
@@ -251,8 +255,7 @@ void close_star() { result(actions::close(arg(0))); }
 void delete_star() { result(actions::delete_(arg(0))); }
 void modify_star(int32_t case_) { result(actions::modify(arg(0), arg(1), arg(2), used(case_))); }
 void open_star(int32_t new_, int32_t read, int32_t write, int32_t seek, int32_t allow) {
-    result(actions::open(arg(0), used(new_), used(read), used(write), used(seek),
-                         ref_arg(allow)));
+    result(actions::open(arg(0), used(new_), used(read), used(write), used(seek), ref_arg(allow)));
 }
 void open_q_star() { result(actions::open_q(arg(0))); }
 void query_star() { result(actions::query(arg(0))); }
@@ -271,7 +274,7 @@ void write_star(int32_t binary, int32_t lines, int32_t info, int32_t append, int
 
 template <auto Body> constexpr natives::Entry e = &natives::entry<Body>;
 
-}  // namespace
+} // namespace
 
 void init() {
 #define MOX_ACTION_ENTRY(id, name, body) table[id] = e<&body>;
@@ -279,4 +282,4 @@ void init() {
 #undef MOX_ACTION_ENTRY
 }
 
-}  // namespace mox::actions_entry
+} // namespace mox::actions_entry

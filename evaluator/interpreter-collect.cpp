@@ -12,18 +12,18 @@
 // keep's Mox body instead, as does a traced call (see eval_function).
 #include <cstring>
 
+#include "core/actions.h"
 #include "core/cell.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::interpreter {
 
@@ -37,9 +37,7 @@ constexpr int32_t SLOT_LOCALS = 4;
 constexpr int32_t SLOT_ONLY = 1;
 
 // The function of the running call.
-const Cell* running_function() {
-    return context::owner_of(stack::top_frame()->function_context);
-}
+const Cell* running_function() { return context::owner_of(stack::top_frame()->function_context); }
 
 using routines::run_mox_body;
 
@@ -118,11 +116,11 @@ void collect_body() {
     eval_body(body);
 }
 
-}  // namespace
+} // namespace
 
 void register_collect_body() {
     routines::register_(kKeepBody, &keep_body);
     routines::bind_native_body("collect", &collect_body);
 }
 
-}  // namespace mox::interpreter
+} // namespace mox::interpreter

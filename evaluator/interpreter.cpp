@@ -13,10 +13,14 @@
 // stack or in a collector::Root, and are read again through their nodes.
 #include "evaluator/interpreter.h"
 
+#include "core/actions-entry.h"
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/natives.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -26,11 +30,7 @@
 #include "datatypes/native.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "core/actions-entry.h"
-#include "core/actions.h"
-#include "core/natives.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "evaluator/trace.h"
 #include "platform/platform.h"
 
@@ -51,7 +51,6 @@
 #endif
 
 namespace mox::interpreter {
-
 
 namespace {
 
@@ -262,8 +261,7 @@ struct CurrentBlock {
 int32_t simple_statement(const Cell* at, int32_t pos, int32_t end, Cell* out);
 MOX_INLINE inline int32_t simple_statement_inline(const Cell* at, int32_t pos, int32_t end,
                                                   Cell* out);
-MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t pos,
-                                      int32_t end);
+MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t pos, int32_t end);
 
 // Evaluates the block in slot, a cell at the top of the stack that keeps it
 // for the collector, from pos to its tail without a frame of its own: the
@@ -276,8 +274,7 @@ MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t
 // being the exit's.
 // simple_inline: the simple statements are tried inline (loop bodies),
 // else through a call, which keeps the other copies of this loop small.
-template <bool simple_inline = false>
-MOX_INLINE inline bool run_in_place(Cell* slot, int32_t pos) {
+template <bool simple_inline = false> MOX_INLINE inline bool run_in_place(Cell* slot, int32_t pos) {
     guard_native_stack();
     Cell* value = slot + 1;
     CurrentBlock scope{position};
@@ -355,8 +352,10 @@ inline int32_t ordinal_of(const Cell* entry) {
 // argument cells). The last entry is an integer!:
 // for function! the /local slots, for the others the refinement count.
 inline void set_type_bit(Cell* entry, uint32_t t) {
-    if (t < 32) entry->data1 |= 0x80000000u >> (t ^ 24);
-    else if (t < 64) entry->data2 |= 0x80000000u >> ((t - 32) ^ 24);
+    if (t < 32)
+        entry->data1 |= 0x80000000u >> (t ^ 24);
+    else if (t < 64)
+        entry->data2 |= 0x80000000u >> ((t - 32) ^ 24);
 }
 
 // The bit layout of typeset_has (core/value.h): byte t / 8, mask 0x80 >> t % 8,
@@ -414,9 +413,7 @@ constexpr uint32_t SUMMARY_PLAIN = 0x80000000u;
 constexpr uint32_t SUMMARY_REFINED = 0x40000000u;
 constexpr uint32_t SUMMARY_COUNT_SHIFT = 12;
 inline int32_t summary_arguments(uint32_t summary) { return summary & 0xFFF; }
-inline int32_t summary_count(uint32_t summary) {
-    return (summary >> SUMMARY_COUNT_SHIFT) & 0xFFF;
-}
+inline int32_t summary_count(uint32_t summary) { return (summary >> SUMMARY_COUNT_SHIFT) & 0xFFF; }
 
 uint32_t summary_of(const Cell* tpl) {
     const Cell* entries = cells_of(tpl);
@@ -428,9 +425,12 @@ uint32_t summary_of(const Cell* tpl) {
             refined = true;
         } else if (type_of(e) == TYPE_TYPESET) {
             // The leading arguments are the first entries.
-            if (kind_of(e) == KIND_RETURN) returns = true;
-            else if (!refined && (returns || kind_of(e) != KIND_NORMAL)) return 0;
-            else if (!refined) arguments++;
+            if (kind_of(e) == KIND_RETURN)
+                returns = true;
+            else if (!refined && (returns || kind_of(e) != KIND_NORMAL))
+                return 0;
+            else if (!refined)
+                arguments++;
         } else if (i == n - 1 && type_of(e) == TYPE_INTEGER) {
             count = get_integer(e);
         } else {
@@ -455,7 +455,7 @@ void compile_template(const Cell* callee) {
     block::make_at(tpl, n + 1);
     int32_t refinements = 0, locals = 0, slots = 0;
     for (int32_t i = 0; i < n; i++) {
-        Cell item = cells_of(fn)[i];  // the spec node's buffer, read again after each allocation
+        Cell item = cells_of(fn)[i]; // the spec node's buffer, read again after each allocation
         Cell entry{TYPE_TYPESET, 0, 0, static_cast<uint32_t>(i)};
         switch (type_of(&item)) {
         case TYPE_WORD:
@@ -526,7 +526,7 @@ struct CallData {
     Cell* cells;
     const Cell* entries;
     uint32_t summary;
-    int32_t count;  // of the entries
+    int32_t count; // of the entries
 };
 constexpr uint32_t kCallSlots = 256;
 CallData call_cache[kCallSlots];
@@ -558,7 +558,7 @@ inline const CallData& call_data(const Cell* callee) {
 
 // Where arguments come from: a block being evaluated, or cells given by C++.
 struct Source {
-    const Cell* block;  // null: values
+    const Cell* block; // null: values
     const Cell* values;
     int32_t count;
     int32_t pos;
@@ -598,8 +598,19 @@ void entry_word(const Cell* callee_spec_node_holder, const Cell* entry, Cell* ou
 // The operators whose integer operands are computed without a call: the
 // arithmetic actions and the comparison natives.
 enum FastOp : uint8_t {
-    FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_AND, FAST_OR, FAST_XOR,
-    FAST_EQUAL, FAST_NOT_EQUAL, FAST_LESSER, FAST_GREATER, FAST_LESSER_EQUAL, FAST_GREATER_EQUAL,
+    FAST_NONE,
+    FAST_ADD,
+    FAST_SUB,
+    FAST_MUL,
+    FAST_AND,
+    FAST_OR,
+    FAST_XOR,
+    FAST_EQUAL,
+    FAST_NOT_EQUAL,
+    FAST_LESSER,
+    FAST_GREATER,
+    FAST_LESSER_EQUAL,
+    FAST_GREATER_EQUAL,
 };
 
 // op: an op! cell (its source type tells an action from a native).
@@ -608,21 +619,28 @@ MOX_INLINE inline FastOp fast_op(const Cell* op) {
     uint32_t source = native::op_source_type(op);
     if (source == TYPE_ACTION) {
         switch (id) {
-        case A_ADD: return FAST_ADD;
-        case A_SUBTRACT: return FAST_SUB;
-        case A_MULTIPLY: return FAST_MUL;
-        case A_AND_T: return FAST_AND;
-        case A_OR_T: return FAST_OR;
-        case A_XOR_T: return FAST_XOR;
-        default: return FAST_NONE;
+        case A_ADD:
+            return FAST_ADD;
+        case A_SUBTRACT:
+            return FAST_SUB;
+        case A_MULTIPLY:
+            return FAST_MUL;
+        case A_AND_T:
+            return FAST_AND;
+        case A_OR_T:
+            return FAST_OR;
+        case A_XOR_T:
+            return FAST_XOR;
+        default:
+            return FAST_NONE;
         }
     }
     if (source == TYPE_NATIVE) {
         // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal?
         // greater-or-equal?: natives 25 to 31 (strict equality of two
         // integers is equality).
-        static const FastOp codes[] = {FAST_EQUAL,   FAST_NOT_EQUAL, FAST_EQUAL,
-                                       FAST_LESSER,  FAST_GREATER,   FAST_LESSER_EQUAL,
+        static const FastOp codes[] = {FAST_EQUAL,        FAST_NOT_EQUAL, FAST_EQUAL,
+                                       FAST_LESSER,       FAST_GREATER,   FAST_LESSER_EQUAL,
                                        FAST_GREATER_EQUAL};
         if (id >= 25 && id <= 31) return codes[id - 25];
     }
@@ -654,15 +672,33 @@ MOX_INLINE inline void integer_op(FastOp fast, Cell* left, int32_t b) {
             return;
         }
         break;
-    case FAST_AND: r = a & b; break;
-    case FAST_OR: r = a | b; break;
-    case FAST_XOR: r = a ^ b; break;
-    case FAST_NOT_EQUAL: make_logic(left, a != b); return;
-    case FAST_LESSER: make_logic(left, a < b); return;
-    case FAST_GREATER: make_logic(left, a > b); return;
-    case FAST_LESSER_EQUAL: make_logic(left, a <= b); return;
-    case FAST_GREATER_EQUAL: make_logic(left, a >= b); return;
-    default: make_logic(left, a == b); return;
+    case FAST_AND:
+        r = a & b;
+        break;
+    case FAST_OR:
+        r = a | b;
+        break;
+    case FAST_XOR:
+        r = a ^ b;
+        break;
+    case FAST_NOT_EQUAL:
+        make_logic(left, a != b);
+        return;
+    case FAST_LESSER:
+        make_logic(left, a < b);
+        return;
+    case FAST_GREATER:
+        make_logic(left, a > b);
+        return;
+    case FAST_LESSER_EQUAL:
+        make_logic(left, a <= b);
+        return;
+    case FAST_GREATER_EQUAL:
+        make_logic(left, a >= b);
+        return;
+    default:
+        make_logic(left, a == b);
+        return;
     }
     make_integer(left, r);
 }
@@ -672,14 +708,14 @@ bool fetch_other_argument(const Cell* callee, Cell entry, Source& src);
 // fetch_argument's evaluated case from a block (at: the argument's first
 // cell, end: the source's end clipped to the tail, v: its plain value or
 // null, op: the op! that follows it or null).
-[[gnu::noinline]] bool fetch_evaluated(const Cell* callee, Cell entry, Source& src,
-                                       const Cell* at, int32_t end, const Cell* v, const Cell* op) {
+[[gnu::noinline]] bool fetch_evaluated(const Cell* callee, Cell entry, Source& src, const Cell* at,
+                                       int32_t end, const Cell* v, const Cell* op) {
     Cell* slot = stack::top;
     FastOp fast = op && v && type_of(v) == TYPE_INTEGER ? fast_op(op) : FAST_NONE;
-    if (const Cell* right = fast != FAST_NONE && src.pos + 2 < end &&
-                                    !(src.pos + 3 < end && op_word(at + 3))
-                                ? plain_value(at + 2)
-                                : nullptr;
+    if (const Cell* right =
+            fast != FAST_NONE && src.pos + 2 < end && !(src.pos + 3 < end && op_word(at + 3))
+                ? plain_value(at + 2)
+                : nullptr;
         right && type_of(right) == TYPE_INTEGER) {
         // `a op b` on two integers, nothing after it: no expression to set
         // up.
@@ -730,7 +766,8 @@ MOX_INLINE inline bool fetch_argument(const Cell* callee, Cell entry, Source& sr
                     Cell* slot = push_value(v);
                     integer_op(fast, slot, get_integer(right));
                     src.pos += 3;
-                    if (!entry_has(&entry, type_of(slot))) fire_expect(callee, &entry, type_of(slot));
+                    if (!entry_has(&entry, type_of(slot)))
+                        fire_expect(callee, &entry, type_of(slot));
                     return true;
                 }
             }
@@ -832,9 +869,9 @@ void fire_epilog(const Cell* body, const Cell* result) {
 
 void call_native(const Cell* callee, const int32_t* refs) {
     int32_t id = static_cast<int32_t>(callee->data1);
-    natives::Entry entry = type_of(callee) != TYPE_NATIVE ? actions_entry::lookup(id)
+    natives::Entry entry = type_of(callee) != TYPE_NATIVE          ? actions_entry::lookup(id)
                            : id >= 1 && id <= natives::TABLE_SLOTS ? natives::table[id]
-                                                                    : nullptr;
+                                                                   : nullptr;
     if (!entry) fire(err::not_done);
     entry(refs);
 }
@@ -871,11 +908,11 @@ bool fetch_truth(Source& src, bool* on) {
 
 // The state of one call's argument fetching.
 struct Fetch {
-    const Cell* callee;  // a cell the collector sees
+    const Cell* callee; // a cell the collector sees
     Source& src;
     bool function;
-    int32_t refs[MAX_NATIVE_REFINEMENTS];  // natives: the first `count` are set
-    uint64_t named;  // refinements named by the call (by ordinal, up to 64)
+    int32_t refs[MAX_NATIVE_REFINEMENTS]; // natives: the first `count` are set
+    uint64_t named;                       // refinements named by the call (by ordinal, up to 64)
 
     Fetch(const Cell* c, Source& s, bool fn) : callee(c), src(s), function(fn), named(0) {}
 };
@@ -1017,8 +1054,10 @@ bool path_refinements(Fetch& f, const Cell* path, int32_t path_index) {
     for (int32_t e = static_cast<int32_t>(path->data1) + path_index; e < tail_of(path); e++) {
         Cell element = cells_of(path)[e];
         bool on = true;
-        if (type_of(&element) == TYPE_GET_WORD) on = truthy(word::get_value(&element));
-        else if (type_of(&element) != TYPE_WORD) fire(err::bad_refine, &element);
+        if (type_of(&element) == TYPE_GET_WORD)
+            on = truthy(word::get_value(&element));
+        else if (type_of(&element) != TYPE_WORD)
+            fire(err::bad_refine, &element);
         if (!name_refinement(f, &element, on, path)) return false;
     }
     return true;
@@ -1051,8 +1090,10 @@ inline void push_unnamed_refinements(const Cell* callee, uint32_t summary, int32
         const Cell* entries = data.entries;
         int32_t total = data.count;
         for (int32_t k = n; k < total; k++) {
-            if (type_of(&entries[k]) == TYPE_REFINEMENT) make_logic(stack::push_cell(), false);
-            else if (argument_entry(&entries[k])) make_none(stack::push_cell());
+            if (type_of(&entries[k]) == TYPE_REFINEMENT)
+                make_logic(stack::push_cell(), false);
+            else if (argument_entry(&entries[k]))
+                make_none(stack::push_cell());
         }
     }
     if (int32_t count = summary_count(summary)) function::push_refinement_defaults(count);
@@ -1207,7 +1248,8 @@ bool run_body(const Cell* body) {
         stack::pending = u.code;
     }
     if (stack::pending) {
-        if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT) return false;
+        if (stack::pending != stack::EXIT_RETURN && stack::pending != stack::EXIT_EXIT)
+            return false;
         if (stack::ctop != body_frame + 1) return false;
         stack::pending = 0;
         stack::ctop = body_frame;
@@ -1420,8 +1462,10 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
 MOX_INLINE inline void finish_call(Cell* slot, bool function, const Cell* block, int32_t pos,
                                    const Cell* frame_word) {
     Cell result = *stack::arguments;
-    if (function) stack::unwind_ctx();
-    else stack::unwind();
+    if (function)
+        stack::unwind_ctx();
+    else
+        stack::unwind();
     *slot = result;
     stack::top = slot + 1;
     if (trace::active) fire_return(block, pos, slot, frame_word);
@@ -1461,7 +1505,7 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
             // An operator after the last block makes it an operand.
             !(next + blocks < limit && op_word(&cells[next + blocks]))) {
             bool on = logic::truthy(&cond);
-            const Cell* chosen = blocks == 2      ? &cells[next + (on ? 0 : 1)]
+            const Cell* chosen = blocks == 2       ? &cells[next + (on ? 0 : 1)]
                                  : on == (id == 1) ? &cells[next]
                                                    : nullptr;
             next += blocks;
@@ -1526,7 +1570,7 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
     if (d.extra != v->data3 || d.cycles != collector::stats.cycles) return nullptr;
     uint32_t summary = d.summary;
     return (summary & SUMMARY_PLAIN) && summary_count(summary) <= MAX_NATIVE_REFINEMENTS ? &d
-                                                                                          : nullptr;
+                                                                                         : nullptr;
 }
 
 // call_native_word's arguments from the i-th on, when one needs more
@@ -1610,9 +1654,9 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
 // frame; path: the path (a cell the collector sees, in place for the call)
 // naming refinements from its second element, or null. Returns the position
 // after the arguments.
-[[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data,
-                                        const Cell* block, int32_t pos, int32_t end,
-                                        const Cell* word, const Cell* path) {
+[[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data, const Cell* block,
+                                        int32_t pos, int32_t end, const Cell* word,
+                                        const Cell* path) {
     guard_native_stack();
     Cell* slot = push_value(callee);
     // The word may lie in a buffer that a collection moves.
@@ -1664,8 +1708,7 @@ MOX_INLINE inline const CallData* function_data(const Cell* v) {
 // arguments end with an evaluated one (whose evaluation takes any operator
 // after it). Untraced. Returns the position after the call, or -1 when the
 // expression needs eval_expression (nothing done then).
-MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t pos,
-                                      int32_t end) {
+MOX_INLINE inline int32_t direct_call(const Cell* block, const Cell* at, int32_t pos, int32_t end) {
     const Cell* v = quiet_value(at);
     if (!v) return -1;
     if (type_of(v) == TYPE_NATIVE) {
@@ -1714,8 +1757,8 @@ struct FieldData {
     node_t context;
     uint32_t symbol;
     int32_t cycles;
-    int32_t index;  // the value's index
-    bool self;      // the word is self
+    int32_t index; // the value's index
+    bool self;     // the word is self
     // The node of the context's word cells and the buffer it had when the
     // entry was made: while the node still has that buffer, the word cell
     // is found without the walk through the word table.
@@ -1749,9 +1792,14 @@ inline FieldData& field_slot(node_t ctx, uint32_t symbol) {
         if (record->data2 && !(record->header & FLAG_CONTEXT_ON_STACK) &&
             context::kind_of(ctx) == context::KIND_OBJECT)
             values_node = record->data2;
-        d = {ctx, symbol, collector::stats.cycles, static_cast<int32_t>(words[i].data3),
-             symbol::resolve(symbol) == symbol::resolve(words::self), words_node,
-             *arena::at<arena::ref32>(words_node), values_node,
+        d = {ctx,
+             symbol,
+             collector::stats.cycles,
+             static_cast<int32_t>(words[i].data3),
+             symbol::resolve(symbol) == symbol::resolve(words::self),
+             words_node,
+             *arena::at<arena::ref32>(words_node),
+             values_node,
              values_node ? *arena::at<arena::ref32>(values_node) : 0};
         return &d;
     }
@@ -1970,8 +2018,7 @@ MOX_INLINE inline int32_t simple_value(Lookup& lookup, const Cell* at, int32_t p
     // A word then a paren after the operand (an operator whose operand is
     // not simple, as a rule) is left to the general evaluation before any
     // word is looked up.
-    if (pos + 2 < limit && type_of(at + 2) == TYPE_PAREN && type_of(at + 1) == TYPE_WORD)
-        return -1;
+    if (pos + 2 < limit && type_of(at + 2) == TYPE_PAREN && type_of(at + 1) == TYPE_WORD) return -1;
     const Cell* v = simple_operand(lookup, at);
     if (!v) return -1;
     Cell r = *v;
@@ -2018,8 +2065,8 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
 // and the value written to out; returns the position after the statement,
 // or -1 with nothing done for any other. (A watched object's handler runs
 // under the set-path's frame: see eval_set_path.) Nothing here allocates.
-MOX_INLINE inline int32_t simple_set_path(Lookup& lookup, const Cell* at, int32_t pos,
-                                          int32_t end, Cell* out) {
+MOX_INLINE inline int32_t simple_set_path(Lookup& lookup, const Cell* at, int32_t pos, int32_t end,
+                                          Cell* out) {
     int32_t next = simple_value(lookup, at + 1, pos + 1, end, out);
     if (next < 0 || !set_object_path(lookup, at, *out, nullptr, false)) return -1;
     return next;
@@ -2118,7 +2165,7 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
         case TYPE_ACTION:
             return call_native_word(v, block, pos, end, at);
         case TYPE_ROUTINE:
-        call: {
+        call : {
             // do_call copies the callee and the word before anything allocates.
             Source src{block, nullptr, 0, pos + 1, end, 0, false};
             do_call(v, src, at, 0, nullptr);
@@ -2171,8 +2218,10 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
     }
     case TYPE_PAREN:
         // Traced code shows a paren's entry and exit like a block's.
-        if (trace::active) eval_block(at, false);
-        else eval_paren(at);
+        if (trace::active)
+            eval_block(at, false);
+        else
+            eval_paren(at);
         return pos + 1;
     case TYPE_PATH:
         return eval_path(at, block, pos, end, false, false, true);
@@ -2291,7 +2340,7 @@ Cell* call_comparator(Cell* function, Cell* arg1, Cell* arg2) {
     return result;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Interfaces
@@ -2314,9 +2363,7 @@ void init() {
 
 int32_t tail_of(const Cell* block) { return static_cast<int32_t>(block::abs_length(block)); }
 
-void eval_block(const Cell* block, bool keep_in_caller) {
-    run_block(block, keep_in_caller, 0);
-}
+void eval_block(const Cell* block, bool keep_in_caller) { run_block(block, keep_in_caller, 0); }
 
 void eval_body(const Cell* block) { run_body(block); }
 
@@ -2348,8 +2395,8 @@ void eval_loop_block(const Cell* block, Cell* base) {
 uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data) {
     // The loop's frame stays on top between runs of the body: checked once.
     stack::Frame* frame = stack::ctop - 1;
-    const bool framed = stack::ctop != stack::frame_bottom &&
-                        frame->type() == stack::FRAME_LOOP && stack::arguments == base;
+    const bool framed = stack::ctop != stack::frame_bottom && frame->type() == stack::FRAME_LOOP &&
+                        stack::arguments == base;
     while (step(data)) {
         stack::top = base;
         if (trace::active || !framed || type_of(block) != TYPE_BLOCK) {
@@ -2390,7 +2437,7 @@ namespace {
     return p;
 }
 
-}  // namespace
+} // namespace
 
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool push,
                         bool no_call) {
@@ -2498,8 +2545,10 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
     if (!set && !trace::active) {
         PathStart start = path_start(path_in, get);
         if (start.field) {
-            if (push) push_value(start.field);
-            else stack::set_last_keep(start.field);
+            if (push)
+                push_value(start.field);
+            else
+                stack::set_last_keep(start.field);
             return pos + 1;
         }
         if (start.head && !get && callable_q(type_of(start.head))) {
@@ -2524,7 +2573,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         }
     }
     Cell* base = stack::top;
-    Cell* value = set ? stack::top - 1 : nullptr;  // the value to store
+    Cell* value = set ? stack::top - 1 : nullptr; // the value to store
     Cell* path = push_value(path_in);
     int32_t first = static_cast<int32_t>(path->data1);
     int32_t n = tail_of(path);
@@ -2592,8 +2641,10 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         return next;
     }
     stack::top = base;
-    if (push) stack::push(&r);
-    else stack::set_last_keep(&r);
+    if (push)
+        stack::push(&r);
+    else
+        stack::set_last_keep(&r);
     return next;
 }
 
@@ -2609,8 +2660,8 @@ void do_block(const Cell* block, Cell* out) {
     stack::top = base;
 }
 
-void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out,
-                uint32_t flags, Cell* back) {
+void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out, uint32_t flags,
+                Cell* back) {
     Cell* base = stack::top;
     Cell c = *callable;
     if (type_of(&c) == TYPE_OP) c.header = native::op_source_type(callable);
@@ -2636,4 +2687,4 @@ void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out
     stack::top = base;
 }
 
-}  // namespace mox::interpreter
+} // namespace mox::interpreter

@@ -129,4 +129,4 @@ void call_value(const Cell* callable, const Cell* args, int32_t count, Cell* out
 // before the boot source loads.
 void register_collect_body();
 
-}  // namespace mox::interpreter
+} // namespace mox::interpreter

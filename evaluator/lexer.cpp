@@ -10,6 +10,7 @@
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -21,7 +22,6 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer-internal.h"
-#include "core/stack.h"
 
 namespace mox::lexer {
 

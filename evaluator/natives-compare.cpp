@@ -4,11 +4,11 @@
 // own.
 #include "evaluator/natives-compare.h"
 
-#include "core/datatype.h"
-#include "datatypes/logic.h"
 #include "core/actions.h"
+#include "core/datatype.h"
 #include "core/natives.h"
 #include "core/stack.h"
+#include "datatypes/logic.h"
 
 namespace mox::natives {
 
@@ -80,8 +80,6 @@ bool same_values_q(Cell* value1, Cell* value2) {
     }
 }
 
-void register_compare() {
-    MOX_NATIVES_COMPARE(MOX_NATIVE_REGISTER)
-}
+void register_compare() { MOX_NATIVES_COMPARE(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

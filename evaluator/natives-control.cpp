@@ -15,7 +15,10 @@
 
 #include <algorithm>
 
+#include "core/actions.h"
 #include "core/context.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
@@ -23,10 +26,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "core/natives.h"
-#include "core/stack.h"
 
 namespace mox::natives {
 
@@ -127,12 +127,15 @@ Turn take_exit(uint32_t code, Cell* base) {
 #if defined(__OPTIMIZE__)
 [[gnu::always_inline]]
 #endif
-inline Turn run_block(const Cell* blk, Cell* base) {
+inline Turn
+run_block(const Cell* blk, Cell* base) {
     uint32_t code;
     try {
         stack::top = base;
-        if (type_of(blk) == TYPE_BLOCK) interpreter::eval_loop_block(blk, base);
-        else interpreter::eval_block(blk, true);
+        if (type_of(blk) == TYPE_BLOCK)
+            interpreter::eval_loop_block(blk, base);
+        else
+            interpreter::eval_block(blk, true);
         code = stack::pending;
     } catch (const stack::Unwind& u) {
         if (u.code != stack::EXIT_BREAK && u.code != stack::EXIT_CONTINUE) throw;
@@ -150,8 +153,7 @@ struct Steps {};
 // Runs the loop's body (a cell below its frame) after each step until a
 // step ends the loop or an exit other than continue does (see
 // interpreter::run_loop). S: the steps' state, derived from Steps.
-template <class S>
-Turn run_steps(const Cell* body, Cell* base, bool (*step)(void*), S* steps) {
+template <class S> Turn run_steps(const Cell* body, Cell* base, bool (*step)(void*), S* steps) {
     for (;;) {
         uint32_t code;
         try {
@@ -631,8 +633,6 @@ void set_many(Cell* words, Cell* source, int32_t n, bool any, bool only, bool so
     }
 }
 
-void register_control() {
-    MOX_NATIVES_CONTROL(MOX_NATIVE_REGISTER)
-}
+void register_control() { MOX_NATIVES_CONTROL(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

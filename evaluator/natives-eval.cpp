@@ -10,11 +10,14 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/actions.h"
 #include "core/console.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/dyn-print.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -26,12 +29,9 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives-control.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "evaluator/trace.h"
 
 namespace mox::natives {
@@ -148,8 +148,10 @@ void do_star(int32_t expand, int32_t with_args, int32_t next, int32_t trace) {
         Cell* call = stack::push(args);
         make_none(stack::push_cell());
         Cell* script_args = stack::push_cell();
-        if (with_args >= 0) *script_args = args[with_args];
-        else make_none(script_args);
+        if (with_args >= 0)
+            *script_args = args[with_args];
+        else
+            make_none(script_args);
         interpreter::call_value(fn, call, 3, args);
         return;
     }
@@ -638,8 +640,6 @@ void prin_star() { output(false); }
 
 } // namespace
 
-void register_eval() {
-    MOX_NATIVES_EVAL(MOX_NATIVE_REGISTER)
-}
+void register_eval() { MOX_NATIVES_EVAL(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

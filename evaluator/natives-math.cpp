@@ -10,9 +10,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/dtoa.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/money.h"
@@ -20,10 +23,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
-#include "core/actions.h"
 #include "evaluator/natives-math.h"
-#include "core/natives.h"
-#include "core/stack.h"
 
 namespace mox::natives {
 
@@ -453,8 +453,6 @@ void as_money_star() {
 
 } // namespace
 
-void register_math() {
-    MOX_NATIVES_MATH(MOX_NATIVE_REGISTER)
-}
+void register_math() { MOX_NATIVES_MATH(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "core/datatype.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -23,8 +25,6 @@
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "evaluator/natives-series.h"
-#include "core/natives.h"
-#include "core/stack.h"
 
 namespace mox::natives {
 
@@ -253,8 +253,6 @@ void new_line_q_star() {
 
 } // namespace
 
-void register_series() {
-    MOX_NATIVES_SERIES(MOX_NATIVE_REGISTER)
-}
+void register_series() { MOX_NATIVES_SERIES(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

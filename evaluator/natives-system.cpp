@@ -8,6 +8,8 @@
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -18,8 +20,6 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-system.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::natives {
@@ -381,8 +381,6 @@ void as_star() {
 
 } // namespace
 
-void register_system() {
-    MOX_NATIVES_SYSTEM(MOX_NATIVE_REGISTER)
-}
+void register_system() { MOX_NATIVES_SYSTEM(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

@@ -14,16 +14,16 @@
 #include <cstring>
 #include <string>
 
+#include "core/actions.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/lexer.h"
 #include "evaluator/parse.h"
-#include "core/stack.h"
 
 namespace mox::parse {
 
@@ -160,9 +160,9 @@ void append_utf8(std::string& out, uint32_t cp) {
 
 // What a value stands for on binary input.
 enum ByteForm {
-    NO_FORM,  // a value that is no byte rule
-    NEVER,    // a char! above 255: it names no byte, so it matches nowhere
-    BYTES     // the bytes in out
+    NO_FORM, // a value that is no byte rule
+    NEVER,   // a char! above 255: it names no byte, so it matches nowhere
+    BYTES    // the bytes in out
 };
 
 // Text stands for its UTF-8 bytes, a char! or an integer! for the one byte

@@ -29,7 +29,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/actions.h"
+#include "core/natives.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -38,10 +41,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
-#include "core/natives.h"
-#include "core/stack.h"
 
 namespace mox::parse {
 

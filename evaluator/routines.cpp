@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "core/root.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "evaluator/interpreter.h"
-#include "core/stack.h"
 
 namespace mox::routines {
 
@@ -73,7 +73,7 @@ void report(const char* what, const std::string& name) {
     std::fprintf(stderr, "mox: C++ body %s: %s\n", name.c_str(), what);
 }
 
-}  // namespace
+} // namespace
 
 // A name registered twice is a fault of the build, not of a program.
 void register_(const char* name, Body body) {
@@ -171,4 +171,4 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     return proto;
 }
 
-}  // namespace mox::routines
+} // namespace mox::routines

@@ -50,10 +50,9 @@ void bind_native_body(const char* name, Body body);
 // no native body is bound.
 extern bool mox_bodies;
 
-// Makes the bindings asked for so far (and forgets the requests). A name without a function! value, or a
-// function with no Mox body, is a fault in the registration lists: reported
-// on standard error and left unbound. Called at the end of start-up. May
-// collect.
+// Makes the bindings asked for so far (and forgets the requests). A name without a function! value,
+// or a function with no Mox body, is a fault in the registration lists: reported on standard error
+// and left unbound. Called at the end of start-up. May collect.
 void bind_native_bodies();
 
 // Runs the C++ body of a routine or of a function with a native body, the
@@ -75,4 +74,4 @@ int32_t bound_count();
 // loads. May collect.
 Cell* make(Cell* proto, Cell* spec, int32_t type);
 
-}  // namespace mox::routines
+} // namespace mox::routines

@@ -5,9 +5,11 @@
 #include <bit>
 #include <string>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -17,10 +19,8 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::trace {
@@ -263,7 +263,8 @@ Cell* tools_field(const uint32_t* path, int32_t count) { return time::system_fie
 double precise_seconds() {
     uint32_t day = platform::get_date(true);
     double t = platform::get_time(true);
-    for (uint32_t again = platform::get_date(true); again != day; again = platform::get_date(true)) {
+    for (uint32_t again = platform::get_date(true); again != day;
+         again = platform::get_date(true)) {
         day = again;
         t = platform::get_time(true);
     }
@@ -289,8 +290,8 @@ int32_t find_entry(const Cell* table, const Cell* name) {
     const Cell* cells = cells_of(table);
     for (uint32_t i = table->data1; i < length; i += 3) {
         const Cell* c = &cells[i];
-        if (type_of(name) == TYPE_WORD ? type_of(c) == TYPE_WORD &&
-                                             symbol::resolve(c->data2) == symbol::resolve(name->data2)
+        if (type_of(name) == TYPE_WORD ? type_of(c) == TYPE_WORD && symbol::resolve(c->data2) ==
+                                                                        symbol::resolve(name->data2)
                                        : type_of(c) == type_of(name) && c->data2 == name->data2)
             return static_cast<int32_t>(i);
     }
@@ -333,7 +334,8 @@ void profiler_body() {
         make_none(name);
         if (types && type_of(types) == TYPE_TYPESET && typeset_has(types, type_of(&a[3]))) {
             int32_t entry = -1;
-            if (type_of(&a[4]) == TYPE_WORD && symbol::resolve(a[4].data2) != symbol::resolve(sym_anon)) {
+            if (type_of(&a[4]) == TYPE_WORD &&
+                symbol::resolve(a[4].data2) != symbol::resolve(sym_anon)) {
                 *name = a[4];
                 entry = find_entry(table, name);
             } else {

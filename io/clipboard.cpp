@@ -8,15 +8,15 @@
 #include <memory>
 #include <vector>
 
-#include "datatypes/image-store.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
-#include "datatypes/block.h"
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/file.h"
+#include "datatypes/image-store.h"
 #include "datatypes/image.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::clipboard {
@@ -45,9 +45,9 @@ std::u16string utf16_of(Cell* str, bool crlf) {
 // Appends a string! (of type) of UTF-16 units to the block in list. May
 // collect.
 void append_text(Cell* list, const std::u16string& text, uint32_t type) {
-    Cell* made = string::load_in(reinterpret_cast<const uint8_t*>(text.data()),
-                                 static_cast<uint32_t>(text.size()), list->data2,
-                                 string::ENCODING_UTF16LE);
+    Cell* made =
+        string::load_in(reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<uint32_t>(text.size()), list->data2, string::ENCODING_UTF16LE);
     set_type(made, type);
 }
 
@@ -220,16 +220,16 @@ std::vector<uint8_t> make_dibv5(const uint8_t* pixels, uint32_t width, uint32_t 
     put_u32(p, HEADER);
     put_u32(p + 4, width);
     put_u32(p + 8, static_cast<uint32_t>(-static_cast<int32_t>(height)));
-    p[12] = 1;                    // planes
-    p[14] = 32;                   // bits per pixel
-    put_u32(p + 16, 3);           // BI_BITFIELDS
+    p[12] = 1;          // planes
+    p[14] = 32;         // bits per pixel
+    put_u32(p + 16, 3); // BI_BITFIELDS
     put_u32(p + 20, static_cast<uint32_t>(bytes));
     put_u32(p + 40, 0xFF0000);
     put_u32(p + 44, 0xFF00);
     put_u32(p + 48, 0xFF);
     put_u32(p + 52, 0xFF000000);
-    put_u32(p + 56, 0x57696E20);  // LCS_WINDOWS_COLOR_SPACE
-    put_u32(p + 108, 4);          // intent
+    put_u32(p + 56, 0x57696E20); // LCS_WINDOWS_COLOR_SPACE
+    put_u32(p + 108, 4);         // intent
     if (bytes) std::memcpy(p + HEADER, pixels, bytes);
     return block;
 }
@@ -279,8 +279,7 @@ void read(Cell* slot) {
         size_t units = 0;
         while (2 * units + 1 < size && (bytes.get()[2 * units] | bytes.get()[2 * units + 1]))
             units++;
-        string::load_at(bytes.get(), static_cast<uint32_t>(units), slot,
-                        string::ENCODING_UTF16LE);
+        string::load_at(bytes.get(), static_cast<uint32_t>(units), slot, string::ENCODING_UTF16LE);
         return;
     }
     case platform::CLIP_FILES: {
@@ -339,10 +338,12 @@ bool write(Cell* value) {
     platform::ClipItem& item = items[0];
     int count = 1;
     if (t == TYPE_IMAGE) {
-        if (image::count_of(value) == 0 || !value->data2) return platform::clipboard_write(items, 0);
+        if (image::count_of(value) == 0 || !value->data2)
+            return platform::clipboard_write(items, 0);
         Cell* encoded = binary::make_cell(stack::push_cell(), 0);
         image::encode(value, encoded, image::IMAGE_PNG);
-        png.assign(binary::ms_head(encoded), binary::ms_head(encoded) + binary::ms_length_q(encoded));
+        png.assign(binary::ms_head(encoded),
+                   binary::ms_head(encoded) + binary::ms_length_q(encoded));
         stack::pop(1);
         dib = make_dibv5(image::pixels(value), image::width_of(value), image::height_of(value));
         items[0] = {platform::CLIP_ENCODED_IMAGE, png.data(), png.size()};

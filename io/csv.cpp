@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
+#include "core/stack.h"
 #include "core/symbol.h"
-#include "core/words.h"
 #include "core/value.h"
+#include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/logic.h"
@@ -23,9 +25,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "io/json.h"
 
 namespace mox::csv {
@@ -154,7 +154,8 @@ class Loader {
             }
         }
         int32_t p = pos_;
-        while (line_end(p)) {}
+        while (line_end(p)) {
+        }
         if (p != n_) {
             // Line ends before the failing line, counted in the text up to it.
             int32_t count = 1;
@@ -174,7 +175,7 @@ class Loader {
 
   private:
     std::vector<uint32_t> s_;
-    bool at_head_;  // the text starts at its series' head
+    bool at_head_; // the text starts at its series' head
     int32_t n_ = 0;
     int32_t pos_ = 0;
     int32_t mark_ = 0;
@@ -309,7 +310,8 @@ class Loader {
     bool line_rule() {
         mark_ = pos_;
         int32_t p = pos_;
-        while (line_end(p)) {}
+        while (line_end(p)) {
+        }
         if (p == n_) return false;
         values();
         if (!(line_end(pos_) || pos_ == n_)) return false;
@@ -567,9 +569,7 @@ class Writer {
 };
 
 // The result string of the writer into out. May collect.
-void written(Writer& w, Cell* out) {
-    make_text(out, w.out.data(), w.out.size());
-}
+void written(Writer& w, Cell* out) { make_text(out, w.out.data(), w.out.size()); }
 
 // ---------------------------------------------------------------------------
 // Bodies (slots in spec order: see evaluator/routines.h)
@@ -710,11 +710,11 @@ void to_csv_body() {
     *a = *result;
 }
 
-}  // namespace
+} // namespace
 
 void register_csv() {
     routines::bind_native_body("load-csv", &load_csv_body);
     routines::bind_native_body("to-csv", &to_csv_body);
 }
 
-}  // namespace mox::csv
+} // namespace mox::csv

@@ -12,4 +12,4 @@ namespace mox::csv {
 // Binds the bodies to the library's load-csv and to-csv.
 void register_csv();
 
-}  // namespace mox::csv
+} // namespace mox::csv

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "core/actions.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -16,8 +18,6 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "io/simple-io.h"
 #include "platform/platform.h"
 
@@ -136,12 +136,10 @@ void parse_response_headers(const char16_t* text, size_t units, Cell* slot) {
                             string::ENCODING_UTF8);
             continue;
         }
-        Cell* values =
-            stack::push(block::make_in(list, static_cast<int32_t>(h.values.size())));
+        Cell* values = stack::push(block::make_in(list, static_cast<int32_t>(h.values.size())));
         for (const std::string& v : h.values)
             string::load_in(reinterpret_cast<const uint8_t*>(v.data()),
-                            static_cast<uint32_t>(v.size()), values->data2,
-                            string::ENCODING_UTF8);
+                            static_cast<uint32_t>(v.size()), values->data2, string::ENCODING_UTF8);
         stack::pop(1);
     }
     map::make_cell(slot, list, 0);
@@ -164,8 +162,9 @@ bool send_request(Cell* method, Cell* url, Cell* headers, Cell* data, bool binar
             stack::pop(2);
         }
     } else {
-        fields = {u"Content-Type", u"application/x-www-form-urlencoded", u"Accept-Charset",
-                  u"UTF-8", u"User-Agent", u"Mozilla/5.0 (Windows NT 6.1; Win64; x64)"};
+        fields = {u"Content-Type",   u"application/x-www-form-urlencoded",
+                  u"Accept-Charset", u"UTF-8",
+                  u"User-Agent",     u"Mozilla/5.0 (Windows NT 6.1; Win64; x64)"};
     }
     std::vector<const char16_t*> pointers;
     for (const std::u16string& f : fields) pointers.push_back(f.c_str());
@@ -272,8 +271,8 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
             Cell* part, Cell* seek, Cell* allow, Cell* as) {
     if (!http_q(destination)) {
         Cell* port = to_port(destination);
-        *destination = *actions::write(port, data, binary, lines, info, append, part, seek, allow,
-                                       as);
+        *destination =
+            *actions::write(port, data, binary, lines, info, append, part, seek, allow, as);
         return destination;
     }
     if (seek || allow || as) fire(err::not_done);

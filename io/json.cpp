@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/dtoa.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -27,10 +29,8 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::json {
 
@@ -51,9 +51,29 @@ uint32_t hex_value(uint32_t c) {
 
 bool not_word_char_q(uint32_t c) {
     switch (c) {
-    case '/': case '\\': case '^': case ',': case '[': case ']': case '(': case ')':
-    case '{': case '}': case '"': case '#': case '%': case '$': case '@': case ':':
-    case ';': case '\n': case ' ': case '\t': case '\r': case '<': case '>':
+    case '/':
+    case '\\':
+    case '^':
+    case ',':
+    case '[':
+    case ']':
+    case '(':
+    case ')':
+    case '{':
+    case '}':
+    case '"':
+    case '#':
+    case '%':
+    case '$':
+    case '@':
+    case ':':
+    case ';':
+    case '\n':
+    case ' ':
+    case '\t':
+    case '\r':
+    case '<':
+    case '>':
         return true;
     default:
         return false;
@@ -62,7 +82,14 @@ bool not_word_char_q(uint32_t c) {
 
 bool esc_char_q(uint32_t c) {
     switch (c) {
-    case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+    case '"':
+    case '\\':
+    case '/':
+    case 'b':
+    case 'f':
+    case 'n':
+    case 'r':
+    case 't':
         return true;
     default:
         return false;
@@ -91,12 +118,26 @@ template <typename Ch> bool decode_escapes(const Ch* p, size_t n, std::vector<ui
         if (i >= n) return false;
         c = p[i++];
         switch (c) {
-        case '"': case '\\': case '/': out.push_back(c); break;
-        case 'b': out.push_back(0x08); break;
-        case 'f': out.push_back(0x0C); break;
-        case 'n': out.push_back(0x0A); break;
-        case 'r': out.push_back(0x0D); break;
-        case 't': out.push_back(0x09); break;
+        case '"':
+        case '\\':
+        case '/':
+            out.push_back(c);
+            break;
+        case 'b':
+            out.push_back(0x08);
+            break;
+        case 'f':
+            out.push_back(0x0C);
+            break;
+        case 'n':
+            out.push_back(0x0A);
+            break;
+        case 'r':
+            out.push_back(0x0D);
+            break;
+        case 't':
+            out.push_back(0x09);
+            break;
         case 'u': {
             uint32_t high;
             if (!hex4(i, &high)) return false;
@@ -133,7 +174,7 @@ template <typename Ch> void make_text(Cell* slot, const Ch* p, size_t n) {
     b->tail = b->head + static_cast<uint32_t>(n * unit);
 }
 
-}  // namespace
+} // namespace
 
 void read_chars(Cell* str, std::vector<uint32_t>& out) {
     const int32_t n = string::ms_length_q(str);
@@ -198,8 +239,8 @@ template <typename Ch> class Decoder {
   private:
     std::vector<Ch> s_;
     int32_t n_;
-    int32_t base_;  // the input's index: error positions count from its head
-    Cell* work_;    // rooted block: the values made so far, innermost last
+    int32_t base_; // the input's index: error positions count from its head
+    Cell* work_;   // rooted block: the values made so far, innermost last
     int32_t pos_ = 0;
     int32_t mark_ = 0;
     int32_t last_lf_ = 0;
@@ -224,7 +265,8 @@ template <typename Ch> class Decoder {
         return false;
     }
     void ws_star() {
-        while (ws()) {}
+        while (ws()) {
+        }
     }
 
     bool literal(const char* text) {
@@ -615,13 +657,27 @@ class Encoder {
                 continue;
             }
             switch (c) {
-            case '"': text("\\\""); break;
-            case '\\': text("\\\\"); break;
-            case 0x08: text("\\b"); break;
-            case 0x0C: text("\\f"); break;
-            case '\n': text("\\n"); break;
-            case '\r': text("\\r"); break;
-            case '\t': text("\\t"); break;
+            case '"':
+                text("\\\"");
+                break;
+            case '\\':
+                text("\\\\");
+                break;
+            case 0x08:
+                text("\\b");
+                break;
+            case 0x0C:
+                text("\\f");
+                break;
+            case '\n':
+                text("\\n");
+                break;
+            case '\r':
+                text("\\r");
+                break;
+            case '\t':
+                text("\\t");
+                break;
             default:
                 if (c <= 0xFFFF) {
                     hex4(c);
@@ -745,7 +801,7 @@ class Encoder {
     }
 };
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Entry points
@@ -794,14 +850,10 @@ void to_json(Cell* data, const Cell* indent, bool ascii, Cell* out) {
 namespace {
 
 // unescape: str
-void unescape_body() {
-    unescape(stack::arguments);
-}
+void unescape_body() { unescape(stack::arguments); }
 
 // load-json: input
-void load_json_body() {
-    load(stack::arguments, stack::arguments);
-}
+void load_json_body() { load(stack::arguments, stack::arguments); }
 
 // to-json: data /pretty indent /ascii
 void to_json_body() {
@@ -812,7 +864,7 @@ void to_json_body() {
     *a = *result;
 }
 
-}  // namespace
+} // namespace
 
 void register_json() {
     routines::register_("json-unescape", &unescape_body);
@@ -820,4 +872,4 @@ void register_json() {
     routines::bind_native_body("to-json", &to_json_body);
 }
 
-}  // namespace mox::json
+} // namespace mox::json

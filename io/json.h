@@ -57,4 +57,4 @@ void make_text(Cell* slot, const uint32_t* p, size_t n);
 // unescape routine.
 void register_json();
 
-}  // namespace mox::json
+} // namespace mox::json

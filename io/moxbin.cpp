@@ -7,12 +7,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/actions-entry.h"
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/context.h"
-#include "datatypes/image-store.h"
 #include "core/memory.h"
+#include "core/natives.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -20,14 +22,12 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image-store.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
-#include "core/actions-entry.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "io/lz.h"
 
 namespace mox::moxbin {
@@ -501,8 +501,9 @@ struct Encoder {
         lead(TYPE_FUNCTION, false, 0, nl, false);
         const Cell body = function::extra_of(&c)[function::EXTRA_BODY];
         number(memory::buffer_of(c.data2)->used_bytes() / sizeof(Cell));
-        number(type_of(&body) == TYPE_BLOCK ? memory::buffer_of(body.data2)->used_bytes() / sizeof(Cell)
-                                            : 0);
+        number(type_of(&body) == TYPE_BLOCK
+                   ? memory::buffer_of(body.data2)->used_bytes() / sizeof(Cell)
+                   : 0);
         write_context(ctx);
         enter();
         write(Cell{TYPE_BLOCK, 0, c.data2, 0});
@@ -748,13 +749,15 @@ struct Decoder {
             uint32_t t = type_of(&cur);
             if (t == TYPE_OP) t = native::op_source_type(&cur);
             if (i > 0 && is_any_word(t) && t != TYPE_ISSUE && cur.data1 != 0 &&
-                cur.data1 != context::global && context::kind_of(cur.data1) == context::KIND_FUNCTION) {
+                cur.data1 != context::global &&
+                context::kind_of(cur.data1) == context::KIND_FUNCTION) {
                 // A function's words: its spec and body.
                 cur = *context::owner_of(cur.data1);
                 if (type_of(&cur) != TYPE_FUNCTION) bad(at);
                 t = TYPE_FUNCTION;
             }
-            if (i > 0 && (t == TYPE_OBJECT || t == TYPE_ERROR || (is_any_word(t) && t != TYPE_ISSUE))) {
+            if (i > 0 &&
+                (t == TYPE_OBJECT || t == TYPE_ERROR || (is_any_word(t) && t != TYPE_ISSUE))) {
                 node_t ctx = cur.data1;
                 // An error's values are counted after code, type and id.
                 uint64_t index = uint64_t(pos) + (t == TYPE_ERROR ? error::FIELD_ARG1 : 0);
@@ -771,8 +774,10 @@ struct Decoder {
                 if (type_of(&cur) != TYPE_BLOCK) bad(at);
                 continue;
             }
-            if (i > 0 && (t == TYPE_NATIVE || t == TYPE_ACTION)) cur = Cell{TYPE_BLOCK, 0, cur.data2, 0};
-            else if (!(is_any_block(t) || t == TYPE_MAP)) bad(at);
+            if (i > 0 && (t == TYPE_NATIVE || t == TYPE_ACTION))
+                cur = Cell{TYPE_BLOCK, 0, cur.data2, 0};
+            else if (!(is_any_block(t) || t == TYPE_MAP))
+                bad(at);
             memory::SeriesBuffer* b = memory::buffer_of(cur.data2);
             uint64_t first = i == 0 ? base : 0;
             if (first + pos >= b->used_bytes() / sizeof(Cell)) bad(at);
@@ -990,7 +995,8 @@ struct Decoder {
             uint32_t index = 0;
             uint32_t sym = symbol(&index);
             if (!compact) u32();
-            if (global_slots[index] == uint32_t(-1)) global_slots[index] = word::make_at(sym, v)->data3;
+            if (global_slots[index] == uint32_t(-1))
+                global_slots[index] = word::make_at(sym, v)->data3;
             *v = Cell{t, context::global, sym, global_slots[index]};
             break;
         }
@@ -1079,8 +1085,7 @@ struct Decoder {
 
     // Runs f, which may raise an error; false when it did (the error is
     // dropped). May collect.
-    template <class F>
-    static bool attempt(F f) {
+    template <class F> static bool attempt(F f) {
         return !stack::protect(stack::Guard::errors, f, [](uint32_t code) {
             if (code != stack::EXIT_ERROR) throw;
         });
@@ -1249,8 +1254,10 @@ struct Decoder {
                 block::abs_length(part) != (i == 0 ? spec_length : body_length) ||
                 (i == 0 && part->data1 != 0))
                 bad(part_at);
-            if (i == 0) v->data2 = part->data2;
-            else function::extra_of(v)[function::EXTRA_BODY] = *part;
+            if (i == 0)
+                v->data2 = part->data2;
+            else
+                function::extra_of(v)[function::EXTRA_BODY] = *part;
             *block::ms_abs_at(parent, slot) = *v;
             *context::owner_of(v->data1) = *v;
         }
@@ -1324,7 +1331,8 @@ struct Decoder {
         if (st != TYPE_NONE && st != TYPE_BLOCK) bad(at);
         Cell* e = block::ms_abs_at(parent, slot);
         for (int32_t i = error::FIELD_ARG1; i <= error::FIELD_STACK; i++)
-            *context::value_ptr(e->data1, i) = *block::ms_abs_at(holder, uint32_t(i - error::FIELD_ARG1));
+            *context::value_ptr(e->data1, i) =
+                *block::ms_abs_at(holder, uint32_t(i - error::FIELD_ARG1));
         stack::top = code;
         depth--;
     }

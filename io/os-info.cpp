@@ -4,13 +4,13 @@
 #include <string>
 
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "platform/platform.h"
 
 namespace mox::os_info {

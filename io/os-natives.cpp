@@ -14,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/memory.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -24,10 +27,7 @@
 #include "datatypes/file.h"
 #include "datatypes/map.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/checksum.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "io/deflate.h"
 #include "platform/platform.h"
 
@@ -420,8 +420,6 @@ void call_star(int32_t wait, int32_t show, int32_t console, int32_t shell, int32
 
 } // namespace
 
-void register_os() {
-    MOX_NATIVES_OS(MOX_NATIVE_REGISTER)
-}
+void register_os() { MOX_NATIVES_OS(MOX_NATIVE_REGISTER) }
 
 } // namespace mox::natives

@@ -10,8 +10,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/actions.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -21,9 +24,6 @@
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "io/clipboard.h"
 #include "io/http.h"
 #include "platform/platform.h"
@@ -54,7 +54,8 @@ std::u32string chars_of(Cell* str) {
     const uint8_t* p = string::ms_head(str);
     std::u32string text;
     text.reserve(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; i++) text += static_cast<char32_t>(string::get_char(p + i * unit, unit));
+    for (int32_t i = 0; i < n; i++)
+        text += static_cast<char32_t>(string::get_char(p + i * unit, unit));
     return text;
 }
 
@@ -165,9 +166,9 @@ void collect_entry(void* context, const char16_t* name, size_t length, bool dire
 // Appends a file! of the UTF-16 name to the block in list (with a trailing
 // "/" for a directory). May collect.
 void append_file(Cell* list, const std::u16string& name, bool directory) {
-    Cell* made = string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
-                                 static_cast<uint32_t>(name.size()), list->data2,
-                                 string::ENCODING_UTF16LE);
+    Cell* made =
+        string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
+                        static_cast<uint32_t>(name.size()), list->data2, string::ENCODING_UTF16LE);
     set_type(made, TYPE_FILE);
     if (directory) {
         Cell* entry = stack::push(made);

@@ -57,8 +57,7 @@ void read(Cell* file, Cell* part, Cell* seek, bool binary, bool lines, Cell* slo
 // integer! (else script invalid-refine-arg); a negative part writes nothing.
 // Failing to open raises cannot-open, a failed or short write no-create,
 // both with the file. May collect.
-void write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool append,
-           bool lines);
+void write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool append, bool lines);
 // The directory's entries as file! values into slot (sub-directories with a
 // trailing "/"); "/" alone lists the drives. Raises cannot-open. May
 // collect.

@@ -8,22 +8,22 @@
 #include <string>
 #include <utility>
 
+#include "core/actions-entry.h"
+#include "core/actions.h"
 #include "core/collector.h"
-#include "datatypes/file.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/natives.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
+#include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/actions-entry.h"
-#include "core/actions.h"
 #include "evaluator/natives-eval.h"
-#include "core/natives.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "evaluator/trace.h"
 #include "io/clipboard.h"
 #include "io/os-info.h"
@@ -71,7 +71,10 @@ void quit_return() { sys_quit_status(get_integer(args())); }
 void set_quiet() {
     Cell* word = args();
     switch (type_of(word)) {
-    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+    case TYPE_WORD:
+    case TYPE_SET_WORD:
+    case TYPE_LIT_WORD:
+    case TYPE_GET_WORD:
         break;
     default:
         fire_expect(word, "word");
@@ -84,7 +87,11 @@ void set_quiet() {
 void set_slot_quiet() {
     Cell* series = args();
     switch (type_of(series)) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
     case TYPE_GET_PATH:
         break;
     default:
@@ -180,7 +187,8 @@ void count_chars() {
     const size_t from = start->data1 < size ? start->data1 : size;
     const size_t to = pos->data1 < size ? pos->data1 : size;
     make_integer(start,
-                 from < to ? static_cast<int32_t>(unicode::count_utf8_chars(head + from, head + to)) : 0);
+                 from < to ? static_cast<int32_t>(unicode::count_utf8_chars(head + from, head + to))
+                           : 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -208,8 +216,8 @@ int32_t cells_before_call() { return static_cast<int32_t>(stack::arguments - 1 -
 // The argument base of frame f: the arguments saved by the frame above it,
 // or the running ones for the top frame.
 int32_t argument_base(const stack::Frame* f) {
-    const Cell* base = f + 1 < stack::ctop ? arena::at<Cell>((f + 1)->saved_arguments)
-                                           : stack::arguments;
+    const Cell* base =
+        f + 1 < stack::ctop ? arena::at<Cell>((f + 1)->saved_arguments) : stack::arguments;
     return static_cast<int32_t>(base - stack::bottom);
 }
 
@@ -217,8 +225,10 @@ void stack_size_q() { make_integer(args(), cells_before_call()); }
 
 void pick_stack() {
     int32_t i = get_integer(args());
-    if (i > 0 && i < cells_before_call()) *args() = stack::bottom[i - 1];
-    else make_none(args());
+    if (i > 0 && i < cells_before_call())
+        *args() = stack::bottom[i - 1];
+    else
+        make_none(args());
 }
 
 void frame_index_q() {
@@ -258,9 +268,7 @@ void gc_nodes_cycles() { make_integer(args(), collector::stats.nodes_cycles); }
 
 // An object over the global context itself (class -1): its fields are the
 // global words in the order they were made.
-void system_words() {
-    *args() = Cell{TYPE_OBJECT, context::global, static_cast<uint32_t>(-1), 0};
-}
+void system_words() { *args() = Cell{TYPE_OBJECT, context::global, static_cast<uint32_t>(-1), 0}; }
 
 // ---------------------------------------------------------------------------
 // Type and typeset predicates
@@ -274,38 +282,38 @@ struct TypeQ {
 };
 
 const TypeQ type_predicates[] = {
-    {"bitset?", &type_q<TYPE_BITSET>},       {"binary?", &type_q<TYPE_BINARY>},
-    {"block?", &type_q<TYPE_BLOCK>},         {"char?", &type_q<TYPE_CHAR>},
-    {"email?", &type_q<TYPE_EMAIL>},         {"file?", &type_q<TYPE_FILE>},
-    {"float?", &type_q<TYPE_FLOAT>},         {"get-path?", &type_q<TYPE_GET_PATH>},
-    {"get-word?", &type_q<TYPE_GET_WORD>},   {"hash?", &type_q<TYPE_HASH>},
-    {"integer?", &type_q<TYPE_INTEGER>},     {"issue?", &type_q<TYPE_ISSUE>},
-    {"lit-path?", &type_q<TYPE_LIT_PATH>},   {"lit-word?", &type_q<TYPE_LIT_WORD>},
-    {"logic?", &type_q<TYPE_LOGIC>},         {"map?", &type_q<TYPE_MAP>},
-    {"none?", &type_q<TYPE_NONE>},           {"pair?", &type_q<TYPE_PAIR>},
-    {"paren?", &type_q<TYPE_PAREN>},         {"path?", &type_q<TYPE_PATH>},
-    {"percent?", &type_q<TYPE_PERCENT>},     {"refinement?", &type_q<TYPE_REFINEMENT>},
-    {"set-path?", &type_q<TYPE_SET_PATH>},   {"set-word?", &type_q<TYPE_SET_WORD>},
-    {"string?", &type_q<TYPE_STRING>},       {"tag?", &type_q<TYPE_TAG>},
-    {"time?", &type_q<TYPE_TIME>},           {"typeset?", &type_q<TYPE_TYPESET>},
-    {"tuple?", &type_q<TYPE_TUPLE>},         {"unset?", &type_q<TYPE_UNSET>},
-    {"url?", &type_q<TYPE_URL>},             {"word?", &type_q<TYPE_WORD>},
-    {"image?", &type_q<TYPE_IMAGE>},         {"date?", &type_q<TYPE_DATE>},
-    {"money?", &type_q<TYPE_MONEY>},         {"ref?", &type_q<TYPE_REF>},
-    {"point2D?", &type_q<TYPE_POINT2D>},     {"point3D?", &type_q<TYPE_POINT3D>},
-    {"handle?", &type_q<TYPE_HANDLE>},       {"error?", &type_q<TYPE_ERROR>},
-    {"action?", &type_q<TYPE_ACTION>},       {"native?", &type_q<TYPE_NATIVE>},
-    {"datatype?", &type_q<TYPE_DATATYPE>},   {"function?", &type_q<TYPE_FUNCTION>},
-    {"object?", &type_q<TYPE_OBJECT>},       {"op?", &type_q<TYPE_OP>},
-    {"routine?", &type_q<TYPE_ROUTINE>},     {"vector?", &type_q<TYPE_VECTOR>},
+    {"bitset?", &type_q<TYPE_BITSET>},     {"binary?", &type_q<TYPE_BINARY>},
+    {"block?", &type_q<TYPE_BLOCK>},       {"char?", &type_q<TYPE_CHAR>},
+    {"email?", &type_q<TYPE_EMAIL>},       {"file?", &type_q<TYPE_FILE>},
+    {"float?", &type_q<TYPE_FLOAT>},       {"get-path?", &type_q<TYPE_GET_PATH>},
+    {"get-word?", &type_q<TYPE_GET_WORD>}, {"hash?", &type_q<TYPE_HASH>},
+    {"integer?", &type_q<TYPE_INTEGER>},   {"issue?", &type_q<TYPE_ISSUE>},
+    {"lit-path?", &type_q<TYPE_LIT_PATH>}, {"lit-word?", &type_q<TYPE_LIT_WORD>},
+    {"logic?", &type_q<TYPE_LOGIC>},       {"map?", &type_q<TYPE_MAP>},
+    {"none?", &type_q<TYPE_NONE>},         {"pair?", &type_q<TYPE_PAIR>},
+    {"paren?", &type_q<TYPE_PAREN>},       {"path?", &type_q<TYPE_PATH>},
+    {"percent?", &type_q<TYPE_PERCENT>},   {"refinement?", &type_q<TYPE_REFINEMENT>},
+    {"set-path?", &type_q<TYPE_SET_PATH>}, {"set-word?", &type_q<TYPE_SET_WORD>},
+    {"string?", &type_q<TYPE_STRING>},     {"tag?", &type_q<TYPE_TAG>},
+    {"time?", &type_q<TYPE_TIME>},         {"typeset?", &type_q<TYPE_TYPESET>},
+    {"tuple?", &type_q<TYPE_TUPLE>},       {"unset?", &type_q<TYPE_UNSET>},
+    {"url?", &type_q<TYPE_URL>},           {"word?", &type_q<TYPE_WORD>},
+    {"image?", &type_q<TYPE_IMAGE>},       {"date?", &type_q<TYPE_DATE>},
+    {"money?", &type_q<TYPE_MONEY>},       {"ref?", &type_q<TYPE_REF>},
+    {"point2D?", &type_q<TYPE_POINT2D>},   {"point3D?", &type_q<TYPE_POINT3D>},
+    {"handle?", &type_q<TYPE_HANDLE>},     {"error?", &type_q<TYPE_ERROR>},
+    {"action?", &type_q<TYPE_ACTION>},     {"native?", &type_q<TYPE_NATIVE>},
+    {"datatype?", &type_q<TYPE_DATATYPE>}, {"function?", &type_q<TYPE_FUNCTION>},
+    {"object?", &type_q<TYPE_OBJECT>},     {"op?", &type_q<TYPE_OP>},
+    {"routine?", &type_q<TYPE_ROUTINE>},   {"vector?", &type_q<TYPE_VECTOR>},
 };
 
 // The typeset words the typeset predicates read, in the predicates' order.
 constexpr int32_t TYPESET_PREDICATES = 14;
 const char* const typeset_words[TYPESET_PREDICATES] = {
-    "any-list!", "any-block!", "any-function!", "any-object!", "any-path!",
-    "any-string!", "any-word!", "series!", "number!", "immediate!",
-    "scalar!", "all-word!", "any-point!", "planar!",
+    "any-list!",   "any-block!", "any-function!", "any-object!", "any-path!",
+    "any-string!", "any-word!",  "series!",       "number!",     "immediate!",
+    "scalar!",     "all-word!",  "any-point!",    "planar!",
 };
 // Their slots in the global context, found at registration.
 int32_t typeset_slots[TYPESET_PREDICATES];
@@ -325,8 +333,7 @@ std::string predicate_name(const char* typeset_word) {
 }
 
 // May collect (interning the typeset words).
-template <int32_t... I>
-void register_typeset_predicates(std::integer_sequence<int32_t, I...>) {
+template <int32_t... I> void register_typeset_predicates(std::integer_sequence<int32_t, I...>) {
     ((typeset_slots[I] = static_cast<int32_t>(word::load(typeset_words[I])->data3)), ...);
     (register_(predicate_name(typeset_words[I]).c_str(), &typeset_q<I>), ...);
 }
@@ -375,7 +382,7 @@ void empty_q_body() {
     make_logic(data, type_of(data) == TYPE_NONE || actions::length_q(data) == 0);
 }
 
-}  // namespace
+} // namespace
 
 void register_system() {
     register_("quit-return", &quit_return);
@@ -423,4 +430,4 @@ void register_system() {
     bind_native_body("empty?", &empty_q_body);
 }
 
-}  // namespace mox::routines
+} // namespace mox::routines

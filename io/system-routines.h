@@ -8,4 +8,4 @@ namespace mox::routines {
 // before the boot source loads.
 void register_system();
 
-}  // namespace mox::routines
+} // namespace mox::routines

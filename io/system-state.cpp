@@ -1,16 +1,18 @@
 // The routines behind the system object: whether run-time code is being
 // evaluated, the float formatter's switches, the command line that start-up
-// puts in system/script/args, and the Moxbin codec's encoder and decoder. Each runs in its routine's frame: arguments from
-// stack::arguments[0], the result into it.
+// puts in system/script/args, and the Moxbin codec's encoder and decoder. Each runs in its
+// routine's frame: arguments from stack::arguments[0], the result into it.
 #include "io/system-state.h"
 
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
 
-#include "core/root.h"
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -18,9 +20,7 @@
 #include "datatypes/block.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
-#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "io/moxbin.h"
 #include "platform/platform.h"
 
@@ -37,9 +37,7 @@ bool truthy(const Cell* c) {
 
 bool same_symbol(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::resolve(b); }
 
-bool block_kind(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || is_any_path(t);
-}
+bool block_kind(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || is_any_path(t); }
 
 // Whether the series node is a block somewhere inside body (at any depth).
 bool holds_block(node_t body, node_t wanted, std::unordered_set<node_t>& seen) {
@@ -129,8 +127,10 @@ void float_option_body() {
         pretty = symbol::make("pretty?");
         full = symbol::make("full?");
     }
-    if (same_symbol(word->data2, pretty)) float_::pretty_print_q = on;
-    else if (same_symbol(word->data2, full)) float_::full_support_q = on;
+    if (same_symbol(word->data2, pretty))
+        float_::pretty_print_q = on;
+    else if (same_symbol(word->data2, full))
+        float_::full_support_q = on;
     make_unset(args());
 }
 
@@ -138,8 +138,10 @@ void float_option_body() {
 void encode_body() {
     Cell* out = stack::push_cell();
     make_none(out);
-    if (truthy(args() + 1)) moxbin::encode_cp(args(), out);
-    else moxbin::encode(args(), out);
+    if (truthy(args() + 1))
+        moxbin::encode_cp(args(), out);
+    else
+        moxbin::encode(args(), out);
     *args() = *out;
 }
 

@@ -25,11 +25,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/actions.h"
 #include "core/arena.h"
 #include "core/cell.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/words.h"
@@ -40,10 +42,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::help_what_body {
 

@@ -10,11 +10,11 @@
 #include "core/cell.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::math_time_bodies {
 
@@ -51,8 +51,10 @@ bool add_numbers(const Cell* values, Cell* out) {
             return false;
         }
     }
-    if (is_float) make_float(out, real);
-    else make_integer(out, whole);
+    if (is_float)
+        make_float(out, real);
+    else
+        make_integer(out, whole);
     return true;
 }
 
@@ -65,8 +67,8 @@ void sum_body() {
     run_mox_body();
 }
 
-}  // namespace
+} // namespace
 
 void register_bodies() { routines::bind_native_body("sum", &sum_body); }
 
-}  // namespace mox::math_time_bodies
+} // namespace mox::math_time_bodies

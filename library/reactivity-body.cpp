@@ -18,10 +18,12 @@
 
 #include <cstdint>
 
+#include "core/actions.h"
 #include "core/cell.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "core/words.h"
@@ -30,11 +32,9 @@
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-compare.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::reactivity_body {
 
@@ -66,9 +66,7 @@ const Symbols& symbols() {
     return s;
 }
 
-const Cell* running_function() {
-    return context::owner_of(stack::top_frame()->function_context);
-}
+const Cell* running_function() { return context::owner_of(stack::top_frame()->function_context); }
 
 using routines::run_mox_body;
 
@@ -80,7 +78,8 @@ node_t reactivity_context() {
     int32_t tail = interpreter::tail_of(body);
     for (int32_t i = static_cast<int32_t>(body->data1); i < tail; i++) {
         const Cell* item = block::ms_abs_at(body, static_cast<uint32_t>(i));
-        if (type_of(item) == TYPE_WORD && symbol::resolve(item->data2) == symbol::resolve(symbols().relations) &&
+        if (type_of(item) == TYPE_WORD &&
+            symbol::resolve(item->data2) == symbol::resolve(symbols().relations) &&
             static_cast<int32_t>(item->data3) >= 0)
             return item->data1;
     }
@@ -170,7 +169,8 @@ int32_t find_expression(const Cell* blk, Expression which, Cell* slot) {
         uint32_t t = type_of(item);
         const Cell* name = item;
         if (which == MARKED_RUN)
-            name = t == TYPE_PATH && block::abs_length(item) > 0 ? block::ms_abs_at(item, 0) : nullptr;
+            name =
+                t == TYPE_PATH && block::abs_length(item) > 0 ? block::ms_abs_at(item, 0) : nullptr;
         if (name && type_of(name) == TYPE_WORD && symbol::resolve(name->data2) == wanted) {
             *slot = *blk;
             return i;
@@ -210,7 +210,8 @@ void report_error(const Cell* error, const Cell* code) {
     Cell* err = stack::push(error);
     interpreter::call_value(push_global(s.print), err, 1, out);
     static const char near[] = "*** Near: ";
-    Cell* text = string::load(reinterpret_cast<const uint8_t*>(near), sizeof near - 1, string::ENCODING_UTF8);
+    Cell* text = string::load(reinterpret_cast<const uint8_t*>(near), sizeof near - 1,
+                              string::ENCODING_UTF8);
     interpreter::call_value(push_global(s.prin), text, 1, out);
     Cell* mold_args = stack::push(code);
     make_logic(stack::push_cell(), false);
@@ -406,8 +407,8 @@ void check_body() {
     make_unset(args);
 }
 
-}  // namespace
+} // namespace
 
 void register_bodies() { routines::bind_native_body("system/reactivity/check", &check_body); }
 
-}  // namespace mox::reactivity_body
+} // namespace mox::reactivity_body

@@ -16,20 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/cell.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::series_bodies {
 
@@ -89,8 +89,7 @@ std::vector<uint32_t> needle_of(const Cell* value, bool fold) {
     } else {
         int32_t length = string::ms_length_q(const_cast<Cell*>(value));
         for (int32_t i = 0; i < length; i++)
-            points.push_back(
-                string::abs_char_at(value, value->data1 + static_cast<uint32_t>(i)));
+            points.push_back(string::abs_char_at(value, value->data1 + static_cast<uint32_t>(i)));
     }
     if (fold)
         for (uint32_t& cp : points) cp = unicode::to_upper(cp);
@@ -156,7 +155,8 @@ void split_body() {
         Cell* found = stack::push(pos);
         for (;;) {
             memory::SeriesBuffer* buf = string::buffer_of(pos);
-            int64_t at = scan_latin1(buf->head_ptr(), pos->data1, buf->used_bytes(), needle, nullptr);
+            int64_t at =
+                scan_latin1(buf->head_ptr(), pos->data1, buf->used_bytes(), needle, nullptr);
             if (at < 0) break;
             found->data1 = static_cast<uint32_t>(at);
             actions::copy(pos, piece, found, false, nullptr);
@@ -459,7 +459,7 @@ void rejoin_body() {
     args[0] = *joined;
 }
 
-}  // namespace
+} // namespace
 
 void register_bodies() {
     routines::bind_native_body("split", &split_body);
@@ -469,4 +469,4 @@ void register_bodies() {
     routines::bind_native_body("rejoin", &rejoin_body);
 }
 
-}  // namespace mox::series_bodies
+} // namespace mox::series_bodies

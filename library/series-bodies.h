@@ -7,4 +7,4 @@ namespace mox::series_bodies {
 // rejoin. Call before the boot source loads.
 void register_bodies();
 
-}  // namespace mox::series_bodies
+} // namespace mox::series_bodies

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/arena.h"
 #include "core/cell.h"
 #include "core/collector.h"
@@ -36,6 +37,7 @@
 #include "core/datatype.h"
 #include "core/dyn-print.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -44,11 +46,9 @@
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-eval.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "evaluator/trace.h"
 
 namespace mox::trace_body {

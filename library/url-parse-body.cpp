@@ -19,6 +19,7 @@
 #include "core/cell.h"
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
@@ -29,7 +30,6 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 
 namespace mox::url_parse_body {
 

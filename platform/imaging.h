@@ -38,4 +38,4 @@ ImageResult image_from_gdi_bitmap(void* bitmap, uint32_t max_side, uint32_t* wid
 void* image_gdiplus_bitmap(uint8_t* pixels, uint32_t width, uint32_t height);
 void image_gdiplus_dispose(void* bitmap);
 
-}  // namespace mox::platform
+} // namespace mox::platform

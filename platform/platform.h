@@ -24,8 +24,8 @@ void reset_fpu();
 // Records the main thread's stack bounds, so that native recursion can be
 // guarded; reads them back.
 void record_stack_bounds();
-uintptr_t stack_low();   // lowest usable address of the main thread's stack
-uintptr_t stack_high();  // the stack's base (highest address)
+uintptr_t stack_low();  // lowest usable address of the main thread's stack
+uintptr_t stack_high(); // the stack's base (highest address)
 
 // Installs the process-wide handler of hardware faults. The handler receives
 // the runtime-error code (1-22 per fault kind, 99 for anything else, 0 for a
@@ -38,7 +38,7 @@ void install_fault_handler(FaultHandler handler);
 // "CommandLineToArgvW failed!" and leaves the vector empty.
 void init_process();
 int arg_count();
-const char* const* arg_vector();  // NULL-terminated, UTF-8
+const char* const* arg_vector(); // NULL-terminated, UTF-8
 // The whole command line as the OS gives it (NUL-terminated UTF-16).
 const char16_t* command_line();
 
@@ -82,15 +82,15 @@ bool free_virtual(void* address, size_t bytes);
 // True when standard output is a console (text goes out as UTF-16 through
 // the console API); false for a pipe, a file, or a process without a console.
 bool stdout_is_console();
-void write_stdout(const void* bytes, size_t count);  // raw bytes
+void write_stdout(const void* bytes, size_t count); // raw bytes
 void write_stderr(const void* bytes, size_t count);
 
 struct ScreenInfo {
-    int width, height;          // screen-buffer size
+    int width, height; // screen-buffer size
     int cursor_x, cursor_y;
-    uint16_t attribute;         // current text attribute
-    int left, top, right, bottom;  // window rectangle
-    int max_width, max_height;     // maximum window size
+    uint16_t attribute;           // current text attribute
+    int left, top, right, bottom; // window rectangle
+    int max_width, max_height;    // maximum window size
 };
 
 // The console device used by the output layer's console path. Tests replace
@@ -118,7 +118,7 @@ bool set_current_dir(const char16_t* path);
 // clamped rather than converted.
 void wait(double seconds);
 
-bool set_env(const char16_t* name, const char16_t* value);  // null value deletes
+bool set_env(const char16_t* name, const char16_t* value); // null value deletes
 // Length copied, the size needed when buf is too small, 0 when not set.
 int get_env(const char16_t* name, char16_t* buf, int size);
 
@@ -183,12 +183,12 @@ struct Redirect {
 
 struct CallOptions {
     bool wait = false;
-    bool show = false;        // show the child's window
-    bool shell = false;       // run the command through the system's shell
+    bool show = false;  // show the child's window
+    bool shell = false; // run the command through the system's shell
     Redirect* input = nullptr;
     Redirect* output = nullptr;
     Redirect* error = nullptr;
-    bool shell_used = false;  // set when the command ran through the shell
+    bool shell_used = false; // set when the command ran through the shell
 };
 
 // Starts the command line. Any redirection implies waiting; the streams are
@@ -208,7 +208,7 @@ int32_t call(const char16_t* command, CallOptions* options);
 enum FileMode { FILE_READ = 1, FILE_APPEND = 4, FILE_SEEK = 8 };
 constexpr intptr_t NO_FILE = -1;
 
-intptr_t open_file(const char16_t* path, int mode);  // NO_FILE on failure
+intptr_t open_file(const char16_t* path, int mode); // NO_FILE on failure
 // The file's size in bytes (64 bits); 0 for files whose size the system
 // does not know in advance; -1 on failure.
 int64_t handle_size(intptr_t file);
@@ -220,10 +220,10 @@ bool write_handle(intptr_t file, const void* bytes, size_t count);
 bool seek_handle(intptr_t file, int64_t offset, bool to_end);
 bool close_handle(intptr_t file);
 
-bool make_dir(const char16_t* path);     // no parents are made
-bool path_exists(const char16_t* path);  // files and directories alike
+bool make_dir(const char16_t* path);    // no parents are made
+bool path_exists(const char16_t* path); // files and directories alike
 bool delete_file(const char16_t* path);
-bool remove_dir(const char16_t* path);   // only when empty
+bool remove_dir(const char16_t* path); // only when empty
 bool rename_path(const char16_t* from, const char16_t* to);
 
 // The last-write time (UTC) of a file or directory.
@@ -252,10 +252,10 @@ struct HttpRequest {
     const char16_t* method;
     const char16_t* url;
     const char16_t* const* headers;
-    int header_count;  // pairs
+    int header_count; // pairs
     int body_kind;
     const void* body;
-    size_t body_size;  // bytes, or UTF-16 units for text
+    size_t body_size; // bytes, or UTF-16 units for text
     bool want_headers;
 };
 // The status, the headers as one UTF-16 text and the body bytes, each a
@@ -278,8 +278,15 @@ bool http_request(const HttpRequest& request, HttpResponse* response);
 // dib_readable refuses gives way to the system's own bitmap of it
 // (CF_BITMAP): CLIP_BITMAP, no bytes, and in *bitmap a copy of that bitmap
 // (an HBITMAP) that the caller frees with delete_bitmap.
-enum ClipKind { CLIP_FAILED = -1, CLIP_NONE = 0, CLIP_TEXT = 1, CLIP_FILES = 2,
-                CLIP_ENCODED_IMAGE = 3, CLIP_DIB = 4, CLIP_BITMAP = 5 };
+enum ClipKind {
+    CLIP_FAILED = -1,
+    CLIP_NONE = 0,
+    CLIP_TEXT = 1,
+    CLIP_FILES = 2,
+    CLIP_ENCODED_IMAGE = 3,
+    CLIP_DIB = 4,
+    CLIP_BITMAP = 5
+};
 ClipKind clipboard_read(uint8_t** bytes, size_t* size,
                         bool (*dib_readable)(const uint8_t* block, size_t size), void** bitmap);
 void delete_bitmap(void* bitmap);
@@ -299,9 +306,9 @@ void set_clipboard_owner(void* window);
 // The operating system's version record and processor architecture.
 struct OsVersion {
     uint32_t major, minor, build, service_pack_major;
-    bool server;                  // not a workstation product
-    char16_t service_pack[128];   // NUL-terminated; empty without a service pack
-    uint32_t architecture;        // 0 x86-32, 5 ARM, 6 IA-64, 9 x86-64, 12 ARM64
+    bool server;                // not a workstation product
+    char16_t service_pack[128]; // NUL-terminated; empty without a service pack
+    uint32_t architecture;      // 0 x86-32, 5 ARM, 6 IA-64, 9 x86-64, 12 ARM64
 };
 // False when the system does not answer.
 bool os_version(OsVersion* out);
@@ -310,4 +317,4 @@ bool os_version(OsVersion* out);
 // write) as UTF-16: a malloc'd buffer of *count units the caller frees.
 char16_t* ansi_to_utf16(const uint8_t* bytes, size_t count, size_t* units);
 
-}  // namespace mox::platform
+} // namespace mox::platform

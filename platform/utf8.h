@@ -12,8 +12,7 @@ namespace mox::platform {
 // their number. Surrogates are encoded like any other code point: a string
 // may hold one, and whether it may reach the outside is the caller's call,
 // as is what a larger value means.
-template <typename Byte>
-constexpr int encode_utf8(uint32_t cp, Byte* out) {
+template <typename Byte> constexpr int encode_utf8(uint32_t cp, Byte* out) {
     if (cp < 0x80) {
         out[0] = static_cast<Byte>(cp);
         return 1;

@@ -8,15 +8,15 @@
 #include "core/collector.h"
 #include "core/console.h"
 #include "core/datatype.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "io/moxbin.h"
+#include "program/startup.h"
 
 namespace mox::boot {
 
@@ -99,7 +99,8 @@ std::vector<uint8_t> read_image_file(const char* path) {
     if (!f) not_moxbin();
     uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
     std::fclose(f);
     return bytes;
 }
@@ -132,7 +133,7 @@ void decode_into(Cell* list) {
             not_moxbin();
 }
 
-}  // namespace
+} // namespace
 
 void load() {
     bool rooting = boot_rooting;
@@ -162,4 +163,4 @@ void load() {
     boot_rooting = rooting;
 }
 
-}  // namespace mox::boot
+} // namespace mox::boot

@@ -19,7 +19,7 @@ namespace mox {
 // flag set and the collector off (the image tool runs only this).
 void init_runtime();
 
-}  // namespace mox
+} // namespace mox
 
 namespace mox::boot {
 
@@ -37,4 +37,4 @@ extern const char* image_file;
 // name and ends the process with runtime error 98. May collect.
 void load();
 
-}  // namespace mox::boot
+} // namespace mox::boot

@@ -36,21 +36,21 @@
 #include <string>
 #include <vector>
 
-#include "program/boot.h"
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/console.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "platform/platform.h"
+#include "program/boot.h"
+#include "program/startup.h"
 
 using namespace mox;
 
@@ -104,8 +104,7 @@ struct Outcome {
 };
 
 // Runs fn under a try frame; the stacks are put back afterwards.
-template <typename Fn>
-Outcome guarded(Fn fn) {
+template <typename Fn> Outcome guarded(Fn fn) {
     Outcome out{false, ""};
     stack::protect(
         stack::Guard::errors, [&] { out.text = fn(); },
@@ -122,8 +121,7 @@ Outcome guarded(Fn fn) {
 
 // Runs top-level code under a try frame; an exit that reaches it is
 // reported. 1 when one did, else 0. May collect.
-template <typename Fn>
-int run_top_level(Fn fn) {
+template <typename Fn> int run_top_level(Fn fn) {
     Cell* saved_top = stack::top;
     uint32_t exit = stack::protect(stack::Guard::errors, fn, [&](uint32_t code) {
         // The error is left on top of the cells of the calls it ended, which
@@ -131,8 +129,10 @@ int run_top_level(Fn fn) {
         // the bottom.
         Cell error = *(stack::top - 1);
         stack::top = saved_top;
-        if (code == stack::EXIT_ERROR) error::write_report(&error);
-        else write("*** non-local exit outside its handler\n");
+        if (code == stack::EXIT_ERROR)
+            error::write_report(&error);
+        else
+            write("*** non-local exit outside its handler\n");
     });
     return exit ? 1 : 0;
 }
@@ -309,7 +309,7 @@ void run_cases(const char* file, Tally& tally) {
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     platform::reset_fpu();
@@ -346,7 +346,8 @@ int main(int argc, char** argv) {
         } else if (argc == 2) {
             status = run_script(argv[1]);
         } else {
-            write("usage: mox-run [--mox-bodies] FILE | mox-run [--mox-bodies] --cases FILE... | mox-run --console [--size=WxH] [ARG...]\n");
+            write("usage: mox-run [--mox-bodies] FILE | mox-run [--mox-bodies] --cases FILE... | "
+                  "mox-run --console [--size=WxH] [ARG...]\n");
             status = 2;
         }
     } catch (const SystemThrow& t) {

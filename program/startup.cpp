@@ -2,60 +2,44 @@
 #include "program/startup.h"
 
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "program/boot.h"
-#include "datatypes/datatype.h"
-#include "datatypes/symbol.h"
+#include "console/console-io.h"
+#include "console/gui-console-hooks.h"
+#include "core/actions-entry.h"
 #include "core/collector.h"
-#include "datatypes/ownership.h"
 #include "core/console.h"
+#include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/dyn-print.h"
 #include "core/externals.h"
 #include "core/memory.h"
+#include "core/natives.h"
+#include "core/random.h"
+#include "core/stack.h"
+#include "core/symbol.h"
 #include "core/sys-alloc.h"
 #include "core/unicode.h"
 #include "core/value-pool.h"
-#include "core/context.h"
-#include "core/symbol.h"
 #include "core/words.h"
-#include "evaluator/checksum.h"
-#include "console/console-io.h"
-#include "console/gui-console-hooks.h"
-#include "library/math-time-bodies.h"
-#include "library/trace-body.h"
-#include "evaluator/routines.h"
-#include "library/series-bodies.h"
-#include "library/url-parse-body.h"
-#include "library/reactivity-body.h"
-#include "library/help-what-body.h"
-#include "io/system-routines.h"
-#include "io/system-state.h"
-#include "io/csv.h"
-#include "io/json.h"
-#include "io/simple-io.h"
-#include "io/deflate.h"
-#include "io/os-natives.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/datatype.h"
 #include "datatypes/date.h"
-#include "datatypes/event.h"
-#include "view/backend.h"
-#include "view/gui.h"
 #include "datatypes/email.h"
 #include "datatypes/error.h"
+#include "datatypes/event.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash.h"
 #include "datatypes/image.h"
-#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -63,29 +47,30 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
 #include "datatypes/pair.h"
-#include "datatypes/port.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
+#include "datatypes/port.h"
 #include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/tag.h"
-#include "datatypes/triple.h"
 #include "datatypes/time.h"
+#include "datatypes/triple.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "core/actions-entry.h"
+#include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/natives.h"
 #include "evaluator/natives-compare.h"
 #include "evaluator/natives-control.h"
 #include "evaluator/natives-eval.h"
@@ -93,10 +78,25 @@
 #include "evaluator/natives-series.h"
 #include "evaluator/natives-system.h"
 #include "evaluator/parse.h"
-#include "core/random.h"
-#include "core/stack.h"
+#include "evaluator/routines.h"
 #include "evaluator/trace.h"
+#include "io/csv.h"
+#include "io/deflate.h"
+#include "io/json.h"
+#include "io/os-natives.h"
+#include "io/simple-io.h"
+#include "io/system-routines.h"
+#include "io/system-state.h"
+#include "library/help-what-body.h"
+#include "library/math-time-bodies.h"
+#include "library/reactivity-body.h"
+#include "library/series-bodies.h"
+#include "library/trace-body.h"
+#include "library/url-parse-body.h"
 #include "platform/platform.h"
+#include "program/boot.h"
+#include "view/backend.h"
+#include "view/gui.h"
 
 namespace mox {
 
@@ -118,7 +118,7 @@ node_t make_fixed_block(uint32_t cells) {
     return node;
 }
 
-}  // namespace
+} // namespace
 
 void init_runtime() {
     boot_rooting = true;
@@ -145,12 +145,12 @@ void init_runtime() {
     vector::init();
     integer::init();
     symbol::init();
-    word::init();  // context!, word!, lit-word!, set-word!, get-word!, refinement!
+    word::init(); // context!, word!, lit-word!, set-word!, get-word!, refinement!
     char_::init();
     native::init_native();
     native::init_action();
     native::init_op();
-    path::init();  // path!, lit-path!, set-path!, get-path!
+    path::init(); // path!, lit-path!, set-path!, get-path!
     function::init_function();
     function::init_routine();
     paren::init();
@@ -324,4 +324,4 @@ int run(int, char**) {
     sys_quit(0, 0);
 }
 
-}  // namespace mox
+} // namespace mox

@@ -14,4 +14,4 @@ void init();
 // The process entry: start-up, then the hand-over; returns the exit status.
 int run(int argc, char** argv);
 
-}  // namespace mox
+} // namespace mox

@@ -2,14 +2,14 @@
 // backend.h).
 #include "view/backend.h"
 
-#include "datatypes/error.h"
+#include "core/stack.h"
 #include "core/symbol.h"
+#include "datatypes/error.h"
 #include "datatypes/handle.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "core/stack.h"
 #include "view/gui.h"
 #ifdef _WIN32
 #include "view/windows/backend.h"
@@ -36,7 +36,7 @@ void init_star() {
     backend().init_star();
 }
 
-}  // namespace
+} // namespace
 
 const Backend& backend() {
     static const Backend& chosen = choose();
@@ -139,4 +139,4 @@ void call_awake(const Cell* event, Cell* out) {
     stack::top = base;
 }
 
-}  // namespace mox::gui
+} // namespace mox::gui

@@ -97,4 +97,4 @@ Cell* system_view();
 // there. May collect.
 void put_word(Cell* map, uint32_t key, const Cell* value);
 
-}  // namespace mox::gui
+} // namespace mox::gui

@@ -17,9 +17,10 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "core/root.h"
 #include "core/context.h"
 #include "core/cycles.h"
+#include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -28,7 +29,6 @@
 #include "datatypes/point2d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "view/draw-renderer.h"
 
 namespace mox::gui {

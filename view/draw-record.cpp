@@ -11,16 +11,16 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "datatypes/image-store.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
+#include "datatypes/image-store.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "view/draw-renderer.h"
 #include "view/gui.h"
 

@@ -5,17 +5,17 @@
 // with no options and never its data, old and new values that are scalars,
 // strings, blocks or objects, and a size or offset only when old and new are
 // pairs or none. While the runner keeps to Mox bodies none of it is bound.
+#include "core/actions.h"
 #include "core/context.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "view/gui.h"
 
 namespace mox::gui {
@@ -23,21 +23,45 @@ namespace mox::gui {
 namespace {
 
 struct Symbols {
-    uint32_t system, view, debug_q, auto_sync_q, reactivity, check, type, state, extra, pane,
-        font, para, selected, size, offset, field, text, data, options, edge, actors, window,
-        rich_text, platform, update_view, show, view_text_data_strict, view_react_check,
-        relations, debug_info_q;
+    uint32_t system, view, debug_q, auto_sync_q, reactivity, check, type, state, extra, pane, font,
+        para, selected, size, offset, field, text, data, options, edge, actors, window, rich_text,
+        platform, update_view, show, view_text_data_strict, view_react_check, relations,
+        debug_info_q;
     bool ready = false;
 };
 Symbols sym;
 
 void ensure_symbols() {
     if (sym.ready) return;
-    const char* names[] = {"system", "view", "debug?", "auto-sync?", "reactivity", "check",
-                           "type", "state", "extra", "pane", "font", "para", "selected", "size",
-                           "offset", "field", "text", "data", "options", "edge", "actors",
-                           "window", "rich-text", "platform", "update-view", "show",
-                           "view-text-data-strict", "view-react-check", "relations",
+    const char* names[] = {"system",
+                           "view",
+                           "debug?",
+                           "auto-sync?",
+                           "reactivity",
+                           "check",
+                           "type",
+                           "state",
+                           "extra",
+                           "pane",
+                           "font",
+                           "para",
+                           "selected",
+                           "size",
+                           "offset",
+                           "field",
+                           "text",
+                           "data",
+                           "options",
+                           "edge",
+                           "actors",
+                           "window",
+                           "rich-text",
+                           "platform",
+                           "update-view",
+                           "show",
+                           "view-text-data-strict",
+                           "view-react-check",
+                           "relations",
                            "debug-info?"};
     uint32_t* out = &sym.system;
     for (size_t i = 0; i < std::size(names); i++) out[i] = symbol::make(names[i]);
@@ -62,9 +86,20 @@ bool truthy(const Cell* v) {
 // Values whose set needs no ownership step but a string's or a block's.
 bool plain(const Cell* v) {
     switch (type_of(v)) {
-    case TYPE_NONE: case TYPE_LOGIC: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PAIR:
-    case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_PERCENT: case TYPE_CHAR: case TYPE_WORD:
-    case TYPE_STRING: case TYPE_BLOCK: case TYPE_OBJECT: case TYPE_UNSET:
+    case TYPE_NONE:
+    case TYPE_LOGIC:
+    case TYPE_INTEGER:
+    case TYPE_FLOAT:
+    case TYPE_PAIR:
+    case TYPE_TUPLE:
+    case TYPE_POINT2D:
+    case TYPE_PERCENT:
+    case TYPE_CHAR:
+    case TYPE_WORD:
+    case TYPE_STRING:
+    case TYPE_BLOCK:
+    case TYPE_OBJECT:
+    case TYPE_UNSET:
         return true;
     default:
         return false;
@@ -183,8 +218,7 @@ bool set_natively(Cell* face, Cell* word, Cell* old, Cell* value) {
     Cell* state = field(face, sym.state);
     if (type_of(state) == TYPE_BLOCK && block::rs_length_q(state) >= 2) {
         Cell* values = block::rs_head(state);
-        if (type_of(values + 1) == TYPE_INTEGER && index < 31)
-            values[1].data2 |= 1u << index;
+        if (type_of(values + 1) == TYPE_INTEGER && index < 31) values[1].data2 |= 1u << index;
         if (truthy(values) && truthy(field(view, sym.auto_sync_q))) show_face(face, view);
     } else if (word_is(field(face, sym.type), sym.rich_text)) {
         Cell* out = make_none(stack::push_cell());
@@ -195,7 +229,7 @@ bool set_natively(Cell* face, Cell* word, Cell* old, Cell* value) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // view-face-set face word old new, its slots then its four /local ones.
 void face_set_body() {
@@ -227,4 +261,4 @@ void face_deep_change_body() {
     routines::run_mox_body();
 }
 
-}  // namespace mox::gui
+} // namespace mox::gui

@@ -55,4 +55,4 @@ void record_draw_face(uint32_t name, Cell* commands);
 // awake goes to out.
 void dispatch(const Cell* event, Cell* out);
 
-}  // namespace mox::gui
+} // namespace mox::gui

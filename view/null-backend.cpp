@@ -5,6 +5,7 @@
 
 #include "core/context.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -18,7 +19,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "view/backend.h"
 #include "view/gui.h"
 
@@ -45,11 +45,11 @@ struct Level {
 
 struct State {
     bool ready = false;
-    Cell* log = nullptr;      // block of logged calls (root block cell)
-    Cell* records = nullptr;  // live message records
-    Cell* queue = nullptr;    // queued events
+    Cell* log = nullptr;     // block of logged calls (root block cell)
+    Cell* records = nullptr; // live message records
+    Cell* queue = nullptr;   // queued events
     int32_t queue_head = 0;
-    std::vector<uint32_t> live;  // references of the live records, in order
+    std::vector<uint32_t> live; // references of the live records, in order
     uint32_t next_reference = 1;
     uintptr_t next_handle = 0x100;
     std::vector<Display> displays{{0, 0, 1280, 1024, 1.0, 1}};
@@ -58,7 +58,7 @@ struct State {
     int32_t failures = 0;
     uint8_t version[3] = {10, 0, 0};
     std::vector<Level> levels;
-    std::unordered_map<uintptr_t, uint32_t> handle_names;  // window handle -> name symbol
+    std::unordered_map<uintptr_t, uint32_t> handle_names; // window handle -> name symbol
 };
 
 State& st() {
@@ -85,10 +85,11 @@ void ensure() {
     block::make_at(s.log, 16);
     block::make_at(s.records, 16);
     block::make_at(s.queue, 16);
-    const char* names[] = {"system", "view", "awake", "type", "state", "text", "extra", "parent",
-                           "pane", "handles", "window", "screen", "rich-text", "stop", "metrics",
-                           "dpi", "misc", "colors", "fonts", "scroller", "panel", "size",
-                           "version", "build", "product", "para", "wrap?", "none"};
+    const char* names[] = {"system",    "view",     "awake",   "type",    "state",   "text",
+                           "extra",     "parent",   "pane",    "handles", "window",  "screen",
+                           "rich-text", "stop",     "metrics", "dpi",     "misc",    "colors",
+                           "fonts",     "scroller", "panel",   "size",    "version", "build",
+                           "product",   "para",     "wrap?",   "none"};
     uint32_t* out = &sym.system;
     for (size_t i = 0; i < std::size(names); i++) out[i] = symbol::make(names[i]);
 }
@@ -101,7 +102,6 @@ bool same(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::resolve
 Cell* field(const Cell* object, uint32_t symbol) {
     return object::find_value(object->data1, symbol);
 }
-
 
 // Sets a field without running the object's change handler.
 void set_quiet(const Cell* object, uint32_t symbol, const Cell* value) {
@@ -168,8 +168,7 @@ void log_plain(const char* routine) {
 }
 
 double coordinate(const Cell* point, bool y) {
-    if (type_of(point) == TYPE_PAIR)
-        return static_cast<int32_t>(y ? point->data3 : point->data2);
+    if (type_of(point) == TYPE_PAIR) return static_cast<int32_t>(y ? point->data3 : point->data2);
     if (type_of(point) == TYPE_POINT2D) return y ? point2D::y_of(point) : point2D::x_of(point);
     return 0;
 }
@@ -201,7 +200,9 @@ struct GridWalk {
     GridWalk(Cell* text, int32_t wrap_at)
         : p(string::ms_head(text)), unit(string::buffer_of(text)->unit()),
           n(string::ms_length_q(text)), wrap(wrap_at) {}
-    uint32_t at(int32_t i) const { return string::get_char(p + static_cast<size_t>(i) * unit, unit); }
+    uint32_t at(int32_t i) const {
+        return string::get_char(p + static_cast<size_t>(i) * unit, unit);
+    }
     // A wrapped row is full and character i goes on the next one.
     bool wraps_before(int32_t i) const { return wrap > 0 && col == wrap && at(i) != '\n'; }
     // Moves past character i.
@@ -274,7 +275,6 @@ int32_t point_to_caret(Cell* text, double x, double y, bool on_char, int32_t wra
     return i + 1;
 }
 
-
 // The live record of a back-end event, or null once its message is done.
 Cell* record_of(const Cell* event) {
     State& s = st();
@@ -289,13 +289,20 @@ Cell* get_event_field(const Cell* event, int32_t field) {
     Cell* record = record_of(event);
     if (!record) return make_none(stack::push_cell());
     switch (field) {
-    case event::F_FACE: return stack::push(record + 0);
-    case event::F_WINDOW: return stack::push(record + 1);
-    case event::F_OFFSET: return stack::push(record + 2);
-    case event::F_KEY: return stack::push(record + 3);
-    case event::F_PICKED: return stack::push(record + 4);
-    case event::F_ORIENTATION: return stack::push(record + 5);
-    default: return make_none(stack::push_cell());
+    case event::F_FACE:
+        return stack::push(record + 0);
+    case event::F_WINDOW:
+        return stack::push(record + 1);
+    case event::F_OFFSET:
+        return stack::push(record + 2);
+    case event::F_KEY:
+        return stack::push(record + 3);
+    case event::F_PICKED:
+        return stack::push(record + 4);
+    case event::F_ORIENTATION:
+        return stack::push(record + 5);
+    default:
+        return make_none(stack::push_cell());
     }
 }
 
@@ -312,7 +319,7 @@ void window_of(const Cell* face, Cell* out) {
     make_none(out);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -355,7 +362,7 @@ void fill_metrics() {
     stack::top = base;
 }
 
-}  // namespace
+} // namespace
 
 // The record of a made event is filled from its own values; the global
 // event cell then refers to it until awake returns.
@@ -365,10 +372,10 @@ void dispatch(const Cell* made, Cell* out) {
     Cell* base = stack::top;
     Cell* ev = stack::push(made);
     Cell* values = stack::top;
-    for (int32_t f : {event::F_FACE, event::F_WINDOW, event::F_OFFSET, event::F_KEY,
-                      event::F_PICKED})
+    for (int32_t f :
+         {event::F_FACE, event::F_WINDOW, event::F_OFFSET, event::F_KEY, event::F_PICKED})
         event::get_field(ev, f);
-    make_none(stack::push_cell());  // orientation
+    make_none(stack::push_cell()); // orientation
     if (type_of(values + 1) != TYPE_OBJECT) window_of(values, values + 1);
     uint32_t reference = s.next_reference++;
     if (s.next_reference == 0) s.next_reference = 1;
@@ -443,8 +450,10 @@ void size_text_star() {
     ensure();
     Cell* a = args();
     Cell* text = a + 1;
-    if (type_of(text) == TYPE_NONE) text = field(a, sym.text);
-    else if (type_of(text) != TYPE_STRING) time::fire_typed(err::invalid_type, type_of(text));
+    if (type_of(text) == TYPE_NONE)
+        text = field(a, sym.text);
+    else if (type_of(text) != TYPE_STRING)
+        time::fire_typed(err::invalid_type, type_of(text));
     if (type_of(text) != TYPE_STRING) {
         make_none(a);
         return;
@@ -517,7 +526,7 @@ void free_faces(const Cell* face, int depth) {
     make_none(&none);
     set_quiet(face, sym.state, &none);
 }
-}  // namespace
+} // namespace
 
 void destroy_view_star() {
     ensure();
@@ -549,15 +558,17 @@ void update_one(const Cell* face) {
     log_face(e, face);
     Cell* values = state_values(face);
     Cell bits;
-    if (values && type_of(values + 1) == TYPE_INTEGER) bits = values[1];
-    else make_integer(&bits, 0);
+    if (values && type_of(values + 1) == TYPE_INTEGER)
+        bits = values[1];
+    else
+        make_integer(&bits, 0);
     log_value(e, &bits);
     log_end(e);
     stack::top = base;
     values = state_values(face);
     if (values && type_of(values + 1) == TYPE_INTEGER) make_integer(values + 1, 0);
 }
-}  // namespace
+} // namespace
 
 void update_view_star() {
     ensure();
@@ -592,7 +603,7 @@ void log_handle_call(const char* routine, const Cell* h) {
     log_end(e);
     stack::top = base;
 }
-}  // namespace
+} // namespace
 
 void refresh_window_star() {
     ensure();
@@ -734,14 +745,16 @@ void text_box_metrics_star() {
     int32_t wrap = wrap_columns(a);
     int32_t column, line;
     switch (type) {
-    case 0: case 6: {
+    case 0:
+    case 6: {
         int32_t pos = type_of(a + 1) == TYPE_INTEGER ? get_integer(a + 1) : 1;
         caret_place(kept, pos, wrap, &column, &line);
         point2D::make_cell(a, static_cast<float>(column * CHAR_W),
                            static_cast<float>((line + (type == 6 ? 1 : 0)) * CHAR_H));
         break;
     }
-    case 1: case 5:
+    case 1:
+    case 5:
         make_integer(a, point_to_caret(kept, coordinate(a + 1, false), coordinate(a + 1, true),
                                        type == 5, wrap));
         break;
@@ -831,7 +844,8 @@ void null_gui_screens_star() {
     int32_t n = block::rs_length_q(a);
     for (int32_t i = 0; i < n; i++) {
         const Cell* entry = block::rs_head(a) + i;
-        if (type_of(entry) != TYPE_BLOCK || block::rs_length_q(entry) < 3) fire(err::invalid_arg, entry);
+        if (type_of(entry) != TYPE_BLOCK || block::rs_length_q(entry) < 3)
+            fire(err::invalid_arg, entry);
         const Cell* v = block::rs_head(entry);
         if (type_of(v) != TYPE_PAIR || type_of(v + 1) != TYPE_PAIR ||
             (type_of(v + 2) != TYPE_FLOAT && type_of(v + 2) != TYPE_INTEGER))
@@ -841,13 +855,14 @@ void null_gui_screens_star() {
         // A display at the same place keeps its handle.
         uint32_t id = 0;
         for (const Display& d : s.displays)
-            if (d.x == static_cast<int32_t>(v->data2) && d.y == static_cast<int32_t>(v->data3)) id = d.id;
+            if (d.x == static_cast<int32_t>(v->data2) && d.y == static_cast<int32_t>(v->data3))
+                id = d.id;
         for (const Display& d : displays)
             if (d.id == id) id = 0;
         if (!id) id = s.next_display_id++;
         displays.push_back(Display{static_cast<int32_t>(v->data2), static_cast<int32_t>(v->data3),
-                                   static_cast<int32_t>(v[1].data2), static_cast<int32_t>(v[1].data3),
-                                   scale, id});
+                                   static_cast<int32_t>(v[1].data2),
+                                   static_cast<int32_t>(v[1].data3), scale, id});
     }
     s.displays = displays;
     int32_t current = type_of(a + 1) == TYPE_INTEGER ? get_integer(a + 1) - 1 : 0;
@@ -876,7 +891,7 @@ namespace {
 // send-event's native body sends through this back end.
 void bind_send_event() { routines::bind_native_body("send-event", &send_event_body); }
 
-}  // namespace
+} // namespace
 
 const Backend null_backend = {
     &init_star,
@@ -915,4 +930,4 @@ const Backend null_backend = {
     false,
 };
 
-}  // namespace mox::gui
+} // namespace mox::gui

@@ -2,10 +2,10 @@
 // same): a block becomes an event; window events pass always; a click goes
 // as a down then, when that was sent, an up; anything else is refused when
 // the face or one of its parents is disabled.
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/event.h"
 #include "datatypes/object.h"
-#include "core/stack.h"
 #include "view/gui.h"
 
 namespace mox::gui {
@@ -51,7 +51,7 @@ bool send(Cell* event, bool no_wait) {
     return send_os(event, no_wait);
 }
 
-}  // namespace
+} // namespace
 
 // Slots: evt, the /no-wait flag, the locals.
 void send_event_body() {
@@ -71,4 +71,4 @@ void send_event_body() {
     make_logic(a, sent);
 }
 
-}  // namespace mox::gui
+} // namespace mox::gui

@@ -9,16 +9,16 @@
 // a condition might take where the rule does more than set a colour, go to
 // the Mox body before anything has changed. Under --mox-bodies none of this
 // is bound.
+#include "core/actions.h"
 #include "core/context.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
 #include "view/gui.h"
 
 namespace mox::gui {
@@ -29,19 +29,39 @@ constexpr int MAX_DEPTH = 64;
 
 struct Symbols {
     uint32_t type, color, parent, pane, state, text, on_change, foreach_face, system, reactivity,
-        check, relations, view_react_check, window, panel, group_box, tab_panel, text_word,
-        slider, radio, check_word, button, cancel_captions, x, y;
+        check, relations, view_react_check, window, panel, group_box, tab_panel, text_word, slider,
+        radio, check_word, button, cancel_captions, x, y;
     bool ready = false;
 };
 Symbols sym;
 
 void ensure_symbols() {
     if (sym.ready) return;
-    const char* names[] = {"type", "color", "parent", "pane", "state", "text", "on-change*",
-                           "foreach-face", "system", "reactivity", "check", "relations",
-                           "view-react-check", "window", "panel", "group-box", "tab-panel",
-                           "text", "slider", "radio", "check", "button", "cancel-captions",
-                           "x", "y"};
+    const char* names[] = {"type",
+                           "color",
+                           "parent",
+                           "pane",
+                           "state",
+                           "text",
+                           "on-change*",
+                           "foreach-face",
+                           "system",
+                           "reactivity",
+                           "check",
+                           "relations",
+                           "view-react-check",
+                           "window",
+                           "panel",
+                           "group-box",
+                           "tab-panel",
+                           "text",
+                           "slider",
+                           "radio",
+                           "check",
+                           "button",
+                           "cancel-captions",
+                           "x",
+                           "y"};
     uint32_t* out = &sym.type;
     for (size_t i = 0; i < std::size(names); i++) out[i] = symbol::make(names[i]);
     sym.ready = true;
@@ -80,8 +100,7 @@ bool plain_face(const Cell* f) {
            (color == TYPE_NONE || color == TYPE_TUPLE) &&
            (pane == TYPE_NONE || pane == TYPE_BLOCK) &&
            (text == TYPE_NONE || text == TYPE_STRING) &&
-           type_of(field(f, sym.state)) == TYPE_NONE &&
-           boot_function(field(f, sym.on_change));
+           type_of(field(f, sym.state)) == TYPE_NONE && boot_function(field(f, sym.on_change));
 }
 
 // The parent of a face in a plain tree: none, or a plain face that may
@@ -100,8 +119,7 @@ bool plain_parent(const Cell* p) {
 
 // Calls visit(face) for every object of root's pane tree, as foreach-face
 // orders them; false when the tree is not plain (nothing visited after).
-template <class Visit>
-bool walk(const Cell* root, int depth, Visit& visit) {
+template <class Visit> bool walk(const Cell* root, int depth, Visit& visit) {
     if (depth > MAX_DEPTH) return false;
     const Cell* pane = field(root, sym.pane);
     if (type_of(pane) != TYPE_BLOCK) return true;
@@ -143,8 +161,7 @@ bool plain_tree(Cell* root) {
 }
 
 // Runs visit over a plain tree; false (nothing visited) when it is not.
-template <class Visit>
-bool over_plain_tree(Cell* root, Visit& visit) {
+template <class Visit> bool over_plain_tree(Cell* root, Visit& visit) {
     ensure_symbols();
     if (!plain_tree(root)) return false;
     Cell* base = stack::top;
@@ -210,8 +227,7 @@ void ok_cancel_body() {
     Cell* captions = stack::push(field(object, sym.cancel_captions));
     if (type_of(captions) != TYPE_BLOCK) return routines::run_mox_body();
     for (int32_t i = 0, n = block::rs_length_q(captions); i < n; i++)
-        if (type_of(block::rs_head(captions) + i) != TYPE_STRING)
-            return routines::run_mox_body();
+        if (type_of(block::rs_head(captions) + i) != TYPE_STRING) return routines::run_mox_body();
     auto none_taken = [captions](Cell* face) {
         Cell* text = field(face, sym.text);
         if (!word_in(field(face, sym.type), {sym.button}) ||
@@ -232,8 +248,7 @@ void ok_cancel_body() {
 // coordinate replaced by an integer. Other kinds go to the Mox body.
 void put_axis_body() {
     Cell* a = stack::arguments;
-    if (type_of(a) != TYPE_PAIR || type_of(a + 2) != TYPE_INTEGER)
-        return routines::run_mox_body();
+    if (type_of(a) != TYPE_PAIR || type_of(a + 2) != TYPE_INTEGER) return routines::run_mox_body();
     ensure_symbols();
     auto x = static_cast<int32_t>(a->data2);
     auto y = static_cast<int32_t>(a->data3);
@@ -242,7 +257,7 @@ void put_axis_body() {
     pair::make_cell(a, x, y);
 }
 
-}  // namespace
+} // namespace
 
 // Binds the native bodies of the face handlers and of the VID processors.
 void register_vid_bodies() {
@@ -253,8 +268,7 @@ void register_vid_bodies() {
                                &color_backgrounds_body);
     routines::bind_native_body("system/view/VID/GUI-rules/processors/color-tabpanel-children",
                                &color_tabpanel_children_body);
-    routines::bind_native_body("system/view/VID/GUI-rules/processors/OK-Cancel",
-                               &ok_cancel_body);
+    routines::bind_native_body("system/view/VID/GUI-rules/processors/OK-Cancel", &ok_cancel_body);
 }
 
-}  // namespace mox::gui
+} // namespace mox::gui

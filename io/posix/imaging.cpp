@@ -58,9 +58,7 @@ uint8_t* hand_over(const std::vector<uint8_t>& bytes) {
 struct PngHeader {
     uint32_t width, height;
     uint8_t depth, colour, interlace;
-    uint32_t channels() const {
-        return colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
-    }
+    uint32_t channels() const { return colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1; }
     uint32_t bits_per_pixel() const { return channels() * depth; }
     // Bytes of one filtered row of w pixels (without the filter byte).
     uint64_t row_bytes(uint32_t w) const { return (uint64_t{w} * bits_per_pixel() + 7) / 8; }
@@ -68,10 +66,16 @@ struct PngHeader {
 
 bool valid_depth(uint8_t colour, uint8_t depth) {
     switch (colour) {
-    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
-    case 2: case 4: case 6: return depth == 8 || depth == 16;
-    default: return false;
+    case 0:
+        return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3:
+        return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2:
+    case 4:
+    case 6:
+        return depth == 8 || depth == 16;
+    default:
+        return false;
     }
 }
 
@@ -101,12 +105,23 @@ bool unfilter(uint8_t* data, uint32_t rows, uint64_t row_bytes, uint32_t bpp_byt
             int c = i >= bpp_bytes ? prev[i - bpp_bytes] : 0;
             int pred;
             switch (filter) {
-            case 0: pred = 0; break;
-            case 1: pred = a; break;
-            case 2: pred = b; break;
-            case 3: pred = (a + b) / 2; break;
-            case 4: pred = paeth(a, b, c); break;
-            default: return false;
+            case 0:
+                pred = 0;
+                break;
+            case 1:
+                pred = a;
+                break;
+            case 2:
+                pred = b;
+                break;
+            case 3:
+                pred = (a + b) / 2;
+                break;
+            case 4:
+                pred = paeth(a, b, c);
+                break;
+            default:
+                return false;
             }
             row[i] = static_cast<uint8_t>(row[i] + pred);
         }
@@ -183,7 +198,7 @@ bool decode_png(const uint8_t* bytes, size_t size, uint32_t max_side, uint32_t* 
             ended = true;
             break;
         } else if (!(type[0] & 0x20)) {
-            return false;  // an unknown chunk that is critical
+            return false; // an unknown chunk that is critical
         }
     }
     if (!have_header || !ended || (h.colour == 3 && palette.empty())) return false;
@@ -255,8 +270,9 @@ bool decode_png(const uint8_t* bytes, size_t size, uint32_t max_side, uint32_t* 
                     b = to8(s[2], h.depth);
                     a = to8(s[3], h.depth);
                 }
-                size_t px = (size_t{layout[p].y0 + y * layout[p].dy} * h.width +
-                             layout[p].x0 + x * layout[p].dx) * 4;
+                size_t px = (size_t{layout[p].y0 + y * layout[p].dy} * h.width + layout[p].x0 +
+                             x * layout[p].dx) *
+                            4;
                 uint8_t* out = pixels->data() + px;
                 out[0] = b;
                 out[1] = g;
@@ -301,7 +317,11 @@ bool encode_png(const uint8_t* bgra, uint32_t w, uint32_t h, std::vector<uint8_t
             uint64_t sum = 0;
             for (size_t i = 0; i < stride; i++) {
                 int a = i >= 4 ? cur[i - 4] : 0, b = prev[i], c = i >= 4 ? prev[i - 4] : 0;
-                int pred = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : paeth(a, b, c);
+                int pred = f == 0   ? 0
+                           : f == 1 ? a
+                           : f == 2 ? b
+                           : f == 3 ? (a + b) / 2
+                                    : paeth(a, b, c);
                 trial[i] = static_cast<uint8_t>(cur[i] - pred);
                 sum += static_cast<uint64_t>(std::abs(static_cast<int8_t>(trial[i])));
             }
@@ -319,7 +339,8 @@ bool encode_png(const uint8_t* bgra, uint32_t w, uint32_t h, std::vector<uint8_t
     int32_t capacity = static_cast<int32_t>(raw.size() + raw.size() / 8 + 1024);
     std::vector<uint8_t> packed(static_cast<size_t>(capacity));
     int32_t n = capacity;
-    int32_t r = deflate::zlib_compress(packed.data(), &n, raw.data(), static_cast<int32_t>(raw.size()));
+    int32_t r =
+        deflate::zlib_compress(packed.data(), &n, raw.data(), static_cast<int32_t>(raw.size()));
     if (r == deflate::TOO_SMALL) {
         packed.resize(static_cast<size_t>(n));
         r = deflate::zlib_compress(packed.data(), &n, raw.data(), static_cast<int32_t>(raw.size()));
@@ -343,8 +364,8 @@ bool encode_png(const uint8_t* bgra, uint32_t w, uint32_t h, std::vector<uint8_t
 bool decode_bmp(const uint8_t* bytes, size_t size, uint32_t max_side, uint32_t* width,
                 uint32_t* height, std::vector<uint8_t>* pixels) {
     if (size < 14 + 40 || bytes[0] != 'B' || bytes[1] != 'M') return false;
-    uint32_t offset = uint32_t{bytes[10]} | uint32_t{bytes[11]} << 8 |
-                      uint32_t{bytes[12]} << 16 | uint32_t{bytes[13]} << 24;
+    uint32_t offset = uint32_t{bytes[10]} | uint32_t{bytes[11]} << 8 | uint32_t{bytes[12]} << 16 |
+                      uint32_t{bytes[13]} << 24;
     if (offset < 14 || offset > size) return false;
     if (!clipboard::read_dib(bytes + 14, size - 14, width, height, pixels, offset - 14))
         return false;
@@ -367,7 +388,7 @@ void encode_bmp(const uint8_t* bgra, uint32_t w, uint32_t h, std::vector<uint8_t
     put_le(*out, 24, 2);
     put_le(*out, 0, 4);
     put_le(*out, image, 4);
-    put_le(*out, 2835, 4);  // 72 dots per inch
+    put_le(*out, 2835, 4); // 72 dots per inch
     put_le(*out, 2835, 4);
     put_le(*out, 0, 4);
     put_le(*out, 0, 4);
@@ -378,7 +399,7 @@ void encode_bmp(const uint8_t* bgra, uint32_t w, uint32_t h, std::vector<uint8_t
     }
 }
 
-}  // namespace
+} // namespace
 
 bool imaging_init() { return true; }
 
@@ -430,4 +451,4 @@ void* image_gdiplus_bitmap(uint8_t*, uint32_t, uint32_t) { return nullptr; }
 
 void image_gdiplus_dispose(void*) {}
 
-}  // namespace mox::platform
+} // namespace mox::platform

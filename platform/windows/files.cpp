@@ -23,9 +23,9 @@ constexpr size_t MAX_IO = 0x40000000;
 intptr_t open_file(const char16_t* path, int mode) {
     const bool read = (mode & FILE_READ) != 0;
     const DWORD access = read ? GENERIC_READ : GENERIC_WRITE;
-    const DWORD disposition = read                                  ? OPEN_EXISTING
+    const DWORD disposition = read                                 ? OPEN_EXISTING
                               : (mode & (FILE_APPEND | FILE_SEEK)) ? OPEN_ALWAYS
-                                                                    : CREATE_ALWAYS;
+                                                                   : CREATE_ALWAYS;
     HANDLE h = CreateFileW(wide(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<intptr_t>(h);

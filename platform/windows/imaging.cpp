@@ -2,9 +2,9 @@
 // encoders over memory streams. Decoding converts the first frame to 32-bit
 // BGRA and copies it out at once, so bad data fails here and never at a
 // later pixel read.
-#include <windows.h>
 #include <objbase.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,36 +14,35 @@
 // The GDI+ flat entries used here (the C++ wrapper headers do not build with
 // the runtime's compile settings).
 extern "C" int WINAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride, INT format,
-                                               BYTE* scan0, void** bitmap);
+                                                BYTE* scan0, void** bitmap);
 extern "C" int WINAPI GdipDisposeImage(void* image);
 
 namespace mox::platform {
 
 namespace {
 
-constexpr INT kGdiplusArgb32 = 0x26200A;  // PixelFormat32bppARGB
+constexpr INT kGdiplusArgb32 = 0x26200A; // PixelFormat32bppARGB
 
 // The standard identifiers of the imaging factory, its interface, the
 // 32-bit BGRA pixel format and the five containers.
-constexpr GUID kFactoryClass = {0xCACAF262, 0x9370, 0x4615,
-                                {0xA1, 0x3B, 0x9F, 0x55, 0x39, 0xDA, 0x4C, 0x0A}};
-constexpr GUID kFactoryInterface = {0xEC5EC8A9, 0xC395, 0x4314,
-                                    {0x9C, 0x77, 0x54, 0xD7, 0xA9, 0x35, 0xFF, 0x70}};
-constexpr GUID kBgra = {0x6FDDC324, 0x4E03, 0x4BFE,
-                        {0xB1, 0x85, 0x3D, 0x77, 0x76, 0x8D, 0xC9, 0x0F}};
+constexpr GUID kFactoryClass = {
+    0xCACAF262, 0x9370, 0x4615, {0xA1, 0x3B, 0x9F, 0x55, 0x39, 0xDA, 0x4C, 0x0A}};
+constexpr GUID kFactoryInterface = {
+    0xEC5EC8A9, 0xC395, 0x4314, {0x9C, 0x77, 0x54, 0xD7, 0xA9, 0x35, 0xFF, 0x70}};
+constexpr GUID kBgra = {
+    0x6FDDC324, 0x4E03, 0x4BFE, {0xB1, 0x85, 0x3D, 0x77, 0x76, 0x8D, 0xC9, 0x0F}};
 constexpr GUID kContainers[5] = {
-    {0x0AF1D87E, 0xFCFE, 0x4188, {0xBD, 0xEB, 0xA7, 0x90, 0x64, 0x71, 0xCB, 0xE3}},  // BMP
-    {0x1B7CFAF4, 0x713F, 0x473C, {0xBB, 0xCD, 0x61, 0x37, 0x42, 0x5F, 0xAE, 0xAF}},  // PNG
-    {0x1F8A5601, 0x7D4D, 0x4CBD, {0x9C, 0x82, 0x1B, 0xC8, 0xD4, 0xEE, 0xB9, 0xA5}},  // GIF
-    {0x19E4A5AA, 0x5662, 0x4FC5, {0xA0, 0xC0, 0x17, 0x58, 0x02, 0x8E, 0x10, 0x57}},  // JPEG
-    {0x163BCC30, 0xE2E9, 0x4F0B, {0x96, 0x1D, 0xA3, 0xE9, 0xFD, 0xB7, 0x88, 0xA3}},  // TIFF
+    {0x0AF1D87E, 0xFCFE, 0x4188, {0xBD, 0xEB, 0xA7, 0x90, 0x64, 0x71, 0xCB, 0xE3}}, // BMP
+    {0x1B7CFAF4, 0x713F, 0x473C, {0xBB, 0xCD, 0x61, 0x37, 0x42, 0x5F, 0xAE, 0xAF}}, // PNG
+    {0x1F8A5601, 0x7D4D, 0x4CBD, {0x9C, 0x82, 0x1B, 0xC8, 0xD4, 0xEE, 0xB9, 0xA5}}, // GIF
+    {0x19E4A5AA, 0x5662, 0x4FC5, {0xA0, 0xC0, 0x17, 0x58, 0x02, 0x8E, 0x10, 0x57}}, // JPEG
+    {0x163BCC30, 0xE2E9, 0x4F0B, {0x96, 0x1D, 0xA3, 0xE9, 0xFD, 0xB7, 0x88, 0xA3}}, // TIFF
 };
 
 IWICImagingFactory* factory = nullptr;
 
 // Releases a COM object when the scope ends.
-template <class T>
-struct Ref {
+template <class T> struct Ref {
     T* p = nullptr;
     ~Ref() {
         if (p) p->Release();
@@ -71,8 +70,8 @@ bool memory_stream(const uint8_t* bytes, size_t size, IStream** stream) {
 }
 
 // Converts a bitmap source to BGRA and copies its pixels out.
-ImageResult copy_out(IWICBitmapSource* source, uint32_t max_side, uint32_t* width,
-                     uint32_t* height, uint8_t** pixels) {
+ImageResult copy_out(IWICBitmapSource* source, uint32_t max_side, uint32_t* width, uint32_t* height,
+                     uint8_t** pixels) {
     UINT w = 0, h = 0;
     if (FAILED(source->GetSize(&w, &h)) || w == 0 || h == 0 || w > max_side || h > max_side)
         return IMAGE_FAILED;
@@ -95,7 +94,7 @@ ImageResult copy_out(IWICBitmapSource* source, uint32_t max_side, uint32_t* widt
     return IMAGE_OK;
 }
 
-}  // namespace
+} // namespace
 
 bool imaging_init() {
     if (factory) return true;
@@ -139,7 +138,8 @@ ImageResult image_from_gdi_bitmap(void* bitmap, uint32_t max_side, uint32_t* wid
 void* image_gdiplus_bitmap(uint8_t* pixels, uint32_t width, uint32_t height) {
     void* bitmap = nullptr;
     if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height),
-                                  static_cast<INT>(width * 4), kGdiplusArgb32, pixels, &bitmap) != 0)
+                                  static_cast<INT>(width * 4), kGdiplusArgb32, pixels,
+                                  &bitmap) != 0)
         return nullptr;
     return bitmap;
 }
@@ -193,4 +193,4 @@ ImageResult image_encode(const uint8_t* pixels, uint32_t width, uint32_t height,
     return IMAGE_OK;
 }
 
-}  // namespace mox::platform
+} // namespace mox::platform

@@ -11,14 +11,14 @@
 #include <string>
 
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 namespace codec_fuzz {
 
@@ -90,4 +90,4 @@ inline void check(const char* function, const uint8_t* p, size_t n, bool utf8, i
     }
 }
 
-}  // namespace codec_fuzz
+} // namespace codec_fuzz

@@ -54,7 +54,7 @@ fuzz-csv: func [text flags /local refs delimiter a b r w call back] [
 ]
 )";
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
+#include "program/startup.h"
 #include "view/gui.h"
 
 namespace {

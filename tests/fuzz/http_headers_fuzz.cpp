@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "program/startup.h"
 #include "core/stack.h"
 #include "io/http.h"
+#include "program/startup.h"
 
 namespace {
 

@@ -39,7 +39,7 @@ fuzz-json: func [text flags /local a b r w write] [
 ]
 )";
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

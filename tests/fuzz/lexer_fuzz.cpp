@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer-internal.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "io/moxbin.h"
+#include "program/startup.h"
 
 namespace {
 

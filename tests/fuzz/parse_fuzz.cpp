@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
@@ -30,7 +30,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/parse.h"
-#include "core/stack.h"
+#include "program/startup.h"
 
 namespace {
 

@@ -42,7 +42,8 @@ std::wstring from_hex(const char* hex) {
         bytes.push_back(static_cast<char>(std::strtoul(pair, nullptr, 16)));
     }
     if (bytes.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    int n =
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
     return out;
@@ -83,7 +84,8 @@ void run(IDWriteFactory* factory, const Case& c) {
     layout->SetTextAlignment(static_cast<DWRITE_TEXT_ALIGNMENT>(c.align));
     layout->SetParagraphAlignment(static_cast<DWRITE_PARAGRAPH_ALIGNMENT>(c.paragraph));
     layout->SetWordWrapping(static_cast<DWRITE_WORD_WRAPPING>(c.wrap));
-    if (c.spacing > 0) layout->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, c.spacing, c.baseline);
+    if (c.spacing > 0)
+        layout->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, c.spacing, c.baseline);
     if (c.tab > 0) layout->SetIncrementalTabStop(c.tab);
     for (const Style& s : c.styles) {
         DWRITE_TEXT_RANGE r{s.start, s.length};

@@ -81,12 +81,14 @@ BOOL CALLBACK visit(HWND child, LPARAM) {
         // Edit controls answer their text only to WM_GETTEXT.
         wchar_t text[512] = {0};
         DWORD_PTR got = 0;
-        SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                            2000, &got);
+        SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text),
+                            SMTO_ABORTIFHUNG, 2000, &got);
         std::wstring shown;
         for (const wchar_t* c = text; *c; c++) {
-            if (*c == L'\n') shown += L'|';
-            else if (*c != L'\r') shown += *c;
+            if (*c == L'\n')
+                shown += L'|';
+            else if (*c != L'\r')
+                shown += *c;
         }
         RECT r;
         GetWindowRect(child, &r);

@@ -63,13 +63,14 @@ void print_children(HWND parent, int depth) {
         if (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON)
             checked = SendMessageW(child, BM_GETCHECK, 0, 0);
         SIZE extent = extent_of(text);
-        std::printf("child %d %s %ld %ld %ld %ld center %ld %ld style %08lx exstyle %08lx check %ld "
-                    "extent %ld %ld text %s\n",
-                    depth, utf8(cls).c_str(), p.x, p.y, r.right - r.left, r.bottom - r.top,
-                    (r.left + r.right) / 2, (r.top + r.bottom) / 2,
-                    static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
-                    static_cast<unsigned long>(GetWindowLongW(child, GWL_EXSTYLE)),
-                    static_cast<long>(checked), extent.cx, extent.cy, utf8(text).c_str());
+        std::printf(
+            "child %d %s %ld %ld %ld %ld center %ld %ld style %08lx exstyle %08lx check %ld "
+            "extent %ld %ld text %s\n",
+            depth, utf8(cls).c_str(), p.x, p.y, r.right - r.left, r.bottom - r.top,
+            (r.left + r.right) / 2, (r.top + r.bottom) / 2,
+            static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
+            static_cast<unsigned long>(GetWindowLongW(child, GWL_EXSTYLE)),
+            static_cast<long>(checked), extent.cx, extent.cy, utf8(text).c_str());
         print_children(child, depth + 1);
     }
 }

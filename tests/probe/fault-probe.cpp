@@ -4,8 +4,8 @@
 //   fault-probe wait     waits for Ctrl+C (SIGINT on POSIX)
 #include <cstring>
 
-#include "program/startup.h"
 #include "platform/platform.h"
+#include "program/startup.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ __attribute__((no_sanitize("address", "undefined"))) void write_null() {
     *p = 1;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     mox::platform::install_fault_handler(&on_fault);
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "null") == 0) write_null();
     if (argc > 1 && std::strcmp(argv[1], "wait") == 0) {
         for (int i = 0; i < 100; i++) mox::platform::wait(0.1);
-        return 3;  // no signal came
+        return 3; // no signal came
     }
     return 0;
 }

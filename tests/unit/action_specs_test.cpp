@@ -6,15 +6,15 @@
 #include <climits>
 #include <string>
 
+#include "core/actions.h"
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

@@ -9,13 +9,13 @@
 #include <cctype>
 #include <string>
 
+#include "core/actions.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/path.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {
@@ -159,4 +159,4 @@ inline std::string form_of(Cell* value) {
     stack::top = saved;
     return text;
 }
-}  // namespace mox::test
+} // namespace mox::test

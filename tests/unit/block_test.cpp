@@ -15,11 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "block_fixture.h"
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -36,13 +39,9 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/stack.h"
-#include "block_fixture.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {
-
 
 namespace {
 

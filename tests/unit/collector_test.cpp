@@ -6,8 +6,8 @@
 #include "core/collector.h"
 #include "core/memory.h"
 #include "core/poison.h"
-#include "program/startup.h"
 #include "core/stack.h"
+#include "program/startup.h"
 #include "runtime_fixture.h"
 
 namespace mox {
@@ -53,10 +53,10 @@ TEST_F(CollectorTest, KeepsWhatIsReachableAndFreesTheRest) {
     Cell* kept = stack::push_cell();
     make_series(kept, TYPE_BLOCK, memory::alloc_cells(4));
     for (int i = 0; i < 3; i++) append_text(kept, "kept");
-    for (int i = 0; i < 500; i++) memory::alloc_bytes(40);  // garbage
+    for (int i = 0; i < 500; i++) memory::alloc_bytes(40); // garbage
 
     collector::do_cycle();
-    EXPECT_EQ(used_nodes(), before + 4);  // the block and its three strings
+    EXPECT_EQ(used_nodes(), before + 4); // the block and its three strings
     SeriesBuffer* b = memory::buffer_of(kept);
     ASSERT_EQ(b->used_bytes(), 3 * sizeof(Cell));
     for (int i = 0; i < 3; i++) EXPECT_EQ(text_of(&b->cells()[i]), "kept");
@@ -67,9 +67,9 @@ TEST_F(CollectorTest, KeepsWhatIsReachableAndFreesTheRest) {
 TEST_F(CollectorTest, CompactionMovesBuffersAndKeepsContent) {
     Cell* blk = stack::push_cell();
     make_series(blk, TYPE_BLOCK, memory::alloc_cells(64));
-    collector::do_cycle();  // the block itself is now packed low
+    collector::do_cycle(); // the block itself is now packed low
     for (int i = 0; i < 64; i++) {
-        memory::alloc_bytes(200);  // dead space between the live strings
+        memory::alloc_bytes(200); // dead space between the live strings
         char text[16];
         std::snprintf(text, sizeof text, "s%d", i);
         append_text(blk, text);
@@ -100,7 +100,7 @@ TEST_F(CollectorTest, DeepNestingNeedsNoNativeStack) {
     Cell* outer = stack::push_cell();
     make_series(outer, TYPE_BLOCK, memory::alloc_cells(1));
     {
-        collector::Hold hold;  // build it without collecting at every step
+        collector::Hold hold; // build it without collecting at every step
         Cell level = *outer;
         for (int i = 0; i < 100000; i++) {
             Cell inner;
@@ -164,7 +164,7 @@ TEST_F(CollectorTest, BigFramesAreReleasedWhenUnreachable) {
     size_t big_before = big_frame_bytes();
     Cell* kept = stack::push_cell();
     make_series(kept, TYPE_BINARY, memory::alloc_bytes(3 * 1024 * 1024));
-    memory::alloc_bytes(3 * 1024 * 1024);  // dropped at once
+    memory::alloc_bytes(3 * 1024 * 1024); // dropped at once
     EXPECT_GE(memory::record.total, before + 6 * 1024 * 1024);
     collector::do_cycle();
     EXPECT_LT(big_frame_bytes(), big_before + 4 * 1024 * 1024);
@@ -190,7 +190,7 @@ TEST_F(CollectorTest, FreeRoomAfterCollectionCountsLiveBigBuffers) {
     }
     EXPECT_GE(free, size_t{8 * 1024 * 1024});
     int32_t cycles = collector::stats.cycles;
-    for (int i = 0; i < 100000; i++) memory::alloc_bytes(40);  // 6.4 MB of garbage
+    for (int i = 0; i < 100000; i++) memory::alloc_bytes(40); // 6.4 MB of garbage
     EXPECT_EQ(collector::stats.cycles, cycles);
     EXPECT_TRUE(memory::buffer_of(kept)->flags & memory::SERIES_BIG);
 }
@@ -199,9 +199,9 @@ TEST_F(CollectorTest, InactiveCollectorNeverRunsOnItsOwn) {
     int32_t cycles = collector::stats.cycles;
     {
         collector::Hold hold;
-        for (int i = 0; i < 20000; i++) memory::alloc_bytes(256);  // several frames' worth
+        for (int i = 0; i < 20000; i++) memory::alloc_bytes(256); // several frames' worth
         EXPECT_EQ(collector::stats.cycles, cycles);
-        collector::do_cycle();  // an explicit collection still runs
+        collector::do_cycle(); // an explicit collection still runs
         EXPECT_EQ(collector::stats.cycles, cycles + 1);
     }
 }
@@ -298,16 +298,16 @@ TEST(CollectorDeathTest, StalePointerIntoAMovedBufferFaults) {
     EXPECT_DEATH(
         {
             collector::Hold hold;
-            memory::alloc_bytes(4000);  // garbage before the buffer
+            memory::alloc_bytes(4000); // garbage before the buffer
             Cell* kept = stack::push_cell();
             make_series(kept, TYPE_BINARY, memory::alloc_bytes(64));
             volatile uint8_t* stale = memory::buffer_of(kept)->head_ptr();
-            collector::do_cycle();  // the buffer slides down over the garbage
+            collector::do_cycle(); // the buffer slides down over the garbage
             (void)*stale;
         },
         "AddressSanitizer");
 }
 #endif
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

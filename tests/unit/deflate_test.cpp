@@ -212,7 +212,8 @@ TEST(Deflate, RealZlibAndGzipReadOurOutput) {
                          "  if zlib.decompress(r(\".raw\"), -15) == o: print(n, \"raw\")\n"
                          "  if zlib.decompress(r(\".zlib\"), 15) == o: print(n, \"zlib\")\n"
                          "  if gzip.decompress(r(\".gz\")) == o: print(n, \"gzip\")\n"
-                         "' " + dir + " " + vectors("") + names;
+                         "' " +
+                         dir + " " + vectors("") + names;
     std::string decoded;
     EXPECT_TRUE(tool_output(script, "/dev/null", decoded));
     for (const auto& name : corpus_names())

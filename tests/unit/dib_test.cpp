@@ -80,7 +80,7 @@ TEST(Dib, ColourMasksAreApplied) {
     put32(b, 0xF800);
     put32(b, 0x07E0);
     put32(b, 0x001F);
-    put32(b, 0x0000F81F);  // red and blue full, green 0
+    put32(b, 0x0000F81F); // red and blue full, green 0
     Read r = read(b);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.px, (std::vector<uint8_t>{255, 0, 255, 255}));
@@ -113,7 +113,7 @@ TEST(Dib, BadBlocksAreRefused) {
         std::vector<uint8_t> block;
     };
     auto masks = header(1, 1, 32, 3);
-    put32(masks, 0xF0F0);  // not contiguous
+    put32(masks, 0xF0F0); // not contiguous
     put32(masks, 0x0F00);
     put32(masks, 0x000F);
     auto short_masks = header(1, 1, 32, 3);
@@ -145,5 +145,5 @@ TEST(Dib, BadBlocksAreRefused) {
     EXPECT_FALSE(read(ok, 41).ok);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "core/collector.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/event.h"
 #include "datatypes/tuple.h"
-#include "core/stack.h"
 #include "objects_fixture.h"
 #include "runtime_fixture.h"
 
@@ -52,8 +52,8 @@ TEST_F(EventTest, TupleToColorIsTheLittleEndianWord) {
 // The values block of a made event is a series like any other: it survives
 // collections (which may move it) while the event is reachable.
 TEST_F(EventTest, MadeEventKeepsItsFaceAcrossCollections) {
-    EXPECT_MOX_OK(test::eval_text(
-        "ev-face: make object! [name: \"kept\"] ev-kept: make event! [type: 'down face: ev-face offset: 4x5] ev-face: none"));
+    EXPECT_MOX_OK(test::eval_text("ev-face: make object! [name: \"kept\"] ev-kept: make event! "
+                                  "[type: 'down face: ev-face offset: 4x5] ev-face: none"));
     for (int i = 0; i < 3; i++) {
         collector::do_cycle();
         EXPECT_MOX_OK(test::eval_text("loop 50 [make block! 100 copy \"garbage\"]"));
@@ -89,5 +89,5 @@ TEST_F(EventTest, WordsMatchWithoutCase) {
     EXPECT_EQ(event::type_number(symbol::make("down")), 1);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

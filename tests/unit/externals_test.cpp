@@ -100,11 +100,11 @@ TEST_F(ValuePoolTest, SlotsAreReusedLastFreedFirstAndDoubleFreeIsRefused) {
     ASSERT_NE(value_pool::get(a), nullptr);
     EXPECT_EQ(get_integer(value_pool::get(a)), 42);
     value_pool::free(a);
-    value_pool::free(a);  // refused: already free
+    value_pool::free(a); // refused: already free
     EXPECT_EQ(value_pool::get(a), nullptr);
     EXPECT_EQ(value_pool::alloc(&v), a);
     EXPECT_NE(value_pool::alloc(&v), a);
-    value_pool::free(0);  // ignored
+    value_pool::free(0); // ignored
     value_pool::free(-5);
     value_pool::free(1 << 30);
     EXPECT_EQ(value_pool::get(0), nullptr);
@@ -129,5 +129,5 @@ TEST_F(ValuePoolTest, PoolDoublesAndKeepsSlots) {
     for (int32_t s : slots) value_pool::free(s);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

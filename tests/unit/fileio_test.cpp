@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "io/clipboard.h"
 #include "io/http.h"
 #include "io/simple-io.h"
@@ -36,9 +36,9 @@ TEST_F(FileIoTest, DirectoryBySpelling) {
         bool dir;
     };
     const Case cases[] = {
-        {"a/", true},    {"a\\", true},   {".", true},     {"..", true},   {"a/.", true},
-        {"a/..", true},  {"a\\..", true}, {"/", true},     {"a", false},   {"", false},
-        {"a.", false},   {"a..", false},  {"...", false},  {"a/b.", false}, {"a/...", false},
+        {"a/", true},   {"a\\", true},   {".", true},    {"..", true},    {"a/.", true},
+        {"a/..", true}, {"a\\..", true}, {"/", true},    {"a", false},    {"", false},
+        {"a.", false},  {"a..", false},  {"...", false}, {"a/b.", false}, {"a/...", false},
     };
     for (const Case& c : cases) {
         Cell* f = file_of(c.name);
@@ -126,7 +126,9 @@ TEST_F(FileIoTest, DropFilesRoundTrip) {
 
 TEST_F(FileIoTest, DropFilesFromOtherProgramsAreChecked) {
     std::vector<uint8_t> good = clipboard::make_dropfiles({u"C:\\x", u"C:\\y"});
-    auto names = [](std::vector<uint8_t> b) { return clipboard::read_dropfiles(b.data(), b.size()); };
+    auto names = [](std::vector<uint8_t> b) {
+        return clipboard::read_dropfiles(b.data(), b.size());
+    };
     // Too short for the header, offsets outside the block or inside the header.
     EXPECT_TRUE(clipboard::read_dropfiles(good.data(), 19).empty());
     EXPECT_TRUE(clipboard::read_dropfiles(nullptr, 0).empty());
@@ -153,8 +155,12 @@ TEST_F(FileIoTest, WindowsPathsAsFileNames) {
         std::u16string path, file;
     };
     const Case cases[] = {
-        {u"C:\\dir\\f.txt", u"/C/dir/f.txt"}, {u"C:", u"/C/"},      {u"C:\\", u"/C/"},
-        {u"\\\\host\\share\\x", u"/host/share/x"}, {u"\\x", u"//x"}, {u"a\\b", u"a/b"},
+        {u"C:\\dir\\f.txt", u"/C/dir/f.txt"},
+        {u"C:", u"/C/"},
+        {u"C:\\", u"/C/"},
+        {u"\\\\host\\share\\x", u"/host/share/x"},
+        {u"\\x", u"//x"},
+        {u"a\\b", u"a/b"},
         {u"", u""},
     };
     for (const Case& c : cases) EXPECT_EQ(clipboard::to_mox_file(c.path), c.file);

@@ -15,8 +15,8 @@
 #include "core/datatype.h"
 #include "core/dyn-print.h"
 #include "core/memory.h"
-#include "datatypes/map.h"
 #include "core/random.h"
+#include "datatypes/map.h"
 #include "word_fixture.h"
 
 namespace mox {
@@ -337,7 +337,7 @@ TEST_F(HashTable, GrowsAndKeepsEveryValue) {
 // stress mode its pages are decommitted, so any stale use faults); every
 // entry stays whole, in the map and in a copy, across a collection.
 TEST_F(HashTable, MapGrowingThroughBigBuffers) {
-    constexpr int32_t kKeys = 600000;  // past 2 MB of pairs and of hashes
+    constexpr int32_t kKeys = 600000; // past 2 MB of pairs and of hashes
     Cell* m = map::make_cell(stack::push_cell(), nullptr, 0);
     Cell* key = stack::push_cell();
     Cell* value = stack::push_cell();

@@ -55,7 +55,8 @@ class HeapGrowthTest : public test::RuntimeTest {
 };
 
 TEST_F(HeapGrowthTest, RaisingUnderATryFrame) {
-    for (int i = 0; i < kRepeats; i++) ASSERT_EQ(test::run_catching([] { fire(err::invalid); }), err::invalid);
+    for (int i = 0; i < kRepeats; i++)
+        ASSERT_EQ(test::run_catching([] { fire(err::invalid); }), err::invalid);
     expect_bounded("fire");
 }
 
@@ -109,7 +110,7 @@ TEST_F(HeapGrowthTest, LoopsOfHeldWork) {
 // few copies of the block, and a collection gives it all back.
 TEST_F(HeapGrowthTest, RebuildingALargeBlock) {
     constexpr int kRounds = 8;
-    constexpr uint32_t kCells = 1u << 21;  // 32 MB of cells
+    constexpr uint32_t kCells = 1u << 21; // 32 MB of cells
     constexpr size_t kBlockBytes = size_t{kCells} * sizeof(Cell);
     collector::do_cycle();
     const int32_t cycles_before = collector::stats.cycles;
@@ -139,7 +140,7 @@ TEST_F(HeapGrowthTest, RebuildingALargeBlock) {
 TEST_F(HeapGrowthTest, GrowingABigBufferInSmallSteps) {
     constexpr uint32_t kStart = 4u << 20;
     constexpr uint32_t kStep = 64u << 10;
-    constexpr int kSteps = 200;  // about 1.4 GB of copies left behind
+    constexpr int kSteps = 200; // about 1.4 GB of copies left behind
     collector::do_cycle();
     const size_t heap = memory::record.total;
     size_t peak = heap;
@@ -154,5 +155,5 @@ TEST_F(HeapGrowthTest, GrowingABigBufferInSmallSteps) {
     EXPECT_LT(peak - heap, size_t{128} << 20);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

@@ -112,8 +112,8 @@ TEST_F(ImageStoreTest, UnreachableImagesAreReleased) {
 // rectangle.
 TEST_F(ImageStoreTest, PixelsFromBuffersFlipsAndRectangles) {
     // Two rows of two pixels, 12 bytes apart.
-    const uint8_t rows[24] = {1, 2, 3, 255, 4, 5, 6, 255, 9, 9, 9, 9,
-                              40, 60, 80, 128, 0, 0, 0, 0, 9, 9, 9, 9};
+    const uint8_t rows[24] = {1,  2,  3,  255, 4, 5, 6, 255, 9, 9, 9, 9,
+                              40, 60, 80, 128, 0, 0, 0, 0,   9, 9, 9, 9};
     Cell img{TYPE_NONE, 0, 0, 0}, other{TYPE_NONE, 0, 0, 0};
     collector::Root keep(&img), keep_other(&other);
     image::make_from_pixels(&img, rows, 2, 2, 12, 0);
@@ -141,8 +141,8 @@ TEST_F(ImageStoreTest, SizesBeyondTheSizeWordAreOutOfRange) {
     EXPECT_EQ(image::checked_bytes(-3, 5), 0u);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox
 
 namespace mox {
 namespace {
@@ -167,5 +167,5 @@ TEST_F(ImageStoreTest, GdiExchangeKeepsThePixels) {
     image::unlock_gdiplus(plus);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

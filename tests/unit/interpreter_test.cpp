@@ -6,16 +6,16 @@
 #include <climits>
 #include <string>
 
+#include "core/actions.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {
@@ -27,7 +27,11 @@ class InterpreterTest : public RuntimeTest {};
 Cell* global(const char* name) { return word::get_value(word::load(name)); }
 
 TEST_F(InterpreterTest, BlocksLeaveTheStackAsTheyFoundIt) {
-    const char* cases[] = {"", "1 2 3", "x: y: 5 x + y", "(1 + (2 * 3))", "f: func [a] [a] f f 1",
+    const char* cases[] = {"",
+                           "1 2 3",
+                           "x: y: 5 x + y",
+                           "(1 + (2 * 3))",
+                           "f: func [a] [a] f f 1",
                            "b: [1 2] b/2: 3 b"};
     for (const char* text : cases) {
         Cell* before = stack::top;
@@ -151,7 +155,8 @@ TEST_F(InterpreterTest, ExitsLeavingACallFromCppBecomeExceptions) {
 }
 
 TEST_F(InterpreterTest, TemplateAndOpSourceKeepSeparateCells) {
-    EXPECT_EQ(eval("f: func [a b] [a * 10 + b]  op-of-f: make op! :f  (1 op-of-f 2) + f 3 4"), "46");
+    EXPECT_EQ(eval("f: func [a b] [a * 10 + b]  op-of-f: make op! :f  (1 op-of-f 2) + f 3 4"),
+              "46");
     Cell* fn = global("f");
     Cell* extra = function::extra_of(fn);
     EXPECT_EQ(type_of(&extra[function::EXTRA_TEMPLATE]), TYPE_BLOCK);
@@ -185,5 +190,5 @@ TEST_F(InterpreterTest, DeepRecursionEndsInACatchableError) {
     }
 }
 
-}  // namespace
-}  // namespace mox::test
+} // namespace
+} // namespace mox::test

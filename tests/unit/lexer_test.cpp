@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/money.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

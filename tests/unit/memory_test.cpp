@@ -35,8 +35,8 @@ TEST_F(MemoryTest, HeadOffsetMinusOneStartsInTheMiddle) {
 TEST_F(MemoryTest, SizesRoundToSixteenBytes) {
     struct Case {
         uint32_t units, unit, size;
-    } cases[] = {{1, 1, 16}, {16, 1, 16}, {17, 1, 32}, {3, 2, 16}, {9, 2, 32}, {5, 4, 32},
-                 {1, 16, 16}, {7, 16, 112}};
+    } cases[] = {{1, 1, 16}, {16, 1, 16}, {17, 1, 32}, {3, 2, 16},
+                 {9, 2, 32}, {5, 4, 32},  {1, 16, 16}, {7, 16, 112}};
     for (const Case& c : cases) {
         SeriesBuffer* b = memory::buffer_of(memory::alloc_series(c.units, c.unit, 0));
         EXPECT_EQ(b->size, c.size) << c.units << " x " << c.unit;
@@ -47,7 +47,7 @@ TEST_F(MemoryTest, SizesRoundToSixteenBytes) {
 // A buffer whose room (size + 24) reaches the 2 MB cap goes to a big frame
 // of its own; one just below fits a series frame.
 TEST_F(MemoryTest, BigFrameThreshold) {
-    uint32_t just_below = memory::SERIES_FRAME_CAP - 32;  // room 2 MB - 8
+    uint32_t just_below = memory::SERIES_FRAME_CAP - 32; // room 2 MB - 8
     SeriesBuffer* small = memory::buffer_of(memory::alloc_bytes(just_below));
     EXPECT_FALSE(small->flags & memory::SERIES_BIG);
     SeriesBuffer* big = memory::buffer_of(memory::alloc_bytes(just_below + 1));
@@ -119,7 +119,7 @@ TEST_F(MemoryTest, AllocTailBytesReservesAtTheTail) {
     collector::Root keep(&s);
     uint8_t* p = memory::alloc_tail_bytes(s.data2, 10);
     std::memset(p, 1, 10);
-    p = memory::alloc_tail_bytes(s.data2, 100);  // does not fit: expands
+    p = memory::alloc_tail_bytes(s.data2, 100); // does not fit: expands
     std::memset(p, 2, 100);
     SeriesBuffer* b = memory::buffer_of(&s);
     ASSERT_EQ(b->used_bytes(), 110u);
@@ -146,7 +146,7 @@ TEST_F(MemoryTest, CopySeriesCopiesFlagsContentAndTail) {
 
 TEST_F(MemoryTest, RepeatBytes) {
     uint8_t buf[32] = {1, 2, 3};
-    EXPECT_EQ(memory::repeat_bytes(buf, 3, 1), buf + 3);  // count 1 copies nothing
+    EXPECT_EQ(memory::repeat_bytes(buf, 3, 1), buf + 3); // count 1 copies nothing
     EXPECT_EQ(buf[3], 0);
     EXPECT_EQ(memory::repeat_bytes(buf, 3, 7), buf + 21);
     for (int i = 0; i < 21; i++) EXPECT_EQ(buf[i], i % 3 + 1) << i;
@@ -164,9 +164,9 @@ TEST_F(MemoryTest, StatsReportFramesAndTotals) {
     SeriesBuffer* b = memory::buffer_of(&blk);
     ASSERT_EQ(b->used_bytes(), 5 * sizeof(Cell));
     Cell* c = b->cells();
-    EXPECT_EQ(type_of(&c[0]), TYPE_BLOCK);  // node frames
-    EXPECT_EQ(type_of(&c[1]), TYPE_BLOCK);  // series frames
-    EXPECT_EQ(type_of(&c[2]), TYPE_BLOCK);  // big frames
+    EXPECT_EQ(type_of(&c[0]), TYPE_BLOCK); // node frames
+    EXPECT_EQ(type_of(&c[1]), TYPE_BLOCK); // series frames
+    EXPECT_EQ(type_of(&c[2]), TYPE_BLOCK); // big frames
     EXPECT_EQ(type_of(&c[3]), TYPE_INTEGER);
     EXPECT_EQ(get_integer(&c[3]), static_cast<int32_t>(total));
     EXPECT_EQ(type_of(&c[4]), TYPE_INTEGER);
@@ -181,5 +181,5 @@ TEST_F(MemoryTest, StatsReportFramesAndTotals) {
     EXPECT_EQ(get_integer(&entry[2]), static_cast<int32_t>(memory::NODE_FRAME_SLOTS));
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

@@ -16,10 +16,12 @@
 #include <unistd.h>
 #endif
 
+#include "core/actions-entry.h"
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
-#include "datatypes/image-store.h"
 #include "core/memory.h"
+#include "core/natives.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "datatypes/binary.h"
@@ -28,6 +30,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image-store.h"
 #include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -36,10 +39,7 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/actions-entry.h"
 #include "evaluator/interpreter.h"
-#include "core/natives.h"
 #include "evaluator/lexer.h"
 #include "io/lz.h"
 #include "io/moxbin.h"
@@ -226,7 +226,8 @@ void push_made_values(Cell* blk) {
     c = *object::get_word(o->data1, 1);
     block::ms_append(blk, &c);
     block::ms_append(blk, o);
-    const uint8_t px[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0xFF, 0, 0x80, 0, 0x7F};
+    const uint8_t px[] = {1,  2,  3,  4,  5,  6,    7, 8,    9, 10,
+                          11, 12, 13, 14, 15, 0xFF, 0, 0x80, 0, 0x7F};
     image::make_from_pixels(&c, px, 5, 1, 20, 0), block::ms_append(blk, &c);
     c.data1 = 3, block::ms_append(blk, &c);
     image::make_from_pixels(&c, px, 0, 0, 0, 0), block::ms_append(blk, &c);
@@ -466,8 +467,8 @@ TEST_F(MoxbinTest, MalformedRecordsNameTheirOffset) {
         {"image side above 65535", doc_of({0x35, 0x80, 0x80, 0x04, 0x01}), 11},
         {"image pixels beyond the document", doc_of({0x35, 0x01, 0x02, 1, 2, 3, 4}), 14},
         {"image head beyond its pixels", doc_of({0x75, 0x02, 0x01, 0x01, 1, 2, 3, 4}), 11},
-        {"shared image naming an integer",
-         doc_of({0x05, 0x02, 0x80, 0xC1, 0x35, 0x02, 0x00, 0x00}), 15},
+        {"shared image naming an integer", doc_of({0x05, 0x02, 0x80, 0xC1, 0x35, 0x02, 0x00, 0x00}),
+         15},
     };
     for (auto& c : cases) {
         int32_t offset = 0;
@@ -589,8 +590,8 @@ TEST_F(MoxbinTest, ImageRecordsInBothForms) {
     ASSERT_GT(recs.size(), 21u);
     // After the block's lead and count and the first image's 19 bytes.
     EXPECT_EQ(Bytes(recs.begin() + 21, recs.end()),
-              (Bytes{0xC1, 0x75, 0x01, 0x02, 0x00, 0x00, 0x35, 0x00, 0x00,
-                     0xC1, 0x35, 0x02, 0x00, 0x00}));
+              (Bytes{0xC1, 0x75, 0x01, 0x02, 0x00, 0x00, 0x35, 0x00, 0x00, 0xC1, 0x35, 0x02, 0x00,
+                     0x00}));
     for (bool c : {true, false}) {
         Cell* out = first(decoded(encoded(blk, c)));
         define("mb-out", out);
@@ -741,15 +742,14 @@ TEST_F(MoxbinTest, CallableAndErrorRecordsAreChecked) {
         {"action spec with a head index", doc_of({0x16, 0x01, 0x45, 0x01, 0x01, 0x80}), 11},
         {"error code outside the catalogue", doc_of({0x22, 0xE7, 0x07}), 12},
         {"op of an integer", doc_of({0x17, 0x80}), 12},
-        {"op of an action whose spec does not fit its slot",
-         doc_of({0x17, 0x16, 0x01, 0x05, 0x00}), 12},
+        {"op of an action whose spec does not fit its slot", doc_of({0x17, 0x16, 0x01, 0x05, 0x00}),
+         12},
         {"function context not on the stack", doc_of({0x18, 0x00, 0x00, 0x0E, 0x01, 0x00}), 14},
         {"function context of an object", doc_of({0x18, 0x00, 0x00, 0x0E, 0x06, 0x00}), 14},
-        {"function body not a block", doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x00, 0x80}),
-         19},
-        {"function spec longer than said", doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x01,
-                                                    0x07, 0x00, 0x05, 0x00}),
-         17},
+        {"function body not a block",
+         doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x00, 0x80}), 19},
+        {"function spec longer than said",
+         doc_of({0x18, 0x00, 0x00, 0x0E, 0x05, 0x00, 0x05, 0x01, 0x07, 0x00, 0x05, 0x00}), 17},
         {"object handler word outside its context",
          doc_of({0x60, 0x00, 0x80, 0x80, 0x28, 0xFF, 0xFF, 0x07, 0x0E, 0x02, 0x00}), 11},
         {"function spec that make refuses",
@@ -779,14 +779,15 @@ TEST_F(MoxbinTest, CallableAndErrorRecordsAreChecked) {
     EXPECT_EQ(decode_error(doc), err::mb_invalid_record);
     // A path into an error counts from arg1; a shared block must name
     // cells, not a string's bytes.
-    EXPECT_EQ(decode_error(doc_of({0x05, 0x02, 0x07, 0x08, 'a', 'b', 0xC1, 0x05, 0x02, 0x00, 0x00})),
-              err::mb_invalid_record);
+    EXPECT_EQ(
+        decode_error(doc_of({0x05, 0x02, 0x07, 0x08, 'a', 'b', 0xC1, 0x05, 0x02, 0x00, 0x00})),
+        err::mb_invalid_record);
 }
 
 TEST_F(MoxbinTest, ContextRecordDecodesToAFreshObject) {
     // [context! object kind, values follow; word a = 5] with its symbol.
-    Bytes doc = {'M', 'O', 'X', 'B', 'I', 'N', 2, 5, 1, 5, 1, 2, 0, 0, 0, 0, 'a', 0,
-                 0x0E, 0x12, 0x01, 0x00, 0x85};
+    Bytes doc = {'M', 'O', 'X', 'B', 'I', 'N', 2,    5,    1,    5,    1,   2,
+                 0,   0,   0,   0,   'a', 0,   0x0E, 0x12, 0x01, 0x00, 0x85};
     Cell* out = decoded(doc);
     ASSERT_EQ(block::abs_length(out), 1u);
     Cell* o = first(out);
@@ -826,8 +827,8 @@ TEST_F(MoxbinTest, NativeAndActionNumbersMatchTheBootSource) {
     // files: the value of name carries that id, and the encoder writes it
     // as the record's table number.
     int seen = 0;
-    for (const char* file : {"actions", "natives", "more-natives", "system-natives", "io", "parse",
-                             "operators"}) {
+    for (const char* file :
+         {"actions", "natives", "more-natives", "system-natives", "io", "parse", "operators"}) {
         std::ifstream in(std::string(MOX_SOURCE_DIR) + "/library/boot/" + file + ".mox",
                          std::ios::binary);
         if (!in) continue;
@@ -847,7 +848,8 @@ TEST_F(MoxbinTest, NativeAndActionNumbersMatchTheBootSource) {
             set_type(&w, TYPE_WORD);
             Cell* value = stack::push(word::get_value(&w));
             if (type_of(value) == TYPE_OP) continue;
-            ASSERT_EQ(type_of(value), kind == "native!" ? TYPE_NATIVE : TYPE_ACTION) << mold(&w, true);
+            ASSERT_EQ(type_of(value), kind == "native!" ? TYPE_NATIVE : TYPE_ACTION)
+                << mold(&w, true);
             EXPECT_EQ(int32_t(value->data1), id) << mold(&w, true);
             Bytes doc = encoded(value, true);
             // The first record: the lead, then the table number as a varint.
@@ -900,9 +902,10 @@ TEST_F(MoxbinTest, PythonReaderDecodesOurCompactForm) {
     block::ms_append(blk, &t);
     Bytes doc = encoded(blk, true);
     EXPECT_EQ(
-        python_read(doc), "block[int(1) int(-70000) float(1.5) float(2.0) percent(0.12) string('hé') "
-             "block[set-word(w) lit-word(x)] char(122) binary(0a0b) int(63) int(64) paren[word(p)] "
-             "logic(True) none]\n");
+        python_read(doc),
+        "block[int(1) int(-70000) float(1.5) float(2.0) percent(0.12) string('hé') "
+        "block[set-word(w) lit-word(x)] char(122) binary(0a0b) int(63) int(64) paren[word(p)] "
+        "logic(True) none]\n");
 }
 
 // Callables, errors, bound words and shared records as the reader lays
@@ -919,9 +922,12 @@ TEST_F(MoxbinTest, PythonReaderFollowsCallableRecords) {
     EXPECT_EQ(got, "block[func2/3 ctx1(a b) block[word(a) word(b)] "
                    "block[word(a@0->0.0) word(+) word(b@1->0.0)] "
                    "op(shared-24(0.0)) "
-                   "action" + subtract + "block[string('Returns the difference between two values') "
-                   "word(value1) " + types + " word(value2) " + types + " set-word(return) " + types +
-                   "] error400(none none none none none none) shared-24(0.0)]\n");
+                   "action" +
+                       subtract +
+                       "block[string('Returns the difference between two values') "
+                       "word(value1) " +
+                       types + " word(value2) " + types + " set-word(return) " + types +
+                       "] error400(none none none none none none) shared-24(0.0)]\n");
 }
 
 // Images: the compact record as the Python reader reads it, sharing included.

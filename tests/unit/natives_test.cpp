@@ -5,9 +5,9 @@
 
 #include "core/console.h"
 #include "core/dyn-print.h"
+#include "core/natives.h"
 #include "datatypes/block.h"
 #include "evaluator/natives-eval.h"
-#include "core/natives.h"
 #include "objects_fixture.h"
 #include "platform/platform.h"
 

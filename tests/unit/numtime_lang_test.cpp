@@ -16,7 +16,7 @@ class NumtimeLangTest : public RuntimeTest {};
 
 struct Case {
     const char* code;
-    const char* mold;  // nullptr when an error is expected
+    const char* mold; // nullptr when an error is expected
     int error;
 };
 
@@ -30,7 +30,7 @@ void run_cases(const Case* cases, size_t n) {
             EXPECT_EQ(r.code, -1);
             EXPECT_EQ(text, c.mold);
         } else if (c.error == -1) {
-            EXPECT_EQ(r.code, -1);  // any text, no failure
+            EXPECT_EQ(r.code, -1); // any text, no failure
         } else {
             EXPECT_EQ(r.code, c.error);
         }
@@ -135,7 +135,9 @@ TEST_F(NumtimeLangTest, Date) {
         {"d: 15-Jan-2024 d/foo", nullptr, err::invalid_path},
         {"o: make object! [d: 15-Jan-2024] o/d/day: 20 o/d", "20-Jan-2024", 0},
         {"b: [15-Jan-2024] b/1/month: 2 b", "[15-Feb-2024]", 0},
-        {"random/seed 1 d: random 1-Jan-2024/10:00 all [d < 2-Jan-2024 0.0 = remainder d/second 24]", "true", 0},
+        {"random/seed 1 d: random 1-Jan-2024/10:00 all [d < 2-Jan-2024 0.0 = remainder d/second "
+         "24]",
+         "true", 0},
     };
     run_cases(cases, std::size(cases));
 }
@@ -272,7 +274,8 @@ TEST_F(NumtimeLangTest, PairAndTuple) {
         {"reverse/part 1.2.3 -1", nullptr, err::out_of_range},
         {"length? 1.2.3.4", "4", 0},
         {"o: make object! [c: 1.2.3] o/c/2: 9 o/c", "1.9.3", 0},
-        {"log: none o: make object! [p: 1x2 on-change*: func [w old new] [log: reduce [w old new]]] "
+        {"log: none o: make object! [p: 1x2 on-change*: func [w old new] [log: reduce [w old "
+         "new]]] "
          "o/p/x: 5 log",
          "[p 1x2 5x2]", 0},
     };

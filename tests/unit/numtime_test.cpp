@@ -92,7 +92,8 @@ TEST_F(NumtimeTest, EveryDayOfTheYearRangeRoundTrips) {
     for (int32_t n = start + 1; n <= date::max_days(); n++) {
         uint32_t word = date::from_days(n, 0, false);
         ASSERT_EQ(date::to_days(word), n);
-        int32_t y = date::year_of(previous), m = date::month_of(previous), d = date::day_of(previous);
+        int32_t y = date::year_of(previous), m = date::month_of(previous),
+                d = date::day_of(previous);
         if (d < date::days_in_month(y, m)) {
             d++;
         } else if (m < 12) {
@@ -121,7 +122,8 @@ TEST_F(NumtimeTest, EpochSecondsMatchTimegm) {
         SCOPED_TRACE(r.n);
         Cell proto = datatype_cell(TYPE_DATE), spec = int_cell(r.n);
         Cell d = *date::to(&proto, &spec, TYPE_DATE);
-        EXPECT_EQ(local_fields(d), field_text(r.year, r.month, r.day, r.hour, r.minute, r.second, 0));
+        EXPECT_EQ(local_fields(d),
+                  field_text(r.year, r.month, r.day, r.hour, r.minute, r.second, 0));
         EXPECT_EQ(date::to_epoch(&d), r.n);
     }
     Cell late = zoned(2038, 1, 19, 3, 14, 8, 0);
@@ -245,8 +247,8 @@ TEST_F(NumtimeTest, MoneyRoundingMatchesDecimalQuantize) {
     const Row rows[] = {MOX_NT_MONEY_ROUND_ROWS};
     // The oracle's mode numbers: half-up, half-even, down, half-down, floor,
     // ceiling, half-ceiling.
-    const int modes[] = {MODE_NONE, MODE_EVEN, MODE_DOWN, MODE_HALF_DOWN, MODE_FLOOR, MODE_CEILING,
-                         MODE_HALF_CEILING};
+    const int modes[] = {MODE_NONE,  MODE_EVEN,    MODE_DOWN,        MODE_HALF_DOWN,
+                         MODE_FLOOR, MODE_CEILING, MODE_HALF_CEILING};
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.value << " to " << r.scale << " mode " << r.mode);
         Cell value = money_of(r.value), scale = money_of(r.scale), result;
@@ -254,8 +256,8 @@ TEST_F(NumtimeTest, MoneyRoundingMatchesDecimalQuantize) {
             Cell* n = stack::push(&value);
             Cell* s = stack::push(&scale);
             int m = modes[r.mode];
-            money::round(n, s, m == MODE_EVEN, m == MODE_DOWN, m == MODE_HALF_DOWN,
-                         m == MODE_FLOOR, m == MODE_CEILING, m == MODE_HALF_CEILING);
+            money::round(n, s, m == MODE_EVEN, m == MODE_DOWN, m == MODE_HALF_DOWN, m == MODE_FLOOR,
+                         m == MODE_CEILING, m == MODE_HALF_CEILING);
             result = *n;
         });
         if (std::string(r.result) == "overflow") {
@@ -301,10 +303,14 @@ TEST_F(NumtimeTest, MoneyIntegerConversions) {
         bool fits;
     };
     const Row rows[] = {
-        {"$2147483647.99", 2147483647, true}, {"$2147483648", 0, false},
-        {"-$2147483648", INT32_MIN, true},    {"-$2147483648.5", INT32_MIN, true},
-        {"-$2147483649", 0, false},           {"$99999999999999999", 0, false},
-        {"$0.99999", 0, true},                {"-$12.5", -12, true},
+        {"$2147483647.99", 2147483647, true},
+        {"$2147483648", 0, false},
+        {"-$2147483648", INT32_MIN, true},
+        {"-$2147483648.5", INT32_MIN, true},
+        {"-$2147483649", 0, false},
+        {"$99999999999999999", 0, false},
+        {"$0.99999", 0, true},
+        {"-$12.5", -12, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.money);
@@ -348,8 +354,8 @@ TEST_F(NumtimeTest, PointArithmeticMatchesFloat32) {
         SCOPED_TRACE(testing::Message() << x << " op " << r.op << " " << r.f);
         Cell p;
         point2D::make_cell(&p, x, -x);
-        InPlaceFn fns[] = {&point2D::add, &point2D::subtract, &point2D::multiply,
-                           &point2D::divide, &point2D::remainder};
+        InPlaceFn fns[] = {&point2D::add, &point2D::subtract, &point2D::multiply, &point2D::divide,
+                           &point2D::remainder};
         Cell result = apply_fn(fns[r.op], p, float_cell(r.f));
         EXPECT_EQ(result.data1, r.result);
         // The point former writes a negative zero as "0" where C's %.7g
@@ -443,7 +449,9 @@ TEST_F(NumtimeTest, CellWritersAppendToBlocks) {
 TEST_F(NumtimeTest, TimeFieldSettersKeepTheSign) {
     for (double s : {-5400.0, -5415.5, -1.0, -86399.0, 3723.25, 0.0, -360000.0}) {
         for (int32_t field = 1; field <= 3; field++) {
-            double v = field == 1 ? time::hour_of(s) : field == 2 ? time::minute_of(s) : time::second_of(s);
+            double v = field == 1   ? time::hour_of(s)
+                       : field == 2 ? time::minute_of(s)
+                                    : time::second_of(s);
             EXPECT_EQ(time::set_field(s, field, v), s) << s << " field " << field;
         }
     }

@@ -9,14 +9,14 @@
 #include <functional>
 #include <string>
 
+#include "core/actions.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

@@ -5,8 +5,8 @@
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/memory.h"
-#include "datatypes/ownership.h"
 #include "datatypes/block.h"
+#include "datatypes/ownership.h"
 #include "objects_fixture.h"
 
 namespace mox::test {

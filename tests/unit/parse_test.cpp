@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/error-codes.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

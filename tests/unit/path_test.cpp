@@ -6,19 +6,18 @@
 #include <climits>
 #include <string>
 
+#include "core/actions.h"
 #include "core/datatype.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/stack.h"
 
 #include "block_fixture.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {
-
 
 namespace {
 

@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "core/natives.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/natives.h"
-#include "core/stack.h"
 #include "io/os-info.h"
 #include "platform/platform.h"
 #include "runtime_fixture.h"
@@ -365,10 +365,9 @@ TEST_F(CallTest, OsInfoObject) {
     const auto arch_sym = symbol::make("arch");
     const auto version_sym = symbol::make("version");
     const auto build_sym = symbol::make("build");
-    Cell fields[4] = {*object::find_value(info.data1, name_sym),
-                      *object::find_value(info.data1, arch_sym),
-                      *object::find_value(info.data1, version_sym),
-                      *object::find_value(info.data1, build_sym)};
+    Cell fields[4] = {
+        *object::find_value(info.data1, name_sym), *object::find_value(info.data1, arch_sym),
+        *object::find_value(info.data1, version_sym), *object::find_value(info.data1, build_sym)};
     collector::Root keep_name(&fields[0]);
     Cell* name = &fields[0];
     Cell* version = &fields[2];

@@ -7,17 +7,17 @@
 #include <climits>
 #include <string>
 
-#include "program/boot.h"
+#include "core/actions.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/function.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "core/stack.h"
+#include "program/boot.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {
@@ -40,16 +40,16 @@ void sum_body() {
     int32_t r = get_integer(a) + get_integer(a + 1);
     string::push_new(64);
     if (type_of(a + 2) != TYPE_LOGIC) fire(err::not_done);
-    if (a[2].data1) r *= get_integer(a + 3);
-    else if (type_of(a + 3) != TYPE_NONE) fire(err::not_done);
+    if (a[2].data1)
+        r *= get_integer(a + 3);
+    else if (type_of(a + 3) != TYPE_NONE)
+        fire(err::not_done);
     if (type_of(a + 5) != TYPE_NONE) fire(err::not_done);
     make_integer(stack::arguments, r);
 }
 
 // Evaluates its block argument and gives its value, passing exits on.
-void eval_body() {
-    interpreter::eval_block(stack::arguments, true);
-}
+void eval_body() { interpreter::eval_block(stack::arguments, true); }
 
 // Raises an error from the middle of a call.
 void failing_body() {
@@ -73,12 +73,13 @@ class RoutineCalls : public RoutinesTest {
     static void SetUpTestSuite() {
         RoutinesTest::SetUpTestSuite();
         register_test_bodies();
-        ASSERT_EQ(eval_as_boot("rt-sum: make routine! [[\"Adds\" a [integer!] b [integer!] "
-                               "/scale factor [integer!] /local t] test-sum] "
-                               "rt-eval: make routine! [[code [block!]] test-eval] "
-                               "rt-fail: make routine! [[v] test-fail] "
-                               "rt-obj: make object! [f: make routine! [[code [block!]] test-eval]] 0"),
-                  "0");
+        ASSERT_EQ(
+            eval_as_boot("rt-sum: make routine! [[\"Adds\" a [integer!] b [integer!] "
+                         "/scale factor [integer!] /local t] test-sum] "
+                         "rt-eval: make routine! [[code [block!]] test-eval] "
+                         "rt-fail: make routine! [[v] test-fail] "
+                         "rt-obj: make object! [f: make routine! [[code [block!]] test-eval]] 0"),
+            "0");
     }
 };
 
@@ -134,7 +135,7 @@ TEST_F(RoutineCalls, ReflectionSeesTheSpecAndAPlaceholderBody) {
     EXPECT_EQ(eval(":rt-sum = :rt-eval"), "false");
     // The header counts the word! arguments.
     Cell* r = word::get_value(word::load("rt-sum"));
-    EXPECT_EQ((r->header >> FLAG_ROUTINE_ARGS_SHIFT) & 31, 4u);  // a b factor t
+    EXPECT_EQ((r->header >> FLAG_ROUTINE_ARGS_SHIFT) & 31, 4u); // a b factor t
 }
 
 TEST_F(RoutineCalls, CallValueFromCpp) {
@@ -196,5 +197,5 @@ TEST_F(RoutinesTest, NativeBodiesReplaceTheMoxBodyOnlyWhenBound) {
     EXPECT_EQ(eval("nb-two 5"), "7");
 }
 
-}  // namespace
-}  // namespace mox::test
+} // namespace
+} // namespace mox::test

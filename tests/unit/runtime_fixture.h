@@ -11,16 +11,16 @@
 #include <functional>
 #include <string>
 
+#include "core/actions.h"
 #include "core/cell.h"
 #include "core/collector.h"
-#include "program/startup.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "program/startup.h"
 
 namespace mox::test {
 
@@ -89,7 +89,8 @@ inline std::string eval(const std::string& text) {
     return code == -1 ? out : "error " + std::to_string(code);
 }
 
-#define EXPECT_MOX_ERROR(code, ...) EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), (code))
+#define EXPECT_MOX_ERROR(code, ...)                                                                \
+    EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), (code))
 #define EXPECT_MOX_OK(...) EXPECT_EQ(::mox::test::run_catching([&] { __VA_ARGS__; }), -1)
 
 // Base for test suites that need the runtime.
@@ -113,4 +114,4 @@ class RuntimeTest : public ::testing::Test {
     stack::Frame* saved_ctop_ = nullptr;
 };
 
-}  // namespace mox::test
+} // namespace mox::test

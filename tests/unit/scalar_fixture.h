@@ -8,10 +8,12 @@
 #include <cstring>
 #include <string>
 
+#include "core/actions.h"
 #include "core/cell.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/words.h"
 #include "datatypes/char.h"
@@ -22,8 +24,6 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 // The helpers live in an inline namespace of their own: test files of other

@@ -10,10 +10,10 @@
 #include "core/datatype.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
 

@@ -4,12 +4,12 @@
 
 #include "core/context.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
 
@@ -44,7 +44,7 @@ TEST_F(StackTest, EveryCallLeavesExactlyItsResult) {
     EXPECT_EQ(args, caller_top);
     make_integer(stack::push_cell(), 1);
     make_integer(stack::push_cell(), 2);
-    make_integer(stack::push_cell(), 3);  // scratch
+    make_integer(stack::push_cell(), 3); // scratch
     stack::set_last(stack::arguments + 1);
     stack::unwind();
     EXPECT_EQ(stack::top, caller_top + 1);
@@ -64,7 +64,7 @@ TEST_F(StackTest, UnwindFormsRestoreTheCaller) {
     make_integer(stack::push_cell(), 1);
     stack::mark_native(nullptr);
     make_integer(stack::push_cell(), 9);
-    stack::unwind_last();  // the inner result replaces the outer one
+    stack::unwind_last(); // the inner result replaces the outer one
     EXPECT_EQ(get_integer(stack::arguments), 9);
     stack::unwind();
     EXPECT_EQ(stack::top, base + 1);
@@ -90,7 +90,7 @@ TEST_F(StackTest, FunctionFramesRestoreTheirContext) {
     record->data2 = 0xDEF0;
     stack::mark_try(nullptr);
     stack::mark_func(nullptr, ctx);
-    stack::unwind_to(stack::FRAME_TRY, false);  // pops the function frames above the try
+    stack::unwind_to(stack::FRAME_TRY, false); // pops the function frames above the try
     EXPECT_EQ(record->data2, 0xDEF0u);
     stack::ctop = base + 1;
     stack::unwind_ctx();
@@ -181,7 +181,7 @@ TEST_F(StackTest, ExitsFromInterpretedCallsTravelByReturn) {
         stack::mark_eval(nullptr);
         stack::mark_interp_native(nullptr);
         make_integer(stack::arguments, i);
-        stack::throw_break(true, false);  // break/return: carries the value
+        stack::throw_break(true, false); // break/return: carries the value
         ASSERT_EQ(stack::pending, stack::EXIT_BREAK);
         EXPECT_EQ(stack::ctop, loop);
         EXPECT_EQ(get_integer(stack::arguments), i);
@@ -203,7 +203,7 @@ TEST_F(StackTest, ExitsFromInterpretedCallsTravelByReturn) {
 }
 
 TEST_F(StackTest, ReturnStopsAtTheFunctionBody) {
-    stack::mark_func_entry(nullptr, 0);  // a body frame: return stops here
+    stack::mark_func_entry(nullptr, 0); // a body frame: return stops here
     Cell* result_slot = stack::arguments;
     (void)result_slot;
     stack::Frame* body = stack::ctop;
@@ -222,7 +222,7 @@ TEST_F(StackTest, ReturnStopsAtTheFunctionBody) {
 
     stack::mark_native(nullptr);
     try {
-        stack::throw_return(false);  // exit
+        stack::throw_return(false); // exit
     } catch (const stack::Unwind& u) {
         code = u.code;
     }
@@ -282,9 +282,9 @@ TEST_F(StackTest, ProtectedCallsGiveTheStacksBack) {
         const char* what;
         stack::Guard guard;
         void (*body)();
-        uint32_t code;     // what protect returns
-        int32_t error;     // the error's code, for an error
-        uint32_t pending;  // the exit pending afterwards
+        uint32_t code;    // what protect returns
+        int32_t error;    // the error's code, for an error
+        uint32_t pending; // the exit pending afterwards
     };
     const Case cases[] = {
         {"ends normally, frames and cells left behind", stack::Guard::errors,
@@ -309,8 +309,8 @@ TEST_F(StackTest, ProtectedCallsGiveTheStacksBack) {
          stack::EXIT_ERROR, err::break_, 0},
         {"an exit left pending passes a try frame", stack::Guard::errors,
          [] { stack::pending = stack::EXIT_BREAK; }, 0, -1, stack::EXIT_BREAK},
-        {"but not a try-all frame", stack::Guard::all,
-         [] { stack::pending = stack::EXIT_BREAK; }, 0, -1, 0},
+        {"but not a try-all frame", stack::Guard::all, [] { stack::pending = stack::EXIT_BREAK; },
+         0, -1, 0},
         {"a C++ exception stops at a try-all frame", stack::Guard::all,
          [] {
              stack::mark_native(nullptr);
@@ -346,15 +346,14 @@ TEST_F(StackTest, ProtectedCallsGiveTheStacksBack) {
 // to the caller.
 TEST_F(StackTest, ProtectedCallsPassOnWhatTheyDoNotTake) {
     Cell* top = stack::top;
-    EXPECT_MOX_ERROR(err::zero_divide,
-                     stack::protect(
-                         stack::Guard::all, [] { fire(err::zero_divide); },
-                         [](uint32_t) { throw; }));
+    EXPECT_MOX_ERROR(err::zero_divide, stack::protect(
+                                           stack::Guard::all, [] { fire(err::zero_divide); },
+                                           [](uint32_t) { throw; }));
     stack::top = top;
     EXPECT_THROW(stack::protect(
                      stack::Guard::errors, [] { throw 5; }, [](uint32_t) {}),
                  int);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

@@ -1,8 +1,8 @@
 // The exit path: codes, texts, and the fatal conditions of start-up.
 #include "core/datatype.h"
-#include "program/startup.h"
 #include "core/value.h"
 #include "platform/platform.h"
+#include "program/startup.h"
 #include "runtime_fixture.h"
 
 namespace mox {
@@ -24,12 +24,18 @@ TEST(ExitPathTest, RuntimeErrorTexts) {
     struct Case {
         int code;
         const char* text;
-    } cases[] = {{1, "access violation"},   {6, "float denormal operan"},
-                 {19, "stack error or overflow"}, {34, "Bus error"},
-                 {94, "out of memory"},     {95, "no CATCH for THROW"},
-                 {98, "assertion failed"},  {99, "unknown error"},
-                 {100, "no value matched in CASE"}, {101, "no value matched in SWITCH"},
-                 {35, "unknown error code!"}, {102, "unknown error code!"}};
+    } cases[] = {{1, "access violation"},
+                 {6, "float denormal operan"},
+                 {19, "stack error or overflow"},
+                 {34, "Bus error"},
+                 {94, "out of memory"},
+                 {95, "no CATCH for THROW"},
+                 {98, "assertion failed"},
+                 {99, "unknown error"},
+                 {100, "no value matched in CASE"},
+                 {101, "no value matched in SWITCH"},
+                 {35, "unknown error code!"},
+                 {102, "unknown error code!"}};
     for (const Case& c : cases) EXPECT_STREQ(runtime_error_text(c.code), c.text) << c.code;
 }
 
@@ -59,5 +65,5 @@ TEST(ExitPathDeathTest, UncaughtErrorShowsTheReportAndExitsMinusTwo) {
                 "Mox NoName App: \\*\\*\\* Math Error");
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

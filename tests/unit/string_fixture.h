@@ -6,9 +6,9 @@
 #include <string>
 
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {
@@ -40,4 +40,4 @@ inline uint32_t unit_of(const Cell* s) { return memory::buffer_of(s)->unit(); }
 
 inline Cell* int_cell(int32_t i) { return make_integer(stack::push_cell(), i); }
 
-}  // namespace mox::test
+} // namespace mox::test

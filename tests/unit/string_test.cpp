@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "core/actions.h"
 #include "core/context.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/words.h"
@@ -21,14 +23,10 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "core/actions.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
 
 namespace mox::test {
-
-
 
 namespace {
 

@@ -2,8 +2,8 @@
 // interning order and across table resizes, the insensitive mode, names,
 // conversion from strings, symbol! comparison and survival across
 // collections.
-#include "datatypes/symbol.h"
 #include "core/symbol.h"
+#include "datatypes/symbol.h"
 
 #include <algorithm>
 #include <cctype>

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/error.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {

@@ -10,9 +10,9 @@
 
 #include "core/error-codes.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/error.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {

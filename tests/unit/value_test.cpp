@@ -4,11 +4,11 @@
 
 #include "core/collector.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/error.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox {
@@ -78,7 +78,7 @@ TEST_F(ValueTest, OtherChecks) {
         make_char(stack::push_cell(), 'c');
         return type_check_at(&any, index);
     };
-    EXPECT_MOX_OK(EXPECT_EQ(with_call(-1), -1));  // absent refinement: nothing checked
+    EXPECT_MOX_OK(EXPECT_EQ(with_call(-1), -1)); // absent refinement: nothing checked
     EXPECT_MOX_OK(with_call(0));
     EXPECT_MOX_ERROR(err::expect_arg, with_call(1));
 
@@ -113,5 +113,5 @@ TEST_F(ValueTest, ArgumentWordIsNoneBeyondTheSpec) {
     EXPECT_EQ(type_of(&arg3), TYPE_NONE);
 }
 
-}  // namespace
-}  // namespace mox
+} // namespace
+} // namespace mox

@@ -10,6 +10,7 @@
 #include "core/cycles.h"
 #include "core/datatype.h"
 #include "core/memory.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/words.h"
@@ -25,7 +26,6 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "runtime_fixture.h"
 
 namespace mox::test {

@@ -6,9 +6,9 @@
 
 #include <imm.h>
 
+#include "core/stack.h"
 #include "datatypes/image-store.h"
 #include "datatypes/tuple.h"
-#include "core/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 
@@ -206,8 +206,8 @@ bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const
             GdipSetStringFormatTrimming(format, 0);
             GdipRect layout{0, 0, width, height};
             void* brush = nullptr;
-            DWORD argb = 0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) |
-                         GetBValue(color);
+            DWORD argb =
+                0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
             if (measured) {
                 done = GdipMeasureString(graphics, reinterpret_cast<const WCHAR*>(text.c_str()),
                                          static_cast<INT>(text.size()), gfont, &layout, format,
@@ -234,8 +234,8 @@ bool draw_face_text_gdiplus(const Cell* face, HDC dc, const RECT& rc) {
     if (GdipCreateFromHDC(dc, &graphics) != 0 || !graphics) return false;
     Cell* base = stack::top;
     Cell* kept = stack::push(face);
-    bool done = draw_text_gdiplus(graphics, dc, units, facet(kept, sym.font),
-                                  facet(kept, sym.para), static_cast<float>(rc.right - rc.left),
+    bool done = draw_text_gdiplus(graphics, dc, units, facet(kept, sym.font), facet(kept, sym.para),
+                                  static_cast<float>(rc.right - rc.left),
                                   static_cast<float>(rc.bottom - rc.top));
     stack::top = base;
     GdipDeleteGraphics(graphics);
@@ -272,16 +272,15 @@ bool paint_image_gdiplus(HWND hwnd, HDC dc, const Cell* face) {
         if (void* bitmap = image::lock_gdiplus(img)) {
             void* graphics = nullptr;
             if (GdipCreateFromHDC(dc, &graphics) == 0 && graphics) {
-                painted = GdipDrawImageRectI(graphics, bitmap, 0, 0, rc.right, rc.bottom) == 0 ||
-                          painted;
+                painted =
+                    GdipDrawImageRectI(graphics, bitmap, 0, 0, rc.right, rc.bottom) == 0 || painted;
                 GdipDeleteGraphics(graphics);
             }
             image::unlock_gdiplus(bitmap);
         }
     }
     WindowRecord* r = record_of(hwnd);
-    if (r && r->type == FT_BASE && draw_face_text_gdiplus(face, dc, rc))
-        painted = true;
+    if (r && r->type == FT_BASE && draw_face_text_gdiplus(face, dc, rc)) painted = true;
     return painted;
 }
 

@@ -17,12 +17,12 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/image-store.h"
+#include "core/stack.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
+#include "datatypes/image-store.h"
 #include "datatypes/string.h"
-#include "core/stack.h"
 #include "view/camera-handshake.h"
 #include "view/windows/internal.h"
 

@@ -8,14 +8,14 @@
 
 #include <cstring>
 
-#include "datatypes/image-store.h"
+#include "core/stack.h"
 #include "core/value-pool.h"
 #include "core/value.h"
 #include "datatypes/block.h"
+#include "datatypes/image-store.h"
 #include "datatypes/image.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "core/stack.h"
 #include "view/gui.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -17,7 +18,6 @@
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "io/clipboard.h"
 #include "view/windows/internal.h"
 

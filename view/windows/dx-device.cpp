@@ -9,10 +9,10 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "datatypes/image-store.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/error.h"
-#include "core/stack.h"
+#include "datatypes/image-store.h"
 #include "datatypes/word.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
@@ -59,10 +59,10 @@ bool gpu_wanted() {
 }
 
 bool create_d3d(D3D_DRIVER_TYPE type, ID3D11Device** device, ID3D11DeviceContext** context) {
-    HRESULT hr = D3D11CreateDevice(nullptr, type, nullptr,
-                                   D3D11_CREATE_DEVICE_BGRA_SUPPORT |
-                                       D3D11_CREATE_DEVICE_SINGLETHREADED,
-                                   nullptr, 0, D3D11_SDK_VERSION, device, nullptr, context);
+    HRESULT hr =
+        D3D11CreateDevice(nullptr, type, nullptr,
+                          D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_SINGLETHREADED,
+                          nullptr, 0, D3D11_SDK_VERSION, device, nullptr, context);
     return SUCCEEDED(hr);
 }
 
@@ -78,8 +78,8 @@ bool make_device(D3D_DRIVER_TYPE type) { return create_d3d(type, &dx.d3d, &dx.d3
 // thread: it stays, serving their messages, until the device is released.
 HANDLE early_thread = nullptr;
 DWORD early_thread_id = 0;
-HANDLE early_made = nullptr;  // set once the thread's attempt is over
-bool early_taken = false;     // its device went to dx
+HANDLE early_made = nullptr; // set once the thread's attempt is over
+bool early_taken = false;    // its device went to dx
 ID3D11Device* early_d3d = nullptr;
 ID3D11DeviceContext* early_d3d_context = nullptr;
 // Set when dx_create_dev left the device to the thread: the first use
@@ -141,7 +141,7 @@ bool finish_device(bool hardware) {
     bool try_hardware = hardware;
     if (hardware && early_thread && !early_taken) {
         take_early_device();
-        try_hardware = false;  // the thread tried already
+        try_hardware = false; // the thread tried already
     } else {
         drop_early_device();
     }
@@ -152,14 +152,13 @@ bool finish_device(bool hardware) {
     IDXGIDevice1* dxgi_device = nullptr;
     ID2D1Device* d2d_device = nullptr;
     IDXGIAdapter* adapter = nullptr;
-    bool ok = SUCCEEDED(dx.d3d->QueryInterface(__uuidof(IDXGIDevice1),
-                                               reinterpret_cast<void**>(&dxgi_device))) &&
-              SUCCEEDED(dx.factory->CreateDevice(dxgi_device, &d2d_device)) &&
-              SUCCEEDED(d2d_device->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE,
-                                                        &dx.context)) &&
-              SUCCEEDED(dxgi_device->GetAdapter(&adapter)) &&
-              SUCCEEDED(adapter->GetParent(__uuidof(IDXGIFactory2),
-                                           reinterpret_cast<void**>(&dx.dxgi)));
+    bool ok =
+        SUCCEEDED(dx.d3d->QueryInterface(__uuidof(IDXGIDevice1),
+                                         reinterpret_cast<void**>(&dxgi_device))) &&
+        SUCCEEDED(dx.factory->CreateDevice(dxgi_device, &d2d_device)) &&
+        SUCCEEDED(d2d_device->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE, &dx.context)) &&
+        SUCCEEDED(dxgi_device->GetAdapter(&adapter)) &&
+        SUCCEEDED(adapter->GetParent(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(&dx.dxgi)));
     release(dxgi_device);
     release(d2d_device);
     release(adapter);
@@ -175,12 +174,11 @@ void bind_target_bitmap(RenderTarget* rt, IDXGISwapChain1* chain) {
     if (FAILED(chain->GetBuffer(0, __uuidof(IDXGISurface1), reinterpret_cast<void**>(&surface))))
         return;
     dx.context->SetDpi(g.dpi, g.dpi);
-    D2D1_BITMAP_PROPERTIES1 props = {
-        {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
-        g.dpi,
-        g.dpi,
-        D2D1_BITMAP_OPTIONS_TARGET | D2D1_BITMAP_OPTIONS_CANNOT_DRAW,
-        nullptr};
+    D2D1_BITMAP_PROPERTIES1 props = {{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
+                                     g.dpi,
+                                     g.dpi,
+                                     D2D1_BITMAP_OPTIONS_TARGET | D2D1_BITMAP_OPTIONS_CANNOT_DRAW,
+                                     nullptr};
     ID2D1Bitmap1* bitmap = nullptr;
     if (SUCCEEDED(dx.context->CreateBitmapFromDxgiSurface(surface, &props, &bitmap)))
         rt->target = bitmap;
@@ -415,8 +413,7 @@ void resize_render_target(RenderTarget* rt, int32_t width, int32_t height) {
                                    static_cast<uint32_t>(height), D2D1_BITMAP_OPTIONS_TARGET);
         return;
     }
-    if (FAILED(rt->swap_chain->ResizeBuffers(0, static_cast<UINT>(width),
-                                             static_cast<UINT>(height),
+    if (FAILED(rt->swap_chain->ResizeBuffers(0, static_cast<UINT>(width), static_cast<UINT>(height),
                                              DXGI_FORMAT_B8G8R8A8_UNORM, rt->swap_flags))) {
         std::fputs("resizing failed\n", stdout);
         std::fflush(stdout);
@@ -490,7 +487,8 @@ HDC copy_to_dib(HWND hwnd) {
     size_t row = static_cast<size_t>(w) * 4;
     for (int32_t y = 0; y < h; y++)
         std::memcpy(rt->dib_pixels + row * static_cast<size_t>(y),
-                    static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(mapped.RowPitch) * y,
+                    static_cast<const uint8_t*>(mapped.pData) +
+                        static_cast<size_t>(mapped.RowPitch) * y,
                     row);
     dx.d3d_context->Unmap(rt->staging, 0);
     GdiFlush();
@@ -500,9 +498,11 @@ HDC copy_to_dib(HWND hwnd) {
 ID2D1Bitmap1* create_bitmap(ID2D1DeviceContext* context, uint32_t width, uint32_t height,
                             D2D1_BITMAP_OPTIONS options, const void* pixels, uint32_t pitch) {
     if (!context) return nullptr;
-    D2D1_BITMAP_PROPERTIES1 props = {
-        {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, g.dpi, g.dpi, options,
-        nullptr};
+    D2D1_BITMAP_PROPERTIES1 props = {{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
+                                     g.dpi,
+                                     g.dpi,
+                                     options,
+                                     nullptr};
     ID2D1Bitmap1* bitmap = nullptr;
     if (FAILED(context->CreateBitmap(D2D1::SizeU(width, height), pixels, pitch, &props, &bitmap)))
         return nullptr;

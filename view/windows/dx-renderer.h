@@ -19,7 +19,7 @@
 namespace mox::gui::win {
 
 class D2DRenderer : public gui::Renderer {
-public:
+  public:
     // A window drawing (image null), or an image drawing (hwnd null; image
     // a stack cell of the caller that outlives the drawing), or both: the
     // window's face (colour, image, text) drawn into the image at the
@@ -69,8 +69,8 @@ public:
     void curve(const std::vector<DrawPoint>& points) override;
     void spline(const std::vector<DrawPoint>& points, bool closed) override;
     void text(DrawPoint position, const Cell* value) override;
-    bool image(const Cell* image, const std::vector<DrawPoint>& points,
-               std::optional<uint32_t> key, bool border, std::optional<ImageCrop> crop) override;
+    bool image(const Cell* image, const std::vector<DrawPoint>& points, std::optional<uint32_t> key,
+               bool border, std::optional<ImageCrop> crop) override;
     void clip_rect(DrawPoint top_left, DrawPoint bottom_right) override;
     void shape_begin(bool draw) override;
     void shape_move(DrawPoint to) override;
@@ -123,12 +123,12 @@ public:
         LineCap cap = LineCap::flat;
         std::vector<float> dashes;
         float width = 1.0f;
-        float pen_periods = 1.0f, fill_periods = 1.0f;  // repeated gradient periods
+        float pen_periods = 1.0f, fill_periods = 1.0f; // repeated gradient periods
         bool anti_alias = true;
         std::vector<Shadow> shadows;
     };
 
-private:
+  private:
     struct Saved {
         Pens pens;
         ID2D1DrawingStateBlock* block = nullptr;
@@ -167,17 +167,17 @@ private:
     void draw_shadows(const D2D1_RECT_F& bounds, bool ellipse, float radius);
     void paint_background();
 
-    HWND hwnd_;       // the face's window (null for a plain image drawing)
-    bool to_window_;  // drawing into the window itself, not into an image
+    HWND hwnd_;      // the face's window (null for a plain image drawing)
+    bool to_window_; // drawing into the window itself, not into an image
     bool copy_out_;
     bool offscreen_;
-    image::Store* store_ = nullptr;  // the target image's store
+    image::Store* store_ = nullptr; // the target image's store
     uint32_t width_ = 0, height_ = 0;
-    float dpi_ = 96.0f;  // of an image target
+    float dpi_ = 96.0f; // of an image target
     RenderTarget* rt_ = nullptr;
     bool own_rt_ = false;
-    ID2D1RenderTarget* target_ = nullptr;       // where drawing goes now
-    ID2D1RenderTarget* base_target_ = nullptr;  // the drawing's own target
+    ID2D1RenderTarget* target_ = nullptr;      // where drawing goes now
+    ID2D1RenderTarget* base_target_ = nullptr; // the drawing's own target
     IWICBitmap* wic_ = nullptr;
     bool began_ = false;
     bool drew_ = false;
@@ -206,7 +206,7 @@ private:
 // Arc of an ellipse about a centre from angle a1 to a2 (radians) as cubic
 // Bézier segments, each of at most a quarter turn; the first point is not
 // added (the caller moves or draws a line there).
-void add_arc_beziers(ID2D1GeometrySink* sink, D2D1_POINT_2F centre, float rx, float ry,
-                     double a1, double a2, const Matrix* rotation);
+void add_arc_beziers(ID2D1GeometrySink* sink, D2D1_POINT_2F centre, float rx, float ry, double a1,
+                     double a2, const Matrix* rotation);
 
 } // namespace mox::gui::win

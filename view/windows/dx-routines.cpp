@@ -4,9 +4,9 @@
 
 #include <vector>
 
+#include "core/stack.h"
 #include "datatypes/image-store.h"
 #include "datatypes/series.h"
-#include "core/stack.h"
 #include "view/draw-renderer.h"
 #include "view/windows/dx-renderer.h"
 #include "view/windows/dx.h"

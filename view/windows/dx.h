@@ -24,10 +24,10 @@ namespace mox::gui::win {
 
 // Module state of the graphics devices.
 struct Devices {
-    bool unavailable = false;        // no Direct2D: GDI paths only
-    bool warp = false;               // the device in use is WARP
-    bool occluded = false;           // the last Present reported occlusion
-    bool wine = false;               // running under Wine: its layers apply
+    bool unavailable = false; // no Direct2D: GDI paths only
+    bool warp = false;        // the device in use is WARP
+    bool occluded = false;    // the last Present reported occlusion
+    bool wine = false;        // running under Wine: its layers apply
     ID2D1Factory1* factory = nullptr;
     ID3D11Device* d3d = nullptr;
     ID3D11DeviceContext* d3d_context = nullptr;
@@ -55,17 +55,17 @@ constexpr size_t BRUSH_CACHE_SIZE = 64;
 // The render-target record of one window drawn with Direct2D (or of one
 // image drawing, without swap chain).
 struct RenderTarget {
-    ID2D1DeviceContext* context = nullptr;   // the shared context, or a WIC target's
-    std::vector<BrushEntry> brushes;         // at most BRUSH_CACHE_SIZE
+    ID2D1DeviceContext* context = nullptr; // the shared context, or a WIC target's
+    std::vector<BrushEntry> brushes;       // at most BRUSH_CACHE_SIZE
     std::vector<Backdrop> backdrops;
-    ID2D1Bitmap1* target = nullptr;          // back buffer bitmap, or a plain target bitmap
+    ID2D1Bitmap1* target = nullptr; // back buffer bitmap, or a plain target bitmap
     IDXGISwapChain1* swap_chain = nullptr;
     UINT swap_flags = 0;
-    ID3D11Texture2D* staging = nullptr;      // the DIB copy's staging texture
+    ID3D11Texture2D* staging = nullptr; // the DIB copy's staging texture
     HDC dib_dc = nullptr;
     HBITMAP dib = nullptr;
     HGDIOBJ dib_old = nullptr;
-    uint8_t* dib_pixels = nullptr;           // top-down premultiplied BGRA
+    uint8_t* dib_pixels = nullptr; // top-down premultiplied BGRA
     int32_t dib_width = 0;
     int32_t dib_height = 0;
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
@@ -24,7 +25,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "core/stack.h"
 #include "view/backend.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
@@ -612,8 +612,8 @@ int32_t pre_process_with(MSG& m, uint32_t flags) {
 // The key state is read once, and only for mouse messages: under Wine each
 // read is a round trip to the server.
 int32_t pre_process(MSG& m) {
-    bool mouse = (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST) ||
-                 m.message == WM_MOUSELEAVE;
+    bool mouse =
+        (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST) || m.message == WM_MOUSELEAVE;
     if (!mouse) return pre_process_with(m, 0);
     int64_t saved = loop.message_keys;
     uint32_t keys = key_flags(false);
@@ -820,7 +820,8 @@ void sizing_moving(HWND hwnd, Cell* face, UINT msg, WPARAM wparam, const RECT& r
     if (msg == WM_MOVING) {
         x = rc.left;
         y = rc.top;
-        point2D::make_cell(&v, dpi_unscale(static_cast<float>(x)), dpi_unscale(static_cast<float>(y)));
+        point2D::make_cell(&v, dpi_unscale(static_cast<float>(x)),
+                           dpi_unscale(static_cast<float>(y)));
         set_facet(face, sym.offset, &v);
     } else {
         RECT wr, cr;
@@ -840,8 +841,8 @@ void sizing_moving(HWND hwnd, Cell* face, UINT msg, WPARAM wparam, const RECT& r
     }
     int32_t type = msg == WM_MOVING ? E_MOVING : E_RESIZING;
     if (r) r->sizing = type;
-    LPARAM point = static_cast<LPARAM>((static_cast<uint32_t>(y) << 16) |
-                                       (static_cast<uint32_t>(x) & 0xFFFF));
+    LPARAM point =
+        static_cast<LPARAM>((static_cast<uint32_t>(y) << 16) | (static_cast<uint32_t>(x) & 0xFFFF));
     make_event(hwnd, msg, wparam, point, 0, type);
 }
 
@@ -868,8 +869,8 @@ void move_to_screen(Cell* face, HMONITOR monitor) {
         Cell* s = block::rs_head(screens) + i;
         if (type_of(s) != TYPE_OBJECT) continue;
         Cell* state = facet(s, sym.state);
-        if (type_of(state) == TYPE_BLOCK &&
-            block::rs_length_q(state) > 0 && type_of(block::rs_head(state)) == TYPE_HANDLE &&
+        if (type_of(state) == TYPE_BLOCK && block::rs_length_q(state) > 0 &&
+            type_of(block::rs_head(state)) == TYPE_HANDLE &&
             handle::value_of(block::rs_head(state)) == reinterpret_cast<uintptr_t>(monitor)) {
             target = stack::push(s);
             break;
@@ -1285,7 +1286,8 @@ LRESULT handle_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         if (make_event(hwnd, msg, wparam, lparam, 0, E_CLOSE) == 0) PostQuitMessage(0);
         return 0;
     case WM_GETMINMAXINFO:
-        if (window && lparam && update_min_max_info(hwnd, face, reinterpret_cast<MINMAXINFO*>(lparam)))
+        if (window && lparam &&
+            update_min_max_info(hwnd, face, reinterpret_cast<MINMAXINFO*>(lparam)))
             return 0;
         break;
     case WM_DISPLAYCHANGE:

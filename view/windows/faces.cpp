@@ -11,6 +11,7 @@
 #include "core/console.h"
 #include "core/context.h"
 #include "core/externals.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value-pool.h"
@@ -24,7 +25,6 @@
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"
@@ -259,10 +259,9 @@ void register_classes() {
 }
 
 void unregister_classes(HINSTANCE instance) {
-    static const ClassIndex order[] = {C_WINDOW,   C_BASE,      C_BASE_INTERNAL, C_CAMERA,
-                                       C_BUTTON,   C_FIELD,     C_COMBO,         C_LIST_BOX,
-                                       C_PROGRESS, C_SLIDER,    C_TAB_PANEL,     C_PANEL,
-                                       C_FACE,     C_AREA,      C_CALENDAR};
+    static const ClassIndex order[] = {
+        C_WINDOW,   C_BASE,   C_BASE_INTERNAL, C_CAMERA, C_BUTTON, C_FIELD, C_COMBO,   C_LIST_BOX,
+        C_PROGRESS, C_SLIDER, C_TAB_PANEL,     C_PANEL,  C_FACE,   C_AREA,  C_CALENDAR};
     for (ClassIndex i : order) {
         // A recycled atom must not make a later class's windows look ours.
         if (UnregisterClassW(classes[i].name, instance)) classes[i].atom = 0;
@@ -1053,9 +1052,10 @@ HWND create_face_window(Cell* face, HWND parent) {
     case FT_GROUP_BOX: {
         // Transparent: the panel beneath paints the box's inside, which the
         // frame control itself leaves unpainted.
-        HWND inner = CreateWindowExW(WS_EX_TRANSPARENT, L"BUTTON", reinterpret_cast<LPCWSTR>(text.c_str()),
-                                     WS_CHILD | WS_VISIBLE | WS_GROUP | BS_GROUPBOX, 0, 0, dw, dh,
-                                     hwnd, nullptr, g.instance, nullptr);
+        HWND inner =
+            CreateWindowExW(WS_EX_TRANSPARENT, L"BUTTON", reinterpret_cast<LPCWSTR>(text.c_str()),
+                            WS_CHILD | WS_VISIBLE | WS_GROUP | BS_GROUPBOX, 0, 0, dw, dh, hwnd,
+                            nullptr, g.instance, nullptr);
         if (inner) SendMessageW(inner, WM_SETFONT, reinterpret_cast<WPARAM>(g.default_font), 0);
         if (r) r->inner = inner;
         break;
@@ -1483,7 +1483,8 @@ void make_view_star() {
     HWND hwnd = make_view(a, reinterpret_cast<HWND>(handle::value_of(a + 1)));
     // A face whose window could not be made is left out, as the language
     // side does with the null handle; the failure was reported.
-    handle::box(reinterpret_cast<uintptr_t>(hwnd), hwnd ? handle::CLASS_WINDOW : handle::CLASS_NULL);
+    handle::box(reinterpret_cast<uintptr_t>(hwnd),
+                hwnd ? handle::CLASS_WINDOW : handle::CLASS_NULL);
 }
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/root.h"
 #include "core/cell.h"
+#include "core/root.h"
 #include "core/stack.h"
 #include "datatypes/error.h"
 
@@ -72,27 +72,27 @@ constexpr UINT WM_MOX_STATE = WM_USER + 2;
 
 // Per-window data of a back-end window.
 struct WindowRecord {
-    int32_t face = 0;          // value-pool slot of a copy of the face; 0 none
-    FaceType type = FT_OTHER;  // the face's type when it was made
-    uint32_t flags = 0;        // back-end window flags (WF_*)
-    uint32_t face_flags = 0;   // the face's flags mask
-    HFONT font = nullptr;      // a window face's own default font
-    HCURSOR cursor = nullptr;  // for WM_SETCURSOR; null: the class cursor
-    int32_t sizing = 0;        // the last interactive sizing event (31 or 32)
-    bool close_passes = false; // WM_CLOSE goes by without a close event
-    HWND inner = nullptr;      // a group box's frame window
-    int32_t list_longest = 0;  // a list box's longest item, in characters
-    HWND caret_parent = nullptr; // a caret face: the window holding its caret
-    HICON cursor_icon = nullptr; // a cursor made from an image, destroyed with it
-    RenderTarget* render_target = nullptr;  // Direct2D drawing of the window (dx.h)
+    int32_t face = 0;                      // value-pool slot of a copy of the face; 0 none
+    FaceType type = FT_OTHER;              // the face's type when it was made
+    uint32_t flags = 0;                    // back-end window flags (WF_*)
+    uint32_t face_flags = 0;               // the face's flags mask
+    HFONT font = nullptr;                  // a window face's own default font
+    HCURSOR cursor = nullptr;              // for WM_SETCURSOR; null: the class cursor
+    int32_t sizing = 0;                    // the last interactive sizing event (31 or 32)
+    bool close_passes = false;             // WM_CLOSE goes by without a close event
+    HWND inner = nullptr;                  // a group box's frame window
+    int32_t list_longest = 0;              // a list box's longest item, in characters
+    HWND caret_parent = nullptr;           // a caret face: the window holding its caret
+    HICON cursor_icon = nullptr;           // a cursor made from an image, destroyed with it
+    RenderTarget* render_target = nullptr; // Direct2D drawing of the window (dx.h)
     // Base faces and layered windows (base-faces.cpp, layered.cpp).
-    HWND owner = nullptr;      // the parent window a layered pop-up follows
-    HWND companion = nullptr;  // the pop-up hosting a layered face's children
-    bool popup = false;        // a layered face made as an owned pop-up
-    bool clipped = false;      // a clip region is set
-    bool unpainted = false;    // a hidden pop-up not yet given its bitmap
-    bool over_client = false;  // the mouse is over the client area
-    int32_t captures = 0;      // left-button presses not yet released
+    HWND owner = nullptr;                  // the parent window a layered pop-up follows
+    HWND companion = nullptr;              // the pop-up hosting a layered face's children
+    bool popup = false;                    // a layered face made as an owned pop-up
+    bool clipped = false;                  // a clip region is set
+    bool unpainted = false;                // a hidden pop-up not yet given its bitmap
+    bool over_client = false;              // the mouse is over the client area
+    int32_t captures = 0;                  // left-button presses not yet released
     struct CameraRecord* camera = nullptr; // a camera face's capture graph
 };
 
@@ -290,8 +290,7 @@ struct GdipRect {
 // stored there (a width or height of 0 leaves that side open). False when
 // GDI+ failed. May collect.
 bool draw_text_gdiplus(void* graphics, HDC dc, const std::u16string& text, const Cell* font,
-                       const Cell* para, float width, float height,
-                       GdipRect* measured = nullptr);
+                       const Cell* para, float width, float height, GdipRect* measured = nullptr);
 // The box that text takes in a face's font and para when GDI+ draws it in
 // the given width on dc, in device pixels. May collect.
 bool measure_text_gdiplus(HDC dc, const std::u16string& text, const Cell* face, float width,

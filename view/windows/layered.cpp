@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
@@ -18,7 +19,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "core/stack.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
 

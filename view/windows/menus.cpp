@@ -7,10 +7,10 @@
 // symbol id of its id word (or -1).
 #include <windows.h>
 
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
-#include "core/stack.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {

@@ -141,7 +141,7 @@ bool D2DRenderer::begin() {
     target_->BeginDraw();
     began_ = drew_ = true;
     target_->SetTextAntialiasMode(to_window_ && !copy_out_ ? D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE
-                                                      : D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
+                                                           : D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
     target_->SetAntialiasMode(D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
     if (!to_window_) {
         // Wine's WIC targets start from transparent pixels, not from the
@@ -200,8 +200,8 @@ void D2DRenderer::end() {
     if (!began_) return;
     began_ = false;
     release_path();
-    while (!patterns_.empty()) pattern_end(false, false, {0, 0}, std::nullopt, std::nullopt,
-                                           TileMode::tile);
+    while (!patterns_.empty())
+        pattern_end(false, false, {0, 0}, std::nullopt, std::nullopt, TileMode::tile);
     pop_clips(0);
     if (!to_window_) target_->PopAxisAlignedClip();
     HRESULT hr = target_->EndDraw();
@@ -279,8 +279,7 @@ void D2DRenderer::pen(uint32_t colour) {
     bool solid_now = p_.pen && (p_.width == 0 ? p_.saved_pen_mode : p_.pen_mode) == SOLID;
     if (solid_now) {
         static_cast<ID2D1SolidColorBrush*>(p_.pen)->SetColor(to_dx_color(colour));
-        if (p_.width == 0)
-            p_.saved_pen_mode = SOLID;
+        if (p_.width == 0) p_.saved_pen_mode = SOLID;
     } else {
         set_brush(false, make_solid(colour), SOLID, GradientKind::linear);
     }
@@ -333,8 +332,7 @@ ID2D1GradientStopCollection* D2DRenderer::stops_of(const std::vector<GradientSto
 }
 
 void D2DRenderer::gradient(bool fill, GradientKind kind, const std::vector<GradientStop>& stops,
-                           const std::optional<GradientGeometry>& geometry,
-                           GradientSpread spread) {
+                           const std::optional<GradientGeometry>& geometry, GradientSpread spread) {
     float scale = 1;
     ID2D1GradientStopCollection* coll = stops_of(stops, spread, &scale);
     if (!coll) {
@@ -374,8 +372,8 @@ void D2DRenderer::gradient(bool fill, GradientKind kind, const std::vector<Gradi
 }
 
 void D2DRenderer::gradient_positional(bool fill, GradientKind kind, DrawPoint start,
-                                      float start_offset, float stop_offset, float angle,
-                                      float sx, float sy, const std::vector<GradientStop>& stops) {
+                                      float start_offset, float stop_offset, float angle, float sx,
+                                      float sy, const std::vector<GradientStop>& stops) {
     GradientGeometry geo{};
     if (kind == GradientKind::linear) {
         geo.start = {start.x + start_offset, start.y};
@@ -398,18 +396,24 @@ namespace {
 D2D1_EXTEND_MODE extend_x(TileMode t) {
     switch (t) {
     case TileMode::flip_x:
-    case TileMode::flip_xy: return D2D1_EXTEND_MODE_MIRROR;
-    case TileMode::clamp: return D2D1_EXTEND_MODE_CLAMP;
-    default: return D2D1_EXTEND_MODE_WRAP;
+    case TileMode::flip_xy:
+        return D2D1_EXTEND_MODE_MIRROR;
+    case TileMode::clamp:
+        return D2D1_EXTEND_MODE_CLAMP;
+    default:
+        return D2D1_EXTEND_MODE_WRAP;
     }
 }
 
 D2D1_EXTEND_MODE extend_y(TileMode t) {
     switch (t) {
     case TileMode::flip_y:
-    case TileMode::flip_xy: return D2D1_EXTEND_MODE_MIRROR;
-    case TileMode::clamp: return D2D1_EXTEND_MODE_CLAMP;
-    default: return D2D1_EXTEND_MODE_WRAP;
+    case TileMode::flip_xy:
+        return D2D1_EXTEND_MODE_MIRROR;
+    case TileMode::clamp:
+        return D2D1_EXTEND_MODE_CLAMP;
+    default:
+        return D2D1_EXTEND_MODE_WRAP;
     }
 }
 
@@ -449,10 +453,10 @@ void D2DRenderer::brush_bitmap(bool fill, const Cell* img, std::optional<DrawPoi
         return;
     }
     ID2D1BitmapBrush* b = nullptr;
-    target_->CreateBitmapBrush(
-        bmp, D2D1::BitmapBrushProperties(extend_x(tile), extend_y(tile),
-                                         D2D1_BITMAP_INTERPOLATION_MODE_LINEAR),
-        &b);
+    target_->CreateBitmapBrush(bmp,
+                               D2D1::BitmapBrushProperties(extend_x(tile), extend_y(tile),
+                                                           D2D1_BITMAP_INTERPOLATION_MODE_LINEAR),
+                               &b);
     bmp->Release();
     set_brush(fill, b, IMAGE_BRUSH, GradientKind::linear);
 }
@@ -512,10 +516,10 @@ void D2DRenderer::pattern_end(bool ok, bool fill, DrawPoint size, std::optional<
         }
     }
     ID2D1BitmapBrush* b = nullptr;
-    target_->CreateBitmapBrush(
-        src, D2D1::BitmapBrushProperties(extend_x(tile), extend_y(tile),
-                                         D2D1_BITMAP_INTERPOLATION_MODE_LINEAR),
-        &b);
+    target_->CreateBitmapBrush(src,
+                               D2D1::BitmapBrushProperties(extend_x(tile), extend_y(tile),
+                                                           D2D1_BITMAP_INTERPOLATION_MODE_LINEAR),
+                               &b);
     if (src != bmp) src->Release();
     bmp->Release();
     set_brush(fill, b, IMAGE_BRUSH, GradientKind::linear);
@@ -525,10 +529,14 @@ void D2DRenderer::pattern_end(bool ok, bool fill, DrawPoint size, std::optional<
 
 void D2DRenderer::rebuild_stroke() {
     release(p_.stroke);
-    D2D1_STROKE_STYLE_PROPERTIES props{
-        static_cast<D2D1_CAP_STYLE>(p_.cap), static_cast<D2D1_CAP_STYLE>(p_.cap),
-        static_cast<D2D1_CAP_STYLE>(p_.cap), static_cast<D2D1_LINE_JOIN>(p_.join), 10.0f,
-        p_.dashes.empty() ? D2D1_DASH_STYLE_SOLID : D2D1_DASH_STYLE_CUSTOM, 0.0f};
+    D2D1_STROKE_STYLE_PROPERTIES props{static_cast<D2D1_CAP_STYLE>(p_.cap),
+                                       static_cast<D2D1_CAP_STYLE>(p_.cap),
+                                       static_cast<D2D1_CAP_STYLE>(p_.cap),
+                                       static_cast<D2D1_LINE_JOIN>(p_.join),
+                                       10.0f,
+                                       p_.dashes.empty() ? D2D1_DASH_STYLE_SOLID
+                                                         : D2D1_DASH_STYLE_CUSTOM,
+                                       0.0f};
     dx.factory->CreateStrokeStyle(props, p_.dashes.empty() ? nullptr : p_.dashes.data(),
                                   static_cast<UINT32>(p_.dashes.size()), &p_.stroke);
 }
@@ -757,7 +765,8 @@ void D2DRenderer::circle(DrawPoint c, float rx, float ry) {
 
 void D2DRenderer::ellipse(DrawPoint tl, DrawPoint size) {
     D2D1_RECT_F r = normalised(tl.x, tl.y, tl.x + size.x, tl.y + size.y);
-    D2D1_ELLIPSE e{{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, (r.right - r.left) / 2,
+    D2D1_ELLIPSE e{{(r.left + r.right) / 2, (r.top + r.bottom) / 2},
+                   (r.right - r.left) / 2,
                    (r.bottom - r.top) / 2};
     if (!p_.shadows.empty()) draw_shadows(r, true, 0);
     paint(
@@ -818,8 +827,7 @@ void D2DRenderer::arc(DrawPoint centre, DrawPoint radius, float start, float swe
     sink->Close();
     sink->Release();
     if (closed && p_.fill_mode != NONE && p_.fill) target_->FillGeometry(path, p_.fill);
-    if (p_.pen_mode != NONE && p_.pen && p_.width > 0)
-        stroke_geometry(path, p_.pen);
+    if (p_.pen_mode != NONE && p_.pen && p_.width > 0) stroke_geometry(path, p_.pen);
     path->Release();
 }
 
@@ -865,8 +873,8 @@ void D2DRenderer::spline(const std::vector<DrawPoint>& points, bool closed) {
         }
     };
     const std::vector<DrawPoint>& P = points;
-    sink->BeginFigure(pt(P[0]), p_.fill_mode != NONE ? D2D1_FIGURE_BEGIN_FILLED
-                                                     : D2D1_FIGURE_BEGIN_HOLLOW);
+    sink->BeginFigure(pt(P[0]),
+                      p_.fill_mode != NONE ? D2D1_FIGURE_BEGIN_FILLED : D2D1_FIGURE_BEGIN_HOLLOW);
     if (closed) {
         segment(P[n - 1], P[0], P[1], P[2]);
         for (size_t i = 0; i + 3 < n; i++) segment(P[i], P[i + 1], P[i + 2], P[i + 3]);
@@ -982,8 +990,10 @@ bool D2DRenderer::image(const Cell* img, const std::vector<DrawPoint>& points,
             // with a perspective matrix are not honoured everywhere). The
             // map is the square-to-quad homography.
             D2D1_POINT_2F q[4] = {pt(points[0]), pt(points[1]), pt(points[2]), pt(points[3])};
-            double dx1 = q[1].x - q[2].x, dx2 = q[3].x - q[2].x, dx3 = q[0].x - q[1].x + q[2].x - q[3].x;
-            double dy1 = q[1].y - q[2].y, dy2 = q[3].y - q[2].y, dy3 = q[0].y - q[1].y + q[2].y - q[3].y;
+            double dx1 = q[1].x - q[2].x, dx2 = q[3].x - q[2].x,
+                   dx3 = q[0].x - q[1].x + q[2].x - q[3].x;
+            double dy1 = q[1].y - q[2].y, dy2 = q[3].y - q[2].y,
+                   dy3 = q[0].y - q[1].y + q[2].y - q[3].y;
             double den = dx1 * dy2 - dx2 * dy1, g = 0, h = 0;
             if (den != 0 && (dx3 != 0 || dy3 != 0)) {
                 g = (dx3 * dy2 - dx2 * dy3) / den;
@@ -1003,8 +1013,9 @@ bool D2DRenderer::image(const Cell* img, const std::vector<DrawPoint>& points,
             float cw = sw / N, ch = sh / N;
             ID2D1BitmapBrush* brush = nullptr;
             target_->CreateBitmapBrush(
-                bmp, D2D1::BitmapBrushProperties(D2D1_EXTEND_MODE_CLAMP, D2D1_EXTEND_MODE_CLAMP,
-                                                 D2D1_BITMAP_INTERPOLATION_MODE_LINEAR),
+                bmp,
+                D2D1::BitmapBrushProperties(D2D1_EXTEND_MODE_CLAMP, D2D1_EXTEND_MODE_CLAMP,
+                                            D2D1_BITMAP_INTERPOLATION_MODE_LINEAR),
                 &brush);
             if (brush) {
                 target_->SetAntialiasMode(D2D1_ANTIALIAS_MODE_ALIASED);
@@ -1012,8 +1023,12 @@ bool D2DRenderer::image(const Cell* img, const std::vector<DrawPoint>& points,
                                     float sx, float sy, float ex, float ey) {
                     // Image point (sx, sy) goes to o; (sx + ex, sy) to x_end;
                     // (sx, sy + ey) to y_end.
-                    Matrix m{(x_end.x - o.x) / ex, (x_end.y - o.y) / ex, (y_end.x - o.x) / ey,
-                             (y_end.y - o.y) / ey, 0, 0};
+                    Matrix m{(x_end.x - o.x) / ex,
+                             (x_end.y - o.y) / ex,
+                             (y_end.x - o.x) / ey,
+                             (y_end.y - o.y) / ey,
+                             0,
+                             0};
                     m._31 = o.x - (sx * m._11 + sy * m._21);
                     m._32 = o.y - (sx * m._12 + sy * m._22);
                     brush->SetTransform(m);
@@ -1055,7 +1070,6 @@ bool D2DRenderer::image(const Cell* img, const std::vector<DrawPoint>& points,
     return true;
 }
 
-
 // --- strokes built as geometry -----------------------------------------------
 //
 // Wine strokes every line with flat caps, its own joins and no dashes: a
@@ -1072,7 +1086,7 @@ struct Figure {
 };
 
 class FlatSink : public ID2D1SimplifiedGeometrySink {
-public:
+  public:
     std::vector<Figure> figures;
     STDMETHOD(QueryInterface)(REFIID, void** out) override {
         *out = nullptr;
@@ -1097,9 +1111,9 @@ public:
             for (int k = 1; k <= 16; k++) {
                 float t = k / 16.0f, u = 1 - t;
                 float a = u * u * u, c1 = 3 * u * u * t, c2 = 3 * u * t * t, d = t * t * t;
-                pts.push_back({a * p0.x + c1 * b[i].point1.x + c2 * b[i].point2.x + d * b[i].point3.x,
-                               a * p0.y + c1 * b[i].point1.y + c2 * b[i].point2.y +
-                                   d * b[i].point3.y});
+                pts.push_back(
+                    {a * p0.x + c1 * b[i].point1.x + c2 * b[i].point2.x + d * b[i].point3.x,
+                     a * p0.y + c1 * b[i].point1.y + c2 * b[i].point2.y + d * b[i].point3.y});
             }
         }
     }
@@ -1186,8 +1200,8 @@ void D2DRenderer::stroke_geometry(ID2D1Geometry* geometry, ID2D1Brush* brush) {
         return;
     }
     FlatSink flat;
-    if (FAILED(geometry->Simplify(D2D1_GEOMETRY_SIMPLIFICATION_OPTION_LINES, nullptr, 0.25f,
-                                  &flat))) {
+    if (FAILED(
+            geometry->Simplify(D2D1_GEOMETRY_SIMPLIFICATION_OPTION_LINES, nullptr, 0.25f, &flat))) {
         target_->DrawGeometry(geometry, brush, p_.width, p_.stroke);
         return;
     }
@@ -1348,8 +1362,9 @@ void D2DRenderer::pop_clips(size_t depth) {
             ID2D1BitmapBrush* brush = nullptr;
             if (bmp)
                 target_->CreateBitmapBrush(
-                    bmp, D2D1::BitmapBrushProperties(D2D1_EXTEND_MODE_CLAMP, D2D1_EXTEND_MODE_CLAMP,
-                                                     D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR),
+                    bmp,
+                    D2D1::BitmapBrushProperties(D2D1_EXTEND_MODE_CLAMP, D2D1_EXTEND_MODE_CLAMP,
+                                                D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR),
                     &brush);
             if (brush) {
                 Matrix now, inverse;
@@ -1397,7 +1412,7 @@ void D2DRenderer::shape_move(DrawPoint to) {
     sink_->EndFigure(D2D1_FIGURE_END_OPEN);
     current_ = pt(to);
     sink_->BeginFigure(current_, (!path_draw_ || p_.fill_mode != NONE) ? D2D1_FIGURE_BEGIN_FILLED
-                                                                      : D2D1_FIGURE_BEGIN_HOLLOW);
+                                                                       : D2D1_FIGURE_BEGIN_HOLLOW);
 }
 
 void D2DRenderer::shape_line(DrawPoint to) {
@@ -1420,8 +1435,7 @@ void D2DRenderer::shape_qcurve(DrawPoint c, DrawPoint to) {
 
 // The endpoint form of an elliptical arc, by the centre construction of
 // elliptical arcs: radii grow when they cannot reach the end point.
-void D2DRenderer::shape_arc(DrawPoint to, float rx, float ry, float angle, bool sweep,
-                            bool large) {
+void D2DRenderer::shape_arc(DrawPoint to, float rx, float ry, float angle, bool sweep, bool large) {
     if (!sink_) return;
     D2D1_POINT_2F p0 = current_, p1 = pt(to);
     current_ = p1;
@@ -1452,18 +1466,21 @@ void D2DRenderer::shape_arc(DrawPoint to, float rx, float ry, float angle, bool 
     double d = t2 - t1;
     if (sweep && d < 0) d += 2 * PI;
     if (!sweep && d > 0) d -= 2 * PI;
-    Matrix rot{static_cast<float>(cp), static_cast<float>(sp), static_cast<float>(-sp),
-               static_cast<float>(cp), 0, 0};
-    add_arc_beziers(sink_, {static_cast<float>(cx), static_cast<float>(cy)},
-                    static_cast<float>(Rx), static_cast<float>(Ry), t1, t1 + d, &rot);
+    Matrix rot{static_cast<float>(cp),
+               static_cast<float>(sp),
+               static_cast<float>(-sp),
+               static_cast<float>(cp),
+               0,
+               0};
+    add_arc_beziers(sink_, {static_cast<float>(cx), static_cast<float>(cy)}, static_cast<float>(Rx),
+                    static_cast<float>(Ry), t1, t1 + d, &rot);
 }
 
 void D2DRenderer::shape_close() {
     if (!sink_) return;
     sink_->EndFigure(D2D1_FIGURE_END_CLOSED);
-    sink_->BeginFigure(current_, (!path_draw_ || p_.fill_mode != NONE)
-                                     ? D2D1_FIGURE_BEGIN_FILLED
-                                     : D2D1_FIGURE_BEGIN_HOLLOW);
+    sink_->BeginFigure(current_, (!path_draw_ || p_.fill_mode != NONE) ? D2D1_FIGURE_BEGIN_FILLED
+                                                                       : D2D1_FIGURE_BEGIN_HOLLOW);
 }
 
 bool D2DRenderer::shape_end() {
@@ -1615,7 +1632,8 @@ void D2DRenderer::draw_shadows(const D2D1_RECT_F& r, bool is_ellipse, float radi
         int pad = static_cast<int>(std::ceil(sigma * 3)) + 1;
         float w = r.right - r.left + 2 * spread, h = r.bottom - r.top + 2 * spread;
         if (w <= 0 || h <= 0) continue;
-        int W = static_cast<int>(std::ceil(w)) + 2 * pad, H = static_cast<int>(std::ceil(h)) + 2 * pad;
+        int W = static_cast<int>(std::ceil(w)) + 2 * pad,
+            H = static_cast<int>(std::ceil(h)) + 2 * pad;
         if (W > 8192 || H > 8192) continue;
         std::vector<float> a(static_cast<size_t>(W) * H, 0.0f);
         // Coverage of the spread shape (box, rounded box or ellipse).
@@ -1638,7 +1656,8 @@ void D2DRenderer::draw_shadows(const D2D1_RECT_F& r, bool is_ellipse, float radi
         if (sigma > 0.1f) {
             // Three passes of a box of width w have the variance of a
             // Gaussian of sigma when w * w = 4 sigma * sigma + 1.
-            int box = std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+            int box = std::max(
+                1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
             std::vector<float> t(a.size());
             for (int pass = 0; pass < 3; pass++) {
                 for (int y = 0; y < H; y++)

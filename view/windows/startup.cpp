@@ -9,18 +9,18 @@
 #include <cstring>
 
 #include "core/context.h"
-#include "datatypes/ownership.h"
 #include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
 #include "datatypes/pair.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "core/stack.h"
 #include "view/windows/backend.h"
 #include "view/windows/dx.h"
 #include "view/windows/internal.h"
@@ -287,7 +287,6 @@ void detach_image_star() {
     make_none(stack::arguments);
 }
 
-
 void update_scroller_star() {
     Cell* a = stack::arguments;
     int32_t index = get_integer(a + 1);
@@ -310,8 +309,8 @@ void update_scroller_star() {
         have.cbSize = sizeof have;
         have.fMask = SIF_ALL;
         LONG_PTR shown_style = bar == SB_VERT ? WS_VSCROLL : WS_HSCROLL;
-        bool known = (GetWindowLongPtrW(hwnd, GWL_STYLE) & shown_style) &&
-                     GetScrollInfo(hwnd, bar, &have);
+        bool known =
+            (GetWindowLongPtrW(hwnd, GWL_STYLE) & shown_style) && GetScrollInfo(hwnd, bar, &have);
         if (index == 0) {
             si.fMask = SIF_POS | SIF_DISABLENOSCROLL;
             si.nPos = integer(position);
@@ -324,8 +323,8 @@ void update_scroller_star() {
             si.nMax = integer(max_size);
             si.nPage = static_cast<UINT>(integer(page_size));
             si.nPos = integer(position);
-            if (!known || have.nMin != si.nMin || have.nMax != si.nMax ||
-                have.nPage != si.nPage || have.nPos != si.nPos)
+            if (!known || have.nMin != si.nMin || have.nMax != si.nMax || have.nPage != si.nPage ||
+                have.nPos != si.nPos)
                 SetScrollInfo(hwnd, bar, &si, TRUE);
         } else if (index == 4) {
             const Cell* shown = facet(a, sym.visible_q);

@@ -8,20 +8,20 @@
 #include <cwchar>
 #include <string>
 
-#include "core/root.h"
 #include "core/externals.h"
+#include "core/root.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/point2d.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
-#include "datatypes/error.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"
 
@@ -44,9 +44,9 @@ struct TextSymbols {
     uint32_t handles, tabs, line_spacing, backdrop, border, silent_q;
 };
 const TextSymbols& tsym() {
-    static const TextSymbols s = {symbol::make("handles"),  symbol::make("tabs"),
+    static const TextSymbols s = {symbol::make("handles"),      symbol::make("tabs"),
                                   symbol::make("line-spacing"), symbol::make("backdrop"),
-                                  symbol::make("border"),   symbol::make("silent?")};
+                                  symbol::make("border"),       symbol::make("silent?")};
     return s;
 }
 
@@ -88,8 +88,7 @@ std::wstring default_family() {
     Cell* fonts = system_view_facet(sym.fonts);
     std::wstring name;
     if (fonts && type_of(fonts) == TYPE_OBJECT) name = wide_of(facet(fonts, sym.system), 31);
-    if (name.empty())
-        name.assign(reinterpret_cast<const wchar_t*>(g.default_font_name.c_str()));
+    if (name.empty()) name.assign(reinterpret_cast<const wchar_t*>(g.default_font_name.c_str()));
     return name;
 }
 
@@ -169,8 +168,8 @@ bool silent() {
 // What the style data of one face is applied with.
 struct StyleRun {
     IDWriteTextLayout* layout;
-    RenderTarget* rt;         // brushes
-    bool keep_backdrops;      // the target draws this layout
+    RenderTarget* rt;    // brushes
+    bool keep_backdrops; // the target draws this layout
     std::vector<uint32_t> offsets;
     DWRITE_TEXT_RANGE range{0, 0};
 };
@@ -271,7 +270,9 @@ void apply_style_data(StyleRun& run, Cell* data) {
                 i++;
                 if (run.keep_backdrops && run.range.length > 0) {
                     ID2D1Brush* brush = brush_for(run.rt, color);
-                    if (brush) run.rt->backdrops.push_back({run.range.startPosition, run.range.length, brush});
+                    if (brush)
+                        run.rt->backdrops.push_back(
+                            {run.range.startPosition, run.range.length, brush});
                 }
                 continue;
             }
@@ -325,7 +326,7 @@ void keep_layout(Cell* face, IDWriteTextLayout* layout) {
     first->data3 = index;
 }
 
-}  // namespace
+} // namespace
 
 void mark_stale(Cell* face) {
     Cell* handles = facet(face, tsym().handles);
@@ -336,7 +337,8 @@ void mark_stale(Cell* face) {
 namespace {
 
 // Answers only for the back end's own objects that stand for a break place.
-constexpr GUID BREAK_PLACE_IID = {0x6d6f7862, 0x7270, 0x4c61, {0x63, 0x65, 0x20, 0x62, 0x72, 0x65, 0x61, 0x6b}};
+constexpr GUID BREAK_PLACE_IID = {
+    0x6d6f7862, 0x7270, 0x4c61, {0x63, 0x65, 0x20, 0x62, 0x72, 0x65, 0x61, 0x6b}};
 
 // The reference counting of the inline objects below.
 class InlineObject : public IDWriteInlineObject {
@@ -569,7 +571,8 @@ constexpr UINT32 BREAK_LIMIT = 32768;
 std::vector<BreakPlace> long_word_breaks(IDWriteTextLayout* layout) {
     std::vector<BreakPlace> out;
     float width = layout->GetMaxWidth();
-    if (layout->GetWordWrapping() != DWRITE_WORD_WRAPPING_WRAP || !(width < FLT_MAX / 2)) return out;
+    if (layout->GetWordWrapping() != DWRITE_WORD_WRAPPING_WRAP || !(width < FLT_MAX / 2))
+        return out;
     UINT32 count = 0;
     layout->GetClusterMetrics(nullptr, 0, &count);
     // Wine's time for a layout grows with its inline objects times its
@@ -612,11 +615,12 @@ void break_at_places(IDWriteTextLayout* layout, const std::wstring& text,
 
 bool text_init() {
     if (factory) return true;
-    HMODULE module = failing_call("LoadLibrary", L"DWrite.dll") ? nullptr : LoadLibraryA("DWrite.dll");
+    HMODULE module =
+        failing_call("LoadLibrary", L"DWrite.dll") ? nullptr : LoadLibraryA("DWrite.dll");
     if (!module) return false;
     using CreateFn = HRESULT(WINAPI*)(DWRITE_FACTORY_TYPE, REFIID, IUnknown**);
-    auto create =
-        reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(module, "DWriteCreateFactory")));
+    auto create = reinterpret_cast<CreateFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DWriteCreateFactory")));
     if (!create) return false;
     using LocaleFn = int(WINAPI*)(LPWSTR, int);
     auto locale_fn = reinterpret_cast<LocaleFn>(reinterpret_cast<void*>(
@@ -685,10 +689,9 @@ IDWriteTextFormat* text_format(const Cell* font_in) {
     if (name.empty()) name = default_family();
     name = usable_family(name);
     IDWriteTextFormat* format = nullptr;
-    if (FAILED(factory->CreateTextFormat(name.c_str(), nullptr, weight, style,
-                                         DWRITE_FONT_STRETCH_NORMAL,
-                                         static_cast<float>(size) * 96.0f / 72.0f,
-                                         locale ? locale : L"", &format))) {
+    if (FAILED(factory->CreateTextFormat(
+            name.c_str(), nullptr, weight, style, DWRITE_FONT_STRETCH_NORMAL,
+            static_cast<float>(size) * 96.0f / 72.0f, locale ? locale : L"", &format))) {
         stack::top = base;
         return nullptr;
     }
@@ -738,7 +741,8 @@ void set_line_spacing(IDWriteTextFormat* target, IDWriteTextFormat* format, cons
             return;
     }
     ComRef<IDWriteTextLayout> probe;
-    if (!factory || FAILED(factory->CreateTextLayout(L"I", 1, format, FLT_MAX, FLT_MAX, probe.out())))
+    if (!factory ||
+        FAILED(factory->CreateTextLayout(L"I", 1, format, FLT_MAX, FLT_MAX, probe.out())))
         return;
     DWRITE_LINE_METRICS line{};
     UINT32 count = 0;
@@ -766,14 +770,15 @@ void split_long_runs(IDWriteTextLayout* layout, const char16_t* units, int32_t l
         // Never part a surrogate pair.
         if (end < length && units[end] >= 0xDC00 && units[end] <= 0xDFFF) end++;
         if (odd)
-            layout->SetLocaleName(variant.c_str(),
-                                  DWRITE_TEXT_RANGE{static_cast<UINT32>(at), static_cast<UINT32>(end - at)});
+            layout->SetLocaleName(
+                variant.c_str(),
+                DWRITE_TEXT_RANGE{static_cast<UINT32>(at), static_cast<UINT32>(end - at)});
         odd = !odd;
         at = end;
     }
 }
 
-}  // namespace
+} // namespace
 
 IDWriteTextLayout* create_text_layout(const Cell* text, IDWriteTextFormat* format, float width,
                                       float height, const std::vector<BreakPlace>& breaks) {
@@ -926,7 +931,7 @@ IDWriteTextLayout* box_layout(const Cell* face_in, RenderTarget* rt, bool catch_
     return layout.take();
 }
 
-}  // namespace
+} // namespace
 
 IDWriteTextLayout* text_box_layout(const Cell* face, RenderTarget* rt, bool catch_errors) {
     bool styled = true;

@@ -12,12 +12,12 @@
 #include <cmath>
 #include <utility>
 
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/handle.h"
 #include "datatypes/point2d.h"
-#include "core/stack.h"
 #include "view/windows/internal.h"
 #include "view/windows/text.h"
 
@@ -69,8 +69,13 @@ class RunRecorder final : public IDWriteTextRenderer {
                                            const DWRITE_GLYPH_RUN_DESCRIPTION* description,
                                            IUnknown*) override {
         if (!glyphs || !description || !description->clusterMap) return S_OK;
-        Run r{x, y, description->textPosition, description->stringLength,
-              (glyphs->bidiLevel & 1) != 0, {}, {}};
+        Run r{x,
+              y,
+              description->textPosition,
+              description->stringLength,
+              (glyphs->bidiLevel & 1) != 0,
+              {},
+              {}};
         r.clusters.assign(description->clusterMap, description->clusterMap + r.length);
         if (glyphs->glyphAdvances)
             r.advances.assign(glyphs->glyphAdvances, glyphs->glyphAdvances + glyphs->glyphCount);
@@ -94,7 +99,13 @@ class RunRecorder final : public IDWriteTextRenderer {
         BreakPlace place{};
         float baseline = 0;
         if (break_place_of(object, &place, &baseline))
-            runs.push_back({x, y + baseline, place.position - 1, 2, false, {0, 1}, {place.before, place.width}});
+            runs.push_back({x,
+                            y + baseline,
+                            place.position - 1,
+                            2,
+                            false,
+                            {0, 1},
+                            {place.before, place.width}});
         return S_OK;
     }
 };
@@ -185,8 +196,8 @@ HRESULT place_clusters(IDWriteTextLayout* layout, Places* out) {
             float left = r.rtl ? r.x - before - width : r.x + before;
             before += width;
             uint32_t position = r.position + k;
-            places.push_back({position, next - k, left, width, line_of(out->lines, position), r.rtl,
-                              false});
+            places.push_back(
+                {position, next - k, left, width, line_of(out->lines, position), r.rtl, false});
             k = next;
         }
     }
@@ -211,8 +222,9 @@ HRESULT place_clusters(IDWriteTextLayout* layout, Places* out) {
     for (uint32_t i = 0, at = 0; i < measured.size(); at += measured[i++].length)
         starts.emplace_back(at, &measured[i]);
     auto measured_at = [&](uint32_t position) -> const DWRITE_CLUSTER_METRICS* {
-        auto it = std::lower_bound(starts.begin(), starts.end(),
-                                   std::make_pair(position, static_cast<const DWRITE_CLUSTER_METRICS*>(nullptr)));
+        auto it = std::lower_bound(
+            starts.begin(), starts.end(),
+            std::make_pair(position, static_cast<const DWRITE_CLUSTER_METRICS*>(nullptr)));
         return it != starts.end() && it->first == position ? it->second : nullptr;
     };
     std::vector<Place> all;
@@ -321,7 +333,8 @@ HRESULT layer_point(IDWriteTextLayout* layout, float x, float y, BOOL* trailing,
             row.push_back(&p);
         }
     }
-    std::sort(row.begin(), row.end(), [](const Place* a, const Place* b) { return a->left < b->left; });
+    std::sort(row.begin(), row.end(),
+              [](const Place* a, const Place* b) { return a->left < b->left; });
     *inside = FALSE;
     *trailing = FALSE;
     if (row.empty()) {
@@ -363,8 +376,8 @@ HRESULT layer_range(IDWriteTextLayout* layout, uint32_t start, uint32_t length, 
     Places places;
     HRESULT hr = place_clusters(layout, &places);
     if (FAILED(hr)) return hr;
-    uint32_t end = length > places.length - std::min(start, places.length) ? places.length
-                                                                           : start + length;
+    uint32_t end =
+        length > places.length - std::min(start, places.length) ? places.length : start + length;
     for (uint32_t line = 0; line < places.lines.size(); line++) {
         bool any = false;
         float left = 0, right = 0;
@@ -406,10 +419,9 @@ Cell* kept_handles(Cell* face) {
 uint32_t line_metrics(IDWriteTextLayout* layout, const DWRITE_LINE_METRICS** lines) {
     if (line_buffer.empty()) line_buffer.resize(16);
     UINT32 count = 0;
-    HRESULT hr = layout->GetLineMetrics(line_buffer.data(), static_cast<UINT32>(line_buffer.size()),
-                                        &count);
-    if (hr == E_NOT_SUFFICIENT_BUFFER ||
-        count > line_buffer.size()) {
+    HRESULT hr =
+        layout->GetLineMetrics(line_buffer.data(), static_cast<UINT32>(line_buffer.size()), &count);
+    if (hr == E_NOT_SUFFICIENT_BUFFER || count > line_buffer.size()) {
         line_buffer.resize(static_cast<size_t>(count) + 1);
         hr = layout->GetLineMetrics(line_buffer.data(), static_cast<UINT32>(line_buffer.size()),
                                     &count);
@@ -433,8 +445,8 @@ HRESULT hit_test_point(IDWriteTextLayout* layout, float x, float y, BOOL* traili
     return hr;
 }
 
-HRESULT hit_test_range(IDWriteTextLayout* layout, uint32_t start, uint32_t length, float x,
-                       float y, std::vector<DWRITE_HIT_TEST_METRICS>* out) {
+HRESULT hit_test_range(IDWriteTextLayout* layout, uint32_t start, uint32_t length, float x, float y,
+                       std::vector<DWRITE_HIT_TEST_METRICS>* out) {
     out->clear();
     // Its own buffer, sized by a first call that only counts.
     UINT32 count = 0;
@@ -459,11 +471,13 @@ void text_box_metrics(Cell* out, const Cell* layout_block, const Cell* arg_in, i
         make_none(out);
         return;
     }
-    auto* layout = reinterpret_cast<IDWriteTextLayout*>(handle::value_of(block::rs_head(layout_block)));
+    auto* layout =
+        reinterpret_cast<IDWriteTextLayout*>(handle::value_of(block::rs_head(layout_block)));
     std::vector<uint32_t> offsets = utf16_offsets(block::rs_head(layout_block) + 2);
     uint32_t chars = static_cast<uint32_t>(offsets.size() - 1);
     auto offset_of_index = [&](const Cell* index) {
-        int64_t i = type_of(index) == TYPE_INTEGER ? static_cast<int64_t>(get_integer(index)) - 1 : 0;
+        int64_t i =
+            type_of(index) == TYPE_INTEGER ? static_cast<int64_t>(get_integer(index)) - 1 : 0;
         if (i < 0) i = 0;
         if (i > chars) i = chars;
         return offsets[static_cast<size_t>(i)];

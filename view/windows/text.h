@@ -120,10 +120,10 @@ void text_box_metrics(Cell* out, const Cell* layout_block, const Cell* arg, int3
 // E_NOTIMPL. Positions are UTF-16 offsets.
 HRESULT hit_test_position(IDWriteTextLayout* layout, uint32_t position, bool trailing, float* x,
                           float* y, DWRITE_HIT_TEST_METRICS* metrics);
-HRESULT hit_test_point(IDWriteTextLayout* layout, float x, float y, BOOL* trailing,
-                       BOOL* inside, DWRITE_HIT_TEST_METRICS* metrics);
-HRESULT hit_test_range(IDWriteTextLayout* layout, uint32_t start, uint32_t length, float x,
-                       float y, std::vector<DWRITE_HIT_TEST_METRICS>* out);
+HRESULT hit_test_point(IDWriteTextLayout* layout, float x, float y, BOOL* trailing, BOOL* inside,
+                       DWRITE_HIT_TEST_METRICS* metrics);
+HRESULT hit_test_range(IDWriteTextLayout* layout, uint32_t start, uint32_t length, float x, float y,
+                       std::vector<DWRITE_HIT_TEST_METRICS>* out);
 
 // The line metrics of a layout in the process-wide buffer (grown as needed);
 // the line count, 0 on failure.

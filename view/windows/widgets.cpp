@@ -11,18 +11,18 @@
 
 #include <vector>
 
-#include "datatypes/image-store.h"
-#include "datatypes/ownership.h"
+#include "core/stack.h"
 #include "core/symbol.h"
 #include "core/unicode.h"
 #include "core/value.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/image-store.h"
+#include "datatypes/ownership.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "core/stack.h"
 #include "view/windows/internal.h"
 
 namespace mox::gui::win {
@@ -677,7 +677,7 @@ LRESULT process_custom_draw(const NMCUSTOMDRAW* cd) {
         // The para's alignment as text-drawing flags; without one a label
         // is centred in its button, beside its box in a check or radio.
         const Cell* para = facet(face, sym.para);
-        UINT align = type_of(para) == TYPE_OBJECT ? get_para_flags(FT_BASE, para) & 0x0F
+        UINT align = type_of(para) == TYPE_OBJECT           ? get_para_flags(FT_BASE, para) & 0x0F
                      : type == FT_CHECK || type == FT_RADIO ? DT_VCENTER
                                                             : DT_CENTER | DT_VCENTER;
         std::u16string units = wide_text(text);
