@@ -440,7 +440,9 @@ add_test(NAME console-flip-exe COMMAND ${Python3_EXECUTABLE}
 add_test(NAME console-cache-http COMMAND ${Python3_EXECUTABLE}
   ${CMAKE_SOURCE_DIR}/tests/console/cache_http.py $<TARGET_FILE:mox-run> ${CMAKE_CROSSCOMPILING_EMULATOR})
 
-# The sources: includes only look down the layers (once, in the native build).
+# The sources (once, in the native build): includes only look down the
+# layers, and every C++ file is as clang-format writes it.
 if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check-layers.py ${CMAKE_SOURCE_DIR})
+  add_test(NAME format COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check-format.py ${CMAKE_SOURCE_DIR})
 endif()
