@@ -55,7 +55,7 @@ void run(const char* source) {
     interpreter::do_block(code, code);
 }
 
-void boot() {
+void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
@@ -109,7 +109,7 @@ void set_silent(bool on) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    boot();
+    start_runtime();
     if (size < 1 || !image) return 0;
     uint8_t flags = data[0];
     // An exact-size copy, so that a read past it is caught.

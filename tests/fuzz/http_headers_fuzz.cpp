@@ -15,7 +15,7 @@
 
 namespace {
 
-void boot() {
+void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
@@ -32,7 +32,7 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace mox;
-    boot();
+    start_runtime();
     // An exact-size copy, so that any read past the input is caught.
     std::vector<char> text(data, data + size);
     const auto headers = simple_io::split_headers(text.data(), text.size());

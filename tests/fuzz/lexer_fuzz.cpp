@@ -18,7 +18,7 @@
 
 namespace {
 
-void boot() {
+void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
@@ -69,7 +69,7 @@ void check_markers(const mox::Cell* value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace mox;
-    boot();
+    start_runtime();
     // An exact-size copy, so that any read past the input is caught.
     std::vector<uint8_t> text(data, data + size);
     auto length = static_cast<int32_t>(size);

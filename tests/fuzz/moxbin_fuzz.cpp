@@ -19,7 +19,7 @@
 
 namespace {
 
-void boot() {
+void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
@@ -70,7 +70,7 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace mox;
-    boot();
+    start_runtime();
     std::vector<uint8_t> doc(data, data + size);
     Cell* saved = stack::top;
     Cell* target = stack::push_cell();

@@ -38,7 +38,7 @@ using namespace mox;
 
 Cell* callback = nullptr;
 
-void boot() {
+void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
@@ -94,7 +94,7 @@ void tame(Cell* blk, int depth) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    boot();
+    start_runtime();
     if (size < 2) return 0;
     uint8_t flags = data[0];
     const uint8_t* body = data + 1;
