@@ -3,6 +3,7 @@
 #include "core/stack.h"
 
 #include <cassert>
+#include <cstdlib>
 
 #include "core/collector.h"
 #include "core/context.h"
@@ -12,9 +13,6 @@
 #include "core/root.h"
 #include "core/symbol.h"
 #include "core/value.h"
-#include "datatypes/error.h"
-#include "datatypes/string.h"
-#include "datatypes/word.h"
 
 namespace mox::stack {
 
@@ -307,12 +305,6 @@ void get_call(Cell* out) {
 
 bool is_internal(const Frame* frame) { return internal(frame->symbol()); }
 
-void save_error_stack(Cell* error) {
-    Cell* field = error::field(error, error::stack_field_index());
-    if (type_of(field) != TYPE_BLOCK)
-        make_integer(field, static_cast<int32_t>(ctop - frame_bottom));
-}
-
 void collect_calls(node_t block) {
     collector::Root keep_block(&block);
     for (Frame* f = ctop - 1; f > frame_bottom; f--) {
@@ -324,18 +316,12 @@ void collect_calls(node_t block) {
     }
 }
 
-namespace {
-
-// Whether reports of the given level name a frame: level 1 names function!
-// calls only, higher levels every named call.
 bool reported(const Frame* f, int level) {
     if (internal(f->symbol())) return false;
     if (level > 1) return true;
     Cell* value = context::symbol_value(f->context, f->symbol());
     return value && type_of(value) == TYPE_FUNCTION;
 }
-
-} // namespace
 
 void collect_frames(int level, node_t block, Frame* end) {
     collector::Root keep_block(&block);
@@ -344,21 +330,6 @@ void collect_frames(int level, node_t block, Frame* end) {
         Cell word = *context::resolve_word(0, f->symbol());
         *memory::alloc_tail(block) = word;
     }
-}
-
-int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit) {
-    bool first = true;
-    for (Frame* f = frame_bottom; f < end && f < ctop; f++) {
-        if (!reported(f, level)) continue;
-        Cell word = *context::resolve_word(0, f->symbol());
-        if (!first) {
-            string::concatenate_literal(text, " ");
-            limit--;
-        }
-        first = false;
-        limit = word::form(&word, text, nullptr, limit);
-    }
-    return limit;
 }
 
 void gc_mark_frames() {
@@ -406,30 +377,15 @@ void leave(uint32_t code, bool returning) {
     throw Unwind{code};
 }
 
-// The code near the failure: the block being evaluated at the failing
-// expression, unless the error already says where it comes from.
-void fill_near(Cell* error) {
-    Cell* near = error::field(error, error::FIELD_NEAR);
-    const Cell* here = interpreter::position;
-    if (type_of(near) == TYPE_NONE && here &&
-        (type_of(here) == TYPE_BLOCK || type_of(here) == TYPE_PAREN))
-        *near = *here;
-}
-
 } // namespace
 
 void throw_error(Cell* error) {
     Cell err = *error;
     collector::Root keep_err(&err);
     if (ctop > frame_bottom) {
-        Cell where;
-        get_call(&where);
-        error::set_where(&err, &where);
-        fill_near(&err);
         // The calls are named now: unwinding pops their frames, and the
         // collector no longer keeps the contexts of popped frames.
-        save_error_stack(&err);
-        error::capture_stack(&err);
+        raising::hooks.locate(&err);
         if (trace_error) trace_error(&err);
         Cell* remembered = top;
         unwind_to(FRAME_TRY, false);
@@ -445,7 +401,8 @@ void throw_error(Cell* error) {
     }
     // Nothing catches it: the error becomes the result and is shown.
     *arguments = err;
-    error::report_uncaught(&err);
+    raising::hooks.report_uncaught(&err);
+    std::abort();
 }
 
 void throw_break(bool has_value, bool is_continue) {

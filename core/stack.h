@@ -222,14 +222,13 @@ void set_last_if_error();
 
 // The word of the innermost call that is not internal (writes it to out).
 void get_call(Cell* out);
-void save_error_stack(Cell* error);
 // Frames named <body> or <anon> are internal and never named in reports.
 bool is_internal(const Frame* frame);
+// Whether reports of the given level name a frame: level 1 names function!
+// calls only, higher levels every named call.
+bool reported(const Frame* frame, int level);
 void collect_calls(node_t block);
 void collect_frames(int level, node_t block, Frame* end);
-// Appends the names of the calls below end to the text string, separated
-// by single spaces.
-int32_t form_calls(int level, Frame* end, Cell* text, int32_t limit);
 void gc_mark_frames();
 
 // ---------------------------------------------------------------------------

@@ -1,14 +1,31 @@
 // Raising errors (see value.h).
 #include "core/value.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/stack.h"
-#include "datatypes/error.h"
-#include "datatypes/function.h"
 
 namespace mox {
 
+namespace raising {
+namespace {
+[[noreturn]] void too_early() {
+    std::fputs("mox: an error was raised before the error datatype was set up\n", stderr);
+    std::abort();
+}
+} // namespace
+
+Hooks hooks = {
+    [](err::Code, const Cell*, const Cell*, const Cell*) -> Cell* { too_early(); },
+    [](const Cell*, int32_t, Cell*) { too_early(); },
+    [](Cell*) { too_early(); },
+    [](Cell*) { too_early(); },
+};
+} // namespace raising
+
 void fire(err::Code code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    Cell* error = error::create(code, arg1, arg2, arg3);
+    Cell* error = raising::hooks.create(code, arg1, arg2, arg3);
     stack::throw_error(error);
 }
 
@@ -28,7 +45,7 @@ void fire_expect_arg(int32_t index, uint32_t type) {
     Cell call, datatype, word;
     stack::get_call(&call);
     make_datatype(&datatype, type);
-    function::spec_argument_word(&call, index, &word);
+    raising::hooks.argument_word(&call, index, &word);
     fire(err::expect_arg, &call, &datatype, &word);
 }
 

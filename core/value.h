@@ -35,4 +35,23 @@ void type_check_refinement(const Cell* refinement, const Cell* typeset, int32_t 
 const Cell* check_set_arg(int32_t index, const Cell* value);
 [[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);
 
+// What raising needs of the error! datatype, which lives above core.
+// error::init fills the table before anything can raise; until then a raise
+// ends the process with a message, as no error value can be made.
+namespace raising {
+struct Hooks {
+    // Makes the error! value of the catalogue code (error::create).
+    Cell* (*create)(err::Code code, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+    // The word of the index-th argument in the spec of the call's function
+    // (for expect-arg).
+    void (*argument_word)(const Cell* call, int32_t index, Cell* out);
+    // Records where the error was raised while the frames are still there:
+    // the call, the code near the failure, the active calls.
+    void (*locate)(Cell* error);
+    // Shows an error that nothing catches; does not return.
+    void (*report_uncaught)(Cell* error);
+};
+extern Hooks hooks;
+} // namespace raising
+
 } // namespace mox

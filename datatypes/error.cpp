@@ -22,6 +22,7 @@
 #include "core/value.h"
 #include "core/words.h"
 #include "datatypes/block.h"
+#include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -424,9 +425,54 @@ void capture_stack(Cell* error) {
     }
 }
 
+void save_stack(Cell* error) {
+    Cell* stack_field = field(error, FIELD_STACK);
+    if (type_of(stack_field) != TYPE_BLOCK)
+        make_integer(stack_field, static_cast<int32_t>(stack::ctop - stack::frame_bottom));
+}
+
+namespace {
+
+// The code near the failure: the block being evaluated at the failing
+// expression, unless the error already says where it comes from.
+void fill_near(Cell* error) {
+    Cell* near = field(error, FIELD_NEAR);
+    const Cell* here = interpreter::position;
+    if (type_of(near) == TYPE_NONE && here &&
+        (type_of(here) == TYPE_BLOCK || type_of(here) == TYPE_PAREN))
+        *near = *here;
+}
+
+// Called by the stack as it raises, before it unwinds.
+void locate(Cell* error) {
+    Cell where;
+    stack::get_call(&where);
+    set_where(error, &where);
+    fill_near(error);
+    save_stack(error);
+    capture_stack(error);
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------
 // The report
 // ---------------------------------------------------------------------------
+
+int32_t form_calls(int level, stack::Frame* end, Cell* text, int32_t limit) {
+    bool first = true;
+    for (stack::Frame* f = stack::frame_bottom; f < end && f < stack::ctop; f++) {
+        if (!stack::reported(f, level)) continue;
+        Cell word = *context::resolve_word(0, f->symbol());
+        if (!first) {
+            string::concatenate_literal(text, " ");
+            limit--;
+        }
+        first = false;
+        limit = word::form(&word, text, nullptr, limit);
+    }
+    return limit;
+}
 
 int32_t reduce_message(Cell* message, Cell* buffer, Cell* error, int32_t limit) {
     const int32_t before = string::total_length(buffer);
@@ -478,7 +524,7 @@ int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit) {
         if (type_of(stack_field) == TYPE_INTEGER) {
             append_text(buffer, "\n*** Stack: ");
             stack::Frame* end = stack::frame_bottom + std::max(get_integer(stack_field), 0);
-            stack::form_calls(depth, end, buffer, INT32_MAX);
+            form_calls(depth, end, buffer, INT32_MAX);
         } else if (type_of(stack_field) == TYPE_BLOCK) {
             append_text(buffer, "\n*** Stack: ");
             append_limited(buffer, stack_field, false, false, INT32_MAX);
@@ -586,6 +632,8 @@ void report_error(err::Code code, const Cell* arg1, const Cell* arg2, const Cell
 }
 
 void init() {
+    raising::hooks = {&create, &function::spec_argument_word, &locate,
+                      [](Cell* error) { report_uncaught(error); }};
     datatype::register_type(TYPE_ERROR, TYPE_OBJECT, "error!",
                             datatype::ActionSlots::none()
                                 .set<A_MAKE>(&make)

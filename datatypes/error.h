@@ -16,6 +16,7 @@
 
 #include "core/cell.h"
 #include "core/error-codes.h"
+#include "core/stack.h"
 
 namespace mox::error {
 
@@ -33,7 +34,6 @@ enum Field : int32_t {
     FIELD_FILES,
     FIELD_COUNT
 };
-constexpr int32_t stack_field_index() { return FIELD_STACK; }
 
 // Builds the error of the catalogue code with its arguments (nullptr for an
 // absent one), pushes it on the evaluation stack and returns it. May collect.
@@ -51,6 +51,12 @@ void set_where(Cell* error, const Cell* word);
 // active calls' words, and copies system/state/source-files into files when
 // scripts are running. May collect.
 void capture_stack(Cell* error);
+// Saves the depth of the frame stack in the stack field, which
+// capture_stack turns into the calls' words, unless it holds them already.
+void save_stack(Cell* error);
+// Appends the names of the calls below end to the text string, separated
+// by single spaces; returns the limit less what was appended.
+int32_t form_calls(int level, stack::Frame* end, Cell* text, int32_t limit);
 
 // Appends the report text of the error (see error.cpp); returns the limit
 // less what was appended. May collect.

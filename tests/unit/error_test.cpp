@@ -332,7 +332,7 @@ TEST_F(ErrorTest, CaptureStackNamesTheActiveCalls) {
     stack::mark_native(alpha);
     stack::mark_native(beta);
     Cell* e = error::create(err::zero_divide, nullptr, nullptr, nullptr);
-    stack::save_error_stack(e);
+    error::save_stack(e);
     error::capture_stack(e);
     std::string calls = molded(error::field(e, error::FIELD_STACK));
     EXPECT_EQ(calls.substr(calls.size() - 21), "alpha-call beta-call]");

@@ -244,7 +244,7 @@ TEST_F(StackTest, CallReportsByLevel) {
 
     auto calls = [&](int level) {
         Cell* text = test::text("");
-        int32_t left = stack::form_calls(level, end, text, 100);
+        int32_t left = error::form_calls(level, end, text, 100);
         std::string s = test::utf8_of(text);
         EXPECT_EQ(left, 100 - static_cast<int32_t>(s.size()));
         return s;
