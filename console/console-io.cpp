@@ -44,7 +44,7 @@ void read_line_body() {
     console::write_units(head, static_cast<size_t>(b->tail_ptr() - head), unit, false);
     std::fflush(stdout);
     const uint32_t saved = trace::active;
-    trace::active = 0;
+    trace::active &= trace::GENERAL;
     std::string line;
     const bool got = read_line(&line);
     trace::active = saved;

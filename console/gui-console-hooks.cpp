@@ -48,7 +48,7 @@ bool room_to_print() {
 void print_gui(Cell* text, bool new_line) {
     if (!room_to_print()) fire(err::stack_overflow);
     const uint32_t saved = trace::active;
-    trace::active = 0;
+    trace::active &= trace::GENERAL;
     Cell* base = stack::top;
     try {
         Cell* args = stack::push(text);

@@ -3,6 +3,7 @@
 #include "evaluator/trace.h"
 
 #include <bit>
+#include <cstdlib>
 #include <string>
 
 #include "core/actions.h"
@@ -75,6 +76,8 @@ constexpr uint32_t WITH_REF = SET | PROLOG | EPILOG | RETURN | CALL;
 } // namespace
 
 void init() {
+    if (const char* general = std::getenv("MOX_GENERAL_EVAL"); general && general[0] == '1')
+        active = GENERAL;
     stack::trace_error = [](const Cell* error) {
         if (active) fire(ERROR, nullptr, -1, error, nullptr);
     };
@@ -105,7 +108,7 @@ uint32_t event_mask(const Cell* fn) {
 // ref may lie in a series buffer. The code block is given at its head, the
 // offset being the position's index in its buffer.
 void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value, const Cell* ref) {
-    if (!(mask & event) || type_of(&callback) != TYPE_FUNCTION) return;
+    if (!(active & DELIVER) || !(mask & event) || type_of(&callback) != TYPE_FUNCTION) return;
     Cell* saved_top = stack::top;
     stack::Frame* saved_ctop = stack::ctop;
     const auto args_index = static_cast<int32_t>(stack::arguments - stack::bottom);
@@ -138,7 +141,7 @@ void fire(uint32_t event, const Cell* code, int32_t position, const Cell* value,
     {
         struct Off {
             uint32_t saved = active;
-            Off() { active = 0; }
+            Off() { active &= GENERAL; }
             ~Off() { active = saved; }
         } off;
         // The library's collector does its work without an interpreter
@@ -192,15 +195,15 @@ void run(const Cell* code, const Cell* fn) {
     mask = event_mask(fn);
     FunctionScope boundary(0, false, true);
     session = 1;
-    active = 1;
+    active |= DELIVER;
     Cell* block = stack::push(code);
     try {
         fire(INIT, nullptr, -1, nullptr, nullptr);
         interpreter::eval_block(block, true);
-        active = 1;
+        active |= DELIVER;
         fire_end(stack::pending, block + 1);
     } catch (const stack::Unwind& u) {
-        active = 1;
+        active |= DELIVER;
         try {
             fire_end(u.code, block + 1);
         } catch (...) {
@@ -210,7 +213,7 @@ void run(const Cell* code, const Cell* fn) {
         finish();
         throw;
     } catch (...) {
-        active = 1;
+        active |= DELIVER;
         try {
             fire(END, nullptr, -1, nullptr, nullptr);
         } catch (...) {
@@ -227,16 +230,16 @@ bool deliver(bool on) {
     const uint32_t state = on && session ? 1 : 0;
     FunctionScope* scope = FunctionScope::innermost;
     if (!scope || !scope->boot_) {
-        const bool was = active != 0;
-        active = state;
+        const bool was = (active & DELIVER) != 0;
+        active = state | (active & GENERAL);
         return was;
     }
     FunctionScope* caller = scope;
     while (caller->outer_ && caller->outer_->boot_) caller = caller->outer_;
-    const bool was = caller->saved_ != 0;
+    const bool was = (caller->saved_ & DELIVER) != 0;
     // A scope gives its state back to the code of the scope around it.
     for (; scope && !scope->session_start_; scope = scope->outer_)
-        if (!scope->outer_ || !scope->outer_->boot_) scope->saved_ = state;
+        if (!scope->outer_ || !scope->outer_->boot_) scope->saved_ = state | (scope->saved_ & GENERAL);
     return was;
 }
 
@@ -401,9 +404,9 @@ void register_routines() {
 
 void FunctionScope::enter(uint32_t function_header, bool boot_image) {
     if (boot_image || (function_header & function::FLAG_NO_TRACE))
-        active = 0;
+        active &= GENERAL;
     else if (function_header & function::FLAG_TRACE)
-        active = 1;
+        active |= DELIVER;
 }
 
 } // namespace mox::trace

@@ -40,7 +40,15 @@ enum Event : uint32_t {
 };
 constexpr uint32_t DEFAULT_MASK = 0x0001FFFF;
 
-// Non-zero while events are delivered; the firing sites test it first.
+// Non-zero while events are delivered or the general path is asked for; the
+// firing sites and the interpreter's shortcuts test it first. DELIVER: events
+// go to the callback. GENERAL: nothing is delivered, but the interpreter
+// takes its general path everywhere, as it does for traced code (set from
+// the environment variable MOX_GENERAL_EVAL=1 at start-up, so that the tests
+// can run every program both ways and compare). The tracer's own switches
+// change DELIVER only.
+constexpr uint32_t DELIVER = 1;
+constexpr uint32_t GENERAL = 2;
 extern uint32_t active;
 // Non-zero while a do/trace runs (active may be off meanwhile).
 extern uint32_t session;

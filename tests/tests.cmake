@@ -116,6 +116,13 @@ target_compile_definitions(mox_unit_tests PRIVATE MOX_DTOA_VECTORS_DIR="${MOX_DT
 # collection at every allocation.
 file(GLOB MOX_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/mox/*.mox)
 add_test(NAME mox-cases COMMAND mox-run --cases ${MOX_CASE_FILES})
+# The same files with the interpreter's shortcuts off: every call takes the
+# general path, so each shortcut is checked against it. A folder of its own,
+# as case files make files in the current directory.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/general-cases)
+add_test(NAME mox-cases-general COMMAND mox-run --cases ${MOX_CASE_FILES})
+set_tests_properties(mox-cases-general PROPERTIES ENVIRONMENT MOX_GENERAL_EVAL=1
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/general-cases)
 if(MOX_SANITIZE OR MOX_STRESS_EXHAUSTIVE)
   # One test a file, so that they run side by side, each in a folder of its
   # own (case files make files in the current directory), at every fourth
