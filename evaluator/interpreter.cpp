@@ -878,6 +878,7 @@ void call_native(const Cell* callee, const int32_t* refs) {
 
 void eval_function(const Cell* callee);
 void run_block(const Cell* block, bool keep_in_caller, uint32_t flags);
+MOX_INLINE inline void run_callee(const Cell* callee, bool function, const int32_t* refs);
 
 constexpr int32_t MAX_NATIVE_REFINEMENTS = 32;
 
@@ -1131,11 +1132,7 @@ bool plain_arguments(const Cell* callee, Source& src, const CallData& data, cons
         const Cell name = call_name();
         trace::fire(trace::CALL, src.block, src.pos, callee, &name);
     }
-    if (function) {
-        eval_function(callee);
-        return !stack::pending;
-    }
-    if (!run_conditional(callee)) call_native(callee, refs);
+    run_callee(callee, function, refs);
     return !stack::pending;
 }
 
@@ -1331,6 +1328,114 @@ void eval_function(const Cell* callee) {
 }
 
 // ---------------------------------------------------------------------------
+// The call protocol
+// ---------------------------------------------------------------------------
+
+// Every call the interpreter makes takes the same steps. begin_call pushes
+// the callee as the call's result slot (an infix call's left operand is
+// already there, as its first argument) and marks the call's frame, named by
+// its frame word; the arguments come from a source (cells read from the
+// block, evaluated operands, the operands of an infix operator, values given
+// by C++); run_callee runs it; finish_call moves the result down into the
+// slot and pops the frame. The paths below differ only in how they fetch
+// the arguments.
+struct CallSite {
+    Cell* slot;
+    // Copied: the word may lie in a buffer that a collection moves.
+    Cell frame_word;
+    bool function; // a function! or routine!, whose frame holds its context
+};
+
+inline bool function_q(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
+
+// Marks the frame of the callee whose slot is on top (an infix call: whose
+// left operand is), so that the arguments begin above the slot, or at it.
+MOX_INLINE inline void mark_call(const CallSite& site, const Cell* callee) {
+    if (site.function)
+        stack::mark_interp_func(&site.frame_word, callee->data1);
+    else
+        stack::mark_interp_native(&site.frame_word);
+}
+
+// A prefix call: the callee is pushed as the slot.
+MOX_INLINE inline CallSite begin_call(const Cell* callee, const Cell* word) {
+    guard_native_stack();
+    CallSite site{push_value(callee), *word, function_q(type_of(callee))};
+    mark_call(site, site.slot);
+    return site;
+}
+
+// An infix call: the left operand (at slot) becomes the first argument.
+MOX_INLINE inline CallSite begin_infix_call(const Cell* op, Cell* slot, const Cell* word) {
+    guard_native_stack();
+    CallSite site{slot, *word, function_q(type_of(op))};
+    stack::top = slot;
+    mark_call(site, op);
+    stack::top = slot + 1;
+    return site;
+}
+
+// A native or action, whose conditionals may run their branch in place.
+MOX_INLINE inline void run_native(const Cell* callee, const int32_t* refs) {
+    if (type_of(callee) == TYPE_NATIVE && callee->data1 - 1u < 3u && run_conditional(callee))
+        return;
+    if (type_of(callee) == TYPE_ACTION) {
+        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(callee->data1));
+        if (!entry) fire(err::not_done);
+        entry(refs);
+        return;
+    }
+    call_native(callee, refs);
+}
+
+// A function: untraced, a Mox body runs in the call's own frame without
+// eval_function's checks.
+MOX_INLINE inline void run_function(const Cell* callee) {
+    const CallData& now = call_data(callee);
+    if (!trace::session && type_of(&now.cells[function::EXTRA_CODE]) != TYPE_INTEGER &&
+        type_of(&now.cells[function::EXTRA_BODY]) == TYPE_BLOCK) {
+        Cell* fargs = stack::arguments;
+        node_t ctx = callee->data1;
+        context::record_of(ctx)->data2 = arena::ref(fargs);
+        RunningScope scope(ctx, fargs);
+        Cell body = now.cells[function::EXTRA_BODY];
+        run_body_in_frame(&body, fargs);
+        return;
+    }
+    eval_function(callee);
+}
+
+// The callee of the call whose frame is on top, its arguments fetched;
+// refs: a native's refinement indexes.
+MOX_INLINE inline void run_callee(const Cell* callee, bool function, const int32_t* refs) {
+    if (function)
+        run_function(callee);
+    else
+        run_native(callee, refs);
+}
+
+// The return event of a call begun untraced, when tracing came on during it
+// (kept out of line).
+[[gnu::noinline]] void fire_return(const Cell* block, int32_t pos, const Cell* result,
+                                   const Cell* word) {
+    trace::fire(trace::RETURN, block, pos, result, word);
+}
+
+// Ends the call whose frame is on top: the result (the frame's first
+// argument cell) moves down into the slot, and the return event fires when
+// tracing is on (block, pos: where the call's source stands).
+MOX_INLINE inline void finish_call(const CallSite& site, const Cell* block, int32_t pos) {
+    Cell result = *stack::arguments;
+    if (site.function)
+        stack::unwind_ctx();
+    else
+        stack::unwind();
+    *site.slot = result;
+    stack::top = site.slot + 1;
+    if (trace::active) fire_return(block, pos, site.slot, &site.frame_word);
+}
+
+// ---------------------------------------------------------------------------
 // Blocks
 // ---------------------------------------------------------------------------
 
@@ -1409,66 +1514,25 @@ const Cell* frame_name(const Cell* name, int32_t path_index) {
 // exit interrupted it.
 bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_index,
              const Cell* object) {
-    guard_native_stack();
-    Cell* slot;
-    if (!src.infix) {
-        slot = push_value(callee);
-        callee = slot;
-    } else {
-        slot = stack::top - 1;
-        stack::top = slot;
-    }
-    Cell frame_word = *frame_name(name, path_index);
-    switch (type_of(callee)) {
-    case TYPE_FUNCTION:
-    case TYPE_ROUTINE:
-        stack::mark_interp_func(&frame_word, callee->data1);
-        if (object) (stack::ctop - 1)->context = object->data1;
-        break;
-    case TYPE_NATIVE:
-    case TYPE_ACTION:
-        stack::mark_interp_native(&frame_word);
-        break;
-    default:
-        fire(err::not_done);
-    }
-    if (src.infix) stack::top = slot + 1;
-    if (trace::active) trace::fire(trace::OPEN, src.block, src.pos, callee, &frame_word);
+    uint32_t t = type_of(callee);
+    if (!callable_q(t)) fire(err::not_done);
+    const Cell* word = frame_name(name, path_index);
+    CallSite site =
+        src.infix ? begin_infix_call(callee, stack::top - 1, word) : begin_call(callee, word);
+    if (!src.infix) callee = site.slot;
+    if (object && site.function) (stack::ctop - 1)->context = object->data1;
+    if (trace::active) trace::fire(trace::OPEN, src.block, src.pos, callee, &site.frame_word);
     const Cell* path = name && is_any_path(type_of(name)) ? name : nullptr;
     if (!eval_arguments(callee, src, path, path_index)) return false;
-    Cell result = *stack::arguments;
-    stack::unwind_ctx();
-    *slot = result;
-    stack::top = slot + 1;
-    if (trace::active) trace::fire(trace::RETURN, src.block, src.pos, slot, &frame_word);
+    finish_call(site, src.block, src.pos);
     return true;
 }
 
-// The call and return events of a call begun untraced, when tracing came on
-// during it (kept out of line).
+// The call event of a call begun untraced, when tracing came on during it
+// (kept out of line).
 [[gnu::noinline]] void fire_call(const Cell* block, int32_t pos, const Cell* callee) {
     const Cell name = call_name();
     trace::fire(trace::CALL, block, pos, callee, &name);
-}
-[[gnu::noinline]] void fire_return(const Cell* block, int32_t pos, const Cell* result,
-                                   const Cell* word) {
-    trace::fire(trace::RETURN, block, pos, result, word);
-}
-
-// Ends a direct call whose frame is on top: the result (the frame's first
-// argument cell) moves down into slot, the callee's cell below the frame,
-// and the return event fires when tracing came on during the call.
-// function: the frame is a function's, whose context gets its values back.
-MOX_INLINE inline void finish_call(Cell* slot, bool function, const Cell* block, int32_t pos,
-                                   const Cell* frame_word) {
-    Cell result = *stack::arguments;
-    if (function)
-        stack::unwind_ctx();
-    else
-        stack::unwind();
-    *slot = result;
-    stack::top = slot + 1;
-    if (trace::active) fire_return(block, pos, slot, frame_word);
 }
 
 MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limit, Cell* out);
@@ -1522,31 +1586,23 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
                 push_held(r);
                 return next;
             }
-            Cell* slot = push_held(*callee);
-            const Cell frame_word = *word;
             Cell branch = *chosen;
-            stack::mark_interp_native(&frame_word);
+            CallSite site = begin_call(callee, word);
             Cell* args = push_held(branch);
             (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
             run_in_place(args, at);
             if (stack::pending) return next;
-            finish_call(slot, false, block, next, &frame_word);
+            finish_call(site, block, next);
             return next;
         }
     }
-    Cell* slot = push_value(callee);
-    // The word may lie in a buffer that a collection moves.
-    const Cell frame_word = *word;
-    stack::mark_interp_native(&frame_word);
+    CallSite site = begin_call(callee, word);
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
-    if (!fetch_plain(slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
-    if (trace::active) fire_call(block, src.pos, slot);
-    if (!run_conditional(slot)) {
-        const int32_t refs[1] = {-1};
-        call_native(slot, refs);
-    }
+    if (!fetch_plain(site.slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
+    if (trace::active) fire_call(block, src.pos, site.slot);
+    run_native(site.slot, unused_refs.refs);
     if (stack::pending) return src.pos;
-    finish_call(slot, false, block, src.pos, &frame_word);
+    finish_call(site, block, src.pos);
     return src.pos;
 }
 
@@ -1601,11 +1657,8 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
         return src.pos;
     }
     const CallData& data = *found;
-    guard_native_stack();
-    Cell* slot = push_value(callee);
-    // The word may lie in a buffer that a collection moves.
-    const Cell frame_word = *word;
-    stack::mark_interp_native(&frame_word);
+    CallSite site = begin_call(callee, word);
+    Cell* slot = site.slot;
     int32_t n = summary_arguments(data.summary);
     // Arguments that are plain values with no operator after them are
     // pushed as they are read: nothing allocates until the first one that
@@ -1634,16 +1687,9 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
     // An argument's evaluation may have switched tracing on: from then on
     // the events do_call would fire are fired.
     if (trace::active) fire_call(block, at, slot);
-    uint32_t id = slot->data1;
-    if (type_of(slot) == TYPE_ACTION) {
-        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
-        if (!entry) fire(err::not_done);
-        entry(unused_refs.refs);
-    } else if (id - 1u >= 3u || !run_conditional(slot)) {
-        call_native(slot, unused_refs.refs);
-    }
+    run_native(slot, unused_refs.refs);
     if (stack::pending) return at;
-    finish_call(slot, false, block, at, &frame_word);
+    finish_call(site, block, at);
     return at;
 }
 
@@ -1657,11 +1703,8 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
 [[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data, const Cell* block,
                                         int32_t pos, int32_t end, const Cell* word,
                                         const Cell* path) {
-    guard_native_stack();
-    Cell* slot = push_value(callee);
-    // The word may lie in a buffer that a collection moves.
-    const Cell frame_word = *word;
-    stack::mark_interp_func(&frame_word, slot->data1);
+    CallSite site = begin_call(callee, word);
+    Cell* slot = site.slot;
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
     uint32_t summary = data.summary;
     int32_t n = summary_arguments(summary);
@@ -1674,21 +1717,9 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
     // An argument's evaluation, or later the body, may have switched
     // tracing on: from then on the events do_call would fire are fired.
     if (trace::active) fire_call(block, src.pos, slot);
-    const CallData& now = call_data(slot);
-    if (!trace::session && type_of(&now.cells[function::EXTRA_CODE]) != TYPE_INTEGER &&
-        type_of(&now.cells[function::EXTRA_BODY]) == TYPE_BLOCK) {
-        // eval_function's untraced case, without the call.
-        Cell* fargs = stack::arguments;
-        node_t ctx = slot->data1;
-        context::record_of(ctx)->data2 = arena::ref(fargs);
-        RunningScope scope(ctx, fargs);
-        Cell body = now.cells[function::EXTRA_BODY];
-        run_body_in_frame(&body, fargs);
-    } else {
-        eval_function(slot);
-    }
+    run_function(slot);
     if (stack::pending) return src.pos;
-    finish_call(slot, true, block, src.pos, &frame_word);
+    finish_call(site, block, src.pos);
     return src.pos;
 }
 
@@ -2264,28 +2295,18 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
 // same frame (named by name) and checks, without the argument loop: the
 // operands already lie where the frame wants its argument cells.
 [[gnu::noinline]] void call_infix_direct(const Cell* op, const CallData& data, const Cell* name) {
-    guard_native_stack();
     Cell* right = stack::top - 1;
     Cell* slot = right - 1;
-    const Cell frame_word = *name;
-    stack::top = slot;
-    stack::mark_interp_native(&frame_word);
+    CallSite site = begin_infix_call(op, slot, name);
     stack::top = right + 1;
     const Cell* entries = data.entries;
     if (!entry_has(&entries[0], type_of(slot))) fire_expect(op, &entries[0], type_of(slot));
     if (!entry_has(&entries[1], type_of(right))) fire_expect(op, &entries[1], type_of(right));
-    uint32_t id = op->data1;
-    if (type_of(op) == TYPE_ACTION) {
-        natives::Entry entry = actions_entry::lookup(static_cast<int32_t>(id));
-        if (!entry) fire(err::not_done);
-        entry(unused_refs.refs);
-    } else {
-        call_native(op, unused_refs.refs);
-    }
+    run_native(op, unused_refs.refs);
     if (stack::pending) return;
     // The general call reports the return of an operand given as a value
     // at the end of its one-value source.
-    finish_call(slot, false, nullptr, 1, &frame_word);
+    finish_call(site, nullptr, 1);
 }
 
 // The operator call of eval_expression's infix loop (every case but two

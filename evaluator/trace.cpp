@@ -239,7 +239,8 @@ bool deliver(bool on) {
     const bool was = (caller->saved_ & DELIVER) != 0;
     // A scope gives its state back to the code of the scope around it.
     for (; scope && !scope->session_start_; scope = scope->outer_)
-        if (!scope->outer_ || !scope->outer_->boot_) scope->saved_ = state | (scope->saved_ & GENERAL);
+        if (!scope->outer_ || !scope->outer_->boot_)
+            scope->saved_ = state | (scope->saved_ & GENERAL);
     return was;
 }
 

@@ -256,7 +256,9 @@ void collect_calls() {
     }
 }
 
-void tracing_q() { make_logic(args(), (trace::active & trace::DELIVER) != 0 || trace::session != 0); }
+void tracing_q() {
+    make_logic(args(), (trace::active & trace::DELIVER) != 0 || trace::session != 0);
+}
 
 // ---------------------------------------------------------------------------
 // Collector statistics, system/words

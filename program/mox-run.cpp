@@ -354,8 +354,7 @@ int main(int argc, char** argv) {
         if (argc >= 2 && std::strcmp(argv[1], "--cases") == 0) {
             Tally tally;
             for (int i = 2; i < argc; i++) run_cases(argv[i], tally);
-            if (tally.skipped)
-                write(std::to_string(tally.skipped) + " skipped (#untraced-path)\n");
+            if (tally.skipped) write(std::to_string(tally.skipped) + " skipped (#untraced-path)\n");
             write(std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) +
                   " failed\n");
             status = tally.failed ? 1 : 0;
