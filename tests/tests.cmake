@@ -146,6 +146,22 @@ if(MOX_SANITIZE OR MOX_STRESS_EXHAUSTIVE)
     endif()
     set_tests_properties(mox-cases-gc-stress-${case_name} PROPERTIES
       ENVIRONMENT "${case_env}" WORKING_DIRECTORY ${case_dir})
+    # The general path under stress too, at a quarter of the rate: its
+    # frames keep other cells alive than the direct paths' do.
+    set(general_dir ${CMAKE_BINARY_DIR}/gc-stress-general-cases/${case_name})
+    file(MAKE_DIRECTORY ${general_dir})
+    if(case_name IN_LIST MOX_SLOW_STRESS_CASES)
+      mox_stress_points(64 points)
+    else()
+      mox_stress_points(16 points)
+    endif()
+    add_test(NAME mox-cases-general-gc-stress-${case_name} COMMAND mox-run --cases ${case_file})
+    set(general_env "MOX_GC_STRESS=${points}" MOX_GENERAL_EVAL=1)
+    if(WIN32)
+      list(APPEND general_env MOX_NULL_GUI=1)
+    endif()
+    set_tests_properties(mox-cases-general-gc-stress-${case_name} PROPERTIES
+      ENVIRONMENT "${general_env}" WORKING_DIRECTORY ${general_dir})
   endforeach()
 endif()
 # The series library's tables once more over the Mox bodies of the functions
