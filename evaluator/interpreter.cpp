@@ -1357,18 +1357,20 @@ MOX_INLINE inline void mark_call(const CallSite& site, const Cell* callee) {
         stack::mark_interp_native(&site.frame_word);
 }
 
-// A prefix call: the callee is pushed as the slot.
-MOX_INLINE inline CallSite begin_call(const Cell* callee, const Cell* word) {
+// A prefix call: the callee is pushed as the slot. function: whether the
+// callee is a function! or routine! (a constant where the caller knows it).
+MOX_INLINE inline CallSite begin_call(const Cell* callee, const Cell* word, bool function) {
     guard_native_stack();
-    CallSite site{push_value(callee), *word, function_q(type_of(callee))};
+    CallSite site{push_value(callee), *word, function};
     mark_call(site, site.slot);
     return site;
 }
 
 // An infix call: the left operand (at slot) becomes the first argument.
-MOX_INLINE inline CallSite begin_infix_call(const Cell* op, Cell* slot, const Cell* word) {
+MOX_INLINE inline CallSite begin_infix_call(const Cell* op, Cell* slot, const Cell* word,
+                                            bool function) {
     guard_native_stack();
-    CallSite site{slot, *word, function_q(type_of(op))};
+    CallSite site{slot, *word, function};
     stack::top = slot;
     mark_call(site, op);
     stack::top = slot + 1;
@@ -1517,8 +1519,8 @@ bool do_call(const Cell* callee, Source& src, const Cell* name, int32_t path_ind
     uint32_t t = type_of(callee);
     if (!callable_q(t)) fire(err::not_done);
     const Cell* word = frame_name(name, path_index);
-    CallSite site =
-        src.infix ? begin_infix_call(callee, stack::top - 1, word) : begin_call(callee, word);
+    CallSite site = src.infix ? begin_infix_call(callee, stack::top - 1, word, function_q(t))
+                              : begin_call(callee, word, function_q(t));
     if (!src.infix) callee = site.slot;
     if (object && site.function) (stack::ctop - 1)->context = object->data1;
     if (trace::active) trace::fire(trace::OPEN, src.block, src.pos, callee, &site.frame_word);
@@ -1587,7 +1589,7 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
                 return next;
             }
             Cell branch = *chosen;
-            CallSite site = begin_call(callee, word);
+            CallSite site = begin_call(callee, word, false);
             Cell* args = push_held(branch);
             (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
             run_in_place(args, at);
@@ -1596,7 +1598,7 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
             return next;
         }
     }
-    CallSite site = begin_call(callee, word);
+    CallSite site = begin_call(callee, word, false);
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
     if (!fetch_plain(site.slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
     if (trace::active) fire_call(block, src.pos, site.slot);
@@ -1657,7 +1659,7 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
         return src.pos;
     }
     const CallData& data = *found;
-    CallSite site = begin_call(callee, word);
+    CallSite site = begin_call(callee, word, false);
     Cell* slot = site.slot;
     int32_t n = summary_arguments(data.summary);
     // Arguments that are plain values with no operator after them are
@@ -1703,7 +1705,7 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
 [[gnu::noinline]] int32_t call_function(const Cell* callee, const CallData& data, const Cell* block,
                                         int32_t pos, int32_t end, const Cell* word,
                                         const Cell* path) {
-    CallSite site = begin_call(callee, word);
+    CallSite site = begin_call(callee, word, true);
     Cell* slot = site.slot;
     Source src{block, nullptr, 0, pos + 1, end, 0, false};
     uint32_t summary = data.summary;
@@ -2297,7 +2299,7 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
 [[gnu::noinline]] void call_infix_direct(const Cell* op, const CallData& data, const Cell* name) {
     Cell* right = stack::top - 1;
     Cell* slot = right - 1;
-    CallSite site = begin_infix_call(op, slot, name);
+    CallSite site = begin_infix_call(op, slot, name, false);
     stack::top = right + 1;
     const Cell* entries = data.entries;
     if (!entry_has(&entries[0], type_of(slot))) fire_expect(op, &entries[0], type_of(slot));
