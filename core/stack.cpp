@@ -17,7 +17,7 @@
 namespace mox::stack {
 
 uint32_t exit_code = 0;
-uint32_t pending = 0;
+Trap trap = {0, 0};
 Cell* arguments = nullptr;
 Cell* top = nullptr;
 Cell* bottom = nullptr;

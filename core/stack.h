@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/arena.h"
 #include "core/cell.h"
@@ -50,8 +51,22 @@ struct Unwind {
 
 // The code of the exit being handled (kept in the system record).
 extern uint32_t exit_code;
+// What sends the interpreter off its direct paths, in one word that it
+// tests once per expression and once after each call: an exit on its way
+// to its handler by return (pending), and the evaluator's trace state
+// (trace::active, which core keeps here without reading it).
+struct alignas(8) Trap {
+    uint32_t pending;
+    uint32_t tracing;
+};
+extern Trap trap;
+inline bool trapped() {
+    uint64_t word;
+    std::memcpy(&word, &trap, sizeof word);
+    return word != 0;
+}
 // The exit on its way to its handler by return, or 0.
-extern uint32_t pending;
+inline constexpr uint32_t& pending = trap.pending;
 
 // Takes the pending exit when it has the given code.
 inline bool take_pending(uint32_t code) {

@@ -288,7 +288,10 @@ template <bool simple_inline = false> MOX_INLINE inline bool run_in_place(Cell* 
         int32_t end = tail_of(slot);
         if (pos >= end) break;
         slot->data1 = static_cast<uint32_t>(pos);
-        if (!trace::active) {
+        // The one test of an expression: anything in the trap word (tracing,
+        // or the general path asked for; no exit is pending here) sends it
+        // down the general path.
+        if (!stack::trapped()) {
             Cell v;
             const Cell* at = cells_of(slot) + pos;
             uint32_t t = type_of(at);
@@ -305,9 +308,12 @@ template <bool simple_inline = false> MOX_INLINE inline bool run_in_place(Cell* 
                 stack::top = value;
                 next = direct_call(slot, at, pos, end);
                 if (next >= 0) {
-                    if (stack::pending) return false;
-                    // As eval_expression does when the call switched tracing on.
-                    if (trace::active) trace::fire(trace::PUSH, slot, pos, value, nullptr);
+                    if (stack::trapped()) {
+                        if (stack::pending) return false;
+                        // As eval_expression does when the call switched
+                        // tracing on.
+                        trace::fire(trace::PUSH, slot, pos, value, nullptr);
+                    }
                     r = *value;
                     pos = next;
                     continue;
@@ -1416,17 +1422,8 @@ MOX_INLINE inline void run_callee(const Cell* callee, bool function, const int32
         run_native(callee, refs);
 }
 
-// The return event of a call begun untraced, when tracing came on during it
-// (kept out of line).
-[[gnu::noinline]] void fire_return(const Cell* block, int32_t pos, const Cell* result,
-                                   const Cell* word) {
-    trace::fire(trace::RETURN, block, pos, result, word);
-}
-
-// Ends the call whose frame is on top: the result (the frame's first
-// argument cell) moves down into the slot, and the return event fires when
-// tracing is on (block, pos: where the call's source stands).
-MOX_INLINE inline void finish_call(const CallSite& site, const Cell* block, int32_t pos) {
+// Pops the frame and moves the result down (see finish_call).
+MOX_INLINE inline void end_call(const CallSite& site) {
     Cell result = *stack::arguments;
     if (site.function)
         stack::unwind_ctx();
@@ -1434,7 +1431,27 @@ MOX_INLINE inline void finish_call(const CallSite& site, const Cell* block, int3
         stack::unwind();
     *site.slot = result;
     stack::top = site.slot + 1;
-    if (trace::active) fire_return(block, pos, site.slot, &site.frame_word);
+}
+
+// finish_call when the trap word is set (kept out of line): nothing while
+// an exit is pending, else the call ends and its return event fires.
+[[gnu::noinline]] void finish_trapped(const CallSite& site, const Cell* block, int32_t pos) {
+    if (stack::pending) return;
+    end_call(site);
+    if (trace::active) trace::fire(trace::RETURN, block, pos, site.slot, &site.frame_word);
+}
+
+// Ends the call whose frame is on top, unless an exit interrupted it (the
+// stacks are then the exit's and nothing is done): the result (the frame's
+// first argument cell) moves down into the slot, and the return event fires
+// when tracing is on (block, pos: where the call's source stands). One test
+// of the trap word decides.
+MOX_INLINE inline void finish_call(const CallSite& site, const Cell* block, int32_t pos) {
+    if (stack::trapped()) [[unlikely]] {
+        finish_trapped(site, block, pos);
+        return;
+    }
+    end_call(site);
 }
 
 // ---------------------------------------------------------------------------
@@ -1593,7 +1610,6 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
             Cell* args = push_held(branch);
             (stack::ctop - 1)->flags |= stack::FRAME_BRANCH;
             run_in_place(args, at);
-            if (stack::pending) return next;
             finish_call(site, block, next);
             return next;
         }
@@ -1603,7 +1619,6 @@ MOX_INLINE inline int32_t simple_value(const Cell* at, int32_t pos, int32_t limi
     if (!fetch_plain(site.slot, data, 0, summary_arguments(data.summary), src)) return src.pos;
     if (trace::active) fire_call(block, src.pos, site.slot);
     run_native(site.slot, unused_refs.refs);
-    if (stack::pending) return src.pos;
     finish_call(site, block, src.pos);
     return src.pos;
 }
@@ -1690,7 +1705,6 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
     // the events do_call would fire are fired.
     if (trace::active) fire_call(block, at, slot);
     run_native(slot, unused_refs.refs);
-    if (stack::pending) return at;
     finish_call(site, block, at);
     return at;
 }
@@ -1720,7 +1734,6 @@ MOX_INLINE inline const CallData* native_data(const Cell* v) {
     // tracing on: from then on the events do_call would fire are fired.
     if (trace::active) fire_call(block, src.pos, slot);
     run_function(slot);
-    if (stack::pending) return src.pos;
     finish_call(site, block, src.pos);
     return src.pos;
 }
@@ -2305,7 +2318,6 @@ int32_t eval_operand(const Cell* block, Cell* at, int32_t pos, int32_t end, bool
     if (!entry_has(&entries[0], type_of(slot))) fire_expect(op, &entries[0], type_of(slot));
     if (!entry_has(&entries[1], type_of(right))) fire_expect(op, &entries[1], type_of(right));
     run_native(op, unused_refs.refs);
-    if (stack::pending) return;
     // The general call reports the return of an operand given as a value
     // at the end of its one-value source.
     finish_call(site, nullptr, 1);

@@ -26,7 +26,6 @@
 
 namespace mox::trace {
 
-uint32_t active = 0;
 uint32_t session = 0;
 bool (*collect_event)(const Cell* fn, Cell* args) = nullptr;
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/stack.h"
 
 namespace mox::trace {
 
@@ -49,7 +50,7 @@ constexpr uint32_t DEFAULT_MASK = 0x0001FFFF;
 // change DELIVER only.
 constexpr uint32_t DELIVER = 1;
 constexpr uint32_t GENERAL = 2;
-extern uint32_t active;
+inline constexpr uint32_t& active = stack::trap.tracing;
 // Non-zero while a do/trace runs (active may be off meanwhile).
 extern uint32_t session;
 
