@@ -164,6 +164,7 @@ const char* const kRefused[] = {
 };
 
 std::vector<uint32_t> refused_symbols;
+uint32_t overflow_symbol = 0;
 std::string scratch_dir;
 uint8_t* shared_counters = nullptr;
 size_t counter_bytes = 0;
@@ -183,6 +184,7 @@ void start_runtime() {
     boot_rooting = false;
     for (const char* name : kRefused)
         refused_symbols.push_back(symbol::resolve(word::load(name)->data2));
+    overflow_symbol = word::load("stack-overflow")->data2;
     std::string unset = "foreach w [";
     for (const char* name : kUnset) unset += std::string(name) + " ";
     unset += "] [attempt [unset w]]";
@@ -323,9 +325,15 @@ void write_all(int fd, const std::string& text) {
         },
         [&](uint32_t exit) {
             trace::active = 0;
-            if (exit == stack::EXIT_ERROR && type_of(stack::top - 1) == TYPE_ERROR)
-                report = "E" + without_where(mold_of(stack::top - 1));
-            else
+            if (exit == stack::EXIT_ERROR && type_of(stack::top - 1) == TYPE_ERROR) {
+                // A stack overflow is raised by whichever check first finds
+                // the stack full, and the paths use it differently: only
+                // its id compares.
+                if (error::get_id(stack::top - 1) == overflow_symbol)
+                    report = "Estack-overflow";
+                else
+                    report = "E" + without_where(mold_of(stack::top - 1));
+            } else
                 report = "X" + std::to_string(exit);
         });
     if (refuse) report = "R";
