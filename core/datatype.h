@@ -80,9 +80,15 @@ enum Action : uint32_t {
     A_RENAME,
     A_UPDATE,
     A_WRITE,
+    // A slot past the actions the language names, which no word reaches: a
+    // type that takes a chain of integer operations on itself in one go
+    // (`v * 3 + 1 - 2`), each changing it in place as the separate action
+    // calls would, fills it (a vector! then crosses a large vector once).
+    A_MATH_CHAIN = 256,
 };
 constexpr uint32_t ACTION_COUNT = 62;
 constexpr uint32_t ACTION_STRIDE = 256;
+static_assert(A_MATH_CHAIN <= ACTION_STRIDE);
 
 // Comparison operator codes passed to every compare implementation.
 enum CompareOp : int32_t {
@@ -204,6 +210,9 @@ MOX_ACTION_SIG(A_RENAME, Cell* (*)(Cell* from, Cell* to));
 MOX_ACTION_SIG(A_UPDATE, Cell* (*)(Cell* port));
 MOX_ACTION_SIG(A_WRITE, Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info,
                                   bool append, Cell* part, Cell* seek, Cell* allow, Cell* as));
+// ops: OP_ADD, OP_SUB or OP_MUL, each with its scalar; returns the value.
+MOX_ACTION_SIG(A_MATH_CHAIN,
+               Cell* (*)(Cell* value, const int32_t* ops, const int32_t* scalars, int32_t count));
 #undef MOX_ACTION_SIG
 
 namespace datatype {

@@ -729,6 +729,7 @@ void init() {
           A_SELECT, A_SORT,    A_SKIP,      A_TAIL, A_TAIL_Q, A_TAKE,  A_MODIFY})
         slots.slot[a - 1] = datatype::INHERIT;
     datatype::register_type(TYPE_VECTOR, TYPE_STRING, "vector!", slots);
+    datatype::provide<A_MATH_CHAIN>(TYPE_VECTOR, &do_math_chain);
 }
 
 } // namespace mox::vector

@@ -28,7 +28,6 @@
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
-#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/routines.h"
 #include "evaluator/trace.h"
@@ -2446,13 +2445,15 @@ uint32_t run_loop(const Cell* block, Cell* base, LoopStep step, void* data) {
 
 namespace {
 
-// `vector op integer op integer ...` with + - * on integers the block holds
-// (literals or words): the operations change the vector in place one after
-// another, so a chain of two or more is applied in one go, which crosses a
-// large vector once (see vector::do_math_chain). at: the first operator's
-// cell, at pos; limit: where the expression may end. Returns the position
-// after the chain; pos when there is no such chain (then nothing is done).
-[[gnu::noinline]] int32_t vector_chain(const Cell* at, int32_t pos, int32_t limit, Cell* vec) {
+// `value op integer op integer ...` with + - * on integers the block holds
+// (literals or words), for a left operand whose type takes such a chain in
+// one go (its math-chain slot, chain): each operation changes the value in
+// place as the action would, so the type may apply them together (a
+// vector! crosses a large vector once). at: the first operator's cell, at
+// pos; limit: where the expression may end. Returns the position after the
+// chain; pos when there is no chain of two or more (then nothing is done).
+[[gnu::noinline]] int32_t math_chain(const Cell* at, int32_t pos, int32_t limit, Cell* value,
+                                     ActionSig<A_MATH_CHAIN>::type chain) {
     constexpr int32_t kMost = 8;
     int32_t ops[kMost], scalars[kMost], count = 0;
     int32_t p = pos;
@@ -2468,7 +2469,7 @@ namespace {
         at += 2;
     }
     if (count < 2) return pos;
-    vector::do_math_chain(vec, ops, scalars, count);
+    chain(value, ops, scalars, count);
     return p;
 }
 
@@ -2513,11 +2514,13 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                     continue;
                 }
             }
-            if (operand && type_of(stack::top - 1) == TYPE_VECTOR && fast <= FAST_MUL) {
-                int32_t after = vector_chain(next, pos, limit, stack::top - 1);
-                if (after > pos) {
-                    pos = after;
-                    continue;
+            if (operand && fast <= FAST_MUL) {
+                if (auto chain = datatype::get<A_MATH_CHAIN>(type_of(stack::top - 1))) {
+                    int32_t after = math_chain(next, pos, limit, stack::top - 1, chain);
+                    if (after > pos) {
+                        pos = after;
+                        continue;
+                    }
                 }
             }
             pos = infix_call(block, pos, end, v, fast, operand);
