@@ -758,6 +758,54 @@ TEST_F(LexerTest, PointsAndCommas) {
     }
 }
 
+// What loading text gives: the mold of its values, or the error's code.
+std::string load_outcome(const std::string& text) {
+    Raised r = load_error(text);
+    if (r.code != -1) return "error " + std::to_string(r.code);
+    Cell* saved = stack::top;
+    std::string out = reload_mold(text);
+    stack::top = saved;
+    return out;
+}
+
+// A number ends where any delimiter begins, with the value a space after it
+// would give: each number form, in every state its digits leave the machine
+// in, before each delimiter, against the same text with a space put before
+// the delimiter.
+TEST_F(LexerTest, DelimitersEndNumbersAsASpaceDoes) {
+    const char* const numbers[] = {
+        "1",          "12",       "1'000",
+        "-1",         "+1",       "1.5",
+        "1.",         ".5",       "-.5",
+        "+.5",        "-.0",      "1e5",
+        "1E5",        "1E05",     "0E0",
+        "1e+5",       "1E-5",     "1.5e3",
+        "1.5E3",      ".5e3",     ".5E3",
+        ".5e-3",      "+.5E+3",   "1%",
+        "1.5%",       ".5%",      "1E5%",
+        "$1",         "$1.50",    "-$1",
+        "1x2",        "1.5x2.5",  "1E5x2",
+        ".5x2",       "1:30",     "1:30:45.5",
+        "1-Jan-2000", "1/1/2000", "2000-01-01T10:00",
+        "1.2.3",      "1.#INF",   "1.#NaN",
+        "0FFh",       "12h",      "1E",
+        "1.5e",       "a/1",      "a/1.5",
+        "a/1E5",
+    };
+    // The text before the number and after the delimiter, for delimiters
+    // that load only in company.
+    const std::pair<const char*, const char*> delimiters[] = {
+        {"", ";c"}, {"", "\t"},   {"", "\n"}, {"", "()"}, {"(", ")"}, {"", "[]"},
+        {"[", "]"}, {"", "\"\""}, {"", "{}"}, {"", "}"},  {"", ""},   {"", "\x01"},
+    };
+    for (const char* number : numbers)
+        for (const auto& [before, after] : delimiters) {
+            std::string text = std::string(before) + number + after;
+            SCOPED_TRACE(text);
+            EXPECT_EQ(load_outcome(text), load_outcome(std::string(before) + number + " " + after));
+        }
+}
+
 // Unicode blanks separate words like blanks do.
 TEST_F(LexerTest, UnicodeBlanks) {
     Cell* saved = stack::top;
