@@ -45,43 +45,19 @@ Cell* push_utf8(const std::string& text) {
     return s;
 }
 
-std::string utf8_of(Cell* str) {
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(str, &length);
-    return std::string(p, static_cast<size_t>(length));
-}
-
-std::string mold(Cell* value, bool all = false) {
-    Cell* saved = stack::top;
-    // The value may be a field of an error, which the allocation can move.
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(16);
-    actions::mold(v, buffer, false, all, false, nullptr, INT32_MAX, 0);
-    std::string text = utf8_of(buffer);
-    stack::top = saved;
-    return text;
-}
-
 Raised load_error(const std::string& text) {
     Raised r;
-    Cell* saved_top = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        load(text);
-    } catch (const stack::Unwind& u) {
-        Cell* e = stack::top - 1;
-        r.code = u.code == stack::EXIT_ERROR ? error::code_of(e) : -2;
-        if (r.code >= 0) {
-            r.arg1 = mold(error::field(e, error::FIELD_ARG1));
-            r.arg2 = mold(error::field(e, error::FIELD_ARG2));
-            r.arg3 = mold(error::field(e, error::FIELD_ARG3));
-        }
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top = saved_top;
+    stack::protect(
+        stack::Guard::errors, [&] { load(text); },
+        [&](uint32_t exit) {
+            Cell* e = stack::top - 1;
+            r.code = exit == stack::EXIT_ERROR ? error::code_of(e) : -2;
+            if (r.code >= 0) {
+                r.arg1 = mold(error::field(e, error::FIELD_ARG1));
+                r.arg2 = mold(error::field(e, error::FIELD_ARG2));
+                r.arg3 = mold(error::field(e, error::FIELD_ARG3));
+            }
+        });
     return r;
 }
 
