@@ -17,9 +17,7 @@ using namespace mox;
 int main(int argc, char** argv) {
     long iterations = argc > 1 ? std::atol(argv[1]) : 5000000;
     const uint32_t ring_size = 100000;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
 
     auto start = std::chrono::steady_clock::now();
     Cell* ring = stack::push_cell();

@@ -35,9 +35,7 @@ int main(int argc, char** argv) {
     std::fclose(f);
     int passes = argc > 2 ? std::atoi(argv[2]) : 5;
 
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
 
     double best = 1e30;
     int32_t values = 0;

@@ -131,9 +131,7 @@ int boot_step(const std::string& root, const std::string& order, const std::stri
 } // namespace
 
 int main(int argc, char** argv) {
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     if (argc == 5 && std::string(argv[1]) == "--boot") return boot_step(argv[2], argv[3], argv[4]);
     Cell* blk = stack::push_cell();
     generate(blk, 1000000);

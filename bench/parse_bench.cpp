@@ -75,9 +75,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     int runs = argc > 2 ? std::atoi(argv[2]) : 5;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     Cell result{TYPE_NONE, 0, 0, 0};
     collector::Root keep(&result);
 

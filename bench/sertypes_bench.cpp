@@ -62,9 +62,7 @@ double median_of(int runs, const std::function<void()>& work) {
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     Cell result{TYPE_NONE, 0, 0, 0};
     collector::Root keep(&result);
 

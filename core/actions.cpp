@@ -10,6 +10,7 @@
 #include "core/memory.h"
 #include "core/root.h"
 #include "core/stack.h"
+#include "core/unicode.h"
 #include "core/value.h"
 
 namespace mox::actions {
@@ -120,6 +121,18 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
              int32_t indent) {
     return lookup_as<A_MOLD>(value)(value, buffer, only, all, flat, part, std::max(limit, 0),
                                     indent);
+}
+
+std::string mold_utf8(const Cell* value, bool all, int32_t limit) {
+    Cell* saved = stack::top;
+    // The value may lie in a buffer that the allocation moves.
+    Cell* v = stack::push(value);
+    Cell* buffer = make_none(stack::push_cell());
+    make_series(buffer, TYPE_STRING, memory::alloc_units(64, 1));
+    mold(v, buffer, false, all, false, nullptr, limit, 0);
+    std::string text = unicode::utf8_of(buffer);
+    stack::top = saved;
+    return text;
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,

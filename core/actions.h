@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/cell.h"
 #include "core/datatype.h"
@@ -56,6 +57,10 @@ Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
+// The mold of a value as UTF-8 text (all: the construction syntax), cut
+// after limit characters: for text that leaves the runtime (the case
+// runner's reports, test drivers). May collect.
+std::string mold_utf8(const Cell* value, bool all = false, int32_t limit = INT32_MAX);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* previous,
                 int32_t position, bool case_, bool get, bool tail, bool notify);
 // The direct comparison: the raw result (negative, 0, positive, or -2).

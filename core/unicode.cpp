@@ -310,6 +310,9 @@ uint32_t chars_wanted(const Cell* str, int32_t n) {
     return n >= 0 && static_cast<uint32_t>(n) < rest ? static_cast<uint32_t>(n) : rest;
 }
 
+// The most UTF-8 bytes a character stored in units of that size can take.
+constexpr uint32_t utf8_room(uint32_t unit) { return unit == 1 ? 2 : unit == 2 ? 3 : 4; }
+
 inline const uint8_t* position_ptr(const Cell* str) {
     SeriesBuffer* b = memory::buffer_of(str);
     return b->head_ptr() + str->data1 * b->unit();
@@ -488,12 +491,20 @@ const char* to_utf8(Cell* str, int32_t* length) { return to_utf8_crlf(str, lengt
 const char* to_utf8_crlf(Cell* str, int32_t* length, bool crlf) {
     uint32_t n = chars_wanted(str, *length);
     uint32_t unit = memory::buffer_of(str)->unit();
-    uint32_t per_char = unit == 1 ? 2 : unit == 2 ? 3 : 4;
-    uint8_t* out = memory::scratch_buffer(str, checked_bytes((uint64_t{n} + 1) * per_char));
+    uint8_t* out = memory::scratch_buffer(str, checked_bytes((uint64_t{n} + 1) * utf8_room(unit)));
     uint8_t* end = encode_utf8(position_ptr(str), unit, n, out, crlf);
     *end = 0;
     *length = static_cast<int32_t>(end - out);
     return reinterpret_cast<const char*>(out);
+}
+
+std::string utf8_of(const Cell* str) {
+    uint32_t n = chars_wanted(str, -1);
+    uint32_t unit = memory::buffer_of(str)->unit();
+    std::string out(size_t{n} * utf8_room(unit), '\0');
+    uint8_t* start = reinterpret_cast<uint8_t*>(out.data());
+    out.resize(static_cast<size_t>(encode_utf8(position_ptr(str), unit, n, start, false) - start));
+    return out;
 }
 
 uint32_t encode_utf8_part(const Cell* str, uint8_t* out, int32_t n, bool nul) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "core/cell.h"
 #include "core/memory.h"
@@ -91,6 +92,11 @@ node_t load_utf8_bytes(const uint8_t* start, const uint8_t* end);
 // invalid-char for a unit above U+10FFFF. May collect.
 const char* to_utf8(Cell* str, int32_t* length);
 const char* to_utf8_crlf(Cell* str, int32_t* length, bool crlf);
+// The UTF-8 of the string from its position, copied into system memory,
+// for text that leaves the runtime (reports, test drivers). It needs no
+// scratch buffer, so the string may sit anywhere; nothing is allocated in
+// the heap unless it raises invalid-char as to_utf8 does.
+std::string utf8_of(const Cell* str);
 
 // Encodes n characters (-1: all) of the string from its position into out,
 // followed by a NUL when nul is set; returns the bytes written without the

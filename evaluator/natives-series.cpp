@@ -140,19 +140,11 @@ void enhex_star() {
 // The bytes of a binary! from its index, or the UTF-8 of a string! from its
 // index, copied out of the buffer.
 std::string source_bytes(const Cell* value) {
+    if (type_of(value) != TYPE_BINARY) return unicode::utf8_of(value);
     memory::SeriesBuffer* b = memory::buffer_of(value->data2);
-    const uint32_t unit = b->unit();
-    const uint8_t* p = b->head_ptr() + static_cast<size_t>(value->data1) * unit;
+    const uint8_t* p = b->head_ptr() + value->data1;
     const uint8_t* end = b->tail_ptr();
-    if (p >= end) return {};
-    if (type_of(value) == TYPE_BINARY) return std::string(p, end);
-    std::string out;
-    uint8_t buf[4];
-    for (; p < end; p += unit) {
-        uint32_t n = unicode::cp_to_utf8(string::get_char(p, unit), buf);
-        out.append(reinterpret_cast<const char*>(buf), n);
-    }
-    return out;
+    return p < end ? std::string(p, end) : std::string();
 }
 
 // The base argument of /base (64 without it); another base raises

@@ -30,7 +30,6 @@
 //
 // Each case's code is evaluated in the global context, so a case may use
 // what an earlier case of the file defined.
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -69,30 +68,6 @@ bool read_file(const char* path, std::string* out) {
 }
 
 void write(const std::string& text) { console::write_cstring(text.c_str()); }
-
-// The UTF-8 text of a string! value.
-std::string utf8_of(const Cell* str) {
-    std::string out;
-    memory::SeriesBuffer* b = string::buffer_of(str);
-    uint32_t unit = b->unit();
-    for (uint8_t* p = b->head_ptr() + str->data1 * unit; p < b->tail_ptr(); p += unit) {
-        uint32_t cp = string::get_char(p, unit);
-        uint8_t bytes[4];
-        out.append(reinterpret_cast<char*>(bytes), unicode::cp_to_utf8(cp, bytes));
-    }
-    return out;
-}
-
-// The mold of a value as UTF-8. May collect.
-std::string mold_of(const Cell* value) {
-    Cell* base = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(64);
-    actions::mold(v, buffer, false, false, false, nullptr, INT_MAX, 0);
-    std::string text = utf8_of(buffer);
-    stack::top = base;
-    return text;
-}
 
 std::string symbol_text(uint32_t symbol) {
     size_t length = 0;
@@ -276,13 +251,13 @@ void run_case(const char* file, int line, const std::string& group, const std::s
     std::string expected;
     bool expect_error = false;
     if (type_of(want) == TYPE_STRING) {
-        expected = utf8_of(want);
+        expected = unicode::utf8_of(want);
     } else if (type_of(want) == TYPE_ISSUE) {
         expect_error = true;
         expected = symbol_text(want->data2);
     } else {
-        fail(file, line, group, text, "a string or an #error-id after the code", mold_of(want),
-             tally);
+        fail(file, line, group, text, "a string or an #error-id after the code",
+             actions::mold_utf8(want), tally);
         stack::top = base;
         return;
     }
@@ -291,9 +266,9 @@ void run_case(const char* file, int line, const std::string& group, const std::s
         collector::Root keep(&result);
         make_unset(&result);
         interpreter::do_block(code, &result);
-        return mold_of(&result);
+        return actions::mold_utf8(&result);
     });
-    std::string expr = mold_of(code);
+    std::string expr = actions::mold_utf8(code);
     std::string shown_expected = expect_error ? "error " + expected : expected;
     std::string shown_got = got.error ? "error " + got.text : got.text;
     if (got.error == expect_error && got.text == expected)
@@ -348,9 +323,7 @@ int main(int argc, char** argv) {
         argv += 2;
     }
     try {
-        mox::init();
-        collector::active_q = true;
-        boot_rooting = false;
+        mox::start();
         if (argc >= 2 && std::strcmp(argv[1], "--cases") == 0) {
             Tally tally;
             for (int i = 2; i < argc; i++) run_cases(argv[i], tally);

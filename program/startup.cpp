@@ -274,6 +274,15 @@ void init() {
     set_build_date();
 }
 
+void start() {
+    static bool started = false;
+    if (started) return;
+    started = true;
+    init();
+    collector::active_q = true;
+    boot_rooting = false;
+}
+
 // The GUI console opens on the Windows build with its real back end; a
 // native or null-GUI build opens it only when MOX_GUI_CONSOLE=1 asks (tests).
 bool console_wanted() {
@@ -311,9 +320,7 @@ int run(int, char**) {
     console::keep_attribute();
     gui::start_backend();
     try {
-        init();
-        collector::active_q = true;
-        boot_rooting = false;
+        start();
         if (console_wanted()) launch_console();
     } catch (const SystemThrow& t) {
         if (t.code == QUIT_QUIETLY) sys_quit(0, 0);

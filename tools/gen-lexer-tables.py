@@ -267,7 +267,7 @@ state("S_EXPONENT", "a decimal's exponent", "float!", "K_ERROR",
       ("AT", "S_EMAIL"))
 state("S_DIGITS_E", "digits and E: an exponent or hexadecimal digits", "float!", "K_FLOAT",
       ("DIGIT ZERO", "S_DIGITS_E"),
-      ("HASH APOSTROPHE X T LOWER_E LOWER_HEX BACKSLASH GREATER EQUAL SEMICOLON DOLLAR CARET "
+      ("HASH APOSTROPHE X T LOWER_E LOWER_HEX BACKSLASH GREATER EQUAL DOLLAR CARET "
        "CONTINUATION OTHER INVALID", "K_ERROR"),
       ("H", "S_DIGITS_H"),
       ("UPPER_E UPPER_HEX", "S_HEX_WORD"),
@@ -375,8 +375,7 @@ state("S_LEADING_POINT", "after a leading point", "word!", "S_WORD",
       ("PERCENT COMMA DOLLAR INVALID", "K_ERROR"),
       ("AT", "S_EMAIL"))
 state("S_POINT_DIGITS", "a decimal that starts with its point", "float!", "K_ERROR",
-      ("BLANK LINE_FEED BLOCK_OPEN BLOCK_CLOSE PAREN_OPEN PAREN_CLOSE BRACE_OPEN BRACE_CLOSE "
-       "QUOTE COLON SLASH LESS CONTROL END", "K_FLOAT"),
+      (DELIMITERS + " COLON SLASH LESS", "K_FLOAT"),
       ("DIGIT ZERO LOWER_E UPPER_E PLUS MINUS", "S_POINT_DIGITS"),
       ("X", "S_PAIR_X"),
       ("PERCENT", "K_PERCENT"),

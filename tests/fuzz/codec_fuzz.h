@@ -10,7 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "core/collector.h"
 #include "core/stack.h"
 #include "core/unicode.h"
 #include "datatypes/block.h"
@@ -28,9 +27,7 @@ inline void boot(const char* source) {
     static bool done = false;
     if (done) return;
     done = true;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     Cell* code = make_none(stack::push_cell());
     lexer::load_utf8(reinterpret_cast<const uint8_t*>(source), int32_t(std::strlen(source)), code);
     interpreter::do_block(code, code);

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "core/collector.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/block.h"
@@ -33,19 +32,11 @@ using namespace mox;
 Cell* image = nullptr;
 uint32_t face_name = 0;
 
+// Runs fn under a try frame: a raised error ends it as an outcome like any
+// other, and an exit it leaves pending is dropped.
 template <typename Fn> void guarded(Fn fn) {
-    Cell* top = stack::top;
-    Cell* args = stack::arguments;
-    stack::Frame* ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        fn();
-    } catch (const stack::Unwind&) {
-    }
+    stack::protect(stack::Guard::errors, fn, [](uint32_t) {});
     stack::pending = 0;
-    stack::ctop = ctop;
-    stack::arguments = args;
-    stack::top = top;
 }
 
 void run(const char* source) {
@@ -59,9 +50,7 @@ void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     guarded([] {
         run("im: make image! 3x2 c1: 1.2.3 fnt: make font! [name: \"Serif\" size: 9] "
             "fc: make face! [type: 'base extra: 'fc text: \"t\"] "

@@ -38,15 +38,12 @@
 #include <vector>
 
 #include "core/actions.h"
-#include "core/collector.h"
 #include "core/dyn-print.h"
 #include "core/root.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
-#include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
@@ -179,9 +176,7 @@ void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     for (const char* name : kRefused)
         refused_symbols.push_back(symbol::resolve(word::load(name)->data2));
     overflow_symbol = word::load("stack-overflow")->data2;
@@ -212,29 +207,9 @@ void start_runtime() {
     }
 }
 
-std::string utf8_of(const Cell* str) {
-    std::string out;
-    memory::SeriesBuffer* b = string::buffer_of(str);
-    uint32_t unit = b->unit();
-    for (uint8_t* p = b->head_ptr() + str->data1 * unit; p < b->tail_ptr(); p += unit) {
-        uint32_t cp = string::get_char(p, unit);
-        uint8_t bytes[4];
-        out.append(reinterpret_cast<char*>(bytes), unicode::cp_to_utf8(cp, bytes));
-    }
-    return out;
-}
-
 // The mold of a value as UTF-8, cut after kMoldLimit characters. May
 // collect.
-std::string mold_of(const Cell* value) {
-    Cell* base = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(64);
-    actions::mold(v, buffer, false, false, false, nullptr, kMoldLimit, 0);
-    std::string text = utf8_of(buffer);
-    stack::top = base;
-    return text;
-}
+std::string mold_of(const Cell* value) { return actions::mold_utf8(value, false, kMoldLimit); }
 
 // Drops the lines of text that show an error's where and stack, molded
 // (as fields) or formed (as a report): the paths fill them differently.

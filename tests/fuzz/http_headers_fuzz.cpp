@@ -8,21 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "core/collector.h"
 #include "core/stack.h"
 #include "io/http.h"
 #include "program/startup.h"
 
 namespace {
-
-void start_runtime() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    mox::init();
-    mox::collector::active_q = true;
-    mox::boot_rooting = false;
-}
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -32,7 +22,7 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace mox;
-    start_runtime();
+    mox::start();
     // An exact-size copy, so that any read past the input is caught.
     std::vector<char> text(data, data + size);
     const auto headers = simple_io::split_headers(text.data(), text.size());

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/collector.h"
 #include "core/stack.h"
 #include "datatypes/block.h"
 #include "datatypes/word.h"
@@ -18,29 +17,9 @@
 
 namespace {
 
-void start_runtime() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    mox::init();
-    mox::collector::active_q = true;
-    mox::boot_rooting = false;
-}
-
 // Runs fn under a try frame; a raised error is an expected outcome.
 template <typename Fn> void guarded(Fn fn) {
-    using namespace mox;
-    Cell* top = stack::top;
-    Cell* args = stack::arguments;
-    stack::Frame* ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        fn();
-    } catch (const stack::Unwind&) {
-    }
-    stack::ctop = ctop;
-    stack::arguments = args;
-    stack::top = top;
+    mox::stack::protect(mox::stack::Guard::errors, fn, [](uint32_t) {});
 }
 
 // The answers of the trace callback: bit n for the event kind of mask bit
@@ -69,7 +48,7 @@ void check_markers(const mox::Cell* value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace mox;
-    start_runtime();
+    mox::start();
     // An exact-size copy, so that any read past the input is caught.
     std::vector<uint8_t> text(data, data + size);
     auto length = static_cast<int32_t>(size);

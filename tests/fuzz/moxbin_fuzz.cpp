@@ -9,52 +9,16 @@
 #include <vector>
 
 #include "core/actions.h"
-#include "core/collector.h"
 #include "core/stack.h"
-#include "core/unicode.h"
 #include "datatypes/block.h"
-#include "datatypes/string.h"
 #include "io/moxbin.h"
 #include "program/startup.h"
 
 namespace {
 
-void start_runtime() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    mox::init();
-    mox::collector::active_q = true;
-    mox::boot_rooting = false;
-}
-
 // Runs fn under a try frame; true when it returned normally.
 template <typename Fn> bool guarded(Fn fn) {
-    using namespace mox;
-    Cell* top = stack::top;
-    Cell* args = stack::arguments;
-    stack::Frame* ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    bool ok = true;
-    try {
-        fn();
-    } catch (const stack::Unwind&) {
-        ok = false;
-    }
-    stack::ctop = ctop;
-    stack::arguments = args;
-    stack::top = top;
-    return ok;
-}
-
-std::string mold(mox::Cell* value) {
-    using namespace mox;
-    Cell* v = stack::push(value); // the value may lie in a buffer that moves
-    Cell* buffer = string::push_new(16);
-    actions::mold(v, buffer, false, true, false, nullptr, 1 << 20, 0);
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(buffer, &length);
-    return std::string(p, size_t(length));
+    return mox::stack::protect(mox::stack::Guard::errors, fn, [](uint32_t) {}) == 0;
 }
 
 std::vector<uint8_t> bytes_of(const mox::Cell* binary) {
@@ -70,7 +34,7 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace mox;
-    start_runtime();
+    mox::start();
     std::vector<uint8_t> doc(data, data + size);
     Cell* saved = stack::top;
     Cell* target = stack::push_cell();
@@ -80,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stack::top = saved;
         return 0;
     }
-    if (!guarded([&] { first = mold(target); })) {
+    if (!guarded([&] { first = actions::mold_utf8(target, true, 1 << 20); })) {
         stack::top = saved;
         return 0;
     }
@@ -98,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             block::make_at(t, 4);
             moxbin::decode(again.data(), int64_t(again.size()), t, true);
             check(block::abs_length(t) == 1);
-            second = mold(block::ms_abs_at(t, 0));
+            second = actions::mold_utf8(block::ms_abs_at(t, 0), true, 1 << 20);
         }));
         check(second == first);
     }

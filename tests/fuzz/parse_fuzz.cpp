@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "core/collector.h"
 #include "core/stack.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -42,9 +41,7 @@ void start_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
+    mox::start();
     static const char source[] = "func [event match? rule input stack] [(fuzz-events: fuzz-events "
                                  "- 1) > 0]";
     Cell* code = make_none(stack::push_cell());
@@ -54,19 +51,11 @@ void start_runtime() {
     stack::top = code;
 }
 
+// Runs fn under a try frame: a raised error ends it as an outcome like any
+// other, and an exit it leaves pending is dropped.
 template <typename Fn> void guarded(Fn fn) {
-    Cell* top = stack::top;
-    Cell* args = stack::arguments;
-    stack::Frame* ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        fn();
-    } catch (const stack::Unwind&) {
-    }
+    stack::protect(stack::Guard::errors, fn, [](uint32_t) {});
     stack::pending = 0;
-    stack::ctop = ctop;
-    stack::arguments = args;
-    stack::top = top;
 }
 
 // Turns every paren holding a word into a block, at any depth.

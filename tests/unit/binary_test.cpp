@@ -201,7 +201,7 @@ TEST_F(BinaryTest, MoldLayout) {
         // flat keeps one line.
         Cell* buffer = string::push_new(16);
         actions::mold(b, buffer, false, false, true, nullptr, 1000, 0);
-        EXPECT_EQ(text_of(buffer), "#{" + hex.substr(0, r.n * 2) + "}");
+        EXPECT_EQ(utf8_of(buffer), "#{" + hex.substr(0, r.n * 2) + "}");
         stack::pop(2);
     }
 }
@@ -215,7 +215,7 @@ TEST_F(BinaryTest, MoldLoadsBack) {
         for (int32_t indent : {0, 2}) {
             Cell* buffer = string::push_new(16);
             actions::mold(b, buffer, false, false, false, nullptr, 1000, indent);
-            std::string text = text_of(buffer);
+            std::string text = utf8_of(buffer);
             Cell* out = stack::push_cell();
             EXPECT_MOX_OK(lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()),
                                            static_cast<int32_t>(text.size()), out));

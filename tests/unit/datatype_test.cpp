@@ -17,7 +17,7 @@ class DatatypeTest : public test::WordsTest {
         make_datatype(v, type);
         *left = form ? datatype::form(v, buffer, nullptr, 100)
                      : datatype::mold(v, buffer, false, all, false, nullptr, 100, 0);
-        return test::text_of(buffer);
+        return test::utf8_of(buffer);
     }
 };
 

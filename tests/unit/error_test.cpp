@@ -341,7 +341,7 @@ TEST_F(ErrorTest, CaptureStackNamesTheActiveCalls) {
 
 std::string printed;
 void record_print(Cell* text, bool new_line) {
-    printed += utf8_text(text);
+    printed += utf8_of(text);
     if (new_line) printed += "\n";
 }
 void ignore_write(const char*, size_t, int) {}

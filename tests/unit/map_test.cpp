@@ -35,7 +35,7 @@ Cell* map_of(std::initializer_list<const Cell*> cells) {
 std::string mold_with(Cell* value, bool only, bool flat, int32_t indent) {
     Cell* buffer = string::push_new(16);
     actions::mold(value, buffer, only, false, flat, nullptr, 1000, indent);
-    std::string text = text_of(buffer);
+    std::string text = utf8_of(buffer);
     stack::pop(1);
     return text;
 }

@@ -19,7 +19,7 @@ std::string written; // what reached the output layer
 
 void print_hook(Cell* text, bool new_line) {
     Cell* saved = stack::top;
-    printed += utf8_text(stack::push(text));
+    printed += utf8_of(stack::push(text));
     if (new_line) printed += "\n";
     stack::top = saved;
 }

@@ -11,7 +11,6 @@
 
 #include "core/actions.h"
 #include "core/stack.h"
-#include "core/unicode.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
@@ -37,18 +36,12 @@ inline Cell* eval_text(const std::string& text) {
     return out;
 }
 
-inline std::string utf8_text(Cell* str) {
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(str, &length);
-    return std::string(p, static_cast<size_t>(length));
-}
-
 inline std::string molded(Cell* value, bool only = false, bool all = false, bool flat = false) {
     Cell* saved = stack::top;
     Cell* v = stack::push(value);
     Cell* buffer = string::push_new(16);
     actions::mold(v, buffer, only, all, flat, nullptr, INT32_MAX, 0);
-    std::string text = utf8_text(buffer);
+    std::string text = utf8_of(buffer);
     stack::top = saved;
     return text;
 }
@@ -58,7 +51,7 @@ inline std::string formed(Cell* value) {
     Cell* v = stack::push(value);
     Cell* buffer = string::push_new(16);
     actions::form(v, buffer, nullptr, INT32_MAX);
-    std::string text = utf8_text(buffer);
+    std::string text = utf8_of(buffer);
     stack::top = saved;
     return text;
 }
@@ -73,21 +66,11 @@ struct Raised {
 inline Raised raised_by(const std::function<void()>& fn) {
     Raised r;
     Cell err{TYPE_NONE, 0, 0, 0};
-    Cell* saved_top = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        fn();
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) {
-            err = *(stack::top - 1);
-            r.code = error::code_of(&err);
-        }
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top = saved_top;
+    stack::protect(stack::Guard::errors, fn, [&](uint32_t exit) {
+        if (exit != stack::EXIT_ERROR) return;
+        err = *(stack::top - 1);
+        r.code = error::code_of(&err);
+    });
     r.error = stack::push(&err);
     return r;
 }

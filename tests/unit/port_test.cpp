@@ -125,7 +125,7 @@ TEST_F(PortTest, EncoderAppendsToWideTargetsAndStopsAtTheLimit) {
         Cell* target = string::push_new(0);
         string::append_utf8(target, "\xE2\x82\xAC", 3);
         const int32_t n = url::encode(source, target, row.mode, row.limit);
-        EXPECT_EQ(utf8_text(target), std::string("\xE2\x82\xAC") + row.expected) << row.limit;
+        EXPECT_EQ(utf8_of(target), std::string("\xE2\x82\xAC") + row.expected) << row.limit;
         EXPECT_EQ(n, static_cast<int32_t>(std::strlen(row.expected))) << row.limit;
     }
 }
@@ -135,7 +135,7 @@ TEST_F(PortTest, CurrentDirectoryEndsInTheSeparator) {
     std::string expected = std::filesystem::current_path().string();
     const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
     if (expected.empty() || expected.back() != separator) expected += separator;
-    EXPECT_EQ(utf8_text(dir), expected);
+    EXPECT_EQ(utf8_of(dir), expected);
 }
 
 } // namespace

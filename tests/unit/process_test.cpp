@@ -203,11 +203,6 @@ struct Text {
     }
 };
 
-std::string utf8_of(Cell* str) {
-    int32_t length = -1;
-    return unicode::to_utf8(str, &length);
-}
-
 TEST_F(CallTest, ToLocalFile) {
     struct Row {
         const char* file;
@@ -227,20 +222,20 @@ TEST_F(CallTest, ToLocalFile) {
         Cell result = run_native(85, {file.cell}, {-1});
         collector::Root keep(&result);
         EXPECT_EQ(type_of(&result), TYPE_STRING) << row.file;
-        EXPECT_EQ(utf8_of(&result), row.local) << row.file;
+        EXPECT_EQ(unicode::utf8_of(&result), row.local) << row.file;
     }
     // /full puts the current directory, with its separator, before a
     // relative name only.
     Text relative("a/b", TYPE_FILE);
     Cell full = run_native(85, {relative.cell, Cell{}}, {1});
     collector::Root keep(&full);
-    const std::string text = utf8_of(&full);
+    const std::string text = unicode::utf8_of(&full);
     EXPECT_GT(text.size(), 4u);
     EXPECT_EQ(text.substr(text.size() - 4), "\\a\\b");
     Text absolute("/d/x", TYPE_FILE);
     Cell same = run_native(85, {absolute.cell, Cell{}}, {1});
     collector::Root keep2(&same);
-    EXPECT_EQ(utf8_of(&same), "d:\\x");
+    EXPECT_EQ(unicode::utf8_of(&same), "d:\\x");
 }
 
 // The file! spelling of a path of the system: on Windows /c/dir/... for
@@ -318,7 +313,7 @@ TEST_F(CallTest, EnvironmentNatives) {
     Cell got = run_native(94, {name.cell});
     collector::Root keep(&got);
     ASSERT_EQ(type_of(&got), TYPE_STRING);
-    EXPECT_EQ(utf8_of(&got), "caf\xC3\xA9 au lait");
+    EXPECT_EQ(unicode::utf8_of(&got), "caf\xC3\xA9 au lait");
     Cell none;
     make_none(&none);
     run_native(93, {name.cell, none});
@@ -373,7 +368,7 @@ TEST_F(CallTest, OsInfoObject) {
     Cell* version = &fields[2];
     Cell* build = &fields[3];
     ASSERT_EQ(type_of(name), TYPE_STRING);
-    EXPECT_EQ(utf8_of(name).rfind("Windows ", 0), 0u);
+    EXPECT_EQ(unicode::utf8_of(name).rfind("Windows ", 0), 0u);
     EXPECT_TRUE(is_any_word(type_of(&fields[1])));
     ASSERT_EQ(type_of(version), TYPE_TUPLE);
     ASSERT_EQ(type_of(build), TYPE_INTEGER);
@@ -381,8 +376,9 @@ TEST_F(CallTest, OsInfoObject) {
     // What the system reports to this program (which, unlike mox.exe, has
     // no manifest claiming Windows 10) names the edition.
     const uint8_t* v = tuple::bytes_of(version);
-    EXPECT_EQ(utf8_of(name), std::string("Windows ") +
-                                 os_info::edition(v[0], v[1], uint32_t(get_integer(build)), false));
+    EXPECT_EQ(unicode::utf8_of(name),
+              std::string("Windows ") +
+                  os_info::edition(v[0], v[1], uint32_t(get_integer(build)), false));
 #endif
 }
 

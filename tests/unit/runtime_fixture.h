@@ -24,47 +24,26 @@
 
 namespace mox::test {
 
-// Initialises the runtime once; collections enabled afterwards.
-inline void boot() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    mox::init();
-    collector::active_q = true;
-    boot_rooting = false;
-}
+// Starts the runtime once per test binary.
+inline void boot() { mox::start(); }
+
+// The UTF-8 text of a string from its index.
+using unicode::utf8_of;
 
 // Runs fn under a try frame. Returns the error code raised, or -1 when fn
 // returned normally. The stacks are back where they were either way.
 inline int run_catching(const std::function<void()>& fn) {
-    Cell* saved_top = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try(nullptr);
     int code = -1;
-    try {
-        fn();
-    } catch (const stack::Unwind& u) {
-        code = u.code == stack::EXIT_ERROR ? error::code_of(stack::top - 1) : -2;
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top = saved_top;
+    stack::protect(stack::Guard::errors, fn, [&](uint32_t exit) {
+        code = exit == stack::EXIT_ERROR ? error::code_of(stack::top - 1) : -2;
+    });
     return code;
 }
 
 // The mold of a value as UTF-8 text (all: the construction syntax).
 // May collect.
 inline std::string mold(const Cell* value, bool all = false) {
-    Cell* saved = stack::top;
-    Cell* v = stack::push(value);
-    Cell* buffer = string::push_new(32);
-    actions::mold(v, buffer, false, all, false, nullptr, INT32_MAX, 0);
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(buffer, &length);
-    std::string text(p, static_cast<size_t>(length));
-    stack::top = saved;
-    return text;
+    return actions::mold_utf8(value, all);
 }
 
 // Loads UTF-8 source text into a block pushed on the stack. May collect.

@@ -95,19 +95,6 @@ inline Cell block_cell(std::initializer_list<Cell> cells, uint32_t type = TYPE_B
     return *make_series(&c, type, node, index);
 }
 
-// The text of a string value from its index, as UTF-8.
-inline std::string text_of(const Cell* str) {
-    memory::SeriesBuffer* b = memory::buffer_of(str);
-    uint32_t unit = b->unit();
-    std::string out;
-    for (uint32_t i = str->data1; i < b->used_bytes() / unit; i++) {
-        uint32_t cp = string::get_char(b->head_ptr() + i * unit, unit);
-        uint8_t bytes[4];
-        out.append(reinterpret_cast<char*>(bytes), unicode::cp_to_utf8(cp, bytes));
-    }
-    return out;
-}
-
 inline uint32_t length_of(const Cell* str) {
     memory::SeriesBuffer* b = memory::buffer_of(str);
     return b->used_bytes() / b->unit() - str->data1;
@@ -121,7 +108,7 @@ inline std::string text_action(Cell value, bool mold, bool all) {
     const int32_t limit = 1000;
     int32_t rest = mold ? actions::mold(v, buffer, false, all, false, nullptr, limit, 0)
                         : actions::form(v, buffer, nullptr, limit);
-    std::string text = text_of(buffer);
+    std::string text = utf8_of(buffer);
     EXPECT_EQ(limit - rest, static_cast<int32_t>(length_of(buffer))) << text;
     stack::pop(2);
     return text;
@@ -161,18 +148,9 @@ inline Cell apply2(Action action, Cell left, Cell right, const char* name = "tes
 template <typename F> Cell error_of(F fn) {
     Cell error;
     make_unset(&error);
-    Cell* saved_top = stack::top;
-    Cell* saved_args = stack::arguments;
-    stack::Frame* saved_ctop = stack::ctop;
-    stack::mark_try(nullptr);
-    try {
-        fn();
-    } catch (const stack::Unwind& u) {
-        if (u.code == stack::EXIT_ERROR) error = *(stack::top - 1);
-    }
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top = saved_top;
+    stack::protect(stack::Guard::errors, fn, [&](uint32_t exit) {
+        if (exit == stack::EXIT_ERROR) error = *(stack::top - 1);
+    });
     return error;
 }
 

@@ -108,7 +108,7 @@ TEST_F(SymbolTest, NamesAreNulTerminatedAndCachedAsStrings) {
     ASSERT_NE(e->data2, 0u);
     Cell s = {TYPE_STRING, 0, e->data2, 0};
     Cell* held = stack::push(&s);
-    EXPECT_EQ(test::text_of(held), name);
+    EXPECT_EQ(test::utf8_of(held), name);
     node_t cached = symbol::entry(id)->data2;
     symbol::cache_name(id);
     EXPECT_EQ(symbol::entry(id)->data2, cached);
@@ -199,7 +199,7 @@ TEST_F(SymbolTest, NamesSurviveCollections) {
         EXPECT_EQ(name_of(id), name);
         EXPECT_EQ(symbol::make(name.c_str()), id);
         Cell s = {TYPE_STRING, 0, symbol::entry(id)->data2, 0};
-        EXPECT_EQ(test::text_of(stack::push(&s)), name);
+        EXPECT_EQ(test::utf8_of(stack::push(&s)), name);
     }
 }
 

@@ -28,11 +28,11 @@ Cell* text_value(const char* utf8, uint32_t type) {
 std::string decoded(const char* utf8) {
     Cell* out = string::push_new(0);
     url::decode_utf8(reinterpret_cast<const uint8_t*>(utf8), std::strlen(utf8), out);
-    std::string text = text_of(out);
+    std::string text = utf8_of(out);
     Cell* source = text_value(utf8, TYPE_STRING);
     Cell* again = string::push_new(0);
     url::decode(source, again);
-    EXPECT_EQ(text_of(again), text) << utf8;
+    EXPECT_EQ(utf8_of(again), text) << utf8;
     return text;
 }
 
@@ -124,7 +124,7 @@ TEST_F(TextTypesTest, MoldsLoadBack) {
         ASSERT_EQ(block::rs_length_q(out), 1) << text;
         Cell* loaded = block::rs_head(out);
         EXPECT_EQ(type_of(loaded), r.type) << text;
-        EXPECT_EQ(text_of(loaded), r.text) << text;
+        EXPECT_EQ(utf8_of(loaded), r.text) << text;
     }
 }
 

@@ -94,7 +94,7 @@ TEST_F(TypesetTest, MoldStopsWhenThePartLimitRunsOut) {
     Cell part;
     make_integer(&part, 20);
     int32_t left = typeset::mold(ts, buffer, false, false, false, &part, 20, 0);
-    EXPECT_EQ(utf8_text(buffer), "make typeset! [block!");
+    EXPECT_EQ(utf8_of(buffer), "make typeset! [block!");
     EXPECT_LT(left, 1);
 }
 

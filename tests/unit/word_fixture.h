@@ -12,7 +12,6 @@
 #include "core/memory.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "core/unicode.h"
 #include "core/words.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -64,13 +63,6 @@ inline Cell* push_string(const std::string& utf8) {
     Cell* s = string::push_new(static_cast<uint32_t>(utf8.size()) + 1);
     string::append_utf8(s, utf8.data(), utf8.size());
     return s;
-}
-
-// The UTF-8 text of a string! from its index.
-inline std::string text_of(Cell* str) {
-    int32_t length = -1;
-    const char* p = unicode::to_utf8(str, &length);
-    return std::string(p, static_cast<size_t>(length));
 }
 
 // Fills node frames with garbage, so that what is allocated next lands in a

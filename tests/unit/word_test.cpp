@@ -26,7 +26,7 @@ class WordTest : public test::WordsTest {
                             : datatype::get<A_MOLD>(type_of(v))(v, buffer, false, false, false,
                                                                 part, limit, 0);
         if (left) *left = rest;
-        return test::text_of(buffer);
+        return test::utf8_of(buffer);
     }
     static Cell make(uint32_t type, Cell spec) {
         Cell* proto = stack::push_cell();
@@ -201,14 +201,14 @@ TEST_F(WordTest, PushNameGivesACopy) {
     std::string name = test::fresh_name("nm");
     Cell w = word_cell(name.c_str());
     Cell* s = word::push_name(&w);
-    EXPECT_EQ(test::text_of(s), name);
+    EXPECT_EQ(test::utf8_of(s), name);
     string::append_utf8(s, "-changed", 8);
-    EXPECT_EQ(test::text_of(s), name + "-changed");
+    EXPECT_EQ(test::utf8_of(s), name + "-changed");
     EXPECT_EQ(mold(w), name);
     Cell* again = word::push_name(&w);
-    EXPECT_EQ(test::text_of(again), name);
+    EXPECT_EQ(test::utf8_of(again), name);
     Cell cached = {TYPE_STRING, 0, symbol::get(w.data2)->data2, 0};
-    EXPECT_EQ(test::text_of(stack::push(&cached)), name);
+    EXPECT_EQ(test::utf8_of(stack::push(&cached)), name);
 }
 
 TEST_F(WordTest, GetSetAndTheirErrors) {
