@@ -2514,7 +2514,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                     continue;
                 }
             }
-            if (operand && fast <= FAST_MUL) {
+            // The commonest left operand, an integer!, takes no chain.
+            if (operand && fast <= FAST_MUL && type_of(stack::top - 1) != TYPE_INTEGER) {
                 if (auto chain = datatype::get<A_MATH_CHAIN>(type_of(stack::top - 1))) {
                     int32_t after = math_chain(next, pos, limit, stack::top - 1, chain);
                     if (after > pos) {
