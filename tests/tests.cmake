@@ -136,38 +136,33 @@ if(MOX_SANITIZE OR MOX_STRESS_EXHAUSTIVE)
   # sixteenth (measured under the sanitizers at -O1: 85-170 s of CPU each,
   # the others 40 s at most).
   set(MOX_SLOW_STRESS_CASES control help-what evaluation)
+  # One stressed run of a case file: collections every `rate` allocation
+  # points (every `slow_rate` for the slow files), in its own folder, with
+  # the environment given after the rates.
+  function(mox_stress_case test_name folder case_file rate slow_rate)
+    get_filename_component(case_name ${case_file} NAME_WE)
+    file(MAKE_DIRECTORY ${folder})
+    if(case_name IN_LIST MOX_SLOW_STRESS_CASES)
+      mox_stress_points(${slow_rate} points)
+    else()
+      mox_stress_points(${rate} points)
+    endif()
+    add_test(NAME ${test_name} COMMAND mox-run --cases ${case_file})
+    set(env "MOX_GC_STRESS=${points}" ${ARGN})
+    if(WIN32)
+      list(APPEND env MOX_NULL_GUI=1)
+    endif()
+    set_tests_properties(${test_name} PROPERTIES ENVIRONMENT "${env}" WORKING_DIRECTORY ${folder})
+  endfunction()
   foreach(case_file ${MOX_CASE_FILES})
     get_filename_component(case_name ${case_file} NAME_WE)
-    set(case_dir ${CMAKE_BINARY_DIR}/gc-stress-cases/${case_name})
-    file(MAKE_DIRECTORY ${case_dir})
-    if(case_name IN_LIST MOX_SLOW_STRESS_CASES)
-      mox_stress_points(16 points)
-    else()
-      mox_stress_points(4 points)
-    endif()
-    add_test(NAME mox-cases-gc-stress-${case_name} COMMAND mox-run --cases ${case_file})
-    set(case_env "MOX_GC_STRESS=${points}")
-    if(WIN32)
-      list(APPEND case_env MOX_NULL_GUI=1)
-    endif()
-    set_tests_properties(mox-cases-gc-stress-${case_name} PROPERTIES
-      ENVIRONMENT "${case_env}" WORKING_DIRECTORY ${case_dir})
+    mox_stress_case(mox-cases-gc-stress-${case_name}
+      ${CMAKE_BINARY_DIR}/gc-stress-cases/${case_name} ${case_file} 4 16)
     # The general path under stress too, at a quarter of the rate: its
     # frames keep other cells alive than the direct paths' do.
-    set(general_dir ${CMAKE_BINARY_DIR}/gc-stress-general-cases/${case_name})
-    file(MAKE_DIRECTORY ${general_dir})
-    if(case_name IN_LIST MOX_SLOW_STRESS_CASES)
-      mox_stress_points(64 points)
-    else()
-      mox_stress_points(16 points)
-    endif()
-    add_test(NAME mox-cases-general-gc-stress-${case_name} COMMAND mox-run --cases ${case_file})
-    set(general_env "MOX_GC_STRESS=${points}" MOX_GENERAL_EVAL=1)
-    if(WIN32)
-      list(APPEND general_env MOX_NULL_GUI=1)
-    endif()
-    set_tests_properties(mox-cases-general-gc-stress-${case_name} PROPERTIES
-      ENVIRONMENT "${general_env}" WORKING_DIRECTORY ${general_dir})
+    mox_stress_case(mox-cases-general-gc-stress-${case_name}
+      ${CMAKE_BINARY_DIR}/gc-stress-general-cases/${case_name} ${case_file} 16 64
+      MOX_GENERAL_EVAL=1)
   endforeach()
 endif()
 # The series library's tables once more over the Mox bodies of the functions
